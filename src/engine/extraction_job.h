@@ -1,0 +1,53 @@
+// One pack operation: from the host's file list to the finished output file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/compiled_expression.h"
+#include "engine/match_loop.h"
+#include "platform/files.h"
+#include "settings/settings.h"
+
+namespace gleanery {
+
+struct JobOutcome {
+    bool ok = true;
+    bool aborted = false;
+    bool created = true;
+    bool matched = true;
+};
+
+struct ExtractionJob {
+    Settings JobSettings;
+    bool BomAtStart = false;
+    ResultState Result;
+    CompiledExpression Compiled;
+    std::u16string OutputPath;
+    platform::File Output;
+    uint32_t Attempted = 0;
+    uint32_t Searched = 0;
+    uint32_t Declined = 0;
+    int8_t EncodingAgreement = -1;
+    uint32_t StartTime = 0;
+    uint32_t Elapsed = 0;
+    std::u16string CouldNotOpen;
+    std::u16string BadEncoding;
+    int64_t OutputSize = -1;
+};
+
+// Runs one job. `addList` is a sequence of zero-terminated entries ended by an empty one.
+void RunExtractionJob(const char16_t* archivePath, const char16_t* sourcePath,
+                      const char16_t* addList, JobOutcome& outcome);
+
+// The WCX return code for an outcome.
+int PackResultCode(const JobOutcome& outcome);
+
+// Output file name from the archive path and `OutfileExtension` (before full-path resolution).
+std::u16string OutputNameFor(const std::u16string& archivePath, int8_t outfileExtension,
+                             const std::u16string& sourcePath, const char16_t* addList);
+
+// The granted read memory in MiB for a `Memory` setting and the available physical memory.
+uint32_t GrantedReadMemory(int32_t memorySetting, uint64_t availablePhysical);
+
+} // namespace gleanery

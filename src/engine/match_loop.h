@@ -1,0 +1,59 @@
+// The match loop: runs the compiled expression over one part of one file and writes every
+// reported match through the replacement template into the output.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <unordered_set>
+
+#include "engine/compiled_expression.h"
+#include "engine/replacement_template.h"
+#include "platform/files.h"
+#include "settings/settings.h"
+
+namespace gleanery {
+
+struct FileState {
+    bool IsUtf8 = false;
+    bool IsUtf16 = false;
+    bool IsBigEndian = false;
+    bool CheckUtfOnFirstSearch = false;
+    bool BadEncoding = false;
+    std::u16string FileName;
+    std::array<int, 300> OutputVector{};
+};
+
+struct ResultState {
+    ReplacementTemplate Template;
+    std::unordered_set<uint64_t> SeenHashes;
+    uint64_t TotalParts = 0;
+    uint32_t PartsInFile = 0;
+    uint64_t MatchCount = 0;
+    uint64_t DuplicateCount = 0;
+    uint32_t ItemsWritten = 0;
+    bool FileHeaderWritten = false;
+    bool OutputStarted = false;
+    std::string OutputBuffer;
+};
+
+inline constexpr size_t kFlushThreshold = 0x20000;
+inline constexpr size_t kOutputBufferCapacity = 0x40001;
+
+// Searches `length` bytes (code-page text, UTF-8 or binary). False when the output could not
+// be written.
+bool SearchBytes(const char* text, size_t length, platform::File& output,
+                 const CompiledExpression& compiled, FileState& file, Settings& settings,
+                 ResultState& result, bool& abort);
+// Searches `length` UTF-16 units in the machine's byte order.
+bool SearchUnits(const char16_t* text, size_t length, platform::File& output,
+                 const CompiledExpression& compiled, FileState& file, Settings& settings,
+                 ResultState& result, bool& abort);
+// Truncates the output on first use and, when `write` is set and `ok`, writes the buffer.
+// Returns the new ok.
+bool FlushOutput(platform::File& output, ResultState& result, bool ok, bool write);
+
+// The duplicate filter's 64-bit hash over UTF-8 (or raw) bytes.
+uint64_t MatchHash(const char* bytes, size_t length, uint64_t h = 0xCBF29CE484222325ULL);
+
+} // namespace gleanery

@@ -1,0 +1,67 @@
+// File services used by the plug-in: the handful of open modes the job, the readers and the
+// settings file need, plus the attribute queries. Paths are UTF-16 in the host's own form.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace gleanery::platform {
+
+// Error numbers that callers compare against after opening (the Win32 values).
+inline constexpr uint32_t kErrorSuccess = 0;
+inline constexpr uint32_t kErrorFileExists = 80;     // ERROR_FILE_EXISTS
+inline constexpr uint32_t kErrorAlreadyExists = 183; // ERROR_ALREADY_EXISTS
+
+// An open file. Move-only; the destructor closes it.
+struct File {
+    intptr_t handle = -1; // fd on POSIX, HANDLE on Windows (-1 = INVALID_HANDLE_VALUE)
+
+    File() = default;
+    explicit File(intptr_t h) : handle(h) {}
+    File(File&& other) noexcept : handle(other.handle) { other.handle = -1; }
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File();
+
+    bool IsOpen() const { return handle != -1; }
+};
+
+// Existing file, read only, others may read too, sequential-scan hint.
+File OpenForReading(const std::u16string& path);
+
+// Read and write, others may read, opened when it exists and created otherwise; never truncated
+// here. `lastError` receives the system's last error after the call (kErrorAlreadyExists when an
+// existing file was opened, as CreateFileW with OPEN_ALWAYS reports it).
+File OpenOrCreateForWriting(const std::u16string& path, uint32_t& lastError);
+
+// Reads up to `count` bytes; `got` receives how many were read. False on a system failure.
+bool Read(File& file, void* buffer, size_t count, size_t& got);
+// Writes all `count` bytes; false when the system wrote fewer or failed.
+bool Write(File& file, const void* data, size_t count);
+// Moves the file position to `offset` bytes from the start.
+bool Seek(File& file, int64_t offset);
+// Cuts the file at its current position (SetEndOfFile).
+bool Truncate(File& file);
+void Close(File& file);
+
+enum class PathKind { Missing, File, Directory };
+PathKind KindOf(const std::u16string& path);
+// Size from the file's attributes; -1 when they cannot be read.
+int64_t SizeOf(const std::u16string& path);
+bool DeleteFileAt(const std::u16string& path);
+// The system's full-path resolution; false when it fails.
+bool FullPathOf(const std::u16string& path, std::u16string& full);
+
+// True where file names longer than MAX_PATH need the "\\?\" form (Windows only).
+bool UsesLongPathPrefix();
+
+// Test seam: makes the n-th operation of a kind fail (0 = never). Counted from the call.
+enum class FaultKind { Open, Read, Write, Truncate, Allocate };
+void InjectFault(FaultKind kind, uint64_t nth);
+void ClearFaults();
+// Consumes one operation of `kind`; true when that one is to fail.
+bool ShouldFail(FaultKind kind);
+
+} // namespace gleanery::platform

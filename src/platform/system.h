@@ -1,0 +1,28 @@
+// System facts: memory, time, environment, the plug-in's own location.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace gleanery::platform {
+
+// Available physical memory in bytes (GlobalMemoryStatus).
+uint64_t AvailablePhysicalMemory();
+// Milliseconds since an arbitrary start, wrapping at 2^32 (GetTickCount).
+uint32_t TickCount();
+// An environment variable, or nothing when it is not set.
+std::optional<std::u16string> Environment(const std::u16string& name);
+// Full path of the loaded plug-in library (GetModuleFileNameW on the library's own module).
+std::u16string ModuleFilePath();
+// The path separator of the platform's file names.
+char16_t PathSeparator();
+
+// Integer key from an ini file (GetPrivateProfileIntA); `fallback` when missing.
+int ReadProfileInt(const std::string& file, const std::string& section, const std::string& key,
+                   int fallback);
+// Writes a key into an ini file (WritePrivateProfileStringA); false on failure.
+bool WriteProfileString(const std::string& file, const std::string& section,
+                        const std::string& key, const std::string& value);
+
+} // namespace gleanery::platform

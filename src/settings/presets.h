@@ -1,0 +1,33 @@
+// Presets in memory: the preset store, the change records and the settings document of one
+// load-save cycle.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "settings/settings.h"
+
+namespace gleanery {
+
+// Named Settings, ordered by UTF-16 code units.
+using PresetStore = std::map<std::u16string, Settings>;
+// Per preset name: 0 new, n read from section n, 0x20000 + n changed, 0x40000 + n deleted.
+using ChangeRecords = std::map<std::u16string, int32_t>;
+
+inline constexpr int32_t kChangedMark = 0x20000;
+inline constexpr int32_t kDeletedMark = 0x40000;
+
+// The in-memory ini document (SimpleIni); defined in settings_file.cpp.
+struct SettingsDocument;
+std::unique_ptr<SettingsDocument> NewSettingsDocument();
+void ResetSettingsDocument(SettingsDocument& doc);
+bool SettingsDocumentIsEmpty(const SettingsDocument& doc);
+
+// Presets panel transitions.
+void MarkPresetSaved(ChangeRecords& changes, const std::u16string& name);   // overwrite existing
+void MarkPresetAdded(ChangeRecords& changes, const std::u16string& name);   // add under new name
+void MarkPresetDeleted(ChangeRecords& changes, const std::u16string& name); // delete
+
+} // namespace gleanery

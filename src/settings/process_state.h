@@ -1,0 +1,50 @@
+// The plug-in's process-wide state: created when the library is attached, released when it is
+// detached. There are no threads of our own; the host runs the dialog and a pack one at a time.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "settings/presets.h"
+#include "settings/settings.h"
+#include "settings/texts.h"
+
+namespace gleanery {
+
+// The host's progress callback: file name, size; 0 means stop.
+using ProcessDataProc = int (*)(char16_t* fileName, int size);
+
+inline constexpr int32_t kNoDialogPosition = 268435455;
+
+struct ProcessState {
+    Settings CurrentSettings;
+    TextBoxFont Font;
+    PresetStore Presets;
+    ChangeRecords Changes;
+    std::unique_ptr<SettingsDocument> Document;
+    TextTable Texts;
+    std::u16string PluginDirectory; // with a trailing separator
+    std::u16string IniDirectory;    // empty unless the host's ini directory is used
+    std::vector<uint32_t> UsableCodePages;
+    uint32_t AnsiCodePage = 1252;
+    uint32_t OemCodePage = 437;
+    const unsigned char* OemTables = nullptr;
+    const unsigned char* AnsiTables = nullptr;
+    bool HostIsBigEndian = false;
+    ProcessDataProc ProcessData = nullptr;
+    void* ModuleInstance = nullptr;
+    int32_t DialogX = kNoDialogPosition;
+    int32_t DialogY = kNoDialogPosition;
+};
+
+// The one instance. Valid between library attach and detach.
+ProcessState& State();
+void CreateProcessState();
+void DestroyProcessState();
+
+// Calls the host's progress callback; a missing callback counts as "go on".
+int ReportProgress(const std::u16string& fileName, int size);
+
+} // namespace gleanery
