@@ -21,7 +21,11 @@ inline constexpr int32_t kDeletedMark = 0x40000;
 
 // The in-memory ini document (SimpleIni); defined in settings_file.cpp.
 struct SettingsDocument;
-std::unique_ptr<SettingsDocument> NewSettingsDocument();
+struct SettingsDocumentDeleter {
+    void operator()(SettingsDocument* doc) const; // defined beside SettingsDocument
+};
+using SettingsDocumentPtr = std::unique_ptr<SettingsDocument, SettingsDocumentDeleter>;
+SettingsDocumentPtr NewSettingsDocument();
 void ResetSettingsDocument(SettingsDocument& doc);
 bool SettingsDocumentIsEmpty(const SettingsDocument& doc);
 

@@ -23,7 +23,7 @@ struct ProcessState {
     TextBoxFont Font;
     PresetStore Presets;
     ChangeRecords Changes;
-    std::unique_ptr<SettingsDocument> Document;
+    SettingsDocumentPtr Document;
     TextTable Texts;
     std::u16string PluginDirectory; // with a trailing separator
     std::u16string IniDirectory;    // empty unless the host's ini directory is used
