@@ -65,3 +65,8 @@ void ClearFaults();
 bool ShouldFail(FaultKind kind);
 
 } // namespace gleanery::platform
+
+namespace gleanery::platform {
+// True when both open files are the same file on disk (same device and file identity).
+bool IsSameFile(const File& a, const File& b);
+} // namespace gleanery::platform

@@ -13,8 +13,15 @@
 
 namespace gleanery {
 
+// The calling convention of the host interface: stdcall on 32-bit Windows, the C one elsewhere.
+#if defined(_WIN32) && !defined(_WIN64)
+#define WCX_CALL __stdcall
+#else
+#define WCX_CALL
+#endif
+
 // The host's progress callback: file name, size; 0 means stop.
-using ProcessDataProc = int (*)(char16_t* fileName, int size);
+using ProcessDataProc = int(WCX_CALL*)(char16_t* fileName, int size);
 
 inline constexpr int32_t kNoDialogPosition = 268435455;
 

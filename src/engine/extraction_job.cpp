@@ -1,0 +1,253 @@
+#include "engine/extraction_job.h"
+
+#include <algorithm>
+
+#include "engine/paths.h"
+#include "engine/readers.h"
+#include "engine/report.h"
+#include "platform/message_box.h"
+#include "platform/system.h"
+#include "settings/process_state.h"
+#include "settings/settings_file.h"
+#include "settings/texts.h"
+
+namespace gleanery {
+
+namespace {
+
+constexpr int64_t kWholeFileLimit = 0x500000;
+constexpr int64_t kUtfCheckThreshold = 0x40000;
+
+// A Yes/No question with No as the default; only Yes goes ahead.
+bool AskYesNo(const std::u16string& text) {
+    return platform::ShowMessageBox(text, u"Gleanery",
+                                    platform::kMbYesNo | platform::kMbIconWarning |
+                                        platform::kMbDefButton2 | platform::kMbSystemModal) ==
+           platform::kIdYes;
+}
+
+// First use since the library was loaded: take the last settings from the settings file.
+// False when the user declined to go on with defaults.
+bool LoadLastSettings() {
+    ProcessState& state = State();
+    bool lastAvailable = true;
+    const bool loaded = LoadSettingsAndPresets(&lastAvailable, nullptr);
+    DiscardSettingsAndPresets();
+    if (loaded && lastAvailable) {
+        Settings& s = state.CurrentSettings;
+        if (s.BinaryMode) s.WriteBom = false;
+        if (s.SearchAndReplace) s.WriteBom = s.WriteStats = s.NoDuplicates = s.LineMode = false;
+        return true;
+    }
+    return AskYesNo(Text(300) + u"\r\n" + Text(301));
+}
+
+std::u16string CutExtension(const std::u16string& path) {
+    const size_t dot = path.rfind(u'.');
+    return dot == std::u16string::npos ? path : path.substr(0, dot);
+}
+
+// The output path made full: long form where needed, the system's resolution applied.
+std::u16string ResolveOutputPath(const std::u16string& name) {
+    const bool longForm = name.size() >= kMaxPath && platform::UsesLongPathPrefix();
+    const std::u16string formed = longForm ? ToLongForm(name) : name;
+    std::u16string resolved;
+    if (!platform::FullPathOf(formed, resolved)) return formed;
+    if (longForm || resolved.size() < kMaxPath || !platform::UsesLongPathPrefix()) return resolved;
+    return ToLongForm(resolved);
+}
+
+bool OpenOutput(ExtractionJob& job, JobOutcome& outcome) {
+    if (platform::KindOf(job.OutputPath) == platform::PathKind::File) {
+        const std::u16string question =
+            Text(310) + u" \"" + FileNamePart(job.OutputPath) + u"\" " + Text(500);
+        if (!AskYesNo(question)) return false;
+    }
+    uint32_t lastError = 0;
+    job.Output = platform::OpenOrCreateForWriting(job.OutputPath, lastError);
+    if (!job.Output.IsOpen() ||
+        (lastError != platform::kErrorSuccess && lastError != platform::kErrorFileExists &&
+         lastError != platform::kErrorAlreadyExists)) {
+        platform::Close(job.Output);
+        outcome.created = false;
+        return false;
+    }
+    return true;
+}
+
+int8_t EncodingKind(const FileState& file) {
+    if (file.IsUtf16) return file.IsBigEndian ? 4 : 3;
+    return file.IsUtf8 ? 2 : 1;
+}
+
+// Searches one existing regular file of the add list.
+void SearchFile(ExtractionJob& job, JobOutcome& outcome, const std::u16string& fullName,
+                const std::u16string& accessName) {
+    Settings& settings = job.JobSettings;
+    ++job.Attempted;
+    platform::File input = platform::OpenForReading(accessName);
+    // The output file itself is never read as input: it is being rewritten while it would be read.
+    if (!input.IsOpen() || platform::IsSameFile(input, job.Output)) {
+        job.CouldNotOpen += u"\r\n" + fullName;
+        return;
+    }
+
+    FileState file;
+    file.FileName = fullName;
+    const int64_t size = platform::SizeOf(accessName);
+    uint32_t bomLength = 0;
+    if (!DetectEncoding(size, bomLength, input, file, settings)) {
+        platform::Close(input);
+        job.CouldNotOpen += u"\r\n" + fullName;
+        return;
+    }
+
+    if (settings.SearchAndReplace) {
+        const int8_t kind = EncodingKind(file);
+        if (job.EncodingAgreement == -1)
+            job.EncodingAgreement = kind;
+        else if (job.EncodingAgreement > 0 && job.EncodingAgreement != kind)
+            job.EncodingAgreement = 0;
+    }
+    if ((file.IsUtf8 || file.IsUtf16) && size > kUtfCheckThreshold)
+        file.CheckUtfOnFirstSearch = true;
+
+    const int64_t dataSize = size - bomLength;
+    job.Result.PartsInFile = 0;
+    ++job.Searched;
+
+    ResultState& result = job.Result;
+    const CompiledExpression& compiled = job.Compiled;
+    if (!settings.LineMode && dataSize <= kWholeFileLimit) {
+        outcome.ok = ReadWholeFile(std::move(input), job.Output, dataSize, compiled, file, settings,
+                                   result, outcome.aborted);
+    } else {
+        const uint32_t granted =
+            GrantedReadMemory(settings.Memory, platform::AvailablePhysicalMemory());
+        const bool fits = static_cast<int64_t>(granted) * 1048576 > dataSize;
+        if (!fits && static_cast<int32_t>(granted) < settings.Memory) ++job.Declined;
+        if (settings.LineMode)
+            outcome.ok = ReadLines(std::move(input), job.Output, dataSize, compiled, file, settings,
+                                   result, granted, outcome.aborted);
+        else if (!fits || settings.SearchAndReplace)
+            outcome.ok = ReadFileInParts(std::move(input), job.Output, dataSize, compiled, file,
+                                         settings, result, granted, outcome.aborted);
+        else
+            outcome.ok = ReadWholeFile(std::move(input), job.Output, dataSize, compiled, file,
+                                       settings, result, outcome.aborted);
+    }
+
+    result.TotalParts += result.PartsInFile;
+    if (file.BadEncoding) job.BadEncoding += u"\r\n" + fullName;
+}
+
+void WalkAddList(ExtractionJob& job, JobOutcome& outcome, const std::u16string& sourcePath,
+                 const char16_t* addList) {
+    const char16_t* entry = addList;
+    while (outcome.ok && !outcome.aborted) {
+        const std::u16string name(entry);
+        if (name.empty()) break;
+        entry += name.size() + 1;
+
+        const std::u16string fullName = sourcePath + name;
+        const std::u16string accessName = AccessName(fullName);
+        if (platform::KindOf(accessName) != platform::PathKind::File) {
+            if (ReportProgress(fullName, 0) == 0) outcome.aborted = true;
+            continue;
+        }
+        SearchFile(job, outcome, fullName, accessName);
+    }
+}
+
+} // namespace
+
+uint32_t GrantedReadMemory(int32_t memorySetting, uint64_t availablePhysical) {
+    const uint32_t setting = static_cast<uint32_t>(std::clamp(memorySetting, 5, 500));
+    const uint32_t system =
+        availablePhysical < 0x500000
+            ? 5
+            : static_cast<uint32_t>(std::min<uint64_t>(availablePhysical >> 21, 500));
+    return std::min(setting, system);
+}
+
+std::u16string OutputNameFor(const std::u16string& archivePath, int8_t outfileExtension,
+                             const std::u16string& sourcePath, const char16_t* addList) {
+    if (outfileExtension >= 2) return archivePath;
+    std::u16string name = CutExtension(archivePath);
+    std::u16string extension = u".txt";
+    if (outfileExtension == 1) {
+        for (const char16_t* entry = addList; entry && *entry;) {
+            const std::u16string item(entry);
+            entry += item.size() + 1;
+            if (platform::KindOf(AccessName(sourcePath + item)) != platform::PathKind::File)
+                continue;
+            // The extension comes from the file's own name, never from a directory above it.
+            const std::u16string fileName = FileNamePart(item);
+            const size_t dot = fileName.rfind(u'.');
+            if (dot != std::u16string::npos) extension = fileName.substr(dot);
+            break;
+        }
+    }
+    return name + extension;
+}
+
+int PackResultCode(const JobOutcome& outcome) {
+    if (outcome.aborted && outcome.ok && outcome.created) return 21;
+    if (!outcome.matched && outcome.ok) return outcome.created ? 22 : 16;
+    if (!outcome.created) return 16;
+    return outcome.ok ? 0 : 19;
+}
+
+void RunExtractionJob(const char16_t* archivePath, const char16_t* sourcePath,
+                      const char16_t* addList, JobOutcome& outcome) {
+    ProcessState& state = State();
+    if (state.DialogX == kNoDialogPosition && state.DialogY == kNoDialogPosition &&
+        !LoadLastSettings()) {
+        outcome.ok = true;
+        return;
+    }
+
+    ExtractionJob job;
+    Settings& settings = job.JobSettings;
+    settings = state.CurrentSettings;
+    if (settings.CodePage == 0)
+        settings.CodePage = static_cast<int32_t>(state.AnsiCodePage);
+    else if (settings.CodePage == 1)
+        settings.CodePage = static_cast<int32_t>(state.OemCodePage);
+    if (settings.regex.empty()) settings.regex = u".*";
+    job.BomAtStart = settings.WriteBom;
+
+    const std::u16string source(sourcePath);
+    job.OutputPath =
+        ResolveOutputPath(OutputNameFor(archivePath, settings.OutfileExtension, source, addList));
+
+    job.Result.OutputBuffer.reserve(kOutputBufferCapacity);
+    CompileExpression(settings, job.Compiled);
+    ParseReplacement(settings, job.Result.Template, job.Compiled);
+
+    if (!OpenOutput(job, outcome)) {
+        outcome.ok = true;
+        return;
+    }
+
+    outcome.ok = true;
+    job.StartTime = platform::TickCount();
+    WalkAddList(job, outcome, source, addList);
+
+    if (!job.Result.OutputBuffer.empty() && outcome.ok)
+        outcome.ok = FlushOutput(job.Output, job.Result, outcome.ok, true);
+    // An existing file that the user agreed to replace must not keep its old content when this
+    // run wrote nothing into it.
+    if (!job.Result.OutputStarted && outcome.ok && !outcome.aborted)
+        outcome.ok = FlushOutput(job.Output, job.Result, outcome.ok, false);
+    job.Elapsed = platform::TickCount() - job.StartTime;
+    if (!(settings.WriteStats && outcome.ok && !outcome.aborted)) platform::Close(job.Output);
+    ReleaseCompiledExpression(job.Compiled);
+    job.OutputSize = platform::SizeOf(job.OutputPath);
+
+    ReportAndDeliver(job, outcome);
+
+    if (job.Result.MatchCount == 0 && !settings.SearchAndReplace) outcome.matched = false;
+}
+
+} // namespace gleanery

@@ -1,0 +1,29 @@
+#include "engine/paths.h"
+
+#include "platform/files.h"
+
+namespace gleanery {
+
+std::u16string ToLongForm(const std::u16string& path) {
+    if (path.size() >= 2 && path[0] == u'\\' && path[1] == u'\\')
+        return u"\\\\?\\UNC" + path.substr(1);
+    return u"\\\\?\\" + path;
+}
+
+std::u16string DisplayPath(const std::u16string& path) {
+    if (path.size() >= 7 && path.compare(0, 7, u"\\\\?\\UNC") == 0) return u"\\" + path.substr(7);
+    if (path.size() >= 4 && path.compare(0, 4, u"\\\\?\\") == 0) return path.substr(4);
+    return path;
+}
+
+std::u16string AccessName(const std::u16string& fullName) {
+    if (fullName.size() >= kMaxPath && platform::UsesLongPathPrefix()) return ToLongForm(fullName);
+    return fullName;
+}
+
+std::u16string FileNamePart(const std::u16string& path) {
+    const size_t sep = path.find_last_of(u"\\/");
+    return sep == std::u16string::npos ? path : path.substr(sep + 1);
+}
+
+} // namespace gleanery

@@ -1,0 +1,130 @@
+// The exported WCX functions. Only packing with wide strings is real; every attempt to read a
+// file as an archive of this kind fails. No exception ever leaves an export.
+#include <cstring>
+#include <exception>
+
+#include "dialog/settings_dialog.h"
+#include "engine/extraction_job.h"
+#include "host/startup.h"
+#include "host/wcx.h"
+#include "platform/codepage.h"
+#include "platform/message_box.h"
+#include "settings/process_state.h"
+
+using namespace gleanery;
+
+namespace {
+
+void ShowNoSupport() {
+    platform::ShowMessageBox(u"No support for Windows 9x or non-Unicode!", u"Gleanery",
+                             platform::kMbOk | platform::kMbIconWarning);
+}
+
+// Message boxes of a Double Commander style host, reached through its extension record.
+wcx::DcMessageBoxProc g_hostMessageBox = nullptr;
+
+int HostMessageBox(void*, const std::u16string& text, const std::u16string& title, uint32_t flags) {
+    std::string utf8Text = platform::WideToUtf8(text);
+    std::string utf8Title = platform::WideToUtf8(title);
+    return g_hostMessageBox(utf8Text.data(), utf8Title.data(), static_cast<int32_t>(flags));
+}
+
+} // namespace
+
+WCX_EXPORT int WCX_API GetPackerCaps() {
+    return wcx::kPkCapsNew | wcx::kPkCapsModify | wcx::kPkCapsMultiple | wcx::kPkCapsOptions |
+           wcx::kPkCapsHide;
+}
+
+WCX_EXPORT int WCX_API GetBackgroundFlags() {
+    return wcx::kBackgroundPack;
+}
+
+WCX_EXPORT int WCX_API PackFilesW(char16_t* packedFile, char16_t* /*subPath*/, char16_t* srcPath,
+                                  char16_t* addList, int /*flags*/) {
+    JobOutcome outcome;
+    try {
+        RunExtractionJob(packedFile ? packedFile : u"", srcPath ? srcPath : u"",
+                         addList ? addList : u"\0", outcome);
+    } catch (const std::exception&) {
+        // Only an out-of-memory condition can get here; the host sees it as a write failure.
+        outcome.ok = false;
+    } catch (...) {
+        outcome.ok = false;
+    }
+    return PackResultCode(outcome);
+}
+
+WCX_EXPORT int WCX_API PackFiles(char*, char*, char*, char*, int) {
+    try {
+        ShowNoSupport();
+    } catch (...) {
+    }
+    return 0;
+}
+
+WCX_EXPORT int WCX_API ConfigurePacker(void* parent, void* dllInstance) {
+    try {
+        State().ModuleInstance = dllInstance;
+        if (ShowSettingsDialog(parent, dllInstance) <= 0) ShowNoSupport();
+    } catch (...) {
+    }
+    return 0;
+}
+
+WCX_EXPORT void* WCX_API OpenArchive(wcx::OpenArchiveData* data) {
+    if (data) data->OpenResult = wcx::kEUnknownFormat;
+    return nullptr;
+}
+
+WCX_EXPORT void* WCX_API OpenArchiveW(wcx::OpenArchiveDataW* data) {
+    if (data) data->OpenResult = wcx::kEUnknownFormat;
+    return nullptr;
+}
+
+WCX_EXPORT int WCX_API ReadHeader(void*, void*) {
+    return wcx::kEBadArchive;
+}
+WCX_EXPORT int WCX_API ReadHeaderEx(void*, void*) {
+    return wcx::kEBadArchive;
+}
+WCX_EXPORT int WCX_API ReadHeaderExW(void*, void*) {
+    return wcx::kEBadArchive;
+}
+WCX_EXPORT int WCX_API ProcessFile(void*, int, char*, char*) {
+    return wcx::kEBadArchive;
+}
+WCX_EXPORT int WCX_API ProcessFileW(void*, int, char16_t*, char16_t*) {
+    return wcx::kEBadArchive;
+}
+WCX_EXPORT int WCX_API CloseArchive(void*) {
+    return 0;
+}
+
+WCX_EXPORT void WCX_API SetChangeVolProc(void*, void*) {}
+WCX_EXPORT void WCX_API SetChangeVolProcW(void*, void*) {}
+WCX_EXPORT void WCX_API SetProcessDataProc(void*, void*) {}
+
+WCX_EXPORT void WCX_API SetProcessDataProcW(void*, ProcessDataProc proc) {
+    State().ProcessData = proc;
+}
+
+WCX_EXPORT void WCX_API PackSetDefaultParams(wcx::PackDefaultParamStruct* params) {
+    try {
+        PackSetDefaultParamsImpl(params);
+    } catch (...) {
+    }
+}
+
+// Double Commander calls this after loading the plug-in; its message boxes are the host's.
+WCX_EXPORT void WCX_API ExtensionInitialize(void* startupInfo) {
+    if (!startupInfo) return;
+    const auto* bytes = static_cast<const unsigned char*>(startupInfo);
+    uint32_t size = 0;
+    std::memcpy(&size, bytes + wcx::kDcStructSizeOffset, sizeof size);
+    if (size < wcx::kDcMessageBoxOffset + sizeof(void*)) return;
+    wcx::DcMessageBoxProc proc = nullptr;
+    std::memcpy(&proc, bytes + wcx::kDcMessageBoxOffset, sizeof proc);
+    g_hostMessageBox = proc;
+    platform::SetMessageBoxHandler(proc ? HostMessageBox : nullptr, nullptr);
+}
