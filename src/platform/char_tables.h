@@ -9,5 +9,7 @@ namespace gleanery::platform {
 // under the C runtime's ".OCP" / ".ACP" character-type locale. The result is allocated with
 // pcre_malloc and released with pcre_free; null on failure.
 const unsigned char* MakeCharTables(bool oem);
+// The same for a given code page (null when the code page is unknown).
+const unsigned char* MakeCharTablesFor(uint32_t codePage);
 
 } // namespace gleanery::platform

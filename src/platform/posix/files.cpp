@@ -1,0 +1,255 @@
+// File services on POSIX: file descriptors behind the Win32-shaped interface of files.h.
+#include "platform/files.h"
+#include "platform/codepage.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace gleanery::platform {
+
+namespace {
+
+// Win32 error numbers that the callers and the tests may see after an open.
+constexpr uint32_t kErrorFileNotFound = 2;
+constexpr uint32_t kErrorPathNotFound = 3;
+constexpr uint32_t kErrorTooManyOpenFiles = 4;
+constexpr uint32_t kErrorAccessDenied = 5;
+constexpr uint32_t kErrorGenFailure = 31;
+constexpr uint32_t kErrorDiskFull = 112;
+constexpr uint32_t kErrorFilenameTooLong = 206;
+
+uint32_t Win32ErrorOf(int error, bool creating) {
+    switch (error) {
+    case 0:
+        return kErrorSuccess;
+    case ENOENT:
+        return creating ? kErrorPathNotFound : kErrorFileNotFound;
+    case ENOTDIR:
+        return kErrorPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+    case EROFS:
+    case ETXTBSY:
+        return kErrorAccessDenied;
+    case EEXIST:
+        return kErrorFileExists;
+    case EMFILE:
+    case ENFILE:
+        return kErrorTooManyOpenFiles;
+    case ENOSPC:
+    case EDQUOT:
+        return kErrorDiskFull;
+    case ENAMETOOLONG:
+        return kErrorFilenameTooLong;
+    default:
+        return kErrorGenFailure;
+    }
+}
+
+std::string SystemPath(const std::u16string& path) {
+    return WideToUtf8(path);
+}
+
+int Fd(const File& file) {
+    return static_cast<int>(file.handle);
+}
+
+} // namespace
+
+File& File::operator=(File&& other) noexcept {
+    if (this != &other) {
+        Close(*this);
+        handle = other.handle;
+        other.handle = -1;
+    }
+    return *this;
+}
+
+File::~File() {
+    Close(*this);
+}
+
+void Close(File& file) {
+    if (file.handle != -1) {
+        ::close(Fd(file));
+        file.handle = -1;
+    }
+}
+
+File OpenForReading(const std::u16string& path) {
+    if (ShouldFail(FaultKind::Open)) {
+        errno = EACCES;
+        return File();
+    }
+    const std::string name = SystemPath(path);
+    int fd;
+    do {
+        fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return File();
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        // CreateFileW does not open directories without backup semantics.
+        ::close(fd);
+        errno = EISDIR;
+        return File();
+    }
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return File(fd);
+}
+
+File OpenOrCreateForWriting(const std::u16string& path, uint32_t& lastError) {
+    if (ShouldFail(FaultKind::Open)) {
+        lastError = kErrorAccessDenied;
+        return File();
+    }
+    const std::string name = SystemPath(path);
+    // Open an existing file first so that the answer tells apart "opened" and "created", as
+    // OPEN_ALWAYS does; the exclusive create closes the race with another creator.
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        int fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd >= 0) {
+            lastError = kErrorAlreadyExists;
+            return File(fd);
+        }
+        if (errno == EINTR) continue;
+        if (errno != ENOENT) {
+            lastError = Win32ErrorOf(errno, false);
+            return File();
+        }
+        fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            lastError = kErrorSuccess;
+            return File(fd);
+        }
+        if (errno == EEXIST || errno == EINTR) continue;
+        lastError = Win32ErrorOf(errno, true);
+        return File();
+    }
+    lastError = kErrorGenFailure;
+    return File();
+}
+
+bool Read(File& file, void* buffer, size_t count, size_t& got) {
+    got = 0;
+    if (!file.IsOpen()) return false;
+    if (ShouldFail(FaultKind::Read)) return false;
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    while (got < count) {
+        const ssize_t n = ::read(Fd(file), bytes + got, count - got);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) break; // end of file
+        got += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool Write(File& file, const void* data, size_t count) {
+    if (!file.IsOpen()) return false;
+    if (ShouldFail(FaultKind::Write)) return false;
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t n = ::write(Fd(file), bytes + done, count - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool Seek(File& file, int64_t offset) {
+    if (!file.IsOpen() || offset < 0) return false;
+    return ::lseek(Fd(file), static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+}
+
+bool Truncate(File& file) {
+    if (!file.IsOpen()) return false;
+    if (ShouldFail(FaultKind::Truncate)) return false;
+    const off_t here = ::lseek(Fd(file), 0, SEEK_CUR);
+    if (here < 0) return false;
+    int result;
+    do {
+        result = ::ftruncate(Fd(file), here);
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+PathKind KindOf(const std::u16string& path) {
+    if (path.empty()) return PathKind::Missing;
+    struct stat info;
+    if (::stat(SystemPath(path).c_str(), &info) != 0) return PathKind::Missing;
+    return S_ISDIR(info.st_mode) ? PathKind::Directory : PathKind::File;
+}
+
+int64_t SizeOf(const std::u16string& path) {
+    if (path.empty()) return -1;
+    struct stat info;
+    if (::stat(SystemPath(path).c_str(), &info) != 0) return -1;
+    // Directories have no size in their attributes.
+    if (S_ISDIR(info.st_mode)) return 0;
+    return static_cast<int64_t>(info.st_size);
+}
+
+bool DeleteFileAt(const std::u16string& path) {
+    if (path.empty()) return false;
+    return ::unlink(SystemPath(path).c_str()) == 0;
+}
+
+bool FullPathOf(const std::u16string& path, std::u16string& full) {
+    if (path.empty()) return false;
+    std::u16string absolute;
+    if (path.front() != u'/') {
+        std::vector<char> buffer(4096);
+        while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+            if (errno != ERANGE || buffer.size() > (1u << 20)) return false;
+            buffer.resize(buffer.size() * 2);
+        }
+        absolute = Utf8ToWide(buffer.data());
+        absolute += u'/';
+    }
+    absolute += path;
+
+    // Lexical normalisation: no symbolic links are followed and the file need not exist.
+    std::vector<std::u16string_view> parts;
+    std::u16string_view rest(absolute);
+    bool trailingSeparator = false;
+    while (!rest.empty()) {
+        const size_t slash = rest.find(u'/');
+        const std::u16string_view part = rest.substr(0, slash);
+        rest = slash == std::u16string_view::npos ? std::u16string_view() : rest.substr(slash + 1);
+        trailingSeparator = slash != std::u16string_view::npos && rest.empty();
+        if (part.empty() || part == u".") continue;
+        if (part == u"..") {
+            if (!parts.empty()) parts.pop_back();
+            continue;
+        }
+        parts.push_back(part);
+    }
+    std::u16string result;
+    for (const auto& part : parts) {
+        result += u'/';
+        result += part;
+    }
+    if (result.empty() || trailingSeparator) result += u'/';
+    full = std::move(result);
+    return true;
+}
+
+bool UsesLongPathPrefix() {
+    return false;
+}
+
+} // namespace gleanery::platform

@@ -1,0 +1,64 @@
+// System facts on POSIX.
+#include "platform/system.h"
+#include "platform/codepage.h"
+
+#include <dlfcn.h>
+#include <time.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace gleanery::platform {
+
+uint64_t AvailablePhysicalMemory() {
+    std::ifstream meminfo("/proc/meminfo");
+    std::string line;
+    while (std::getline(meminfo, line)) {
+        if (line.rfind("MemAvailable:", 0) != 0) continue;
+        std::istringstream fields(line.substr(13));
+        uint64_t kibibytes = 0;
+        if (fields >> kibibytes) return kibibytes * 1024;
+        break;
+    }
+    return 0;
+}
+
+uint32_t TickCount() {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const uint64_t milliseconds =
+        static_cast<uint64_t>(now.tv_sec) * 1000 + static_cast<uint64_t>(now.tv_nsec) / 1000000;
+    return static_cast<uint32_t>(milliseconds);
+}
+
+std::optional<std::u16string> Environment(const std::u16string& name) {
+    if (name.empty()) return std::nullopt;
+    const char* value = std::getenv(WideToUtf8(name).c_str());
+    if (value == nullptr) return std::nullopt;
+    return Utf8ToWide(value);
+}
+
+std::u16string ModuleFilePath() {
+    // An address inside this library names the object it was loaded from: the plug-in when the
+    // platform layer is linked into it, the executable when linked into a test program.
+    Dl_info info{};
+    if (dladdr(reinterpret_cast<void*>(&ModuleFilePath), &info) == 0 || info.dli_fname == nullptr)
+        return std::u16string();
+    std::string path = info.dli_fname;
+    if (!path.empty() && path.front() != '/') {
+        // A relative name (a program started through a relative path): make it absolute.
+        if (char* resolved = realpath(path.c_str(), nullptr)) {
+            path = resolved;
+            std::free(resolved);
+        }
+    }
+    return Utf8ToWide(path);
+}
+
+char16_t PathSeparator() {
+    return u'/';
+}
+
+} // namespace gleanery::platform
