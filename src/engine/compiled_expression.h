@@ -31,7 +31,15 @@ struct CompiledExpression {
 // step failed, else 0; success is told by `ErrorText` being empty. `settings.CodePage` must be a
 // concrete code page number.
 int32_t CompileExpression(const Settings& settings, CompiledExpression& compiled);
-// Releases the compiled forms and their study data; the record is fresh again.
+// Releases the compiled forms and their study data (all null again); the numbers, option words
+// and `ErrorText` are left as they are.
 void ReleaseCompiledExpression(CompiledExpression& compiled);
+
+// Searches run on the host's thread, whose stack may be as small as 1 MiB. Every compiled form
+// carries study data with a recursion limit that keeps the library's matching recursion within
+// this many bytes of stack; a search that needs more ends with PCRE_ERROR_RECURSIONLIMIT.
+inline constexpr unsigned long kSearchStackBudget = 512 * 1024;
+// The recursion limit for the 8-bit (wide = false) or the 16-bit library.
+unsigned long SearchRecursionLimit(bool wide);
 
 } // namespace gleanery

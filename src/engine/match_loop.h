@@ -9,6 +9,7 @@
 
 #include "engine/compiled_expression.h"
 #include "engine/replacement_template.h"
+#include "engine/text_pieces.h"
 #include "platform/files.h"
 #include "settings/settings.h"
 
@@ -35,6 +36,9 @@ struct ResultState {
     bool FileHeaderWritten = false;
     bool OutputStarted = false;
     std::string OutputBuffer;
+    // Conversion state and scratch space reused from match to match.
+    CodePageText Conversion;
+    std::string HashScratch;
 };
 
 inline constexpr size_t kFlushThreshold = 0x20000;
@@ -53,7 +57,8 @@ bool SearchUnits(const char16_t* text, size_t length, platform::File& output,
 // Returns the new ok.
 bool FlushOutput(platform::File& output, ResultState& result, bool ok, bool write);
 
-// The duplicate filter's 64-bit hash over UTF-8 (or raw) bytes.
+// The duplicate filter's 64-bit hash over UTF-8 (or raw) bytes; pass the previous result as `h`
+// to continue a hash over a text given in pieces.
 uint64_t MatchHash(const char* bytes, size_t length, uint64_t h = 0xCBF29CE484222325ULL);
 
 } // namespace gleanery

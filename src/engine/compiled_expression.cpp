@@ -1,0 +1,177 @@
+#include "engine/compiled_expression.h"
+
+#include <cstring>
+
+#include "platform/codepage.h"
+#include "settings/process_state.h"
+
+namespace gleanery {
+
+namespace {
+
+constexpr int kUtfCompileOptions = 0x502800;      // UTF mode, no check, ANYCRLF newlines
+constexpr int kCodePageCompileOptions = 0xD00000; // ANYCRLF newlines and \R
+
+// Frame size used when the library cannot tell its own; larger than any build we know of.
+constexpr long kFallbackFrameBytes = 1000;
+
+std::u16string Widen(uint32_t codePage, const char* message) {
+    std::u16string wide;
+    if (message == nullptr || *message == '\0') return wide;
+    if (!platform::AppendCodePageAsWide(codePage, message, wide)) {
+        wide.clear();
+        for (const char* p = message; *p; ++p) wide.push_back(static_cast<unsigned char>(*p));
+    }
+    return wide;
+}
+
+std::u16string Decimal(long value) {
+    std::string digits = std::to_string(value);
+    return std::u16string(digits.begin(), digits.end());
+}
+
+long FrameBytes(int probe) {
+    // The library reports the stack used by one level of its matching recursion as the negative
+    // result of a call with these arguments.
+    long frame = -static_cast<long>(probe);
+    return frame >= 64 && frame <= 100000 ? frame : kFallbackFrameBytes;
+}
+
+template <typename Extra>
+void ApplyRecursionLimit(Extra* extra, unsigned long limit) {
+    extra->flags |= PCRE_EXTRA_MATCH_LIMIT_RECURSION;
+    extra->match_limit_recursion = limit;
+}
+
+// Gives a compiled form study data that carries the recursion limit: the block that the study
+// made, or, when the study had nothing to record, a bare block of our own. pcre_free_study
+// releases either kind with the library's free function.
+void LimitRecursion(const PcreCode& code, PcreExtra& extra) {
+    if (!code) return;
+    if (!extra) {
+        void* block = pcre_malloc(sizeof(pcre_extra));
+        if (block == nullptr) return;
+        std::memset(block, 0, sizeof(pcre_extra));
+        extra.reset(static_cast<pcre_extra*>(block));
+    }
+    ApplyRecursionLimit(extra.get(), SearchRecursionLimit(false));
+}
+
+void LimitRecursion(const Pcre16Code& code, Pcre16Extra& extra) {
+    if (!code) return;
+    if (!extra) {
+        void* block = pcre16_malloc(sizeof(pcre16_extra));
+        if (block == nullptr) return;
+        std::memset(block, 0, sizeof(pcre16_extra));
+        extra.reset(static_cast<pcre16_extra*>(block));
+    }
+    ApplyRecursionLimit(extra.get(), SearchRecursionLimit(true));
+}
+
+int32_t Compile(const Settings& settings, CompiledExpression& compiled) {
+    // The expression in the code page and in UTF-8, each zero-terminated by std::string.
+    std::string codePageForm;
+    std::string utf8Form;
+    if (!settings.regex.empty()) {
+        platform::AppendWideAsCodePage(static_cast<uint32_t>(settings.CodePage), settings.regex,
+                                       settings.DefaultCharacter, codePageForm);
+        utf8Form = platform::WideToUtf8(settings.regex);
+    }
+    const uint32_t codePage = static_cast<uint32_t>(settings.CodePage);
+
+    int common = 0;
+    if (!settings.CaseSensitive) common |= PCRE_CASELESS;
+    if (settings.Multiline) common |= PCRE_MULTILINE;
+    if (settings.Dotall) common |= PCRE_DOTALL;
+    const int utfOptions =
+        common | kUtfCompileOptions | (settings.UnicodeProperties ? PCRE_UCP : 0);
+
+    const char* message = nullptr;
+    int offset = 0;
+
+    compiled.Utf8Code.reset(pcre_compile(utf8Form.c_str(), utfOptions, &message, &offset, nullptr));
+    if (!compiled.Utf8Code) {
+        compiled.ErrorText = Widen(codePage, message) + u" at pos " + Decimal(offset + 1L);
+        return offset;
+    }
+
+    const ProcessState& state = State();
+    const unsigned char* tables = nullptr;
+    if (codePage == state.AnsiCodePage)
+        tables = state.AnsiTables;
+    else if (codePage == state.OemCodePage)
+        tables = state.OemTables;
+    compiled.AnsiCode.reset(pcre_compile(codePageForm.c_str(), common | kCodePageCompileOptions,
+                                         &message, &offset, tables));
+    if (!compiled.AnsiCode) {
+        compiled.ErrorText = u"ANSI: " + Widen(codePage, message) + u" at pos " +
+                             Decimal(offset + 1L) + u" - try prefix (*UTF) !";
+        return offset;
+    }
+
+    compiled.Utf16Code.reset(pcre16_compile(reinterpret_cast<PCRE_SPTR16>(settings.regex.c_str()),
+                                            utfOptions, &message, &offset, nullptr));
+    if (!compiled.Utf16Code) {
+        compiled.ErrorText = Widen(codePage, message) + u" at pos " + Decimal(offset + 1L);
+        return offset;
+    }
+
+    message = nullptr;
+    compiled.AnsiExtra.reset(pcre_study(compiled.AnsiCode.get(), 0, &message));
+    if (message == nullptr)
+        compiled.Utf8Extra.reset(pcre_study(compiled.Utf8Code.get(), 0, &message));
+    if (message == nullptr)
+        compiled.Utf16Extra.reset(pcre16_study(compiled.Utf16Code.get(), 0, &message));
+    if (message != nullptr) {
+        compiled.ErrorText = Widen(codePage, message);
+        return 0;
+    }
+
+    int captures = 0;
+    unsigned long options = 0;
+    pcre_fullinfo(compiled.Utf8Code.get(), compiled.Utf8Extra.get(), PCRE_INFO_CAPTURECOUNT,
+                  &captures);
+    pcre_fullinfo(compiled.Utf8Code.get(), compiled.Utf8Extra.get(), PCRE_INFO_OPTIONS, &options);
+    compiled.CaptureCount = captures;
+    compiled.NewlineMode = static_cast<uint32_t>(options) & kNewlineMask;
+    compiled.CrlfIsNewline = compiled.NewlineMode == 0x300000 || compiled.NewlineMode == 0x400000 ||
+                             compiled.NewlineMode == 0x500000;
+    compiled.Utf8ExecOptions = compiled.NewlineMode | kNoUtfCheck;
+    compiled.Utf16ExecOptions = compiled.NewlineMode | kNoUtfCheck;
+    compiled.ErrorText.clear();
+    return 0;
+}
+
+} // namespace
+
+unsigned long SearchRecursionLimit(bool wide) {
+    static const unsigned long limit8 =
+        kSearchStackBudget /
+        FrameBytes(pcre_exec(nullptr, nullptr, nullptr, -999, -999, 0, nullptr, 0));
+    static const unsigned long limit16 =
+        kSearchStackBudget /
+        FrameBytes(pcre16_exec(nullptr, nullptr, nullptr, -999, -999, 0, nullptr, 0));
+    return wide ? limit16 : limit8;
+}
+
+int32_t CompileExpression(const Settings& settings, CompiledExpression& compiled) {
+    // Forms left over from an earlier compile must not survive a failed step.
+    ReleaseCompiledExpression(compiled);
+    int32_t result = Compile(settings, compiled);
+    // Every form that exists is searched, whatever the outcome, so each one gets its limit.
+    LimitRecursion(compiled.AnsiCode, compiled.AnsiExtra);
+    LimitRecursion(compiled.Utf8Code, compiled.Utf8Extra);
+    LimitRecursion(compiled.Utf16Code, compiled.Utf16Extra);
+    return result;
+}
+
+void ReleaseCompiledExpression(CompiledExpression& compiled) {
+    compiled.AnsiExtra.reset();
+    compiled.Utf8Extra.reset();
+    compiled.Utf16Extra.reset();
+    compiled.AnsiCode.reset();
+    compiled.Utf8Code.reset();
+    compiled.Utf16Code.reset();
+}
+
+} // namespace gleanery

@@ -1,0 +1,453 @@
+#include "engine/match_loop.h"
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+
+#include "platform/codepage.h"
+#include "platform/system.h"
+#include "settings/process_state.h"
+
+namespace gleanery {
+
+namespace {
+
+constexpr int kOutputVectorSize = 300;
+constexpr int kRetryOptions = PCRE_NOTEMPTY_ATSTART | PCRE_ANCHORED; // 0x10000010
+constexpr uint32_t kProgressIntervalMs = 500;
+// Units byte-swapped at a time when UTF-16 output goes in the other byte order.
+constexpr size_t kSwapChunkUnits = 0x8000;
+
+// Output of one call of the loop: everything goes through the run's buffer, which is written
+// whenever it holds more than kFlushThreshold bytes; once a write failed nothing more is written.
+struct Writer {
+    platform::File& file;
+    ResultState& result;
+    bool ok = true;
+
+    // Called before every piece is appended.
+    bool Room() {
+        if (ok && result.OutputBuffer.size() > kFlushThreshold)
+            ok = FlushOutput(file, result, ok, true);
+        return ok;
+    }
+    void Small(const char* p, size_t n) {
+        if (Room()) result.OutputBuffer.append(p, n);
+    }
+    void Small(std::string_view s) { Small(s.data(), s.size()); }
+    // Matched or copied text: a piece too big for the buffer goes to the file directly.
+    void Text(const char* p, size_t n) {
+        if (!Room() || n == 0) return;
+        if (n > kFlushThreshold) {
+            ok = FlushOutput(file, result, ok, !result.OutputBuffer.empty());
+            if (ok) ok = platform::Write(file, p, n);
+            return;
+        }
+        result.OutputBuffer.append(p, n);
+    }
+    // UTF-16 units in the machine's order, written in the file's order.
+    void Units(const char16_t* p, size_t n, bool swap) {
+        if (!swap) {
+            Text(reinterpret_cast<const char*>(p), n * 2);
+            return;
+        }
+        while (n > 0 && Room()) {
+            const size_t chunk = std::min(n, kSwapChunkUnits);
+            std::string& buffer = result.OutputBuffer;
+            size_t at = buffer.size();
+            buffer.resize(at + chunk * 2);
+            char* q = buffer.data() + at;
+            for (size_t i = 0; i < chunk; ++i) {
+                const char16_t u = p[i];
+                const char* bytes = reinterpret_cast<const char*>(&u);
+                *q++ = bytes[1];
+                *q++ = bytes[0];
+            }
+            p += chunk;
+            n -= chunk;
+        }
+    }
+    void Unit(char16_t u, bool swap) { Units(&u, 1, swap); }
+};
+
+std::u16string_view NameOnly(const std::u16string& path) {
+    size_t cut = path.find_last_of(u"\\/");
+    return cut == std::u16string::npos ? std::u16string_view(path)
+                                       : std::u16string_view(path).substr(cut + 1);
+}
+
+// Everything one call of the loop needs, for 8-bit text (char) or UTF-16 text (char16_t).
+template <typename CharT>
+struct Loop {
+    static constexpr bool kWide = sizeof(CharT) == 2;
+
+    const CharT* text;
+    size_t length;
+    const CompiledExpression& compiled;
+    FileState& file;
+    Settings& settings;
+    ResultState& result;
+    bool& abort;
+    Writer out;
+
+    int* ov = file.OutputVector.data();
+    bool utf8 = !kWide && file.IsUtf8;
+    bool swap = kWide && file.IsBigEndian != State().HostIsBigEndian;
+    size_t copyPos = 0;
+    bool lineHeaderWritten = false;
+    bool timerRunning = false;
+    uint32_t timerStart = 0;
+
+    int Exec(size_t start, int options) {
+        if (length > static_cast<size_t>(INT_MAX)) return PCRE_ERROR_BADLENGTH;
+        if constexpr (kWide) {
+            if (!compiled.Utf16Code) return PCRE_ERROR_NULL;
+            return pcre16_exec(compiled.Utf16Code.get(), compiled.Utf16Extra.get(),
+                               reinterpret_cast<PCRE_SPTR16>(text), static_cast<int>(length),
+                               static_cast<int>(start), options, ov, kOutputVectorSize);
+        } else {
+            const pcre* code = utf8 ? compiled.Utf8Code.get() : compiled.AnsiCode.get();
+            const pcre_extra* extra = utf8 ? compiled.Utf8Extra.get() : compiled.AnsiExtra.get();
+            if (code == nullptr) return PCRE_ERROR_NULL;
+            return pcre_exec(code, extra, text, static_cast<int>(length), static_cast<int>(start),
+                             options, ov, kOutputVectorSize);
+        }
+    }
+
+    int BaseOptions() const {
+        if constexpr (kWide) return static_cast<int>(compiled.Utf16ExecOptions);
+        return static_cast<int>(utf8 ? compiled.Utf8ExecOptions : compiled.NewlineMode);
+    }
+
+    // Where the search goes on after an empty match at `at` that could not be extended.
+    size_t Advance(size_t at) const {
+        if (compiled.CrlfIsNewline && at + 1 < length && text[at] == CharT('\r') &&
+            text[at + 1] == CharT('\n'))
+            return at + 2;
+        size_t next = at + 1;
+        if constexpr (kWide) {
+            if (next < length && IsLowSurrogate(text[next])) ++next;
+        } else if (utf8) {
+            while (next < length && (static_cast<unsigned char>(text[next]) & 0xC0) == 0x80) ++next;
+        }
+        return next;
+    }
+
+    void Progress() {
+        if (platform::TickCount() - timerStart <= kProgressIntervalMs) return;
+        if (ReportProgress(file.FileName, 0) == 0) abort = true;
+        timerStart = platform::TickCount();
+    }
+
+    // Group n as offsets into the text; false when it is unset.
+    bool Group(int n, size_t& start, size_t& end) const {
+        const int s = ov[2 * n];
+        const int e = ov[2 * n + 1];
+        if (s < 0 || e <= s) return false;
+        start = static_cast<size_t>(s);
+        end = static_cast<size_t>(e);
+        return true;
+    }
+
+    uint64_t Hash(size_t s, size_t e) {
+        uint64_t h = MatchHash(nullptr, 0);
+        if constexpr (kWide) {
+            const char16_t* p = text + s;
+            size_t n = e - s;
+            while (n > 0) {
+                size_t piece = NextUnitPiece(p, n, kHashUnitPieceLimit);
+                if (piece == 0) break;
+                result.HashScratch.clear();
+                AppendUnitsAsUtf8(p, piece, result.HashScratch);
+                h = MatchHash(result.HashScratch.data(), result.HashScratch.size(), h);
+                p += piece;
+                n -= piece;
+            }
+        } else if (utf8 || settings.BinaryMode) {
+            h = MatchHash(text + s, e - s, h);
+        } else {
+            const char* p = text + s;
+            size_t n = e - s;
+            while (n > 0) {
+                size_t piece = NextBytePiece(result.Conversion, p, n);
+                result.HashScratch.clear();
+                AppendBytePieceAsUtf8(result.Conversion, p, piece, result.HashScratch);
+                h = MatchHash(result.HashScratch.data(), result.HashScratch.size(), h);
+                p += piece;
+                n -= piece;
+            }
+        }
+        return h;
+    }
+
+    void Copy(size_t from, size_t to) {
+        if (to <= from) return;
+        if constexpr (kWide)
+            out.Units(text + from, to - from, swap);
+        else
+            out.Text(text + from, to - from);
+    }
+
+    // Texts that binary mode (and search-and-replace on code-page text) keep in the code page.
+    bool CodePageForms() const {
+        return !kWide && (settings.BinaryMode || (settings.SearchAndReplace && !file.IsUtf8));
+    }
+    bool WideForms() const { return kWide && settings.SearchAndReplace; }
+
+    void Name(std::u16string_view name, bool codePage) {
+        if (!out.Room()) return;
+        if (codePage)
+            platform::AppendWideAsCodePage(static_cast<uint32_t>(settings.CodePage), name,
+                                           settings.DefaultCharacter, result.OutputBuffer);
+        else
+            AppendWideAsUtf8(name, result.OutputBuffer);
+    }
+
+    void GroupText(size_t s, size_t e) {
+        if constexpr (kWide) {
+            if (settings.SearchAndReplace) {
+                out.Units(text + s, e - s, swap);
+                return;
+            }
+            const char16_t* p = text + s;
+            size_t n = e - s;
+            while (n > 0 && out.Room()) {
+                size_t piece = NextUnitPiece(p, n, kOutputUnitPieceLimit);
+                if (piece == 0) break;
+                AppendUnitsAsUtf8(p, piece, result.OutputBuffer);
+                p += piece;
+                n -= piece;
+            }
+        } else {
+            if (utf8 || settings.BinaryMode || settings.SearchAndReplace) {
+                out.Text(text + s, e - s);
+                return;
+            }
+            const char* p = text + s;
+            size_t n = e - s;
+            while (n > 0 && out.Room()) {
+                size_t piece = NextBytePiece(result.Conversion, p, n);
+                AppendBytePieceAsUtf8(result.Conversion, p, piece, result.OutputBuffer);
+                p += piece;
+                n -= piece;
+            }
+        }
+    }
+
+    void Counter(uint64_t value, int digits) {
+        char buffer[32];
+        char* end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
+        size_t n = static_cast<size_t>(end - buffer);
+        size_t width = digits > 0 ? static_cast<size_t>(digits) + 1 : 0;
+        char text8[64];
+        size_t k = 0;
+        for (; n + k < width; ++k) text8[k] = '0';
+        std::copy(buffer, end, text8 + k);
+        k += n;
+        if (WideForms()) {
+            char16_t units[64];
+            for (size_t i = 0; i < k; ++i) units[i] = static_cast<char16_t>(text8[i]);
+            out.Units(units, k, swap);
+        } else {
+            out.Small(text8, k);
+        }
+    }
+
+    void Items() {
+        const ReplacementTemplate& tmpl = result.Template;
+        for (size_t k = 0; k < tmpl.ItemCodes.size() && out.ok; ++k) {
+            const int32_t code = tmpl.ItemCodes[k];
+            if (IsGroupItem(code)) {
+                const int n = GroupOf(code);
+                if (n > compiled.CaptureCount || 2 * n + 1 >= kOutputVectorSize * 2 / 3) continue;
+                size_t s = 0;
+                size_t e = 0;
+                if (Group(n, s, e)) GroupText(s, e);
+            } else if (code <= 0xFF) {
+                if (WideForms())
+                    out.Unit(static_cast<char16_t>(code), swap);
+                else {
+                    const char byte = static_cast<char>(code);
+                    out.Small(&byte, 1);
+                }
+            } else if (code == kItemLiteral) {
+                if (WideForms())
+                    out.Units(tmpl.LiteralWide[k].data(), tmpl.LiteralWide[k].size(), swap);
+                else
+                    out.Small(CodePageForms() ? tmpl.LiteralCodePage[k] : tmpl.LiteralUtf8[k]);
+            } else if (code == kItemFileName || code == kItemPathAndFileName) {
+                std::u16string_view name = code == kItemFileName
+                                               ? NameOnly(file.FileName)
+                                               : std::u16string_view(file.FileName);
+                if (WideForms())
+                    out.Units(name.data(), name.size(), swap);
+                else
+                    Name(name, CodePageForms());
+            } else if (code >= kItemCounterFromZero && code <= kItemCounterFromZero + 9) {
+                Counter(result.MatchCount, code - kItemCounterFromZero);
+            } else if (code >= kItemCounterFromOne && code <= kItemCounterFromOne + 9) {
+                Counter(result.MatchCount + 1, code - kItemCounterFromOne);
+            } else {
+                continue; // not an item code
+            }
+            ++result.ItemsWritten;
+        }
+    }
+
+    void Report() {
+        size_t start = 0;
+        size_t end = 0;
+        const bool hasText = Group(0, start, end);
+        if (settings.NoDuplicates) {
+            const uint64_t h = hasText ? Hash(start, end) : MatchHash(nullptr, 0);
+            if (!result.SeenHashes.insert(h).second) {
+                ++result.DuplicateCount;
+                return;
+            }
+        }
+        if (result.MatchCount == 0 && settings.WriteBom) {
+            out.Small("\xEF\xBB\xBF", 3);
+            settings.WriteBom = false;
+        } else if (result.MatchCount != 0 && !settings.SearchAndReplace &&
+                   !(result.ItemsWritten == 0 && result.Template.MissingGroupCount > 0)) {
+            out.Small("\r\n", 2);
+        }
+        if (settings.SearchAndReplace) {
+            // A match can reach back before the end of the previous one (\K in a lookbehind) or
+            // end before its start (\K in a lookahead): copy each input unit at most once.
+            const size_t matchStart = static_cast<size_t>(std::max(ov[0], 0));
+            const size_t matchEnd = std::max(matchStart, static_cast<size_t>(std::max(ov[1], 0)));
+            Copy(copyPos, matchStart);
+            copyPos = std::max(copyPos, matchEnd);
+        }
+        result.ItemsWritten = 0;
+        if (!out.ok) return;
+        if (settings.LineMode) {
+            if (!result.FileHeaderWritten) {
+                out.Small(">>>> \"", 6);
+                Name(file.FileName, settings.BinaryMode);
+                out.Small("\":\r\n", 4);
+                result.FileHeaderWritten = true;
+            }
+            if (!lineHeaderWritten) {
+                char header[48] = ">> Line ";
+                char* p = std::to_chars(header + 8, header + 40, result.PartsInFile).ptr;
+                *p++ = ':';
+                *p++ = '\r';
+                *p++ = '\n';
+                out.Small(header, static_cast<size_t>(p - header));
+                lineHeaderWritten = true;
+            }
+        }
+        Items();
+        if (out.ok) ++result.MatchCount;
+    }
+
+    bool Run() {
+        if (result.PartsInFile == 0) result.FileHeaderWritten = false;
+        ++result.PartsInFile;
+        if constexpr (!kWide)
+            PrepareCodePageText(result.Conversion, static_cast<uint32_t>(settings.CodePage));
+
+        const int base = BaseOptions();
+        const bool checkFirst = (kWide || utf8) && file.CheckUtfOnFirstSearch;
+        const int groupInts = 2 * std::clamp(compiled.CaptureCount + 1, 1, 100);
+        int saved[200];
+        bool firstSearch = true;
+        size_t pos = 0;
+
+        while (!abort) {
+            if (!timerRunning) {
+                timerStart = platform::TickCount();
+                timerRunning = true;
+            }
+            int options = base;
+            if (firstSearch && checkFirst) options &= ~static_cast<int>(kNoUtfCheck);
+            firstSearch = false;
+
+            int rc = Exec(pos, options);
+            size_t next = rc >= 0 ? static_cast<size_t>(ov[1]) : pos;
+            if (rc >= 0 && ov[0] == ov[1]) {
+                const size_t at = static_cast<size_t>(ov[0]);
+                if (length > 0 && at == length) break;
+                if (settings.EmptyValid) std::copy(ov, ov + groupInts, saved);
+                const int retry = Exec(at, base | kRetryOptions);
+                if (retry != PCRE_ERROR_NOMATCH) {
+                    rc = retry;
+                    next = rc >= 0 ? static_cast<size_t>(ov[1]) : pos;
+                } else {
+                    next = Advance(at);
+                    if (!settings.EmptyValid) {
+                        // On an empty text there is nowhere to advance to.
+                        if (next > length) break;
+                        pos = next;
+                        // A long run of unreported empty matches still lets the host cancel.
+                        Progress();
+                        continue;
+                    }
+                    std::copy(saved, saved + groupInts, ov);
+                }
+            }
+            if (rc < 0) {
+                if (rc == PCRE_ERROR_BADUTF8 || rc == PCRE_ERROR_BADUTF8_OFFSET)
+                    file.BadEncoding = true; // same values as the UTF-16 errors
+                Progress();
+                break;
+            }
+            if (ov[0] != ov[1] || settings.EmptyValid) Report();
+            if (!out.ok) break;
+            Progress();
+            // A match that ends where the search started (possible only through \K) must not
+            // be found again and again.
+            if (next <= pos && ov[0] != ov[1]) next = Advance(pos);
+            // After an empty match on an empty text, or at the end: nothing more to find.
+            if (next > length) break;
+            pos = next;
+        }
+
+        if (settings.SearchAndReplace && out.ok && !abort) Copy(copyPos, length);
+        return out.ok;
+    }
+};
+
+} // namespace
+
+bool SearchBytes(const char* text, size_t length, platform::File& output,
+                 const CompiledExpression& compiled, FileState& file, Settings& settings,
+                 ResultState& result, bool& abort) {
+    Loop<char> loop{text, length, compiled, file, settings, result, abort, {output, result}};
+    return loop.Run();
+}
+
+bool SearchUnits(const char16_t* text, size_t length, platform::File& output,
+                 const CompiledExpression& compiled, FileState& file, Settings& settings,
+                 ResultState& result, bool& abort) {
+    Loop<char16_t> loop{text, length, compiled, file, settings, result, abort, {output, result}};
+    return loop.Run();
+}
+
+bool FlushOutput(platform::File& output, ResultState& result, bool ok, bool write) {
+    if (!result.OutputStarted) {
+        const bool truncated = platform::Seek(output, 0) && platform::Truncate(output);
+        result.OutputStarted = true;
+        ok = ok && truncated;
+    }
+    if (write && ok) {
+        ok = platform::Write(output, result.OutputBuffer.data(), result.OutputBuffer.size());
+        result.OutputBuffer.clear();
+    }
+    return ok;
+}
+
+uint64_t MatchHash(const char* bytes, size_t length, uint64_t h) {
+    for (size_t i = 0; i < length; ++i) {
+        const uint64_t b =
+            static_cast<uint64_t>(static_cast<int64_t>(static_cast<int8_t>(bytes[i])));
+        const uint64_t x = (h ^ b) * 0x106CC0001B3ULL;
+        const uint64_t y = (x ^ (x >> 14)) * 0x41ULL;
+        h = (y ^ (y >> 34)) * 0x401ULL;
+    }
+    return h;
+}
+
+} // namespace gleanery

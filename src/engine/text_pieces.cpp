@@ -1,0 +1,161 @@
+#include "engine/text_pieces.h"
+
+#include <algorithm>
+
+#include "platform/codepage.h"
+
+namespace gleanery {
+
+bool AsciiIsIdentity(uint32_t codePage) {
+    // Only code pages known to map 0x00-0x7F onto U+0000-U+007F without any shift state. EBCDIC
+    // pages, the 7-bit national variants and the stateful encodings (ISO-2022, HZ, UTF-7) are
+    // left to the system converter.
+    switch (codePage) {
+    case 437:
+    case 708:
+    case 720:
+    case 737:
+    case 775:
+    case 850:
+    case 852:
+    case 855:
+    case 857:
+    case 858:
+    case 860:
+    case 861:
+    case 862:
+    case 863:
+    case 864:
+    case 865:
+    case 866:
+    case 869:
+    case 874:
+    case 932:
+    case 936:
+    case 949:
+    case 950:
+    case 1361:
+    case 20127:
+    case 20866:
+    case 21866:
+    case 20932:
+    case 20936:
+    case 20949:
+    case 38598:
+    case 51932:
+    case 51936:
+    case 51949:
+    case 54936:
+    case platform::kUtf8CodePage:
+        return true;
+    default:
+        break;
+    }
+    if (codePage >= 1250 && codePage <= 1258) return true;
+    if (codePage >= 28591 && codePage <= 28606) return true;
+    return false;
+}
+
+void PrepareCodePageText(CodePageText& ctx, uint32_t codePage) {
+    if (ctx.Prepared && ctx.CodePage == codePage) return;
+    ctx.CodePage = codePage;
+    ctx.Prepared = true;
+    ctx.AsciiIdentity = AsciiIsIdentity(codePage);
+    ctx.LeadTableReady = false;
+}
+
+namespace {
+
+void EnsureLeadTable(CodePageText& ctx) {
+    if (ctx.LeadTableReady) return;
+    for (unsigned b = 0; b < 256; ++b)
+        ctx.Lead[b] = platform::IsLeadByte(ctx.CodePage, static_cast<uint8_t>(b));
+    ctx.LeadTableReady = true;
+}
+
+} // namespace
+
+size_t NextBytePiece(CodePageText& ctx, const char* text, size_t remaining, size_t limit) {
+    if (remaining <= limit) return remaining;
+    EnsureLeadTable(ctx);
+    // Walk character by character from the piece's start: a backward scan from the limit cannot
+    // tell a trail byte from a lead byte in double-byte code pages.
+    size_t i = 0;
+    while (i < limit) i += ctx.Lead[static_cast<unsigned char>(text[i])] ? 2 : 1;
+    return i > limit ? limit - 1 : limit;
+}
+
+void AppendBytePieceAsUtf8(CodePageText& ctx, const char* text, size_t length, std::string& out) {
+    size_t ascii = 0;
+    if (ctx.AsciiIdentity) {
+        // A piece starts on a character boundary, and bytes below 0x80 never lead a double-byte
+        // character, so the leading run of them can be copied as it is.
+        while (ascii < length && static_cast<unsigned char>(text[ascii]) < 0x80) ++ascii;
+        out.append(text, ascii);
+        if (ascii == length) return;
+    }
+    ctx.Wide.clear();
+    platform::AppendCodePageAsWide(ctx.CodePage, std::string_view(text + ascii, length - ascii),
+                                   ctx.Wide);
+    AppendUnitsAsUtf8(ctx.Wide.data(), ctx.Wide.size(), out);
+}
+
+void AppendCodePageAsUtf8(CodePageText& ctx, const char* text, size_t length, std::string& out) {
+    while (length > 0) {
+        size_t piece = NextBytePiece(ctx, text, length);
+        AppendBytePieceAsUtf8(ctx, text, piece, out);
+        text += piece;
+        length -= piece;
+    }
+}
+
+size_t NextUnitPiece(const char16_t* text, size_t remaining, size_t limit) {
+    size_t n = std::min(remaining, limit);
+    if (n > 0 && IsHighSurrogate(text[n - 1])) --n;
+    return n;
+}
+
+void AppendUnitsAsUtf8(const char16_t* units, size_t count, std::string& out) {
+    size_t start = out.size();
+    out.resize(start + count * 3);
+    char* p = out.data() + start;
+    size_t i = 0;
+    while (i < count) {
+        uint32_t c = units[i++];
+        if (c < 0x80) {
+            *p++ = static_cast<char>(c);
+            continue;
+        }
+        if (c < 0x800) {
+            *p++ = static_cast<char>(0xC0 | (c >> 6));
+            *p++ = static_cast<char>(0x80 | (c & 0x3F));
+            continue;
+        }
+        if (IsHighSurrogate(static_cast<char16_t>(c)) && i < count && IsLowSurrogate(units[i])) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (units[i++] - 0xDC00);
+            // Two units take four bytes: within the six reserved for them.
+            *p++ = static_cast<char>(0xF0 | (c >> 18));
+            *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            *p++ = static_cast<char>(0x80 | (c & 0x3F));
+            continue;
+        }
+        if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
+        *p++ = static_cast<char>(0xE0 | (c >> 12));
+        *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        *p++ = static_cast<char>(0x80 | (c & 0x3F));
+    }
+    out.resize(static_cast<size_t>(p - out.data()));
+}
+
+void AppendUnitPiecesAsUtf8(const char16_t* units, size_t count, size_t limit, std::string& out) {
+    while (count > 0) {
+        size_t piece = NextUnitPiece(units, count, limit);
+        if (piece == 0) break; // a lone high surrogate ends the text
+        AppendUnitsAsUtf8(units, piece, out);
+        units += piece;
+        count -= piece;
+    }
+}
+
+} // namespace gleanery
