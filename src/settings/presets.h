@@ -18,6 +18,8 @@ using ChangeRecords = std::map<std::u16string, int32_t>;
 
 inline constexpr int32_t kChangedMark = 0x20000;
 inline constexpr int32_t kDeletedMark = 0x40000;
+// Preset sections are gleanery1 to gleanery2048; a load reads no others.
+inline constexpr int32_t kMaxPresetSection = 2048;
 
 // The in-memory ini document (SimpleIni); defined in settings_file.cpp.
 struct SettingsDocument;
@@ -33,5 +35,11 @@ bool SettingsDocumentIsEmpty(const SettingsDocument& doc);
 void MarkPresetSaved(ChangeRecords& changes, const std::u16string& name);   // overwrite existing
 void MarkPresetAdded(ChangeRecords& changes, const std::u16string& name);   // add under new name
 void MarkPresetDeleted(ChangeRecords& changes, const std::u16string& name); // delete
+
+// How many more presets under new names the settings file can take (State()'s store, change
+// records and document). Adding a name without a change record needs a value above 0; a save
+// never writes a section above kMaxPresetSection and reports false for a preset it had to leave
+// out.
+int32_t PresetCapacityLeft();
 
 } // namespace gleanery

@@ -1,0 +1,667 @@
+// The settings file "Gleanery.ini": reading it into the settings document, the preset store and
+// the current settings, and writing all of it back.
+//
+// SimpleIni holds the document between a load and a save, so that sections, keys and comments
+// this program does not know survive a save. The document is written by our own writer rather
+// than by SimpleIni's: the file must look the same on every platform (CR LF line ends, one empty
+// line between sections), and a few values that SimpleIni would write in a form it cannot read
+// back (a value beginning with "<<<", a multi-line value holding a line "END_OF_TEXT") must still
+// come back unchanged.
+
+// ASCII case folding for section and key names, and no wide-character converter: the document is
+// UTF-8 bytes throughout, and nothing here may pull in a system header of the Windows API.
+#ifndef SI_NO_CONVERSION
+#define SI_NO_CONVERSION
+#endif
+#include <SimpleIni.h>
+
+#include "settings/settings_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <iterator>
+#include <set>
+#include <string>
+#include <string_view>
+#include <utf8.h>
+#include <utility>
+#include <vector>
+
+#include "platform/files.h"
+#include "settings/presets.h"
+#include "settings/process_state.h"
+#include "settings/sample_test_text.h"
+
+namespace gleanery {
+
+struct SettingsDocument {
+    CSimpleIniA ini{/*isUtf8=*/true, /*multiKey=*/false, /*multiLine=*/true};
+    // The comment block at the very top of the loaded file. SimpleIni keeps it privately; our
+    // writer needs it to put it back.
+    std::string fileComment;
+    // The settings file exists but could not be read in this load-save cycle. A save would
+    // replace it with a document that holds only this cycle's changes, so it is refused.
+    bool loadFailed = false;
+};
+
+void SettingsDocumentDeleter::operator()(SettingsDocument* doc) const {
+    delete doc;
+}
+
+SettingsDocumentPtr NewSettingsDocument() {
+    return SettingsDocumentPtr(new SettingsDocument());
+}
+
+void ResetSettingsDocument(SettingsDocument& doc) {
+    doc.ini.Reset();
+    doc.fileComment.clear();
+    doc.loadFailed = false;
+}
+
+bool SettingsDocumentIsEmpty(const SettingsDocument& doc) {
+    return doc.ini.IsEmpty() && doc.fileComment.empty();
+}
+
+namespace {
+
+constexpr int64_t kMaxSettingsFileSize = 5242880; // 5 MiB
+constexpr size_t kMaxNumberLength = 63;
+constexpr char kLastSection[] = "gleanery_last";
+constexpr char kFontSection[] = "gleanery";
+constexpr char16_t kLastEntryName[] = u"___last___option___";
+constexpr char kNewLine[] = "\r\n";
+constexpr char kDefaultBlockTag[] = "END_OF_TEXT";
+
+// ---- text forms --------------------------------------------------------------------------------
+
+// UTF-16 with CR LF line breaks to UTF-8 with LF line breaks. An unpaired surrogate becomes
+// U+FFFD, as the system converter does.
+std::string WideToFileText(std::u16string_view text, bool lineBreaks = true) {
+    std::string out;
+    out.reserve(text.size());
+    auto sink = std::back_inserter(out);
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t c = text[i];
+        if (lineBreaks && c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') continue;
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = 0xFFFD;
+        }
+        sink = utf8::append(c, sink);
+    }
+    return out;
+}
+
+// UTF-8 with LF line breaks to UTF-16 with CR LF line breaks. Invalid sequences become U+FFFD.
+std::u16string FileTextToWide(std::string_view text, bool lineBreaks = true) {
+    std::u16string wide;
+    try {
+        std::string valid;
+        utf8::replace_invalid(text.begin(), text.end(), std::back_inserter(valid), 0xFFFD);
+        utf8::utf8to16(valid.begin(), valid.end(), std::back_inserter(wide));
+    } catch (const utf8::exception&) {
+        // replace_invalid leaves nothing to throw on; keep what was converted.
+    }
+    if (!lineBreaks) return wide;
+    std::u16string out;
+    out.reserve(wide.size() + wide.size() / 16);
+    for (char16_t c : wide) {
+        if (c == u'\n' && (out.empty() || out.back() != u'\r')) out.push_back(u'\r');
+        out.push_back(c);
+    }
+    return out;
+}
+
+// Decimal, or hexadecimal after "0x"/"0X"; the whole value must be the number.
+bool ParseNumber(const char* value, int64_t& number) {
+    if (!value) return false;
+    size_t length = std::strlen(value);
+    if (length == 0 || length > kMaxNumberLength) return false;
+    const char* digits = value;
+    int base = 10;
+    if (value[0] == '0' && (value[1] == 'x' || value[1] == 'X')) {
+        digits = value + 2;
+        base = 16;
+    }
+    errno = 0;
+    char* end = nullptr;
+    long long parsed = std::strtoll(digits, &end, base);
+    if (end == digits || *end != '\0' || errno == ERANGE) return false;
+    number = parsed;
+    return true;
+}
+
+bool ParseBool(const char* value, bool fallback) {
+    if (!value) return fallback;
+    switch (value[0]) {
+    case '1':
+    case 't':
+    case 'T':
+    case 'y':
+    case 'Y':
+        return true;
+    case '0':
+    case 'f':
+    case 'F':
+    case 'n':
+    case 'N':
+        return false;
+    case 'o':
+    case 'O':
+        if (value[1] == 'n' || value[1] == 'N') return true;
+        if (value[1] == 'f' || value[1] == 'F') return false;
+        break;
+    default:
+        break;
+    }
+    return fallback;
+}
+
+bool IsUsableCodePage(int64_t codePage) {
+    if (codePage == 0 || codePage == 1) return true;
+    const auto& usable = State().UsableCodePages;
+    return std::find(usable.begin(), usable.end(), codePage) != usable.end();
+}
+
+// 131072 is level 1, each doubling one level more.
+int32_t EncodingCheckLevel(int32_t bytes) {
+    int32_t level = 1;
+    int64_t size = bytes;
+    while (size > kMinEncodingCheck) {
+        size /= 2;
+        ++level;
+    }
+    return level;
+}
+
+Settings ReadSettings(const CSimpleIniA& ini, const char* section) {
+    Settings s;
+    auto value = [&](const char* key) { return ini.GetValue(section, key, nullptr); };
+    auto flag = [&](const char* key, bool& field) { field = ParseBool(value(key), field); };
+    auto number = [&](const char* key, int64_t& out) { return ParseNumber(value(key), out); };
+
+    if (const char* v = value("regex"); v && *v) s.regex = FileTextToWide(v);
+    const char* replace = value("replace");
+    s.replace = replace ? FileTextToWide(replace) : std::u16string();
+    const char* test = value("teststring");
+    s.teststring = test ? FileTextToWide(test) : std::u16string();
+
+    flag("BinaryMode", s.BinaryMode);
+    flag("SearchAndReplace", s.SearchAndReplace);
+    flag("LineMode", s.LineMode);
+    flag("NoDuplicates", s.NoDuplicates);
+    flag("WriteBom", s.WriteBom);
+    flag("WriteStats", s.WriteStats);
+    flag("CaseSensitive", s.CaseSensitive);
+    flag("Dotall", s.Dotall);
+    flag("Multiline", s.Multiline);
+    flag("UnicodeProperties", s.UnicodeProperties);
+    flag("EmptyValid", s.EmptyValid);
+
+    int64_t n = 0;
+    if (number("CopyClip", n) && n >= 0 && n <= 2) s.CopyClip = static_cast<int8_t>(n);
+    if (number("Memory", n) && n >= 5 && n <= 500) s.Memory = static_cast<int32_t>(n);
+    if (number("EncodingCheck", n) && n >= 1 && n <= 8)
+        s.EncodingCheck = kMinEncodingCheck << (n - 1);
+    if (number("CodePage", n) && IsUsableCodePage(n)) s.CodePage = static_cast<int32_t>(n);
+    if (number("DefaultCharacter", n) && (n == -1 || (n >= 32 && n <= 126)))
+        s.DefaultCharacter = static_cast<int8_t>(n);
+    s.OutfileExtension =
+        (number("OutfileExtension", n) && n >= 0 && n <= 2) ? static_cast<int8_t>(n) : int8_t{0};
+    return s;
+}
+
+void WriteSettings(CSimpleIniA& ini, const char* section, const Settings& s,
+                   const std::u16string* name) {
+    auto text = [&](const char* key, const std::string& value) {
+        ini.SetValue(section, key, value.c_str());
+    };
+    auto flag = [&](const char* key, bool value) { text(key, value ? "true" : "false"); };
+    auto number = [&](const char* key, int64_t value) { text(key, std::to_string(value)); };
+
+    if (name) text("name", WideToFileText(*name));
+    text("regex", WideToFileText(s.regex));
+    text("replace", WideToFileText(s.replace));
+    // The sample text is what the test panel shows for an empty test string; storing it would
+    // only make it look like the user's own text.
+    text("teststring",
+         s.teststring == kSampleTestText ? std::string() : WideToFileText(s.teststring));
+    flag("BinaryMode", s.BinaryMode);
+    flag("SearchAndReplace", s.SearchAndReplace);
+    flag("LineMode", s.LineMode);
+    flag("NoDuplicates", s.NoDuplicates);
+    flag("WriteBom", s.WriteBom);
+    flag("WriteStats", s.WriteStats);
+    flag("CaseSensitive", s.CaseSensitive);
+    flag("Dotall", s.Dotall);
+    flag("Multiline", s.Multiline);
+    flag("UnicodeProperties", s.UnicodeProperties);
+    flag("EmptyValid", s.EmptyValid);
+    number("CopyClip", s.CopyClip);
+    number("Memory", s.Memory);
+    number("EncodingCheck", EncodingCheckLevel(s.EncodingCheck));
+    number("CodePage", s.CodePage);
+    number("DefaultCharacter", s.DefaultCharacter);
+    number("OutfileExtension", s.OutfileExtension);
+}
+
+// ---- font --------------------------------------------------------------------------------------
+
+std::string FormatFont(const TextBoxFont& font) {
+    const int64_t numbers[] = {
+        font.Height,        font.Width,     font.Escapement,    font.Orientation, font.Weight,
+        font.Italic,        font.Underline, font.StrikeOut,     font.CharSet,     font.OutPrecision,
+        font.ClipPrecision, font.Quality,   font.PitchAndFamily};
+    std::string out;
+    for (int64_t n : numbers) {
+        out += std::to_string(n);
+        out += ',';
+    }
+    size_t length = 0;
+    while (length + 1 < font.FaceName.size() && font.FaceName[length] != 0) ++length;
+    out += WideToFileText(std::u16string_view(font.FaceName.data(), length), false);
+    return out;
+}
+
+// atoi-like: leading white space, trailing characters ignored, no digits gives 0.
+int64_t LeadingNumber(std::string_view field) {
+    std::string copy(field);
+    return std::strtoll(copy.c_str(), nullptr, 10);
+}
+
+bool ParseFont(std::string_view value, TextBoxFont& font) {
+    std::vector<std::string_view> fields;
+    size_t start = 0;
+    for (;;) {
+        size_t comma = value.find(',', start);
+        if (comma == std::string_view::npos) {
+            fields.push_back(value.substr(start));
+            break;
+        }
+        fields.push_back(value.substr(start, comma - start));
+        start = comma + 1;
+    }
+    if (fields.size() != 14) return false;
+
+    TextBoxFont parsed;
+    int32_t* wide[] = {&parsed.Height, &parsed.Width, &parsed.Escapement, &parsed.Orientation,
+                       &parsed.Weight};
+    uint8_t* narrow[] = {&parsed.Italic,  &parsed.Underline,     &parsed.StrikeOut,
+                         &parsed.CharSet, &parsed.OutPrecision,  &parsed.ClipPrecision,
+                         &parsed.Quality, &parsed.PitchAndFamily};
+    for (size_t i = 0; i < 5; ++i)
+        *wide[i] = static_cast<int32_t>(static_cast<uint32_t>(LeadingNumber(fields[i])));
+    for (size_t i = 0; i < 8; ++i) *narrow[i] = static_cast<uint8_t>(LeadingNumber(fields[5 + i]));
+
+    // The record holds 31 characters and a terminating zero; a longer stored name is cut, never
+    // in the middle of a surrogate pair.
+    std::u16string face = FileTextToWide(fields[13], false);
+    constexpr size_t kMaxFace = 31;
+    if (face.size() > kMaxFace) {
+        size_t cut = kMaxFace;
+        if (face[cut - 1] >= 0xD800 && face[cut - 1] <= 0xDBFF) --cut;
+        face.resize(cut);
+    }
+    std::copy(face.begin(), face.end(), parsed.FaceName.begin());
+    font = parsed;
+    return true;
+}
+
+// ---- writer ------------------------------------------------------------------------------------
+
+bool IsIniSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// Splits at LF, CR LF or a lone CR (SimpleIni reads all three as a line break).
+std::vector<std::string_view> SplitLines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\n' && text[i] != '\r') continue;
+        lines.push_back(text.substr(start, i - start));
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        start = i + 1;
+    }
+    lines.push_back(text.substr(start));
+    return lines;
+}
+
+void AppendLines(std::string& out, std::string_view text) {
+    for (std::string_view line : SplitLines(text)) {
+        out += line;
+        out += kNewLine;
+    }
+}
+
+// A value that SimpleIni would trim or cut at a line break goes into a block; so does a value
+// beginning with "<<<", which would otherwise be read back as the opening of a block.
+bool NeedsBlock(std::string_view value) {
+    if (value.empty()) return false;
+    if (IsIniSpace(value.front()) || IsIniSpace(value.back())) return true;
+    if (value.find_first_of("\r\n") != std::string_view::npos) return true;
+    return value.substr(0, 3) == "<<<";
+}
+
+bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
+        char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// The block ends at the first line equal to its tag (case and trailing white space ignored), so
+// a value holding such a line gets another tag.
+std::string BlockTag(std::string_view value) {
+    std::vector<std::string_view> lines = SplitLines(value);
+    for (int attempt = 0;; ++attempt) {
+        std::string tag = kDefaultBlockTag;
+        if (attempt > 0) tag += "_" + std::to_string(attempt);
+        bool clash = std::any_of(lines.begin(), lines.end(), [&](std::string_view line) {
+            while (!line.empty() && IsIniSpace(line.back())) line.remove_suffix(1);
+            return SameIgnoringAsciiCase(line, tag);
+        });
+        if (!clash) return tag;
+    }
+}
+
+void AppendValue(std::string& out, std::string_view value) {
+    if (!NeedsBlock(value)) {
+        out += value;
+        out += kNewLine;
+        return;
+    }
+    std::string tag = BlockTag(value);
+    out += "<<<";
+    out += tag;
+    out += kNewLine;
+    AppendLines(out, value);
+    out += tag;
+    out += kNewLine;
+}
+
+// UTF-8 signature, CR LF line ends, "key=value" without spaces, one empty line between
+// sections, sections and keys in the order the document first received them.
+std::string SerializeDocument(const SettingsDocument& doc) {
+    std::string out = "\xEF\xBB\xBF";
+    bool needBlankLine = false;
+    if (!doc.fileComment.empty()) {
+        AppendLines(out, doc.fileComment);
+        needBlankLine = true;
+    }
+
+    CSimpleIniA::TNamesDepend sections;
+    doc.ini.GetAllSections(sections);
+    sections.sort(CSimpleIniA::Entry::LoadOrder());
+    // Keys outside any section can only be read back before the first section header.
+    auto unnamed = std::find_if(sections.begin(), sections.end(),
+                                [](const CSimpleIniA::Entry& e) { return *e.pItem == '\0'; });
+    if (unnamed != sections.end()) sections.splice(sections.begin(), sections, unnamed);
+
+    for (const CSimpleIniA::Entry& section : sections) {
+        if (needBlankLine) out += kNewLine;
+        if (section.pComment) AppendLines(out, section.pComment);
+        if (*section.pItem) {
+            out += '[';
+            out += section.pItem;
+            out += ']';
+            out += kNewLine;
+        }
+        const CSimpleIniA::TKeyVal* keys = doc.ini.GetSection(section.pItem);
+        std::vector<std::pair<CSimpleIniA::Entry, const char*>> entries;
+        if (keys) entries.assign(keys->begin(), keys->end());
+        std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
+            return a.first.nOrder < b.first.nOrder;
+        });
+        for (const auto& [key, value] : entries) {
+            if (key.pComment) AppendLines(out, key.pComment);
+            out += key.pItem;
+            out += '=';
+            AppendValue(out, value ? value : "");
+        }
+        needBlankLine = true;
+    }
+    return out;
+}
+
+// The comment block SimpleIni takes as the file's own comment: the comment lines at the very
+// start of the text, up to the first line that is not a comment.
+std::string LeadingComment(std::string_view data) {
+    if (data.substr(0, 3) == "\xEF\xBB\xBF") data.remove_prefix(3);
+    data = data.substr(0, data.find('\0'));
+    std::string comment;
+    size_t pos = 0;
+    while (pos < data.size() && (data[pos] == ';' || data[pos] == '#')) {
+        size_t end = data.find_first_of("\r\n", pos);
+        if (end == std::string_view::npos) end = data.size();
+        if (!comment.empty()) comment += '\n';
+        comment.append(data.substr(pos, end - pos));
+        pos = end;
+        if (pos < data.size())
+            pos += (data[pos] == '\r' && pos + 1 < data.size() && data[pos + 1] == '\n') ? 2 : 1;
+    }
+    return comment;
+}
+
+// ---- files -------------------------------------------------------------------------------------
+
+std::u16string SettingsFilePath() {
+    const ProcessState& st = State();
+    return (st.IniDirectory.empty() ? st.PluginDirectory : st.IniDirectory) + u"Gleanery.ini";
+}
+
+std::u16string SampleFilePath() {
+    return State().PluginDirectory + u"Gleanery.Sample.ini";
+}
+
+bool ReadWholeFile(const std::u16string& path, std::string& data) {
+    platform::File file = platform::OpenForReading(path);
+    if (!file.IsOpen()) return false;
+    int64_t size = platform::SizeOf(path);
+    if (size < 0 || size > kMaxSettingsFileSize) return false;
+    data.assign(static_cast<size_t>(size), '\0');
+    size_t total = 0;
+    while (total < data.size()) {
+        size_t got = 0;
+        if (!platform::Read(file, data.data() + total, data.size() - total, got)) return false;
+        if (got == 0) break;
+        total += got;
+    }
+    return total == data.size();
+}
+
+// Opens (creating when missing), empties and writes the file.
+bool ReplaceFileContent(const std::u16string& path, const std::string& data) {
+    uint32_t lastError = 0;
+    platform::File file = platform::OpenOrCreateForWriting(path, lastError);
+    if (!file.IsOpen()) return false;
+    if (lastError != platform::kErrorSuccess && lastError != platform::kErrorFileExists &&
+        lastError != platform::kErrorAlreadyExists) {
+        platform::Close(file);
+        return false;
+    }
+    bool ok = platform::Seek(file, 0) && platform::Truncate(file) &&
+              platform::Write(file, data.data(), data.size());
+    platform::Close(file);
+    return ok;
+}
+
+std::string PresetSection(int32_t number) {
+    return "gleanery" + std::to_string(number);
+}
+
+SettingsDocument& Document() {
+    ProcessState& st = State();
+    if (!st.Document) st.Document = NewSettingsDocument();
+    return *st.Document;
+}
+
+// Section numbers that hold a preset now or will after the next save: those of the document
+// (presets that lost their name to another one included, so they are never overwritten) and
+// those of changed and unchanged presets, without the sections of deleted presets.
+std::set<int32_t> SectionsInUse(const SettingsDocument& doc, const PresetStore& presets,
+                                const ChangeRecords& changes) {
+    std::set<int32_t> used;
+    for (int32_t n = 1; n <= kMaxPresetSection; ++n)
+        if (doc.ini.GetSectionSize(PresetSection(n).c_str()) >= 0) used.insert(n);
+    for (const auto& [name, record] : changes)
+        if (record > kDeletedMark) used.erase(record - kDeletedMark);
+    for (const auto& [name, settings] : presets) {
+        auto it = changes.find(name);
+        if (it == changes.end() || it->second <= 0 || it->second >= kDeletedMark) continue;
+        int32_t n = it->second > kChangedMark ? it->second - kChangedMark : it->second;
+        if (n >= 1 && n <= kMaxPresetSection) used.insert(n);
+    }
+    return used;
+}
+
+} // namespace
+
+int32_t PresetCapacityLeft() {
+    const ProcessState& st = State();
+    const SettingsDocument& doc = Document();
+    std::set<int32_t> used = SectionsInUse(doc, st.Presets, st.Changes);
+    int32_t waiting = 0; // new presets that take a number at the next save
+    for (const auto& [name, settings] : st.Presets) {
+        auto it = st.Changes.find(name);
+        if (it == st.Changes.end() || it->second == 0) ++waiting;
+    }
+    int32_t left = kMaxPresetSection - static_cast<int32_t>(used.size()) - waiting;
+    return left > 0 ? left : 0;
+}
+
+bool LoadSettingsAndPresets(bool* lastAvailable, TextBoxFont* font) {
+    ProcessState& st = State();
+    SettingsDocument& doc = Document();
+    // A cycle starts empty; a second load must not merge into the first.
+    ResetSettingsDocument(doc);
+    st.Presets.clear();
+    st.Changes.clear();
+
+    const std::u16string settingsPath = SettingsFilePath();
+    std::u16string path = settingsPath;
+    bool sampleInUse = false;
+    if (platform::KindOf(path) != platform::PathKind::File) {
+        path = SampleFilePath();
+        sampleInUse = true;
+        if (platform::KindOf(path) != platform::PathKind::File) {
+            if (lastAvailable) *lastAvailable = false;
+            return true;
+        }
+    }
+
+    std::string data;
+    if (!ReadWholeFile(path, data) || doc.ini.LoadData(data.data(), data.size()) < 0) {
+        ResetSettingsDocument(doc);
+        doc.loadFailed = !sampleInUse;
+        if (lastAvailable) *lastAvailable = false;
+        return false;
+    }
+    doc.fileComment = LeadingComment(data);
+
+    for (int32_t n = 1; n <= kMaxPresetSection; ++n) {
+        const std::string section = PresetSection(n);
+        if (doc.ini.GetSectionSize(section.c_str()) < 0) continue;
+        Settings settings = ReadSettings(doc.ini, section.c_str());
+        const char* stored = doc.ini.GetValue(section.c_str(), "name", nullptr);
+        const std::u16string sectionName = FileTextToWide(section);
+        std::u16string name = stored && *stored ? FileTextToWide(stored) : sectionName;
+        if (st.Presets.count(name)) name = sectionName;
+        st.Presets[name] = std::move(settings);
+        st.Changes[name] = n;
+    }
+
+    if (doc.ini.GetSectionSize(kLastSection) > 0) {
+        st.CurrentSettings = ReadSettings(doc.ini, kLastSection);
+    } else if (lastAvailable) {
+        *lastAvailable = false;
+    }
+
+    if (font && doc.ini.GetSectionSize(kFontSection) > 0) {
+        if (const char* stored = doc.ini.GetValue(kFontSection, "font", nullptr))
+            ParseFont(stored, *font);
+    }
+
+    // First run: the sample becomes the user's own settings file. A failed copy only means the
+    // sample is read again next time.
+    if (sampleInUse) ReplaceFileContent(settingsPath, data);
+    return true;
+}
+
+bool SaveSettingsAndPresets(const TextBoxFont* font) {
+    ProcessState& st = State();
+    SettingsDocument& doc = Document();
+    if (doc.loadFailed) {
+        // The file on disk could not be read; writing this cycle's document over it would lose
+        // every preset it holds.
+        ResetSettingsDocument(doc);
+        return false;
+    }
+    doc.ini.SetSpaces(false);
+
+    for (const auto& [name, record] : st.Changes)
+        if (record > kDeletedMark)
+            doc.ini.Delete(PresetSection(record - kDeletedMark).c_str(), nullptr);
+
+    std::u16string lastName = kLastEntryName;
+    for (int i = 0; st.Presets.count(lastName); ++i)
+        lastName = std::u16string(kLastEntryName) + FileTextToWide(std::to_string(i));
+    st.Presets[lastName] = st.CurrentSettings;
+    st.Changes[lastName] = 0;
+
+    std::set<int32_t> used = SectionsInUse(doc, st.Presets, st.Changes);
+    bool allPresetsWritten = true;
+    int32_t nextFree = 1;
+    for (const auto& [name, settings] : st.Presets) {
+        auto it = st.Changes.find(name);
+        // A preset without a record has never been written: treat it as new.
+        int32_t record = it == st.Changes.end() ? 0 : it->second;
+        if (name == lastName) {
+            WriteSettings(doc.ini, kLastSection, settings, nullptr);
+            continue;
+        }
+        int32_t number = 0;
+        if (record == 0) {
+            while (used.count(nextFree)) ++nextFree;
+            if (nextFree > kMaxPresetSection) {
+                // A section above the last one read back would be lost at the next load.
+                allPresetsWritten = false;
+                continue;
+            }
+            number = nextFree;
+            used.insert(number);
+        } else if (record > kChangedMark && record < kDeletedMark) {
+            number = record - kChangedMark;
+        } else {
+            continue; // unchanged: its section already holds it
+        }
+        WriteSettings(doc.ini, PresetSection(number).c_str(), settings, &name);
+    }
+
+    if (font && font->FaceName[0] != 0) {
+        doc.ini.SetValue(kFontSection, "font", FormatFont(*font).c_str());
+    } else {
+        doc.ini.Delete(kFontSection, "font", /*removeEmpty=*/false);
+    }
+
+    const std::string data = SerializeDocument(doc);
+    ResetSettingsDocument(doc);
+    return ReplaceFileContent(SettingsFilePath(), data) && allPresetsWritten;
+}
+
+void DiscardSettingsAndPresets() {
+    ProcessState& st = State();
+    st.Presets.clear();
+    st.Changes.clear();
+    if (st.Document) ResetSettingsDocument(*st.Document);
+}
+
+} // namespace gleanery
