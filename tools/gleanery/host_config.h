@@ -1,0 +1,38 @@
+// The host's configuration directory: the host's own ini file (COMMANDER_INI), the plug-in ini
+// the host suggests (DefaultIniName) and, beside them, the plug-in's settings file.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "settings/presets.h"
+#include "settings/settings.h"
+
+namespace gleanery::cli {
+
+struct HostConfig {
+    std::filesystem::path dir;
+    std::filesystem::path hostIni;   // COMMANDER_INI
+    std::filesystem::path pluginIni; // DefaultIniName, with UseTcIniDir=1
+};
+
+// Creates the directory and its two host files when missing.
+bool PrepareConfig(const std::filesystem::path& dir, HostConfig& config, std::string& error);
+// The default directory: $XDG_CONFIG_HOME/gleanery, else ~/.config/gleanery.
+std::filesystem::path DefaultConfigDir();
+// A private copy of `dir` for one run (removed by the caller).
+bool CopyConfig(const std::filesystem::path& dir, std::filesystem::path& copy, std::string& error);
+
+// Reads the settings file of `config` (seeded from the sample beside the plug-in on first use).
+// With `preset` the preset's settings become the current ones; `edits` are applied; with `save`
+// the result is stored as the last settings. `settings` receives the outcome, `presets` the
+// stored presets.
+bool EditSettings(const HostConfig& config, const std::filesystem::path& pluginDir,
+                  const std::optional<std::string>& preset,
+                  const std::vector<std::function<void(Settings&)>>& edits, bool save,
+                  Settings& settings, PresetStore* presets, std::string& error);
+
+} // namespace gleanery::cli

@@ -1,0 +1,25 @@
+// Loading a WCX plug-in library and resolving its exports, as a file manager does.
+#pragma once
+
+#include <string>
+
+#include "host/wcx.h"
+
+namespace gleanery::cli {
+
+struct PluginExports {
+    void* library = nullptr;
+    int(WCX_CALL* GetPackerCaps)() = nullptr;
+    int(WCX_CALL* PackFilesW)(char16_t*, char16_t*, char16_t*, char16_t*, int) = nullptr;
+    void(WCX_CALL* SetProcessDataProcW)(void*, ProcessDataProc) = nullptr;
+    void(WCX_CALL* PackSetDefaultParams)(wcx::PackDefaultParamStruct*) = nullptr;
+    void(WCX_CALL* ExtensionInitialize)(void*) = nullptr; // optional
+};
+
+// Loads the library at `path`; on failure returns false and says why in `error`.
+bool LoadPlugin(const std::string& path, PluginExports& exports, std::string& error);
+void UnloadPlugin(PluginExports& exports);
+// The plug-in built beside this program.
+std::string DefaultPluginPath();
+
+} // namespace gleanery::cli

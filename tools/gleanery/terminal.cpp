@@ -1,0 +1,120 @@
+#include "terminal.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+#include <utf8.h>
+
+#if defined(_WIN32)
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
+
+#include "platform/message_box.h"
+
+namespace gleanery::cli {
+
+namespace {
+
+AnswerPolicy g_policy = AnswerPolicy::Ask;
+bool g_quiet = false;
+std::atomic<bool> g_interrupted{false};
+bool g_progressShown = false;
+
+bool StderrIsTerminal() {
+    return isatty(fileno(stderr)) != 0;
+}
+bool StdinIsTerminal() {
+    return isatty(fileno(stdin)) != 0;
+}
+
+void OnInterrupt(int) {
+    g_interrupted = true;
+}
+
+} // namespace
+
+std::string ToUtf8(const std::u16string& text) {
+    std::string out;
+    utf8::unchecked::utf16to8(text.begin(), text.end(), std::back_inserter(out));
+    return out;
+}
+
+std::u16string ToUtf16(const std::string& text) {
+    std::u16string out;
+    try {
+        utf8::utf8to16(text.begin(), text.end(), std::back_inserter(out));
+    } catch (const utf8::exception&) {
+        out.clear();
+        for (unsigned char c : text) out.push_back(c); // not UTF-8: take the bytes as Latin-1
+    }
+    return out;
+}
+
+void SetAnswerPolicy(AnswerPolicy policy) {
+    g_policy = policy;
+}
+void SetQuiet(bool quiet) {
+    g_quiet = quiet;
+}
+
+void EndProgressLine() {
+    if (g_progressShown) std::fputs("\r\033[K", stderr);
+    g_progressShown = false;
+}
+
+int WCX_CALL HostMessageBox(char* text, char* caption, int32_t flags) {
+    const uint32_t f = static_cast<uint32_t>(flags);
+    const uint32_t buttons = f & 0xF;
+    const bool question = buttons == platform::kMbYesNo || buttons == platform::kMbYesNoCancel;
+    EndProgressLine();
+    if (!question) {
+        std::fprintf(stderr, "%s: %s\n", caption ? caption : "", text ? text : "");
+        return platform::kIdOk;
+    }
+    if (g_policy == AnswerPolicy::Yes) return platform::kIdYes;
+    if (g_policy == AnswerPolicy::No) return platform::kIdNo;
+    const int fallback = platform::DefaultAnswer(f);
+    if (!StdinIsTerminal() || !StderrIsTerminal()) return fallback;
+
+    const bool cancel = buttons == platform::kMbYesNoCancel;
+    for (;;) {
+        std::fprintf(stderr, "%s: %s [%s] ", caption ? caption : "", text ? text : "",
+                     fallback == platform::kIdYes  ? (cancel ? "Y/n/c" : "Y/n")
+                     : fallback == platform::kIdNo ? (cancel ? "y/N/c" : "y/N")
+                                                   : "y/n/C");
+        std::fflush(stderr);
+        std::string line;
+        if (!std::getline(std::cin, line)) return fallback;
+        if (line.empty()) return fallback;
+        const char c = static_cast<char>(std::tolower(static_cast<unsigned char>(line[0])));
+        if (c == 'y') return platform::kIdYes;
+        if (c == 'n') return platform::kIdNo;
+        if (c == 'c' && cancel) return platform::kIdCancel;
+    }
+}
+
+int WCX_CALL ProgressCallback(char16_t* fileName, int size) {
+    if (!g_quiet && StderrIsTerminal() && fileName) {
+        std::string name = ToUtf8(fileName);
+        if (name.size() > 70) name = "..." + name.substr(name.size() - 67);
+        if (size > 0)
+            std::fprintf(stderr, "\r\033[K%s (%d bytes)", name.c_str(), size);
+        else
+            std::fprintf(stderr, "\r\033[K%s", name.c_str());
+        g_progressShown = true;
+    }
+    return g_interrupted ? 0 : 1;
+}
+
+void InstallInterruptHandler() {
+    std::signal(SIGINT, OnInterrupt);
+}
+
+} // namespace gleanery::cli
