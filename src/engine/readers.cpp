@@ -1,0 +1,367 @@
+// The three readers: whole file, parts cut at newlines, and lines. They bring the input into
+// memory in the units the match loop needs and call it once per part or line.
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <type_traits>
+
+#include "engine/readers.h"
+#include "settings/process_state.h"
+
+namespace gleanery {
+
+namespace {
+
+constexpr char16_t kCr = u'\r';
+constexpr char16_t kLf = u'\n';
+
+// Everything one reader hands on to the match loop for every piece of one file.
+struct Sink {
+    platform::File& output;
+    const CompiledExpression& compiled;
+    FileState& file;
+    Settings& settings;
+    ResultState& result;
+    bool& abort;
+
+    bool Search(const char* text, size_t length) {
+        return SearchBytes(text, length, output, compiled, file, settings, result, abort);
+    }
+    bool Search(const char16_t* text, size_t length) {
+        return SearchUnits(text, length, output, compiled, file, settings, result, abort);
+    }
+    // The host's progress callback; an answer of 0 asks to stop.
+    void Progress(uint64_t bytes) {
+        const int size = bytes > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(bytes);
+        if (ReportProgress(file.FileName, size) == 0) abort = true;
+    }
+};
+
+bool NeedsSwap(const FileState& file) {
+    return file.IsUtf16 && file.IsBigEndian != State().HostIsBigEndian;
+}
+
+void SwapUnits(char16_t* units, size_t count) {
+    for (size_t i = 0; i < count; ++i)
+        units[i] = static_cast<char16_t>((units[i] >> 8) | (units[i] << 8));
+}
+
+template <class Unit>
+bool IsLineEnd(Unit u) {
+    return static_cast<char16_t>(static_cast<std::make_unsigned_t<Unit>>(u)) == kLf ||
+           static_cast<char16_t>(static_cast<std::make_unsigned_t<Unit>>(u)) == kCr;
+}
+
+template <class Unit>
+bool Is(Unit u, char16_t what) {
+    return static_cast<char16_t>(static_cast<std::make_unsigned_t<Unit>>(u)) == what;
+}
+
+// Reads exactly `bytes` bytes; false on a failed or short read.
+bool ReadExactly(platform::File& input, void* buffer, uint64_t bytes) {
+    if (bytes == 0) return true;
+    size_t got = 0;
+    return platform::Read(input, buffer, static_cast<size_t>(bytes), got) && got == bytes;
+}
+
+// ---- whole file ---------------------------------------------------------------------------
+
+template <class Unit>
+bool SearchWholeFile(platform::File& input, uint64_t bytes, std::unique_ptr<Unit[]>& buffer,
+                     Sink& sink) {
+    const size_t units = static_cast<size_t>(bytes / sizeof(Unit));
+    if (!ReadExactly(input, buffer.get(), bytes)) {
+        platform::Close(input);
+        return true;
+    }
+    platform::Close(input);
+    buffer[units] = 0;
+    if constexpr (sizeof(Unit) == 2) {
+        if (NeedsSwap(sink.file)) SwapUnits(buffer.get(), units);
+    }
+    const bool ok = sink.Search(buffer.get(), units);
+    buffer.reset();
+    sink.Progress(bytes);
+    return ok;
+}
+
+// ---- parts cut at newlines ------------------------------------------------------------------
+
+// Index of the last LF in the units, else of the last CR; `count` when there is neither.
+template <class Unit>
+size_t LastNewline(const Unit* units, size_t count) {
+    for (size_t i = count; i-- > 0;)
+        if (Is(units[i], kLf)) return i;
+    for (size_t i = count; i-- > 0;)
+        if (Is(units[i], kCr)) return i;
+    return count;
+}
+
+template <class Unit>
+bool SearchParts(platform::File& input, uint64_t dataSize, uint64_t partBytes, Sink& sink) {
+    constexpr uint64_t kUnit = sizeof(Unit);
+    // Parts hold whole units; a part never exceeds what one allocation can address.
+    partBytes = std::min<uint64_t>(partBytes, SIZE_MAX / 4) / kUnit * kUnit;
+    if (partBytes == 0) partBytes = kUnit;
+
+    std::unique_ptr<Unit[]> buffer; // one buffer for the whole file, sized by the first part
+    uint64_t position = 0;          // bytes consumed
+    size_t carried = 0;             // bytes after the last cut, kept at the buffer's start
+    bool ok = true;
+    while (position < dataSize && ok && !sink.abort) {
+        uint64_t toRead = std::min(partBytes, dataSize - position);
+        if (!buffer) {
+            buffer = detail::TryAllocate<Unit>(toRead / kUnit + 1);
+            if (!buffer && partBytes > kFallbackPartBytes) {
+                partBytes = kFallbackPartBytes;
+                toRead = std::min(partBytes, dataSize - position);
+                buffer = detail::TryAllocate<Unit>(toRead / kUnit + 1);
+            }
+            if (!buffer) break;
+        }
+        // The text after the previous cut is already in memory; read only the rest of the part.
+        if (!ReadExactly(input, reinterpret_cast<char*>(buffer.get()) + carried, toRead - carried))
+            break;
+        Unit* units = buffer.get();
+        const size_t count = static_cast<size_t>(toRead / kUnit);
+        if constexpr (sizeof(Unit) == 2) {
+            if (NeedsSwap(sink.file)) SwapUnits(units + carried / kUnit, count - carried / kUnit);
+        }
+        units[count] = 0;
+
+        uint64_t consumed = toRead;
+        carried = 0;
+        const size_t cut = toRead == partBytes ? LastNewline(units, count) : count;
+        if (cut == count) {
+            // The last part, or a full part without any newline: searched whole.
+            ok = sink.Search(units, count);
+        } else {
+            const size_t through = cut + 1; // units up to and including the newline
+            consumed = through * kUnit;
+            size_t length = through;
+            if (position + consumed < dataSize && !sink.settings.SearchAndReplace) {
+                // The newline is left out of the text; CR LF counts as one newline.
+                --length;
+                if (Is(units[cut], kLf) && cut > 0 && Is(units[cut - 1], kCr)) --length;
+            }
+            ok = sink.Search(units, length);
+            // The next part starts right after the newline.
+            carried = (count - through) * kUnit;
+            if (carried != 0) std::memmove(units, units + through, carried);
+        }
+        if (!ok) break;
+        position += consumed;
+        sink.Progress(consumed);
+    }
+    return ok;
+}
+
+// ---- lines ----------------------------------------------------------------------------------
+
+// A growable buffer that never throws, with a ceiling on how far it grows at once.
+template <class Unit>
+struct CarryBuffer {
+    std::unique_ptr<Unit[]> data;
+    size_t size = 0;
+    size_t capacity = 0;
+    size_t ceiling = 0; // the most it ever needs to hold
+
+    bool Reserve(size_t wanted) {
+        if (wanted <= capacity) return true;
+        size_t grown = std::max(wanted, std::min(capacity * 2, ceiling));
+        auto fresh = detail::TryAllocate<Unit>(grown);
+        if (!fresh) return false;
+        if (size != 0) std::memcpy(fresh.get(), data.get(), size * sizeof(Unit));
+        data = std::move(fresh);
+        capacity = grown;
+        return true;
+    }
+    bool Append(const Unit* units, size_t count) {
+        if (count == 0) return true;
+        if (!Reserve(size + count)) return false;
+        std::memcpy(data.get() + size, units, count * sizeof(Unit));
+        size += count;
+        return true;
+    }
+};
+
+template <class Unit>
+struct LineReader {
+    Sink& sink;
+    CarryBuffer<Unit> carry;
+    bool ok = true;       // result of the last search
+    bool stopped = false; // an allocation failed: the rest of the file is skipped
+
+    bool Going() const { return ok && !stopped && !sink.abort; }
+
+    // One line: joined to the carried start of the line when there is one.
+    void Line(const Unit* text, size_t length) {
+        if (carry.size == 0) {
+            ok = sink.Search(text, length);
+            return;
+        }
+        if (!carry.Append(text, length)) {
+            stopped = true;
+            return;
+        }
+        ok = sink.Search(carry.data.get(), carry.size);
+        carry.size = 0;
+    }
+    void EmptyLine() {
+        static const Unit kEmpty[1] = {0};
+        ok = sink.Search(kEmpty, 0);
+    }
+};
+
+template <class Unit>
+bool SearchLines(platform::File& input, uint64_t dataSize, uint64_t blockBytes,
+                 uint64_t carryLimitBytes, Sink& sink) {
+    constexpr uint64_t kUnit = sizeof(Unit);
+    const uint64_t totalUnits = dataSize / kUnit;
+    if (totalUnits == 0) return true;
+    const uint64_t blockUnits =
+        std::max<uint64_t>(1, std::min<uint64_t>(blockBytes, SIZE_MAX / 4) / kUnit);
+    const uint64_t carryLimitUnits = std::min<uint64_t>(carryLimitBytes, SIZE_MAX / 4) / kUnit;
+
+    auto block = detail::TryAllocate<Unit>(std::min(blockUnits, totalUnits) + 1);
+    if (!block) return true;
+    LineReader<Unit> reader{sink, {}};
+    // The carry never holds more than the limit plus one block before it is searched.
+    reader.carry.ceiling = static_cast<size_t>(carryLimitUnits + blockUnits + 1);
+    if (!reader.carry.Reserve(static_cast<size_t>(kLineBlockBytes / kUnit))) return true;
+
+    uint64_t done = 0;      // units read so far
+    bool pendingCr = false; // the previous block ended with a CR
+    while (done < totalUnits && reader.Going()) {
+        const size_t count = static_cast<size_t>(std::min(blockUnits, totalUnits - done));
+        if (!ReadExactly(input, block.get(), count * kUnit)) break;
+        Unit* units = block.get();
+        if constexpr (sizeof(Unit) == 2) {
+            if (NeedsSwap(sink.file)) SwapUnits(units, count);
+        }
+        const bool lastBlock = done + count == totalUnits;
+
+        size_t start = 0;
+        if (pendingCr) {
+            pendingCr = false;
+            if (Is(units[0], kLf)) {
+                // The LF completes the CR that ended the previous block's last line.
+                start = 1;
+                if (lastBlock && count == 1) reader.EmptyLine();
+            }
+        }
+        for (size_t i = start; i < count && reader.Going();) {
+            if (!IsLineEnd(units[i])) {
+                ++i;
+                continue;
+            }
+            size_t endLast = i; // last unit of the line end
+            reader.Line(units + start, i - start);
+            if (Is(units[i], kCr)) {
+                if (i + 1 < count) {
+                    if (Is(units[i + 1], kLf)) endLast = i + 1;
+                } else if (!lastBlock) {
+                    pendingCr = true;
+                }
+            }
+            start = i = endLast + 1;
+            // A line end that closes the file is followed by one more, empty line.
+            if (lastBlock && endLast == count - 1 && reader.Going()) reader.EmptyLine();
+        }
+        if (!reader.Going()) break;
+        if (start < count) {
+            if (lastBlock) {
+                reader.Line(units + start, count - start);
+            } else {
+                // The line runs on into the next block.
+                if (!reader.carry.Append(units + start, count - start)) break;
+                if (reader.carry.size > carryLimitUnits) {
+                    // Longer than the read memory: searched in pieces of that size.
+                    reader.ok = sink.Search(reader.carry.data.get(), reader.carry.size);
+                    reader.carry.size = 0;
+                }
+            }
+        }
+        if (!reader.ok) break;
+        done += count;
+        sink.Progress(count * kUnit);
+    }
+    return reader.ok;
+}
+
+} // namespace
+
+bool ReadWholeFile(platform::File input, platform::File& output, int64_t dataSize,
+                   const CompiledExpression& compiled, FileState& file, Settings& settings,
+                   ResultState& result, bool& abort) {
+    if (dataSize < 0) {
+        // Without a known size there is nothing that could be read whole.
+        platform::Close(input);
+        return true;
+    }
+    Sink sink{output, compiled, file, settings, result, abort};
+    const uint64_t bytes = static_cast<uint64_t>(dataSize);
+    if (file.IsUtf16) {
+        auto buffer = detail::TryAllocate<char16_t>(bytes / 2 + 1);
+        if (buffer) return SearchWholeFile(input, bytes, buffer, sink);
+    } else {
+        auto buffer = detail::TryAllocate<char>(bytes + 1);
+        if (buffer) return SearchWholeFile(input, bytes, buffer, sink);
+    }
+    // Not enough memory for the whole file: large files are read in 5 MiB parts instead.
+    if (bytes > kFallbackPartBytes)
+        return detail::ReadFileInPartsOfSize(std::move(input), output, dataSize, compiled, file,
+                                             settings, result, kFallbackPartBytes, abort);
+    platform::Close(input);
+    return true;
+}
+
+bool ReadFileInParts(platform::File input, platform::File& output, int64_t dataSize,
+                     const CompiledExpression& compiled, FileState& file, Settings& settings,
+                     ResultState& result, uint32_t memoryMiB, bool& abort) {
+    return detail::ReadFileInPartsOfSize(std::move(input), output, dataSize, compiled, file,
+                                         settings, result, static_cast<uint64_t>(memoryMiB) << 20,
+                                         abort);
+}
+
+bool ReadLines(platform::File input, platform::File& output, int64_t dataSize,
+               const CompiledExpression& compiled, FileState& file, Settings& settings,
+               ResultState& result, uint32_t memoryMiB, bool& abort) {
+    return detail::ReadLinesInBlocks(std::move(input), output, dataSize, compiled, file, settings,
+                                     result, kLineBlockBytes,
+                                     static_cast<uint64_t>(memoryMiB) << 20, abort);
+}
+
+namespace detail {
+
+bool ReadFileInPartsOfSize(platform::File input, platform::File& output, int64_t dataSize,
+                           const CompiledExpression& compiled, FileState& file, Settings& settings,
+                           ResultState& result, uint64_t partBytes, bool& abort) {
+    Sink sink{output, compiled, file, settings, result, abort};
+    bool ok = true;
+    if (dataSize > 0) {
+        ok = file.IsUtf16 ? SearchParts<char16_t>(input, dataSize, partBytes, sink)
+                          : SearchParts<char>(input, dataSize, partBytes, sink);
+    }
+    platform::Close(input);
+    return ok;
+}
+
+bool ReadLinesInBlocks(platform::File input, platform::File& output, int64_t dataSize,
+                       const CompiledExpression& compiled, FileState& file, Settings& settings,
+                       ResultState& result, uint64_t blockBytes, uint64_t carryLimitBytes,
+                       bool& abort) {
+    Sink sink{output, compiled, file, settings, result, abort};
+    bool ok = true;
+    if (dataSize > 0) {
+        ok = file.IsUtf16
+                 ? SearchLines<char16_t>(input, dataSize, blockBytes, carryLimitBytes, sink)
+                 : SearchLines<char>(input, dataSize, blockBytes, carryLimitBytes, sink);
+    }
+    platform::Close(input);
+    return ok;
+}
+
+} // namespace detail
+
+} // namespace gleanery

@@ -1,0 +1,323 @@
+// The last stage of a job: the statistics block, deleting an empty or aborted output file, and
+// the copy of the output to the clipboard.
+#include "engine/report.h"
+
+#include <utf8.h>
+
+#include "engine/paths.h"
+#include "engine/readers.h"
+#include "engine/replacement_template.h"
+#include "platform/clipboard.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "platform/message_box.h"
+#include "settings/process_state.h"
+#include "settings/texts.h"
+
+namespace gleanery {
+
+namespace {
+
+constexpr char16_t kNl[] = u"\r\n";
+constexpr uint64_t kClipboardLimit = 0x500000; // 5 MiB
+constexpr char16_t kTitle[] = u"Gleanery";
+
+std::u16string Ascii(const std::string& text) {
+    return std::u16string(text.begin(), text.end());
+}
+
+std::u16string Decimal(int64_t value) {
+    return Ascii(std::to_string(value));
+}
+std::u16string Decimal(uint64_t value) {
+    return Ascii(std::to_string(value));
+}
+
+// numerator / denominator in fixed-point with `decimals` places, rounded half away from zero.
+// Integer arithmetic keeps the text the same on every platform and runtime.
+std::u16string FixedPoint(int64_t numerator, uint64_t denominator, int decimals) {
+    const bool negative = numerator < 0;
+    const uint64_t magnitude =
+        negative ? static_cast<uint64_t>(-(numerator + 1)) + 1 : static_cast<uint64_t>(numerator);
+    uint64_t scale = 1;
+    for (int i = 0; i < decimals; ++i) scale *= 10;
+    uint64_t whole = magnitude / denominator;
+    const uint64_t rest = magnitude % denominator;
+    // rest < denominator (at most 2^20 here), so rest * scale * 2 cannot overflow.
+    uint64_t fraction = (rest * scale * 2 + denominator) / (2 * denominator);
+    if (fraction == scale) {
+        ++whole;
+        fraction = 0;
+    }
+    std::string digits = std::to_string(fraction);
+    digits.insert(0, static_cast<size_t>(decimals) - digits.size(), '0');
+    std::string text = (negative ? "-" : "") + std::to_string(whole);
+    if (decimals > 0) text += "." + digits;
+    return Ascii(text);
+}
+
+uint32_t ResolvedCodePage(int32_t codePage) {
+    if (codePage == 0) return State().AnsiCodePage;
+    if (codePage == 1) return State().OemCodePage;
+    return static_cast<uint32_t>(codePage);
+}
+
+bool IsPrintable(int8_t c) {
+    return c >= 32 && c <= 126;
+}
+
+void DeleteIfFile(const std::u16string& path) {
+    if (platform::KindOf(path) == platform::PathKind::File) platform::DeleteFileAt(path);
+}
+
+void Warn(const std::u16string& text) {
+    platform::ShowMessageBox(text, kTitle, platform::kMbOk | platform::kMbIconWarning);
+}
+
+// Appends the statistics to the still open output file and closes it.
+void WriteStatistics(ExtractionJob& job, JobOutcome& outcome) {
+    const Settings& settings = job.JobSettings;
+    const std::u16string text = StatisticsText(job, outcome);
+    std::string bytes;
+    bool converted = false;
+    if (settings.BinaryMode) {
+        const int8_t substitute = IsPrintable(settings.DefaultCharacter) ? settings.DefaultCharacter
+                                                                         : static_cast<int8_t>(-1);
+        converted = platform::AppendWideAsCodePage(ResolvedCodePage(settings.CodePage), text,
+                                                   substitute, bytes);
+    }
+    // A code page that the system cannot convert to still gets readable statistics.
+    if (!converted) {
+        bytes.clear();
+        bytes = platform::WideToUtf8(text);
+    }
+
+    outcome.ok = FlushOutput(job.Output, job.Result, outcome.ok, false);
+    if (job.JobSettings.WriteBom && outcome.ok) {
+        static const unsigned char kBom[3] = {0xEF, 0xBB, 0xBF};
+        outcome.ok = platform::Write(job.Output, kBom, sizeof kBom);
+        job.JobSettings.WriteBom = false;
+    }
+    if (outcome.ok && !bytes.empty())
+        outcome.ok = platform::Write(job.Output, bytes.data(), bytes.size());
+    platform::Close(job.Output);
+    job.OutputSize = platform::SizeOf(job.OutputPath);
+}
+
+void AppendLittleEndian(std::u16string_view units, std::string& out) {
+    out.reserve(out.size() + units.size() * 2 + 2);
+    for (char16_t u : units) {
+        out.push_back(static_cast<char>(u & 0xFF));
+        out.push_back(static_cast<char>(u >> 8));
+    }
+}
+
+// Reads the output back and puts it on the clipboard; deletes the file afterwards on request.
+void CopyToClipboard(const ExtractionJob& job) {
+    const Settings& settings = job.JobSettings;
+    const int64_t size = job.OutputSize;
+    platform::File file = platform::OpenForReading(job.OutputPath);
+    if (!file.IsOpen()) return;
+
+    const bool cut = static_cast<uint64_t>(size) > kClipboardLimit;
+    uint64_t count = cut ? kClipboardLimit : static_cast<uint64_t>(size);
+    if (!cut && job.BomAtStart && size >= 3) count -= 3;
+    auto buffer = detail::TryAllocate<unsigned char>(count + 2);
+    if (!buffer) return;
+    buffer[count] = 0;
+    buffer[count + 1] = 0;
+    if (job.BomAtStart && !platform::Seek(file, 3)) return;
+    size_t got = 0;
+    if (count != 0 &&
+        (!platform::Read(file, buffer.get(), static_cast<size_t>(count), got) || got != count))
+        return;
+    platform::Close(file);
+
+    const int8_t agreement = job.EncodingAgreement;
+    const unsigned char* text = buffer.get();
+    size_t length = static_cast<size_t>(count);
+    bool asUtf8 = !settings.SearchAndReplace && !settings.BinaryMode;
+    if (agreement == 2) {
+        if (length >= 3 && text[0] == 0xEF && text[1] == 0xBB && text[2] == 0xBF) {
+            text += 3;
+            length -= 3;
+        }
+        asUtf8 = true;
+    } else if (agreement == 3 || agreement == 4) {
+        // The mark of the inputs, in their own byte order.
+        const unsigned char first = agreement == 3 ? 0xFF : 0xFE;
+        const unsigned char second = agreement == 3 ? 0xFE : 0xFF;
+        if (length >= 2 && text[0] == first && text[1] == second) {
+            text += 2;
+            length -= 2;
+        }
+    }
+
+    std::string block;
+    if (asUtf8) {
+        if (cut) {
+            // The read may have ended inside a character.
+            for (int i = 0; i < 3 && length > 0 && !utf8::is_valid(text, text + length); ++i)
+                --length;
+        }
+        const std::u16string wide =
+            platform::Utf8ToWide(std::string_view(reinterpret_cast<const char*>(text), length));
+        AppendLittleEndian(wide, block);
+    } else {
+        block.assign(reinterpret_cast<const char*>(text), length);
+        if ((agreement == 3 || agreement == 4) && length % 2 == 0) {
+            if (agreement == 4) {
+                for (size_t i = 0; i + 1 < block.size(); i += 2) std::swap(block[i], block[i + 1]);
+            }
+            if (cut && block.size() >= 2) {
+                const unsigned lastUnit = static_cast<unsigned char>(block[block.size() - 2]) |
+                                          static_cast<unsigned char>(block.back()) << 8;
+                if (lastUnit >= 0xD800 && lastUnit <= 0xDBFF) block.resize(block.size() - 2);
+            }
+        }
+    }
+    buffer.reset();
+    block.push_back('\0');
+    block.push_back('\0');
+
+    const uint32_t format = agreement >= 2 || (!settings.SearchAndReplace && !settings.BinaryMode)
+                                ? platform::kCfUnicodeText
+                                : platform::kCfText;
+    if (!platform::SetClipboard(format, block)) {
+        Warn(Text(320));
+        return;
+    }
+    if (settings.CopyClip == 2) {
+        if (cut) {
+            Warn(Text(321) + kNl + Text(322));
+        } else {
+            DeleteIfFile(job.OutputPath);
+        }
+    }
+}
+
+} // namespace
+
+std::u16string SizeText(int64_t size) {
+    if (size < 0) return u"";
+    if (size == 0) return u"*** Empty file! ***";
+    if (size < 1024) return Decimal(size) + u" Bytes";
+    if (size < 1048576) return FixedPoint(size, 1024, 2) + u" kiB";
+    return FixedPoint(size, 1048576, 2) + u" MiB";
+}
+
+std::u16string StatisticsText(const ExtractionJob& job, const JobOutcome& outcome) {
+    const Settings& s = job.JobSettings;
+    const ResultState& r = job.Result;
+    std::u16string t;
+    if (!outcome.ok) {
+        t += kNl;
+        t += kNl;
+        t += u"***************";
+        t += kNl;
+        t += u"Write error !!!";
+        t += kNl;
+        t += u"***************";
+    }
+    if (s.LineMode) {
+        t += kNl;
+        t += kNl;
+        t += u"*** Line mode ***";
+    } else if (s.SearchAndReplace) {
+        t += kNl;
+        t += kNl;
+        t += u"*** Search and replace ***";
+    } else {
+        t += kNl;
+    }
+    t += kNl + std::u16string(u"Searched file(s): ") + Decimal(uint64_t{job.Searched});
+    if (job.Searched < job.Attempted)
+        t += kNl + std::u16string(u"Skipped file(s): ") +
+             Decimal(uint64_t{job.Attempted - job.Searched});
+    t += kNl + std::u16string(u"With Regular Expression: \"") +
+         (s.regex.empty() ? u".*" : s.regex) + u"\"";
+    t += kNl + std::u16string(u"Replacement string: \"") + DisplayForm(r.Template) + u"\"";
+    if (r.Template.MissingGroupCount != 0)
+        t +=
+            kNl + std::u16string(u"One or more subpattern(s) not found in expression and ignored!");
+
+    std::u16string options;
+    auto option = [&options](bool set, const char16_t* name) {
+        if (!set) return;
+        if (!options.empty()) options += u", ";
+        options += name;
+    };
+    option(s.CaseSensitive, u"Case sensitive");
+    option(s.Dotall, u"Dotall");
+    option(s.Multiline, u"Line anchors");
+    option(s.UnicodeProperties, u"Unicode properties");
+    option(s.EmptyValid, u"Empty match is valid");
+    if (!options.empty()) t += kNl + std::u16string(u"PCRE options: ") + options;
+
+    t += kNl + std::u16string(u"Read memory: ") + Decimal(int64_t{s.Memory}) + u" MiB";
+    if (job.Declined != 0)
+        t += kNl + std::u16string(u"*** Requested read memory declined for ") +
+             Decimal(uint64_t{job.Declined}) + u" files! ***";
+    if (!s.BinaryMode)
+        t += kNl + std::u16string(u"Encoding check buffer: ") +
+             FixedPoint(s.EncodingCheck, 1048576, 2) + u" MiB";
+    t += kNl + std::u16string(u"Code page used for recoding: ") +
+         Decimal(uint64_t{ResolvedCodePage(s.CodePage)});
+    t += kNl + std::u16string(u"Replacement character: ");
+    if (s.DefaultCharacter == -1) {
+        t += u"default";
+    } else if (IsPrintable(s.DefaultCharacter)) {
+        t += u'"';
+        t += static_cast<char16_t>(s.DefaultCharacter);
+        t += u'"';
+    }
+    t += kNl;
+    t +=
+        s.LineMode ? u"Lines extracted and searched: " : u"File parts searched (cut at newlines): ";
+    t += Decimal(r.TotalParts);
+    if (s.BinaryMode) t += kNl + std::u16string(u"*** all files treated binary ***");
+    if (s.NoDuplicates)
+        t += kNl + std::u16string(u"*** ") + Decimal(r.DuplicateCount) +
+             u" duplicate search results omitted ***";
+    t += kNl + std::u16string(u"Successful matches: ");
+    t += r.MatchCount != 0 ? Decimal(r.MatchCount) : std::u16string(u"*** No matches! ***");
+    t += kNl + std::u16string(u"Output file: \"") + DisplayPath(job.OutputPath) + u"\": " +
+         SizeText(job.OutputSize) + u" (without statistics)";
+    t += kNl;
+    t += outcome.ok ? u"Operation completed in " : u"Operation aborted after ";
+    t += FixedPoint(int64_t{job.Elapsed}, 1000, 3) + u" seconds";
+    if (!job.BadEncoding.empty()) {
+        t += kNl;
+        t += kNl;
+        t += u"The following file(s) were at least partially skipped due to bad UTF encoding,";
+        t += kNl;
+        t += u"therefore some results could be missing. Try them again in binary mode with";
+        t += kNl;
+        t += u"or without a smaller read buffer, in line mode, or fix the encoding first:";
+        t += job.BadEncoding;
+    }
+    if (job.Searched < job.Attempted) {
+        t += kNl;
+        t += kNl;
+        t += u"Could not open the following file(s) for reading:";
+        t += job.CouldNotOpen;
+    }
+    return t;
+}
+
+void ReportAndDeliver(ExtractionJob& job, JobOutcome& outcome) {
+    const bool writeStats =
+        job.JobSettings.WriteStats && outcome.ok && !outcome.aborted && job.OutputSize >= 0;
+    if (writeStats) WriteStatistics(job, outcome);
+    // Whatever path the job took, the output is not held open past this point: an aborted or
+    // empty file could not be deleted otherwise.
+    if (job.Output.IsOpen()) platform::Close(job.Output);
+
+    if (job.OutputSize == 0 || outcome.aborted) DeleteIfFile(job.OutputPath);
+
+    const int8_t copy = job.JobSettings.CopyClip;
+    if ((copy == 1 || copy == 2) && outcome.ok && job.OutputSize > 0 && !outcome.aborted)
+        CopyToClipboard(job);
+}
+
+} // namespace gleanery
