@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <pcre.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -549,6 +550,65 @@ TEST(PlatformMessageBox, DefaultsAndHandler) {
     EXPECT_EQ(ShowMessageBox(u"Overwrite?", u"Gleanery", kMbYesNo), kIdNo);
     EXPECT_EQ(seen, u"Gleanery|Overwrite?|4");
     SetMessageBoxHandler(nullptr, nullptr);
+}
+
+// Puts `fd` in place of standard input and standard error for the lifetime of the object.
+struct ScopedStdio {
+    int savedIn, savedErr;
+    explicit ScopedStdio(int fd) : savedIn(::dup(STDIN_FILENO)), savedErr(::dup(STDERR_FILENO)) {
+        ::dup2(fd, STDIN_FILENO);
+        ::dup2(fd, STDERR_FILENO);
+    }
+    ~ScopedStdio() {
+        ::dup2(savedIn, STDIN_FILENO);
+        ::dup2(savedErr, STDERR_FILENO);
+        ::close(savedIn);
+        ::close(savedErr);
+    }
+};
+
+TEST(PlatformMessageBox, TerminalOrDefaultButton) {
+    // Without a terminal the default button answers.
+    const int null = ::open("/dev/null", O_RDWR);
+    ASSERT_GE(null, 0);
+    {
+        ScopedStdio stdio(null);
+        EXPECT_EQ(ShowMessageBox(u"Q?", u"Gleanery", kMbYesNo | kMbDefButton2), kIdNo);
+        EXPECT_EQ(ShowMessageBox(u"Q?", u"Gleanery", kMbYesNoCancel), kIdYes);
+    }
+    ::close(null);
+
+    // On a terminal the typed answer counts; an empty line takes the default button.
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const int terminal = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
+    ASSERT_GE(terminal, 0);
+    int answers[4];
+    {
+        ScopedStdio stdio(terminal);
+        ASSERT_EQ(::write(master, "y\n", 2), 2);
+        answers[0] =
+            ShowMessageBox(u"Overwrite?\r\nReally?", u"Gleanery", kMbYesNo | kMbDefButton2);
+        ASSERT_EQ(::write(master, "\n", 1), 1);
+        answers[1] = ShowMessageBox(u"Q", u"Gleanery", kMbYesNo | kMbDefButton2);
+        ASSERT_EQ(::write(master, "maybe\nc\n", 8), 8);
+        answers[2] = ShowMessageBox(u"Q", u"Gleanery", kMbYesNoCancel | kMbDefButton2);
+        answers[3] = ShowMessageBox(u"Done", u"Gleanery", kMbOk);
+    }
+    char shown[4096];
+    const ssize_t length = ::read(master, shown, sizeof shown);
+    ::close(terminal);
+    ::close(master);
+    EXPECT_EQ(answers[0], kIdYes);
+    EXPECT_EQ(answers[1], kIdNo);
+    EXPECT_EQ(answers[2], kIdCancel);
+    EXPECT_EQ(answers[3], kIdOk);
+    ASSERT_GT(length, 0);
+    const std::string text(shown, static_cast<size_t>(length));
+    EXPECT_NE(text.find("Overwrite?"), std::string::npos);
+    EXPECT_NE(text.find("[y/n/c]"), std::string::npos);
 }
 
 // ---- clipboard -------------------------------------------------------------------------------

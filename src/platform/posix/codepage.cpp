@@ -323,6 +323,7 @@ void IconvToWide(Converter& converter, std::string_view in, std::u16string& out)
             continue;
         }
         if (error == E2BIG) continue;
+        if (flushing) break; // nothing left to replace
         out += kReplacement;
         if (error == EILSEQ && srcLeft > 0) {
             ++src;

@@ -4,6 +4,7 @@
 
 #include <dlfcn.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -47,11 +48,19 @@ std::u16string ModuleFilePath() {
     if (dladdr(reinterpret_cast<void*>(&ModuleFilePath), &info) == 0 || info.dli_fname == nullptr)
         return std::u16string();
     std::string path = info.dli_fname;
-    if (!path.empty() && path.front() != '/') {
-        // A relative name (a program started through a relative path): make it absolute.
-        if (char* resolved = realpath(path.c_str(), nullptr)) {
+    if (path.empty() || path.front() != '/') {
+        // The loader names the program by how it was started and a library by how it was
+        // asked for: make such a name absolute. A bare name was found along PATH, so only the
+        // kernel knows where the program lies.
+        char* resolved =
+            path.find('/') != std::string::npos ? realpath(path.c_str(), nullptr) : nullptr;
+        if (resolved != nullptr) {
             path = resolved;
             std::free(resolved);
+        } else {
+            char self[4096];
+            const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+            if (length > 0) path.assign(self, static_cast<size_t>(length));
         }
     }
     return Utf8ToWide(path);
