@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Builds PCRE (the 8-bit and the 16-bit library, UTF and Unicode properties, static only) for the
+# mingw-w64 targets from Debian's pcre3 source package and installs it into a cache outside the
+# repository: $GLEANERY_CACHE/pcre-<arch> (default /var/cache/gleanery/pcre-<arch>). A finished
+# install is reused. Prints the install prefix of each target built or found.
+# Usage: scripts/build-pcre-mingw.sh [x86_64|i686]...   (both when none is given)
+set -euo pipefail
+
+cache=${GLEANERY_CACHE:-/var/cache/gleanery}
+arches=("$@")
+[ ${#arches[@]} -eq 0 ] && arches=(x86_64 i686)
+
+sudo=""
+[ "$(id -u)" -ne 0 ] && sudo="sudo"
+
+mkdir -p "$cache" 2>/dev/null || { $sudo mkdir -p "$cache" && $sudo chown "$(id -u):$(id -g)" "$cache"; }
+
+# One build at a time: two `make test` runs may reach this script together.
+exec 9>"$cache/.pcre-mingw.lock"
+flock 9
+
+all_cached=1
+for arch in "${arches[@]}"; do
+    [ -f "$cache/pcre-$arch/.complete" ] || all_cached=0
+done
+if [ $all_cached -eq 1 ]; then
+    for arch in "${arches[@]}"; do echo "$cache/pcre-$arch"; done
+    exit 0
+fi
+
+# Debian's source package. apt needs a deb-src entry; add one for the main archive when the
+# system has none.
+have_deb_src() {
+    grep -rqsE '^[[:space:]]*deb-src[[:space:]]|^Types:.*deb-src' \
+        /etc/apt/sources.list /etc/apt/sources.list.d/ 2>/dev/null
+}
+if ! have_deb_src; then
+    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    echo "Adding a deb-src entry for Debian $codename" >&2
+    printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: %s %s-updates\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+        "$codename" "$codename" | $sudo tee /etc/apt/sources.list.d/gleanery-deb-src.sources >/dev/null
+    $sudo apt-get update -qq
+fi
+
+srcroot="$cache/pcre3-source"
+src=$(find "$srcroot" -mindepth 1 -maxdepth 1 -type d -name 'pcre3-*' 2>/dev/null | head -n1 || true)
+if [ -z "$src" ] || [ ! -f "$src/configure" ]; then
+    rm -rf "$srcroot"
+    mkdir -p "$srcroot"
+    (cd "$srcroot" && apt-get source -qq pcre3 >source.log 2>&1) || { cat "$srcroot/source.log" >&2; exit 1; }
+    src=$(find "$srcroot" -mindepth 1 -maxdepth 1 -type d -name 'pcre3-*' | head -n1)
+fi
+[ -n "$src" ] || { echo "pcre3 source not found under $srcroot" >&2; exit 1; }
+
+# Two of Debian's patches touch configure.ac and Makefile.am; with the timestamps the unpacking
+# leaves, make would try to rerun autotools of a version that is not installed. Put the generated
+# files back in their natural order so that they count as up to date.
+touch "$src/aclocal.m4"
+sleep 1
+touch "$src/configure" "$src/config.h.in"
+find "$src" -name Makefile.in -exec touch {} +
+
+jobs=${JOBS:-2}
+for arch in "${arches[@]}"; do
+    prefix="$cache/pcre-$arch"
+    if [ -f "$prefix/.complete" ]; then echo "$prefix"; continue; fi
+    host="$arch-w64-mingw32"
+    command -v "$host-gcc" >/dev/null || { echo "$host-gcc is missing (scripts/install-deps.sh windows)" >&2; exit 1; }
+    build="$cache/build-pcre-$arch"
+    rm -rf "$build" "$prefix"
+    mkdir -p "$build"
+    echo "Building PCRE for $host (about a minute)" >&2
+    (
+        cd "$build"
+        "$src/configure" --host="$host" --prefix="$prefix" \
+            --enable-pcre16 --enable-utf --enable-unicode-properties \
+            --disable-shared --enable-static --disable-cpp \
+            CFLAGS="-O2" >configure.log 2>&1 || { tail -n 40 configure.log >&2; exit 1; }
+        make -j"$jobs" >make.log 2>&1 || { tail -n 40 make.log >&2; exit 1; }
+        make install >install.log 2>&1 || { tail -n 40 install.log >&2; exit 1; }
+    )
+    for lib in libpcre.a libpcre16.a; do
+        [ -f "$prefix/lib/$lib" ] || { echo "$prefix/lib/$lib was not installed" >&2; exit 1; }
+    done
+    touch "$prefix/.complete"
+    rm -rf "$build"
+    echo "$prefix"
+done
