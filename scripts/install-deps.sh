@@ -19,13 +19,30 @@ case "$what" in
     *) echo "usage: $0 [native|windows|bench|all]" >&2; exit 2 ;;
 esac
 
+here=$(cd "$(dirname "$0")" && pwd)
+
+# Steps after the packages: the Windows builds need PCRE built for mingw (cached outside the
+# tree) and, where the kernel cannot run 32-bit programs, qemu-user for the 32-bit Wine tests.
+after_packages() {
+    case "$what" in
+        windows|all)
+            "$here/build-pcre-mingw.sh" >/dev/null
+            local how
+            how=$("$here/setup-qemu-i386.sh") || echo "warning: 32-bit Windows tests will be skipped: $how" >&2
+            ;;
+    esac
+}
+
 missing=()
 for p in "${wanted[@]}"; do
     if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
         missing+=("$p")
     fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+    after_packages
+    exit 0
+fi
 
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
@@ -38,3 +55,4 @@ done
 echo "Installing: ${missing[*]}"
 $sudo apt-get update -qq
 $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+after_packages
