@@ -123,7 +123,7 @@ TEST_F(Exports, UseTcIniDirIsWrittenAndHonoured) {
 
     // With 1 the settings live beside the host's own ini file.
     WriteFile(pluginIni, "[gleanery]\r\nUseTcIniDir=1\r\n");
-    WriteFile(configDir / "Gleanery.ini", "[gleanery_last]\r\nregex=z+\r\n");
+    WriteFile(configDir / "Gleanery.ini", "[gleanery_last]\r\nregex=z+\r\nreplace=$0\r\n");
     WriteFile(pluginDir / "Gleanery.ini", "[gleanery_last]\r\nregex=y+\r\n");
     WriteFile(work / "a.txt", "yyzz");
     Load();
@@ -137,6 +137,7 @@ TEST_F(Exports, LanguageFollowsTheHost) {
                                           "berschreiben\r\n00=ignored\r\n[EMPTY]\r\n");
     WriteFile(root / "out.txt", "old");
     WriteFile(work / "a.txt", "a");
+    WriteLastSettings("regex=a\r\n");
     Load();
     host.answers = {7};
     EXPECT_EQ(Pack(root / "out.zip", {"a.txt"}), 0);

@@ -136,7 +136,10 @@ void PluginTest::Unload() {
 }
 
 void PluginTest::WriteLastSettings(const std::string& lastSection) {
-    WriteFile(pluginDir / "Gleanery.ini", "[gleanery_last]\r\n" + lastSection);
+    // A stored section without `replace` means an empty template; tests want the whole match.
+    const std::string replace =
+        lastSection.find("replace=") == std::string::npos ? "replace=$0\r\n" : "";
+    WriteFile(pluginDir / "Gleanery.ini", "[gleanery_last]\r\n" + replace + lastSection);
 }
 
 int PluginTest::Pack(const fs::path& archive, const std::vector<std::string>& files) {

@@ -43,7 +43,12 @@ std::string U8(const std::u16string& text);
 
 // What the host saw of the plug-in, and how it answers.
 struct HostLog {
-    HostLog host;
+    // Message boxes: each shown box as "caption|text|flags"; scripted answers, else the default.
+    std::vector<std::string> boxes;
+    std::deque<int> answers;
+    // Progress calls: "name|size"; the callback answers 0 from call number `abortAtCall` on.
+    std::vector<std::string> progress;
+    int abortAtCall = 0;
 };
 
 class PluginTest : public ::testing::Test {
@@ -56,7 +61,8 @@ class PluginTest : public ::testing::Test {
     void Load();
     void Unload();
 
-    // Writes the plug-in's settings file with `lastSection` as the body of [gleanery_last].
+    // Writes the plug-in's settings file with `lastSection` as the body of [gleanery_last]
+    // (with replace=$0 unless it sets `replace`).
     void WriteLastSettings(const std::string& lastSection);
 
     // Packs `files` (names relative to `work`, directories end with '/') into `archive`.
