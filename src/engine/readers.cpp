@@ -31,9 +31,9 @@ struct Sink {
         return SearchUnits(text, length, output, compiled, file, settings, result, abort);
     }
     // The host's progress callback; an answer of 0 asks to stop.
-    void Progress(uint64_t bytes) {
+    void Progress(uint64_t bytes, bool mayStop = true) {
         const int size = bytes > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(bytes);
-        if (ReportProgress(file.FileName, size) == 0) abort = true;
+        if (ReportProgress(file.FileName, size) == 0 && mayStop) abort = true;
     }
 };
 
@@ -81,7 +81,8 @@ bool SearchWholeFile(platform::File& input, uint64_t bytes, std::unique_ptr<Unit
     }
     const bool ok = sink.Search(buffer.get(), units);
     buffer.reset();
-    sink.Progress(bytes);
+    // Reported once the file is done; there is nothing left to stop, so the answer is not used.
+    sink.Progress(bytes, false);
     return ok;
 }
 

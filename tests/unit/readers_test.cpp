@@ -1,0 +1,640 @@
+// Tests of encoding detection and the three input readers, run over real files with a real
+// compiled expression and the match loop.
+#include "engine/compiled_expression.h"
+#include "engine/match_loop.h"
+#include "engine/readers.h"
+#include "engine/replacement_template.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "settings/process_state.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace gleanery {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "gleanery-readers-XXXXXX").string();
+        path = ::mkdtemp(pattern.data());
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+    std::u16string Wide(const std::string& name) const {
+        return platform::Utf8ToWide((path / name).string());
+    }
+    std::string Narrow(const std::string& name) const { return (path / name).string(); }
+};
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+// UTF-16 bytes of ASCII/BMP text in either byte order.
+std::string Utf16(std::u16string_view text, bool bigEndian) {
+    std::string bytes;
+    for (char16_t u : text) {
+        const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u & 0xFF);
+        bytes += bigEndian ? hi : lo;
+        bytes += bigEndian ? lo : hi;
+    }
+    return bytes;
+}
+
+bool IsClosed(intptr_t fd) {
+    return ::fcntl(static_cast<int>(fd), F_GETFD) == -1;
+}
+
+// ---- progress callback recorder ----------------------------------------------------------------
+
+std::vector<int> g_progress;
+int g_stopAfter = -1; // answer 0 from this call on (0-based); -1 never
+
+int WCX_CALL RecordProgress(char16_t*, int size) {
+    g_progress.push_back(size);
+    return g_stopAfter >= 0 && static_cast<int>(g_progress.size()) > g_stopAfter ? 0 : 1;
+}
+
+struct ProgressScope {
+    ProgressScope(int stopAfter = -1) {
+        g_progress.clear();
+        g_stopAfter = stopAfter;
+        State().ProcessData = &RecordProgress;
+    }
+    ~ProgressScope() {
+        State().ProcessData = nullptr;
+        g_stopAfter = -1;
+    }
+};
+
+struct FaultScope {
+    ~FaultScope() { platform::ClearFaults(); }
+};
+
+// ---- encoding detection ------------------------------------------------------------------------
+
+struct Detection {
+    bool ok = false;
+    uint32_t bom = 99;
+    FileState file;
+    std::string rest; // what the file yields from the position DetectEncoding left
+};
+
+Detection Detect(const TempDir& dir, const std::string& content, Settings settings = {}) {
+    WriteAll(dir.Narrow("in.bin"), content);
+    platform::File input = platform::OpenForReading(dir.Wide("in.bin"));
+    Detection d;
+    d.ok = DetectEncoding(static_cast<int64_t>(content.size()), d.bom, input, d.file, settings);
+    std::string rest(content.size() + 1, '\0');
+    size_t got = 0;
+    platform::Read(input, rest.data(), rest.size(), got);
+    rest.resize(got);
+    d.rest = rest;
+    return d;
+}
+
+TEST(DetectEncoding, EmptyTinyAndOddSizedFiles) {
+    TempDir dir;
+    Detection d = Detect(dir, "");
+    EXPECT_TRUE(d.ok);
+    EXPECT_EQ(d.bom, 0u);
+    EXPECT_FALSE(d.file.IsUtf8 || d.file.IsUtf16 || d.file.IsBigEndian);
+
+    d = Detect(dir, "\xC3");
+    EXPECT_TRUE(d.ok);
+    EXPECT_FALSE(d.file.IsUtf8 || d.file.IsUtf16);
+    EXPECT_EQ(d.rest, "\xC3");
+
+    // Exactly a big-endian mark: UTF-16 with no data.
+    d = Detect(dir, "\xFE\xFF");
+    EXPECT_TRUE(d.ok);
+    EXPECT_TRUE(d.file.IsUtf16);
+    EXPECT_TRUE(d.file.IsBigEndian);
+    EXPECT_EQ(d.bom, 2u);
+    EXPECT_EQ(d.rest, "");
+
+    // An odd size rules UTF-16 out; the mark is searched as code-page text and the UTF-8 check
+    // is skipped even though the rest is valid UTF-8.
+    d = Detect(dir, "\xFE\xFF\xC3\xA9z");
+    EXPECT_TRUE(d.ok);
+    EXPECT_FALSE(d.file.IsUtf8 || d.file.IsUtf16);
+    EXPECT_EQ(d.bom, 0u);
+    EXPECT_EQ(d.rest, "\xFE\xFF\xC3\xA9z");
+
+    Detection negative;
+    WriteAll(dir.Narrow("x"), "abc");
+    platform::File input = platform::OpenForReading(dir.Wide("x"));
+    EXPECT_FALSE(DetectEncoding(-1, negative.bom, input, negative.file, Settings{}));
+}
+
+TEST(DetectEncoding, MarksAndTheirChecks) {
+    TempDir dir;
+    Detection d = Detect(dir, "\xEF\xBB\xBF"
+                              "caf\xC3\xA9");
+    EXPECT_TRUE(d.file.IsUtf8);
+    EXPECT_EQ(d.bom, 3u);
+    EXPECT_EQ(d.rest, "caf\xC3\xA9");
+
+    // A UTF-8 mark on pure ASCII stays UTF-8.
+    d = Detect(dir, "\xEF\xBB\xBF"
+                    "abc");
+    EXPECT_TRUE(d.file.IsUtf8);
+    EXPECT_EQ(d.bom, 3u);
+
+    // A UTF-8 mark in front of invalid data: code-page text including the mark bytes.
+    d = Detect(dir, "\xEF\xBB\xBF"
+                    "a\xFF"
+                    "b");
+    EXPECT_FALSE(d.file.IsUtf8);
+    EXPECT_EQ(d.bom, 0u);
+    EXPECT_EQ(d.rest, "\xEF\xBB\xBF"
+                      "a\xFF"
+                      "b");
+
+    const std::string le = "\xFF\xFE" + Utf16(u"h\u00e9llo", false);
+    d = Detect(dir, le);
+    EXPECT_TRUE(d.file.IsUtf16);
+    EXPECT_FALSE(d.file.IsBigEndian);
+    EXPECT_EQ(d.bom, 2u);
+    EXPECT_EQ(d.rest, le.substr(2));
+
+    const std::string be = "\xFE\xFF" + Utf16(u"h\u00e9llo", true);
+    d = Detect(dir, be);
+    EXPECT_TRUE(d.file.IsUtf16);
+    EXPECT_TRUE(d.file.IsBigEndian);
+    EXPECT_EQ(d.bom, 2u);
+    EXPECT_FALSE(d.file.CheckUtfOnFirstSearch);
+
+    // In search-and-replace mode the mark stays in the searched text.
+    Settings replace;
+    replace.SearchAndReplace = true;
+    d = Detect(dir, be, replace);
+    EXPECT_TRUE(d.file.IsUtf16);
+    EXPECT_EQ(d.bom, 0u);
+    EXPECT_EQ(d.rest, be);
+
+    // Marked data with a non-character: the mark is searched as text, and the data gets the
+    // library's UTF check on its first search.
+    d = Detect(dir, "\xFF\xFE"
+                    "a\0\xFF\xFF"
+                    "b\0"s);
+    EXPECT_TRUE(d.ok);
+    EXPECT_TRUE(d.file.IsUtf16);
+    EXPECT_EQ(d.bom, 0u);
+    EXPECT_TRUE(d.file.CheckUtfOnFirstSearch);
+    EXPECT_EQ(d.rest.size(), 8u);
+
+    // Binary mode looks at nothing.
+    Settings binary;
+    binary.BinaryMode = true;
+    d = Detect(dir, be, binary);
+    EXPECT_TRUE(d.ok);
+    EXPECT_FALSE(d.file.IsUtf16);
+    EXPECT_EQ(d.bom, 0u);
+    EXPECT_EQ(d.rest, be);
+}
+
+TEST(DetectEncoding, Utf8CutByTheCheckBufferOnlyInLongerFiles) {
+    TempDir dir;
+    Settings settings;
+    settings.EncodingCheck = kMinEncodingCheck;
+    const size_t n = static_cast<size_t>(kMinEncodingCheck);
+    // The check buffer ends right after the lead byte of a two-byte character.
+    std::string longer(n - 1, 'a');
+    longer += "\xC3\xA9tail";
+    Detection d = Detect(dir, longer, settings);
+    EXPECT_TRUE(d.file.IsUtf8);
+    EXPECT_EQ(d.bom, 0u);
+
+    // The same bytes, but the file ends where the check buffer does: not UTF-8.
+    d = Detect(dir, longer.substr(0, n), settings);
+    EXPECT_FALSE(d.file.IsUtf8);
+
+    // A three-byte character cut after its first two bytes is still accepted.
+    std::string three(n - 2, 'a');
+    three += "\xE2\x82\xAC!";
+    d = Detect(dir, three, settings);
+    EXPECT_TRUE(d.file.IsUtf8);
+
+    // Invalid bytes well inside the buffer are not excused.
+    std::string bad(n + 10, 'a');
+    bad[100] = '\xFF';
+    d = Detect(dir, bad, settings);
+    EXPECT_FALSE(d.file.IsUtf8);
+
+    // Plain ASCII stays code-page text.
+    d = Detect(dir, "just ascii text", settings);
+    EXPECT_FALSE(d.file.IsUtf8 || d.file.IsUtf16);
+}
+
+TEST(DetectEncoding, Utf16GuessAndSurrogatePairCutByTheCheckBuffer) {
+    TempDir dir;
+    Settings settings;
+    settings.EncodingCheck = kMinEncodingCheck;
+    const size_t units = static_cast<size_t>(kMinEncodingCheck) / 2;
+    // Unmarked little-endian text whose check buffer ends between the units of a pair.
+    std::u16string text(units - 1, u'a');
+    text += u"\xD83D\xDE00 more";
+    Detection d = Detect(dir, Utf16(text, false), settings);
+    EXPECT_TRUE(d.file.IsUtf16);
+    EXPECT_FALSE(d.file.IsBigEndian);
+    EXPECT_EQ(d.bom, 0u);
+
+    d = Detect(dir, "\xFE\xFF" + Utf16(std::u16string(units - 2, u'b') + u"\xD83D\xDE00", true),
+               settings);
+    EXPECT_TRUE(d.file.IsUtf16);
+    EXPECT_TRUE(d.file.IsBigEndian);
+    EXPECT_EQ(d.bom, 2u);
+    EXPECT_FALSE(d.file.CheckUtfOnFirstSearch);
+
+    // A high surrogate followed by an ordinary unit inside the buffer is invalid: not UTF-16.
+    std::u16string broken(200, u'a');
+    broken[50] = u'\xD83D';
+    d = Detect(dir, Utf16(broken, false), settings);
+    EXPECT_FALSE(d.file.IsUtf16);
+
+    // Short big-endian text without a mark.
+    d = Detect(dir, Utf16(u"hello world", true), settings);
+    EXPECT_TRUE(d.file.IsUtf16);
+    EXPECT_TRUE(d.file.IsBigEndian);
+}
+
+TEST(DetectEncoding, AllocationFailureLeavesThePositionAtTheStart) {
+    TempDir dir;
+    FaultScope faults;
+    platform::InjectFault(platform::FaultKind::Allocate, 1);
+    Detection d = Detect(dir, "\xEF\xBB\xBF"
+                              "abc");
+    EXPECT_FALSE(d.ok);
+    EXPECT_EQ(d.rest, "\xEF\xBB\xBF"
+                      "abc");
+
+    // The swapped copy for big-endian data is the second allocation.
+    platform::InjectFault(platform::FaultKind::Allocate, 2);
+    d = Detect(dir, "\xFE\xFF" + Utf16(u"abc", true));
+    EXPECT_FALSE(d.ok);
+    EXPECT_EQ(d.rest.size(), 8u);
+}
+
+// Builds a buffer of n bytes: `little` pairs (x, 0), `big` pairs (0, x), the rest (x, x).
+std::string GuessInput(size_t n, size_t little, size_t big) {
+    std::string bytes(n, 'x');
+    size_t pair = 0;
+    for (size_t i = 0; i < little; ++i, ++pair) bytes[2 * pair + 1] = '\0';
+    for (size_t i = 0; i < big; ++i, ++pair) bytes[2 * pair] = '\0';
+    return bytes;
+}
+
+Utf16Guess Guess(const std::string& bytes) {
+    std::string copy = bytes + '\0'; // the zero that follows a check buffer
+    return GuessUtf16(reinterpret_cast<const unsigned char*>(copy.data()), bytes.size());
+}
+
+TEST(GuessUtf16, ThresholdsAndVetoes) {
+    EXPECT_EQ(Guess(GuessInput(100, 1, 0)), Utf16Guess::Neither);
+    EXPECT_EQ(Guess(GuessInput(100, 2, 0)), Utf16Guess::LittleEndian);
+    EXPECT_EQ(Guess(GuessInput(100, 0, 2)), Utf16Guess::BigEndian);
+    EXPECT_EQ(Guess(GuessInput(250, 9, 0)), Utf16Guess::Neither);
+    EXPECT_EQ(Guess(GuessInput(250, 10, 0)), Utf16Guess::LittleEndian);
+    EXPECT_EQ(Guess(GuessInput(252, 24, 0)), Utf16Guess::Neither);
+    EXPECT_EQ(Guess(GuessInput(500, 25, 0)), Utf16Guess::LittleEndian);
+    EXPECT_EQ(Guess(GuessInput(600, 0, 50)), Utf16Guess::Neither); // 600 / 12 = 50
+    EXPECT_EQ(Guess(GuessInput(600, 0, 51)), Utf16Guess::BigEndian);
+    // Both kinds above the threshold, a zero pair or an FF FF pair: no guess.
+    EXPECT_EQ(Guess(GuessInput(100, 3, 3)), Utf16Guess::Neither);
+    std::string zero = GuessInput(100, 5, 0);
+    zero[98] = zero[99] = '\0';
+    EXPECT_EQ(Guess(zero), Utf16Guess::Neither);
+    std::string full = GuessInput(100, 5, 0);
+    full[98] = full[99] = '\xFF';
+    EXPECT_EQ(Guess(full), Utf16Guess::Neither);
+    // An odd count pairs the last byte with the following zero.
+    EXPECT_EQ(Guess("a\0b"s), Utf16Guess::LittleEndian);
+    EXPECT_EQ(Guess("a\0bb"s), Utf16Guess::Neither);
+}
+
+TEST(CheckUtf16, SurrogatesNonCharactersAndByteOrder) {
+    auto check = [](const std::string& bytes, bool bigEndian, bool scan) {
+        bool ok = false;
+        const bool valid = CheckUtf16(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                      bytes.size(), bigEndian, scan, ok);
+        EXPECT_TRUE(ok);
+        return valid;
+    };
+    EXPECT_TRUE(check(Utf16(u"a\xD83D\xDE00z", false), false, true));
+    EXPECT_TRUE(check(Utf16(u"a\xD83D\xDE00z", true), true, true));
+    EXPECT_FALSE(check(Utf16(u"a\xDE00z", false), false, false)); // lone low surrogate
+    EXPECT_FALSE(check(Utf16(u"a\xD83Dz", true), true, false));   // high without its low
+    EXPECT_TRUE(check(Utf16(u"az\xD83D", false), false, false));  // cut pair at the end
+    EXPECT_FALSE(check(Utf16(u"a\xFFFF", false), false, true));
+    EXPECT_TRUE(check(Utf16(u"a\xFFFF", false), false, false));
+    EXPECT_FALSE(check(Utf16(u"\xDE00z", true), true, false));
+
+    FaultScope faults;
+    platform::InjectFault(platform::FaultKind::Allocate, 1);
+    bool ok = true;
+    const std::string be = Utf16(u"abc", true);
+    EXPECT_FALSE(
+        CheckUtf16(reinterpret_cast<const unsigned char*>(be.data()), be.size(), true, false, ok));
+    EXPECT_FALSE(ok);
+}
+
+// ---- readers -----------------------------------------------------------------------------------
+
+// A compiled expression, a result state and an output file: what a job hands to the readers.
+struct Engine {
+    TempDir dir;
+    Settings settings;
+    CompiledExpression compiled;
+    ResultState result;
+    platform::File output;
+    FileState file;
+    bool abort = false;
+
+    explicit Engine(const std::u16string& regex, const std::u16string& replace = u"<$0>",
+                    bool emptyValid = true, bool searchAndReplace = false) {
+        settings.CodePage = 1252;
+        settings.regex = regex;
+        settings.replace = replace;
+        settings.EmptyValid = emptyValid;
+        settings.SearchAndReplace = searchAndReplace;
+        CompileExpression(settings, compiled);
+        EXPECT_TRUE(compiled.ErrorText.empty());
+        ParseReplacement(settings, result.Template, compiled);
+        uint32_t lastError = 0;
+        output = platform::OpenOrCreateForWriting(dir.Wide("out.txt"), lastError);
+        file.FileName = dir.Wide("in.bin");
+    }
+    ~Engine() { ReleaseCompiledExpression(compiled); }
+
+    platform::File Input(const std::string& content) {
+        WriteAll(dir.Narrow("in.bin"), content);
+        return platform::OpenForReading(dir.Wide("in.bin"));
+    }
+    std::string Output() {
+        FlushOutput(output, result, true, true);
+        return ReadAll(dir.Narrow("out.txt"));
+    }
+};
+
+// Every call of the match loop reports its whole text once, between angle brackets.
+const std::u16string kWhole = u"\\A[\\s\\S]*\\z";
+
+std::string Parts(const std::string& content, uint64_t partBytes, bool searchAndReplace = false) {
+    Engine e(kWhole, u"<$0>", true, searchAndReplace);
+    EXPECT_TRUE(detail::ReadFileInPartsOfSize(e.Input(content), e.output,
+                                              static_cast<int64_t>(content.size()), e.compiled,
+                                              e.file, e.settings, e.result, partBytes, e.abort));
+    EXPECT_EQ(e.result.PartsInFile, e.result.MatchCount);
+    return e.Output();
+}
+
+std::string Lines(const std::string& content, uint64_t blockBytes, uint64_t limit,
+                  uint32_t* searches = nullptr) {
+    Engine e(kWhole);
+    EXPECT_TRUE(detail::ReadLinesInBlocks(e.Input(content), e.output,
+                                          static_cast<int64_t>(content.size()), e.compiled, e.file,
+                                          e.settings, e.result, blockBytes, limit, e.abort));
+    if (searches) *searches = e.result.PartsInFile;
+    return e.Output();
+}
+
+TEST(ReadWholeFile, SearchesOnceReportsProgressOnceAndClosesTheInput) {
+    ProgressScope progress(0); // the answer is not consulted
+    Engine e(kWhole);
+    platform::File input = e.Input("one\r\ntwo");
+    const intptr_t fd = input.handle;
+    EXPECT_TRUE(ReadWholeFile(std::move(input), e.output, 8, e.compiled, e.file, e.settings,
+                              e.result, e.abort));
+    EXPECT_TRUE(IsClosed(fd));
+    EXPECT_FALSE(e.abort);
+    EXPECT_EQ(g_progress, std::vector<int>{8});
+    EXPECT_EQ(e.result.PartsInFile, 1u);
+    EXPECT_EQ(e.Output(), "<one\r\ntwo>");
+
+    // An empty file is searched once, as an empty text.
+    Engine empty(kWhole);
+    EXPECT_TRUE(ReadWholeFile(empty.Input(""), empty.output, 0, empty.compiled, empty.file,
+                              empty.settings, empty.result, empty.abort));
+    EXPECT_EQ(empty.result.PartsInFile, 1u);
+    EXPECT_EQ(empty.Output(), "<>");
+}
+
+TEST(ReadWholeFile, Utf16IsSwappedToTheMachineOrder) {
+    Engine e(u"h.llo");
+    const std::string content = Utf16(u"say h\u00e9llo", true);
+    e.file.IsUtf16 = true;
+    e.file.IsBigEndian = true;
+    EXPECT_TRUE(ReadWholeFile(e.Input(content), e.output, static_cast<int64_t>(content.size()),
+                              e.compiled, e.file, e.settings, e.result, e.abort));
+    EXPECT_EQ(e.Output(), "<h\xC3\xA9llo>");
+}
+
+TEST(ReadWholeFile, AllocationFailureSkipsSmallFilesAndReadsLargeOnesInParts) {
+    FaultScope faults;
+    {
+        Engine e(kWhole);
+        platform::InjectFault(platform::FaultKind::Allocate, 1);
+        platform::File input = e.Input("abc");
+        const intptr_t fd = input.handle;
+        EXPECT_TRUE(ReadWholeFile(std::move(input), e.output, 3, e.compiled, e.file, e.settings,
+                                  e.result, e.abort));
+        EXPECT_TRUE(IsClosed(fd));
+        EXPECT_EQ(e.result.PartsInFile, 0u);
+    }
+    // 5121 lines of 1024 bytes: just over 5 MiB. The first 5 MiB part ends with a newline
+    // that is left out of the text; the second part holds the last line.
+    std::string line(1023, 'a');
+    line += '\n';
+    std::string content;
+    for (int i = 0; i < 5121; ++i) content += line;
+    Engine e(u"\\n", u"n", false);
+    platform::InjectFault(platform::FaultKind::Allocate, 1);
+    EXPECT_TRUE(ReadWholeFile(e.Input(content), e.output, static_cast<int64_t>(content.size()),
+                              e.compiled, e.file, e.settings, e.result, e.abort));
+    EXPECT_EQ(e.result.PartsInFile, 2u);
+    EXPECT_EQ(e.result.MatchCount, 5120u);
+}
+
+TEST(ReadFileInParts, CutsAtTheLastNewlineOfAFullPart) {
+    EXPECT_EQ(Parts("aaa\nbbb\nccc", 6), "<aaa>\r\n<bbb>\r\n<ccc>");
+    // CR LF is left out as one newline.
+    EXPECT_EQ(Parts("aa\r\nbb\r\ncc", 5), "<aa>\r\n<bb>\r\n<cc>");
+    // Without LF the last CR cuts.
+    EXPECT_EQ(Parts("ab\rcd\ref", 4), "<ab>\r\n<cd>\r\n<ef>");
+    // A part without any newline is searched whole.
+    EXPECT_EQ(Parts("abcdefgh", 3), "<abc>\r\n<def>\r\n<gh>");
+    // A newline that ends the data is searched with the part.
+    EXPECT_EQ(Parts("aaa\n", 4), "<aaa\n>");
+    // In search-and-replace mode the newline always stays in the text.
+    EXPECT_EQ(Parts("aaa\nbbb\nccc", 6, true), "<aaa\n><bbb\n><ccc>");
+    // The earliest LF of a part is preferred over a later CR.
+    EXPECT_EQ(Parts("a\nbc\rdefg", 5), "<a>\r\n<bc>\r\n<defg>");
+}
+
+TEST(ReadFileInParts, SearchAndReplaceCopiesEveryByte) {
+    Engine e(u"b+", u"X", false, true);
+    const std::string content = "aaa\nbbb\r\nccc\nbb";
+    EXPECT_TRUE(detail::ReadFileInPartsOfSize(e.Input(content), e.output,
+                                              static_cast<int64_t>(content.size()), e.compiled,
+                                              e.file, e.settings, e.result, 5, e.abort));
+    EXPECT_EQ(e.Output(), "aaa\nX\r\nccc\nX");
+    EXPECT_GT(e.result.PartsInFile, 3u);
+}
+
+TEST(ReadFileInParts, Utf16PartsAndProgress) {
+    ProgressScope progress;
+    Engine e(kWhole);
+    const std::string content = Utf16(u"ab\ncd\nef", true);
+    e.file.IsUtf16 = true;
+    e.file.IsBigEndian = true;
+    EXPECT_TRUE(detail::ReadFileInPartsOfSize(e.Input(content), e.output,
+                                              static_cast<int64_t>(content.size()), e.compiled,
+                                              e.file, e.settings, e.result, 6, e.abort));
+    EXPECT_EQ(e.Output(), "<ab>\r\n<cd>\r\n<ef>");
+    EXPECT_EQ(g_progress, (std::vector<int>{6, 6, 4}));
+}
+
+TEST(ReadFileInParts, AbortAndAllocationFailures) {
+    {
+        ProgressScope progress(0);
+        Engine e(kWhole);
+        platform::File input = e.Input("aaa\nbbb\nccc");
+        const intptr_t fd = input.handle;
+        EXPECT_TRUE(detail::ReadFileInPartsOfSize(std::move(input), e.output, 11, e.compiled,
+                                                  e.file, e.settings, e.result, 6, e.abort));
+        EXPECT_TRUE(e.abort);
+        EXPECT_TRUE(IsClosed(fd));
+        EXPECT_EQ(e.result.PartsInFile, 1u);
+    }
+    FaultScope faults;
+    {
+        // Parts of 5 MiB or less that cannot be allocated end the file.
+        Engine e(kWhole);
+        platform::InjectFault(platform::FaultKind::Allocate, 1);
+        EXPECT_TRUE(detail::ReadFileInPartsOfSize(e.Input("abc"), e.output, 3, e.compiled, e.file,
+                                                  e.settings, e.result, 2, e.abort));
+        EXPECT_EQ(e.result.PartsInFile, 0u);
+    }
+    {
+        // Larger parts fall back to 5 MiB.
+        Engine e(kWhole);
+        platform::InjectFault(platform::FaultKind::Allocate, 1);
+        EXPECT_TRUE(ReadFileInParts(e.Input("abc"), e.output, 3, e.compiled, e.file, e.settings,
+                                    e.result, 10, e.abort));
+        EXPECT_EQ(e.result.PartsInFile, 1u);
+        EXPECT_EQ(e.Output(), "<abc>");
+    }
+    {
+        // A failed read ends the file after what was searched.
+        Engine e(kWhole);
+        platform::File input = e.Input("aaa\nbbb\nccc");
+        platform::InjectFault(platform::FaultKind::Read, 2);
+        EXPECT_TRUE(detail::ReadFileInPartsOfSize(std::move(input), e.output, 11, e.compiled,
+                                                  e.file, e.settings, e.result, 6, e.abort));
+        EXPECT_EQ(e.Output(), "<aaa>");
+    }
+}
+
+TEST(ReadLines, LineEndsAndTheEmptyLastLine) {
+    uint32_t searches = 0;
+    EXPECT_EQ(Lines("a\nb", 64, 1024, &searches), "<a>\r\n<b>");
+    EXPECT_EQ(searches, 2u);
+    EXPECT_EQ(Lines("a\nb\n", 64, 1024, &searches), "<a>\r\n<b>\r\n<>");
+    EXPECT_EQ(searches, 3u);
+    EXPECT_EQ(Lines("a\r\n\rb\n\nc", 64, 1024), "<a>\r\n<>\r\n<b>\r\n<>\r\n<c>");
+    EXPECT_EQ(Lines("", 64, 1024, &searches), "");
+    EXPECT_EQ(searches, 0u);
+    EXPECT_EQ(Lines("\r", 64, 1024), "<>\r\n<>");
+}
+
+TEST(ReadLines, BlocksCarryAndCrLfAcrossBlocks) {
+    uint32_t searches = 0;
+    // The CR ends block 1, the LF starts block 2: one line end.
+    EXPECT_EQ(Lines("ab\r\ncd", 3, 1024, &searches), "<ab>\r\n<cd>");
+    EXPECT_EQ(searches, 2u);
+    // The same with the LF as the last unit of the file: one more, empty line.
+    EXPECT_EQ(Lines("ab\r\n", 3, 1024, &searches), "<ab>\r\n<>");
+    EXPECT_EQ(searches, 2u);
+    // A CR at a block end followed by something else.
+    EXPECT_EQ(Lines("ab\rcd", 3, 1024), "<ab>\r\n<cd>");
+    // Lines running over several blocks are joined.
+    EXPECT_EQ(Lines("abcdefgh\nxy\nz", 3, 1024), "<abcdefgh>\r\n<xy>\r\n<z>");
+    // A carry longer than the read memory is searched in pieces.
+    EXPECT_EQ(Lines("abcdefghij\nk", 3, 4), "<abcdef>\r\n<ghij>\r\n<k>");
+}
+
+TEST(ReadLines, LineLongerThanTheReadMemory) {
+    ProgressScope progress;
+    Engine e(u"a+", u"x", false);
+    std::string content(0x180000, 'a'); // 1.5 MiB of one line
+    content += "\nb";
+    EXPECT_TRUE(ReadLines(e.Input(content), e.output, static_cast<int64_t>(content.size()),
+                          e.compiled, e.file, e.settings, e.result, 1, e.abort));
+    // 1.25 MiB searched when the carry passed 1 MiB, then the last 256 KiB, then "b".
+    EXPECT_EQ(e.result.PartsInFile, 3u);
+    EXPECT_EQ(e.result.MatchCount, 2u);
+    EXPECT_EQ(g_progress.size(), 7u);
+    EXPECT_EQ(g_progress.front(), 0x40000);
+    EXPECT_EQ(g_progress.back(), 2);
+}
+
+TEST(ReadLines, Utf16LinesLineModeHeadersAndAbort) {
+    {
+        Engine e(kWhole);
+        const std::string content = Utf16(u"a\r\n\u00e9\nc", true);
+        e.file.IsUtf16 = true;
+        e.file.IsBigEndian = true;
+        EXPECT_TRUE(detail::ReadLinesInBlocks(e.Input(content), e.output,
+                                              static_cast<int64_t>(content.size()), e.compiled,
+                                              e.file, e.settings, e.result, 4, 1024, e.abort));
+        EXPECT_EQ(e.Output(), "<a>\r\n<\xC3\xA9>\r\n<c>");
+    }
+    {
+        // Line numbers count every line, the empty ones too.
+        Engine e(u"x");
+        e.settings.LineMode = true;
+        e.settings.EmptyValid = false;
+        e.file.FileName = u"f.txt";
+        const std::string content = "x\n\nax\n";
+        EXPECT_TRUE(ReadLines(e.Input(content), e.output, static_cast<int64_t>(content.size()),
+                              e.compiled, e.file, e.settings, e.result, 5, e.abort));
+        EXPECT_EQ(e.result.PartsInFile, 4u);
+        EXPECT_EQ(e.Output(), ">>>> \"f.txt\":\r\n>> Line 1:\r\n<x>\r\n>> Line 3:\r\n<x>");
+    }
+    {
+        ProgressScope progress(0);
+        Engine e(kWhole);
+        platform::File input = e.Input("aa\nbb\ncc\n");
+        const intptr_t fd = input.handle;
+        EXPECT_TRUE(detail::ReadLinesInBlocks(std::move(input), e.output, 9, e.compiled, e.file,
+                                              e.settings, e.result, 3, 1024, e.abort));
+        EXPECT_TRUE(e.abort);
+        EXPECT_TRUE(IsClosed(fd));
+        EXPECT_EQ(e.result.PartsInFile, 1u);
+    }
+}
+
+} // namespace
+} // namespace gleanery
