@@ -447,6 +447,13 @@ TEST(PlatformCharTables, Cp1252TablesFoldUmlautsForCaselessMatching) {
     ASSERT_NE(ansi.data, nullptr);
     EXPECT_EQ(ansi.data[0xC4], 0xE4);
     EXPECT_EQ(MakeCharTablesFor(12345), nullptr);
+
+    // Arabic systems use OEM code page 720, which has no converter here: ASCII tables then.
+    ScopedEnv arabic("LC_ALL", "ar_EG.UTF-8");
+    Tables fallback(MakeCharTables(true));
+    ASSERT_NE(fallback.data, nullptr);
+    EXPECT_EQ(fallback.data[0x41], 0x61);
+    EXPECT_EQ(fallback.data[832 + 0xE4], 0);
 }
 
 TEST(PlatformCharTables, DoubleByteLeadBytesAreNoLetters) {

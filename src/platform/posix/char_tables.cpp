@@ -162,7 +162,11 @@ const unsigned char* MakeCharTablesFor(uint32_t codePage) {
 }
 
 const unsigned char* MakeCharTables(bool oem) {
-    return MakeCharTablesFor(oem ? SystemOemCodePage() : SystemAnsiCodePage());
+    // The system's code page always has tables; where no converter for it is installed, only
+    // the ASCII characters are classified.
+    const unsigned char* tables =
+        MakeCharTablesFor(oem ? SystemOemCodePage() : SystemAnsiCodePage());
+    return tables != nullptr ? tables : MakeCharTablesFor(20127);
 }
 
 } // namespace gleanery::platform
