@@ -1,0 +1,880 @@
+// The settings file: what a save writes byte for byte, what a load takes back, and how presets,
+// bad values and unreadable files are handled.
+#include "settings/settings_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/compiled_expression.h"
+#include "platform/files.h"
+#include "settings/presets.h"
+#include "settings/process_state.h"
+#include "settings/sample_test_text.h"
+
+namespace gleanery {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kBom[] = "\xEF\xBB\xBF";
+
+// Lines joined by CR LF, each line ended by CR LF.
+std::string Lines(std::initializer_list<std::string> lines) {
+    std::string out;
+    for (const std::string& line : lines) out += line + "\r\n";
+    return out;
+}
+
+// The keys a save writes for a record with the defaults, after `replace`.
+std::string DefaultKeysAfterReplace() {
+    return Lines({"teststring=", "BinaryMode=false", "SearchAndReplace=false", "LineMode=false",
+                  "NoDuplicates=false", "WriteBom=false", "WriteStats=false", "CaseSensitive=false",
+                  "Dotall=false", "Multiline=false", "UnicodeProperties=true", "EmptyValid=false",
+                  "CopyClip=0", "Memory=10", "EncodingCheck=2", "CodePage=0", "DefaultCharacter=-1",
+                  "OutfileExtension=0"});
+}
+
+// The keys a save writes for a record with the defaults, after `regex`.
+std::string DefaultKeysAfterRegex() {
+    return Lines({"replace=$0"}) + DefaultKeysAfterReplace();
+}
+
+std::string DefaultSection(const std::string& header, const std::string& name = "") {
+    std::string out = Lines({"[" + header + "]"});
+    if (!name.empty()) out += Lines({"name=" + name});
+    return out + Lines({"regex=.*"}) + DefaultKeysAfterRegex();
+}
+
+std::u16string Wide(const std::string& ascii) {
+    return std::u16string(ascii.begin(), ascii.end());
+}
+
+TextBoxFont CourierNew() {
+    TextBoxFont font;
+    font.Height = -11;
+    font.Weight = 400;
+    font.CharSet = 1;
+    const std::u16string face = u"Courier New";
+    std::copy(face.begin(), face.end(), font.FaceName.begin());
+    return font;
+}
+
+class SettingsFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        CreateProcessState();
+        char pattern[] = "/tmp/gleanery_settings_XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        ProcessState& st = State();
+        st.PluginDirectory = Wide(dir_ + "/");
+        st.IniDirectory.clear();
+        st.UsableCodePages = {850, 1252};
+        st.CurrentSettings = Settings{};
+        DiscardSettingsAndPresets();
+    }
+    void TearDown() override {
+        platform::ClearFaults();
+        DiscardSettingsAndPresets();
+        State().CurrentSettings = Settings{};
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    std::string IniPath() const { return dir_ + "/Gleanery.ini"; }
+    std::string SamplePath() const { return dir_ + "/Gleanery.Sample.ini"; }
+
+    static void WriteBytes(const std::string& path, const std::string& bytes) {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out << bytes;
+    }
+    static std::string ReadBytes(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::ostringstream all;
+        all << in.rdbuf();
+        return all.str();
+    }
+
+    // Loads `bytes` as the settings file; true when the load succeeded.
+    bool LoadFrom(const std::string& bytes, bool* lastAvailable = nullptr,
+                  TextBoxFont* font = nullptr) {
+        WriteBytes(IniPath(), bytes);
+        return LoadSettingsAndPresets(lastAvailable, font);
+    }
+
+    std::string dir_;
+};
+
+TEST_F(SettingsFileTest, EveryFieldIsWrittenInItsTextFormAndReadBack) {
+    ProcessState& st = State();
+    Settings last;
+    last.WriteBom = true;
+    last.LineMode = true;
+    last.NoDuplicates = true;
+    last.WriteStats = true;
+    last.CaseSensitive = true;
+    last.Dotall = true;
+    last.Multiline = true;
+    last.UnicodeProperties = false;
+    last.EmptyValid = true;
+    last.CopyClip = 2;
+    last.Memory = 500;
+    last.EncodingCheck = 16777216;
+    last.CodePage = 1252;
+    last.DefaultCharacter = '?';
+    last.OutfileExtension = 2;
+    last.regex = u"(\\w+)\r\n\\s*=";
+    last.replace = u"\r\nline $1 ";
+    last.teststring = u"  indented\r\n\tsecond\r\n";
+    st.CurrentSettings = last;
+
+    Settings mail;
+    mail.BinaryMode = true;
+    mail.SearchAndReplace = true;
+    mail.EncodingCheck = 131072;
+    mail.CodePage = 850;
+    mail.regex = u"\\S+@\\S+";
+    mail.replace = u"";
+    mail.teststring = std::u16string(kSampleTestText);
+    Settings unicode;
+    unicode.regex = u"\u03c0\U0001F600";
+    unicode.Memory = 5;
+    unicode.CopyClip = 1;
+    unicode.OutfileExtension = 1;
+    unicode.DefaultCharacter = ' ';
+    unicode.teststring = u"tab\tinside";
+    st.Presets[u"E-mail"] = mail;
+    MarkPresetAdded(st.Changes, u"E-mail");
+    st.Presets[u"\u00dcnicode"] = unicode;
+    MarkPresetAdded(st.Changes, u"\u00dcnicode");
+
+    const TextBoxFont font = CourierNew();
+    ASSERT_TRUE(SaveSettingsAndPresets(&font));
+
+    // New sections follow the store order ("E-mail" < "___last___option___" < "\u00dc..."), the
+    // font section comes last.
+    const std::string expected =
+        std::string(kBom) + Lines({"[gleanery1]",
+                                   "name=E-mail",
+                                   "regex=\\S+@\\S+",
+                                   "replace=",
+                                   "teststring=", // the built-in sample text is not stored
+                                   "BinaryMode=true",
+                                   "SearchAndReplace=true",
+                                   "LineMode=false",
+                                   "NoDuplicates=false",
+                                   "WriteBom=false",
+                                   "WriteStats=false",
+                                   "CaseSensitive=false",
+                                   "Dotall=false",
+                                   "Multiline=false",
+                                   "UnicodeProperties=true",
+                                   "EmptyValid=false",
+                                   "CopyClip=0",
+                                   "Memory=10",
+                                   "EncodingCheck=1",
+                                   "CodePage=850",
+                                   "DefaultCharacter=-1",
+                                   "OutfileExtension=0",
+                                   "",
+                                   "[gleanery_last]",
+                                   "regex=<<<END_OF_TEXT",
+                                   "(\\w+)",
+                                   "\\s*=",
+                                   "END_OF_TEXT",
+                                   "replace=<<<END_OF_TEXT",
+                                   "",
+                                   "line $1 ",
+                                   "END_OF_TEXT",
+                                   "teststring=<<<END_OF_TEXT",
+                                   "  indented",
+                                   "\tsecond",
+                                   "",
+                                   "END_OF_TEXT",
+                                   "BinaryMode=false",
+                                   "SearchAndReplace=false",
+                                   "LineMode=true",
+                                   "NoDuplicates=true",
+                                   "WriteBom=true",
+                                   "WriteStats=true",
+                                   "CaseSensitive=true",
+                                   "Dotall=true",
+                                   "Multiline=true",
+                                   "UnicodeProperties=false",
+                                   "EmptyValid=true",
+                                   "CopyClip=2",
+                                   "Memory=500",
+                                   "EncodingCheck=8",
+                                   "CodePage=1252",
+                                   "DefaultCharacter=63",
+                                   "OutfileExtension=2",
+                                   "",
+                                   "[gleanery2]",
+                                   "name=\xC3\x9Cnicode",
+                                   "regex=\xCF\x80\xF0\x9F\x98\x80",
+                                   "replace=$0",
+                                   "teststring=tab\tinside",
+                                   "BinaryMode=false",
+                                   "SearchAndReplace=false",
+                                   "LineMode=false",
+                                   "NoDuplicates=false",
+                                   "WriteBom=false",
+                                   "WriteStats=false",
+                                   "CaseSensitive=false",
+                                   "Dotall=false",
+                                   "Multiline=false",
+                                   "UnicodeProperties=true",
+                                   "EmptyValid=false",
+                                   "CopyClip=1",
+                                   "Memory=5",
+                                   "EncodingCheck=2",
+                                   "CodePage=0",
+                                   "DefaultCharacter=32",
+                                   "OutfileExtension=1",
+                                   "",
+                                   "[gleanery]",
+                                   "font=-11,0,0,0,400,0,0,0,1,0,0,0,0,Courier New"});
+    EXPECT_EQ(ReadBytes(IniPath()), expected);
+
+    DiscardSettingsAndPresets();
+    st.CurrentSettings = Settings{};
+    TextBoxFont loadedFont;
+    bool lastAvailable = true;
+    ASSERT_TRUE(LoadSettingsAndPresets(&lastAvailable, &loadedFont));
+    EXPECT_TRUE(lastAvailable);
+    EXPECT_EQ(st.CurrentSettings, last);
+    EXPECT_EQ(loadedFont, font);
+    mail.teststring.clear();
+    ASSERT_EQ(st.Presets.size(), 2u);
+    EXPECT_EQ(st.Presets[u"E-mail"], mail);
+    EXPECT_EQ(st.Presets[u"\u00dcnicode"], unicode);
+    EXPECT_EQ(st.Changes, (ChangeRecords{{u"E-mail", 1}, {u"\u00dcnicode", 2}}));
+
+    // Nothing changed: a second save writes the same bytes.
+    ASSERT_TRUE(SaveSettingsAndPresets(&loadedFont));
+    EXPECT_EQ(ReadBytes(IniPath()), expected);
+}
+
+TEST_F(SettingsFileTest, ValuesSimpleIniCouldNotReadBackSurviveARoundTrip) {
+    ProcessState& st = State();
+    st.CurrentSettings.regex = u"<<<<<<< HEAD";            // would open a block
+    st.CurrentSettings.replace = u"a\r\nEND_OF_TEXT\r\nb"; // would close the block early
+    st.CurrentSettings.teststring = u"x\r\nend_of_text  \r\nEND_OF_TEXT_1\r\ny";
+    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
+    const std::string bytes = ReadBytes(IniPath());
+    EXPECT_NE(bytes.find(Lines({"regex=<<<END_OF_TEXT", "<<<<<<< HEAD", "END_OF_TEXT"})),
+              std::string::npos);
+    EXPECT_NE(
+        bytes.find(Lines({"replace=<<<END_OF_TEXT_1", "a", "END_OF_TEXT", "b", "END_OF_TEXT_1"})),
+        std::string::npos);
+    EXPECT_NE(bytes.find("teststring=<<<END_OF_TEXT_2\r\n"), std::string::npos);
+
+    const Settings saved = st.CurrentSettings;
+    DiscardSettingsAndPresets();
+    st.CurrentSettings = Settings{};
+    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
+    EXPECT_EQ(st.CurrentSettings, saved);
+}
+
+TEST_F(SettingsFileTest, LineBreaksBecomeCrLfInMemory) {
+    // A block with bare LF lines, one beginning with a line break, a lone LF in a hand-written
+    // value: every LF not after a CR gets one.
+    ASSERT_TRUE(LoadFrom(std::string(kBom) + "[gleanery_last]\n" + "regex=<<<END_OF_TEXT\n" + "\n" +
+                         "first\n" + "END_OF_TEXT\n" + "teststring=<<<END_OF_TEXT\r\n" + "a\r\n" +
+                         "b\r\n" + "END_OF_TEXT\r\n"));
+    EXPECT_EQ(State().CurrentSettings.regex, u"\r\nfirst");
+    EXPECT_EQ(State().CurrentSettings.teststring, u"a\r\nb");
+}
+
+TEST_F(SettingsFileTest, PresetNamesFollowTheSectionRules) {
+    ProcessState& st = State();
+    const std::string file =
+        std::string(kBom) +
+        Lines({"[gleanery1]", "name=Same", "regex=one",      "",
+               "[gleanery2]", "name=Same", "regex=two",      "",
+               "[gleanery3]", "",          "[gleanery12]",   "regex=",
+               "replace=",    "",          "[gleanery4]",    "name=___last___option___",
+               "regex=user",  "",          "[gleanery2049]", "name=Too far",
+               "regex=far",   "",          "[gleanery05]",   "name=Leading zero"});
+    bool lastAvailable = true;
+    ASSERT_TRUE(LoadFrom(file, &lastAvailable));
+    EXPECT_FALSE(lastAvailable); // no gleanery_last
+    EXPECT_EQ(st.Changes, (ChangeRecords{{u"Same", 1},
+                                         {u"gleanery2", 2},
+                                         {u"gleanery3", 3},
+                                         {u"gleanery12", 12},
+                                         {u"___last___option___", 4}}));
+    EXPECT_EQ(st.Presets[u"Same"].regex, u"one");
+    EXPECT_EQ(st.Presets[u"gleanery2"].regex, u"two");
+    // A section without keys: the defaults, except that a missing template is empty.
+    Settings empty;
+    empty.replace.clear();
+    EXPECT_EQ(st.Presets[u"gleanery3"], empty);
+    // An empty regex loads as ".*", an empty template as empty.
+    EXPECT_EQ(st.Presets[u"gleanery12"].regex, u".*");
+    EXPECT_EQ(st.Presets[u"gleanery12"].replace, u"");
+
+    // The user's "___last___option___" keeps its section; the last settings go to
+    // gleanery_last; gleanery2049 and gleanery05 stay as they were.
+    st.CurrentSettings.regex = u"last";
+    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
+    const std::string expected = std::string(kBom) +
+                                 Lines({"[gleanery1]",
+                                        "name=Same",
+                                        "regex=one",
+                                        "",
+                                        "[gleanery2]",
+                                        "name=Same",
+                                        "regex=two",
+                                        "",
+                                        "[gleanery3]",
+                                        "",
+                                        "[gleanery12]",
+                                        "regex=",
+                                        "replace=",
+                                        "",
+                                        "[gleanery4]",
+                                        "name=___last___option___",
+                                        "regex=user",
+                                        "",
+                                        "[gleanery2049]",
+                                        "name=Too far",
+                                        "regex=far",
+                                        "",
+                                        "[gleanery05]",
+                                        "name=Leading zero",
+                                        "",
+                                        "[gleanery_last]",
+                                        "regex=last"}) +
+                                 DefaultKeysAfterRegex();
+    EXPECT_EQ(ReadBytes(IniPath()), expected);
+}
+
+TEST_F(SettingsFileTest, ChangedPresetIsRewrittenInPlaceAndNewOneTakesTheNextSection) {
+    ProcessState& st = State();
+    ASSERT_TRUE(LoadFrom(std::string(kBom) +
+                         Lines({"[gleanery1]", "name=A", "regex=a", "", "[gleanery2]", "name=B",
+                                "regex=b", "Extra=kept", "", "[gleanery_last]", "regex=x"})));
+    st.Presets[u"B"].regex = u"b2";
+    st.Presets[u"B"].Memory = 20;
+    MarkPresetSaved(st.Changes, u"B");
+    st.Presets[u"C"] = Settings{};
+    MarkPresetAdded(st.Changes, u"C");
+    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
+
+    // Missing templates were read as empty and are written back so.
+    const std::string expected =
+        std::string(kBom) +
+        Lines({"[gleanery1]",
+               "name=A",
+               "regex=a",
+               "",
+               "[gleanery2]",
+               "name=B",
+               "regex=b2",
+               "Extra=kept",
+               "replace=",
+               "teststring=",
+               "BinaryMode=false",
+               "SearchAndReplace=false",
+               "LineMode=false",
+               "NoDuplicates=false",
+               "WriteBom=false",
+               "WriteStats=false",
+               "CaseSensitive=false",
+               "Dotall=false",
+               "Multiline=false",
+               "UnicodeProperties=true",
+               "EmptyValid=false",
+               "CopyClip=0",
+               "Memory=20",
+               "EncodingCheck=2",
+               "CodePage=0",
+               "DefaultCharacter=-1",
+               "OutfileExtension=0",
+               "",
+               "[gleanery_last]",
+               "regex=x",
+               "replace="}) +
+        // The last settings of the file were taken at the load and are written back in place.
+        DefaultKeysAfterReplace() + "\r\n" + DefaultSection("gleanery3", "C");
+    EXPECT_EQ(ReadBytes(IniPath()), expected);
+}
+
+TEST_F(SettingsFileTest, DeletedSectionIsRemovedAndItsNumberReusedAtTheEnd) {
+    ProcessState& st = State();
+    ASSERT_TRUE(LoadFrom(std::string(kBom) + Lines({"[gleanery1]", "name=Old", "regex=old", "",
+                                                    "[gleanery2]", "name=Keep", "regex=keep"})));
+    st.Presets.erase(u"Old");
+    MarkPresetDeleted(st.Changes, u"Old");
+    st.Presets[u"New"] = Settings{};
+    MarkPresetAdded(st.Changes, u"New");
+    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
+    // Store order: "Keep" (unchanged), "New" -> gleanery1, "___last___option___".
+    const std::string expected =
+        std::string(kBom) + Lines({"[gleanery2]", "name=Keep", "regex=keep", ""}) +
+        DefaultSection("gleanery1", "New") + "\r\n" + DefaultSection("gleanery_last");
+    EXPECT_EQ(ReadBytes(IniPath()), expected);
+}
+
+TEST_F(SettingsFileTest, PresetDeletedAndAddedAgainIsRewrittenInItsSection) {
+    ProcessState& st = State();
+    ASSERT_TRUE(LoadFrom(std::string(kBom) + Lines({"[gleanery1]", "name=P", "regex=p"})));
+    st.Presets.erase(u"P");
+    MarkPresetDeleted(st.Changes, u"P");
+    st.Presets[u"P"].regex = u"q";
+    MarkPresetAdded(st.Changes, u"P");
+    EXPECT_EQ(st.Changes[u"P"], kChangedMark + 1);
+    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
+    DiscardSettingsAndPresets();
+    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
+    EXPECT_EQ(st.Changes, (ChangeRecords{{u"P", 1}}));
+    EXPECT_EQ(st.Presets[u"P"].regex, u"q");
+}
+
+TEST_F(SettingsFileTest, BadValuesLeaveTheDefaults) {
+    ProcessState& st = State();
+    const std::string tooLong = std::string(62, '0') + "20"; // 64 characters
+    const std::string longest = std::string(61, '0') + "20"; // 63 characters
+    ASSERT_TRUE(LoadFrom(std::string(kBom) + Lines({"[gleanery1]",
+                                                    "EncodingCheck=9",
+                                                    "Memory=4",
+                                                    "OutfileExtension=7",
+                                                    "DefaultCharacter=127",
+                                                    "CopyClip=3",
+                                                    "CodePage=1253",
+                                                    "WriteBom=yes",
+                                                    "LineMode=On",
+                                                    "UnicodeProperties=oFf",
+                                                    "Dotall=maybe",
+                                                    "Multiline=",
+                                                    "CaseSensitive=o",
+                                                    "",
+                                                    "[gleanery2]",
+                                                    "EncodingCheck=0",
+                                                    "Memory=0x1F4",
+                                                    "OutfileExtension=1",
+                                                    "DefaultCharacter=126",
+                                                    "CopyClip=0X2",
+                                                    "CodePage=850",
+                                                    "BinaryMode=T",
+                                                    "UnicodeProperties=N",
+                                                    "",
+                                                    "[gleanery3]",
+                                                    "Memory=" + tooLong,
+                                                    "CodePage=" + longest,
+                                                    "CopyClip=1x",
+                                                    "DefaultCharacter=-2",
+                                                    "OutfileExtension=-1",
+                                                    "",
+                                                    "[gleanery4]",
+                                                    "Memory=" + longest,
+                                                    "CodePage=1",
+                                                    "DefaultCharacter=32",
+                                                    "EncodingCheck=8",
+                                                    "CopyClip=",
+                                                    "",
+                                                    "[gleanery5]",
+                                                    "Memory=99999999999999999999",
+                                                    "EncodingCheck=0x3",
+                                                    "CodePage=0"})));
+
+    Settings one;
+    one.replace.clear();
+    one.WriteBom = true;
+    one.LineMode = true;
+    one.UnicodeProperties = false;
+    EXPECT_EQ(st.Presets[u"gleanery1"], one);
+
+    const Settings& two = st.Presets[u"gleanery2"];
+    EXPECT_EQ(two.EncodingCheck, 262144);
+    EXPECT_EQ(two.Memory, 500);
+    EXPECT_EQ(two.OutfileExtension, 1);
+    EXPECT_EQ(two.DefaultCharacter, 126);
+    EXPECT_EQ(two.CopyClip, 2);
+    EXPECT_EQ(two.CodePage, 850);
+    EXPECT_TRUE(two.BinaryMode);
+    EXPECT_FALSE(two.UnicodeProperties);
+
+    const Settings& three = st.Presets[u"gleanery3"];
+    EXPECT_EQ(three.Memory, 10);
+    EXPECT_EQ(three.CodePage, 0); // 20 is not a usable code page
+    EXPECT_EQ(three.CopyClip, 0);
+    EXPECT_EQ(three.DefaultCharacter, -1);
+    EXPECT_EQ(three.OutfileExtension, 0);
+
+    const Settings& four = st.Presets[u"gleanery4"];
+    EXPECT_EQ(four.Memory, 20);
+    EXPECT_EQ(four.CodePage, 1);
+    EXPECT_EQ(four.DefaultCharacter, 32);
+    EXPECT_EQ(four.EncodingCheck, 16777216);
+
+    const Settings& five = st.Presets[u"gleanery5"];
+    EXPECT_EQ(five.Memory, 10);
+    EXPECT_EQ(five.EncodingCheck, 524288);
+}
+
+TEST_F(SettingsFileTest, FontRecordRules) {
+    const std::string face40 = std::string(40, 'F');
+    TextBoxFont font;
+    ASSERT_TRUE(
+        LoadFrom(std::string(kBom) +
+                     Lines({"[gleanery]", "font= -12,1,2,3,700,1,0,1,0x2,300,4,5,6," + face40}),
+                 nullptr, &font));
+    EXPECT_EQ(font.Height, -12);
+    EXPECT_EQ(font.Width, 1);
+    EXPECT_EQ(font.Weight, 700);
+    EXPECT_EQ(font.Italic, 1);
+    EXPECT_EQ(font.StrikeOut, 1);
+    EXPECT_EQ(font.CharSet, 0);       // "0x2": decimal digits only, trailing text ignored
+    EXPECT_EQ(font.OutPrecision, 44); // 300 cut to 8 bits
+    EXPECT_EQ(font.PitchAndFamily, 6);
+    EXPECT_EQ(std::u16string(font.FaceName.data()), Wide(std::string(31, 'F')));
+    EXPECT_EQ(font.FaceName[31], 0);
+    DiscardSettingsAndPresets();
+
+    // A face name with a comma makes fifteen fields: the font stays as it was.
+    const TextBoxFont before = font;
+    ASSERT_TRUE(LoadFrom(std::string(kBom) + Lines({"[gleanery]", "font=1,2,3,4,5,6,7,8,9,10,11,"
+                                                                  "12,13,Face,Name"}),
+                         nullptr, &font));
+    EXPECT_EQ(font, before);
+
+    // A save without a font deletes the key; the empty section stays.
+    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
+    EXPECT_EQ(ReadBytes(IniPath()),
+              std::string(kBom) + Lines({"[gleanery]", ""}) + DefaultSection("gleanery_last"));
+    // An empty face name counts as no font.
+    TextBoxFont noFace = CourierNew();
+    noFace.FaceName.fill(0);
+    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
+    ASSERT_TRUE(SaveSettingsAndPresets(&noFace));
+    EXPECT_EQ(ReadBytes(IniPath()).find("font="), std::string::npos);
+}
+
+TEST_F(SettingsFileTest, HandWrittenFileIsNormalisedWithItsCommentsKept) {
+    ProcessState& st = State();
+    const std::string file = "; My presets\n"
+                             "# kept too\n"
+                             "\n"
+                             "[Other]\n"
+                             "key = some value   \n"
+                             "; about the word preset\n"
+                             "[GLEANERY1]\n"
+                             "  name   =  Words\n"
+                             "regex = \\w+\n"
+                             "; a key comment\n"
+                             "LineMode = yes\n";
+    ASSERT_TRUE(LoadFrom(file));
+    ASSERT_EQ(st.Presets.count(u"Words"), 1u);
+    EXPECT_EQ(st.Presets[u"Words"].regex, u"\\w+");
+    EXPECT_TRUE(st.Presets[u"Words"].LineMode);
+    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
+    const std::string expected =
+        std::string(kBom) +
+        Lines({"; My presets", "# kept too", "", "[Other]", "key=some value", "",
+               "; about the word preset", "[GLEANERY1]", "name=Words", "regex=\\w+",
+               "; a key comment", "LineMode=yes", ""}) +
+        DefaultSection("gleanery_last");
+    EXPECT_EQ(ReadBytes(IniPath()), expected);
+
+    // The normalised form is stable.
+    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
+    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
+    EXPECT_EQ(ReadBytes(IniPath()), expected);
+}
+
+TEST_F(SettingsFileTest, SampleIsLoadedAndCopiedOnFirstRun) {
+    ProcessState& st = State();
+    const std::string sample =
+        std::string(kBom) +
+        Lines({"[gleanery_last]", "regex=seed", "", "[gleanery1]", "name=Seeded", "regex=\\d+"});
+    WriteBytes(SamplePath(), sample);
+    bool lastAvailable = true;
+    ASSERT_TRUE(LoadSettingsAndPresets(&lastAvailable, nullptr));
+    EXPECT_TRUE(lastAvailable);
+    EXPECT_EQ(st.CurrentSettings.regex, u"seed");
+    EXPECT_EQ(st.Presets.count(u"Seeded"), 1u);
+    EXPECT_EQ(ReadBytes(IniPath()), sample);
+    EXPECT_EQ(ReadBytes(SamplePath()), sample);
+
+    // With the ini directory set, the settings file goes there; the sample stays in the
+    // plug-in directory.
+    DiscardSettingsAndPresets();
+    fs::create_directory(dir_ + "/ini");
+    st.IniDirectory = Wide(dir_ + "/ini/");
+    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
+    EXPECT_EQ(ReadBytes(dir_ + "/ini/Gleanery.ini"), sample);
+    st.IniDirectory.clear();
+}
+
+TEST_F(SettingsFileTest, MissingFilesAndADirectoryInPlaceOfTheFile) {
+    ProcessState& st = State();
+    st.CurrentSettings.regex = u"unchanged";
+    bool lastAvailable = true;
+    ASSERT_TRUE(LoadSettingsAndPresets(&lastAvailable, nullptr));
+    EXPECT_FALSE(lastAvailable);
+    EXPECT_EQ(st.CurrentSettings.regex, u"unchanged");
+    EXPECT_TRUE(st.Presets.empty());
+    DiscardSettingsAndPresets();
+
+    // A directory named Gleanery.ini is no settings file: the sample is read, its copy fails
+    // quietly, and a save cannot write.
+    fs::create_directory(IniPath());
+    WriteBytes(SamplePath(), std::string(kBom) + Lines({"[gleanery1]", "name=S"}));
+    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
+    EXPECT_EQ(st.Presets.count(u"S"), 1u);
+    EXPECT_FALSE(SaveSettingsAndPresets(nullptr));
+    EXPECT_TRUE(fs::is_directory(IniPath()));
+}
+
+TEST_F(SettingsFileTest, UnreadableOrOversizedFileIsNeitherLoadedNorOverwritten) {
+    ProcessState& st = State();
+    const std::string file = std::string(kBom) + Lines({"[gleanery1]", "name=Precious"});
+    WriteBytes(IniPath(), file);
+
+    // Read failure.
+    platform::InjectFault(platform::FaultKind::Read, 1);
+    bool lastAvailable = true;
+    EXPECT_FALSE(LoadSettingsAndPresets(&lastAvailable, nullptr));
+    EXPECT_FALSE(lastAvailable);
+    EXPECT_TRUE(st.Presets.empty());
+    // The dialog goes on without presets and saves at its end: the file must survive.
+    st.Presets[u"New"] = Settings{};
+    MarkPresetAdded(st.Changes, u"New");
+    EXPECT_FALSE(SaveSettingsAndPresets(nullptr));
+    EXPECT_EQ(ReadBytes(IniPath()), file);
+    DiscardSettingsAndPresets();
+
+    // Open failure.
+    platform::InjectFault(platform::FaultKind::Open, 1);
+    EXPECT_FALSE(LoadSettingsAndPresets(nullptr, nullptr));
+    EXPECT_FALSE(SaveSettingsAndPresets(nullptr));
+    EXPECT_EQ(ReadBytes(IniPath()), file);
+    DiscardSettingsAndPresets();
+
+    // Over 5 MiB; exactly 5 MiB still loads.
+    std::string big = file + "; " + std::string(5242880 - file.size() - 2, 'x');
+    ASSERT_EQ(big.size(), 5242880u);
+    ASSERT_TRUE(LoadFrom(big));
+    EXPECT_EQ(st.Presets.count(u"Precious"), 1u);
+    DiscardSettingsAndPresets();
+    big += "x";
+    EXPECT_FALSE(LoadFrom(big));
+    EXPECT_TRUE(st.Presets.empty());
+    EXPECT_FALSE(SaveSettingsAndPresets(nullptr));
+    EXPECT_EQ(ReadBytes(IniPath()), big);
+    DiscardSettingsAndPresets();
+
+    // The next cycle with a readable file saves again.
+    ASSERT_TRUE(LoadFrom(file));
+    EXPECT_TRUE(SaveSettingsAndPresets(nullptr));
+}
+
+TEST_F(SettingsFileTest, SaveReportsOpenAndWriteFailures) {
+    State().IniDirectory = Wide(dir_ + "/missing/");
+    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
+    EXPECT_FALSE(SaveSettingsAndPresets(nullptr));
+    DiscardSettingsAndPresets();
+    State().IniDirectory.clear();
+
+    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
+    platform::InjectFault(platform::FaultKind::Write, 1);
+    EXPECT_FALSE(SaveSettingsAndPresets(nullptr));
+    // The document is emptied by a save either way.
+    EXPECT_TRUE(SettingsDocumentIsEmpty(*State().Document));
+}
+
+TEST_F(SettingsFileTest, NoPresetIsWrittenBeyondTheLastSectionALoadReads) {
+    ProcessState& st = State();
+    std::string file = kBom;
+    for (int n = 1; n <= kMaxPresetSection; ++n)
+        file += Lines({"[gleanery" + std::to_string(n) + "]", "name=P" + std::to_string(n), ""});
+    ASSERT_TRUE(LoadFrom(file));
+    ASSERT_EQ(st.Presets.size(), static_cast<size_t>(kMaxPresetSection));
+    EXPECT_EQ(PresetCapacityLeft(), 0);
+
+    // A new preset finds no section: the save writes everything else and reports the loss.
+    st.Presets[u"Overflow"] = Settings{};
+    MarkPresetAdded(st.Changes, u"Overflow");
+    st.Presets[u"P7"].regex = u"seven";
+    MarkPresetSaved(st.Changes, u"P7");
+    EXPECT_FALSE(SaveSettingsAndPresets(nullptr));
+    const std::string written = ReadBytes(IniPath());
+    EXPECT_EQ(written.find("[gleanery2049]"), std::string::npos);
+    EXPECT_EQ(written.find("Overflow"), std::string::npos);
+    EXPECT_NE(written.find("[gleanery_last]"), std::string::npos);
+    EXPECT_NE(written.find("[gleanery2048]\r\nname=P2048\r\n"), std::string::npos);
+    DiscardSettingsAndPresets();
+
+    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
+    EXPECT_EQ(st.Presets[u"P7"].regex, u"seven");
+    st.Presets.erase(u"P1");
+    MarkPresetDeleted(st.Changes, u"P1");
+    EXPECT_EQ(PresetCapacityLeft(), 1);
+    st.Presets[u"Fits"] = Settings{};
+    MarkPresetAdded(st.Changes, u"Fits");
+    EXPECT_EQ(PresetCapacityLeft(), 0);
+    EXPECT_TRUE(SaveSettingsAndPresets(nullptr));
+    DiscardSettingsAndPresets();
+    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
+    EXPECT_EQ(st.Changes[u"Fits"], 1);
+}
+
+TEST_F(SettingsFileTest, SectionHiddenBehindAnotherPresetsNameIsNotOverwritten) {
+    // gleanery3 calls itself "gleanery5", so the unnamed gleanery5 takes that name over and
+    // gleanery3 is not offered. A new preset must not be written into it.
+    ProcessState& st = State();
+    ASSERT_TRUE(LoadFrom(std::string(kBom) + Lines({"[gleanery3]", "name=gleanery5", "regex=three",
+                                                    "", "[gleanery5]", "regex=five"})));
+    EXPECT_EQ(st.Changes, (ChangeRecords{{u"gleanery5", 5}}));
+    st.Presets[u"New"] = Settings{};
+    MarkPresetAdded(st.Changes, u"New");
+    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
+    const std::string written = ReadBytes(IniPath());
+    EXPECT_NE(written.find(Lines({"[gleanery3]", "name=gleanery5", "regex=three", ""})),
+              std::string::npos);
+    EXPECT_NE(written.find("[gleanery1]\r\nname=New\r\n"), std::string::npos);
+}
+
+// ---- the shipped sample settings file ----------------------------------------------------------
+
+struct PresetCase {
+    std::u16string name;
+    std::string text;                  // searched as UTF-8
+    std::vector<std::string> expected; // whole matches, or with `group` the groups 1..n joined
+    bool groups = false;               // compare groups 1..n joined by "|" instead
+};
+
+std::vector<std::string> AllMatches(const CompiledExpression& compiled, const std::string& text,
+                                    bool groups) {
+    std::vector<std::string> found;
+    int offsets[30];
+    int start = 0;
+    while (start <= static_cast<int>(text.size())) {
+        int rc = pcre_exec(compiled.Utf8Code.get(), compiled.Utf8Extra.get(), text.data(),
+                           static_cast<int>(text.size()), start, 0, offsets, 30);
+        if (rc < 0) break;
+        if (!groups) {
+            found.push_back(text.substr(offsets[0], offsets[1] - offsets[0]));
+        } else {
+            std::string joined;
+            for (int g = 1; g < rc; ++g) {
+                if (g > 1) joined += "|";
+                joined += text.substr(offsets[2 * g], offsets[2 * g + 1] - offsets[2 * g]);
+            }
+            found.push_back(joined);
+        }
+        start = offsets[1] > offsets[0] ? offsets[1] : offsets[1] + 1;
+    }
+    return found;
+}
+
+std::string SampleSourcePath() {
+    fs::path here = fs::path(__FILE__).parent_path();
+    return (here / ".." / ".." / "dist" / "Gleanery.Sample.ini").string();
+}
+
+TEST_F(SettingsFileTest, ShippedSampleIsInTheSavedFormAndItsPresetsWork) {
+    ProcessState& st = State();
+    const std::string sample = ReadBytes(SampleSourcePath());
+    ASSERT_FALSE(sample.empty()) << SampleSourcePath();
+    WriteBytes(SamplePath(), sample);
+    st.CurrentSettings.regex = u"before";
+    bool lastAvailable = true;
+    ASSERT_TRUE(LoadSettingsAndPresets(&lastAvailable, nullptr));
+    EXPECT_TRUE(lastAvailable);
+    EXPECT_EQ(st.CurrentSettings, Settings{}); // the seed's last settings are the defaults
+    ASSERT_EQ(ReadBytes(IniPath()), sample);
+
+    const std::vector<PresetCase> cases = {
+        {u"E-mail addresses",
+         "Mail info@example.com, j.doe+news@mail.example.org. Not: user@localhost, @x.org",
+         {"info@example.com", "j.doe+news@mail.example.org"}},
+        {u"URLs (http, https, ftp)",
+         "See https://example.com/docs/a.html, ftp://files.example.org/pub. "
+         "<a href=\"http://example.net/a?b=1&c=2\">x</a> (https://example.com/x) mailto:a@b.c",
+         {"https://example.com/docs/a.html", "ftp://files.example.org/pub",
+          "http://example.net/a?b=1&c=2", "https://example.com/x"}},
+        {u"IPv4 addresses",
+         "gw 192.168.0.1, dns 8.8.8.8. bad: 256.1.1.1 1.2.3.4.5 10.0.0.256 ok 255.255.255.0",
+         {"192.168.0.1", "8.8.8.8", "255.255.255.0"}},
+        {u"Lines containing a word (line mode)", "10:02 Error: disk full", {"Error"}},
+        {u"Dates YYYY-MM-DD to DD.MM.YYYY (search and replace)",
+         "Released 2024-03-15, updated 1999-12-31. Not: 2024-13-01, 2024-02-32, 12024-01-01",
+         {"2024|03|15", "1999|12|31"},
+         true},
+        {u"Windows paths",
+         "Run C:\\Program Files\\Tool\\tool.exe now, open d:\\Data\\report.txt; root E:\\ x",
+         {"C:\\Program Files\\Tool\\tool.exe", "d:\\Data\\report.txt", "E:\\"}},
+        {u"Quoted strings",
+         "a = \"Gleanery\", b = \"say \\\"hi\\\"\", c = \"\" d = \"open",
+         {"\"Gleanery\"", "\"say \\\"hi\\\"\"", "\"\""}},
+        {u"Hexadecimal numbers",
+         "mov ax, 0FFh ; mask 0x7fff, 0X1A. Not: each, 0xZZ, 42, 1Fh2",
+         {"0FFh", "0x7fff", "0X1A"}},
+        {u"Unique words (no duplicates)", "the cat, the dog", {"the", "cat", "the", "dog"}},
+        {u"HTML page titles",
+         "<head><title>First page</title></head><title>Second</title>",
+         {"First page", "Second"},
+         true},
+        {u"Trailing blanks removed (search and replace)",
+         "keep\r\nblanks   \r\ntab\t\r\nend \t",
+         {"   ", "\t", " \t"}},
+    };
+    EXPECT_EQ(st.Presets.size(), cases.size());
+    for (const PresetCase& c : cases) {
+        SCOPED_TRACE(std::string(c.name.begin(), c.name.end()));
+        auto it = st.Presets.find(c.name);
+        ASSERT_NE(it, st.Presets.end());
+        Settings settings = it->second;
+        settings.CodePage = 1252;
+        CompiledExpression compiled;
+        CompileExpression(settings, compiled);
+        ASSERT_TRUE(compiled.ErrorText.empty());
+        ASSERT_TRUE(compiled.Utf8Code);
+        EXPECT_EQ(AllMatches(compiled, c.text, c.groups), c.expected);
+        ReleaseCompiledExpression(compiled);
+    }
+
+    // The few options the presets depend on.
+    EXPECT_TRUE(st.Presets[u"Lines containing a word (line mode)"].LineMode);
+    EXPECT_TRUE(
+        st.Presets[u"Dates YYYY-MM-DD to DD.MM.YYYY (search and replace)"].SearchAndReplace);
+    EXPECT_EQ(st.Presets[u"Dates YYYY-MM-DD to DD.MM.YYYY (search and replace)"].replace,
+              u"$3.$2.$1");
+    EXPECT_TRUE(st.Presets[u"Unique words (no duplicates)"].NoDuplicates);
+    EXPECT_EQ(st.Presets[u"HTML page titles"].replace, u"$1");
+    EXPECT_EQ(st.Presets[u"Trailing blanks removed (search and replace)"].replace, u"");
+
+    // Saved without changes, the sample comes out byte for byte as shipped.
+    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
+    EXPECT_EQ(ReadBytes(IniPath()), sample);
+}
+
+TEST_F(SettingsFileTest, LineModePresetMatchesOnlyLinesWithTheWord) {
+    WriteBytes(SamplePath(), ReadBytes(SampleSourcePath()));
+    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
+    Settings settings = State().Presets[u"Lines containing a word (line mode)"];
+    settings.CodePage = 1252;
+    CompiledExpression compiled;
+    CompileExpression(settings, compiled);
+    ASSERT_TRUE(compiled.Utf8Code);
+    const std::vector<std::string> lines = {"10:01 start", "10:02 Error: disk full",
+                                            "10:03 no errors found", "10:04 error again", "terror"};
+    std::vector<std::string> hits;
+    for (const std::string& line : lines)
+        if (!AllMatches(compiled, line, false).empty()) hits.push_back(line);
+    EXPECT_EQ(hits, (std::vector<std::string>{"10:02 Error: disk full", "10:04 error again"}));
+}
+
+} // namespace
+} // namespace gleanery
