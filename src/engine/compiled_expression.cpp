@@ -30,6 +30,19 @@ std::u16string Decimal(long value) {
     return std::u16string(digits.begin(), digits.end());
 }
 
+bool HasUnpairedSurrogate(const std::u16string& text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i];
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
+            ++i;
+            continue;
+        }
+        if (u >= 0xD800 && u <= 0xDFFF) return true;
+    }
+    return false;
+}
+
 long FrameBytes(int probe) {
     // The library reports the stack used by one level of its matching recursion as the negative
     // result of a call with these arguments.
@@ -109,8 +122,14 @@ int32_t Compile(const Settings& settings, CompiledExpression& compiled) {
         return offset;
     }
 
+    // The 16-bit form is compiled without the library's UTF-16 check, which is only sound for
+    // valid UTF-16: an expression with an unpaired surrogate is checked, so that it is reported
+    // instead of being compiled from invalid input.
+    const int utf16Options = HasUnpairedSurrogate(settings.regex)
+                                 ? utfOptions & ~static_cast<int>(kNoUtfCheck)
+                                 : utfOptions;
     compiled.Utf16Code.reset(pcre16_compile(reinterpret_cast<PCRE_SPTR16>(settings.regex.c_str()),
-                                            utfOptions, &message, &offset, nullptr));
+                                            utf16Options, &message, &offset, nullptr));
     if (!compiled.Utf16Code) {
         compiled.ErrorText = Widen(codePage, message) + u" at pos " + Decimal(offset + 1L);
         return offset;

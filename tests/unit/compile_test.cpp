@@ -1,0 +1,266 @@
+// Compiling the expression in its three forms: option words, newline conventions, status texts,
+// character tables and the recursion limit that protects the host thread's stack.
+#include <gtest/gtest.h>
+
+#include <pthread.h>
+
+#include <cstring>
+#include <string>
+
+#include "engine/compiled_expression.h"
+#include "settings/process_state.h"
+
+namespace gleanery {
+namespace {
+
+class CompileTest : public ::testing::Test {
+  protected:
+    void SetUp() override { CreateProcessState(); }
+    void TearDown() override { ReleaseCompiledExpression(compiled); }
+
+    Settings Plain(std::u16string regex) {
+        Settings s;
+        s.regex = std::move(regex);
+        s.CodePage = 1252;
+        s.UnicodeProperties = false;
+        return s;
+    }
+
+    CompiledExpression compiled;
+};
+
+unsigned long Options(const pcre* code) {
+    unsigned long options = 0;
+    EXPECT_EQ(pcre_fullinfo(code, nullptr, PCRE_INFO_OPTIONS, &options), 0);
+    return options;
+}
+unsigned long Options(const pcre16* code) {
+    unsigned long options = 0;
+    EXPECT_EQ(pcre16_fullinfo(code, nullptr, PCRE_INFO_OPTIONS, &options), 0);
+    return options;
+}
+
+TEST_F(CompileTest, OptionWordsOfTheThreeForms) {
+    EXPECT_EQ(CompileExpression(Plain(u"a(b)(c)"), compiled), 0);
+    EXPECT_TRUE(compiled.ErrorText.empty());
+    ASSERT_TRUE(compiled.AnsiCode && compiled.Utf8Code && compiled.Utf16Code);
+    EXPECT_EQ(Options(compiled.Utf8Code.get()), 0x502801u);
+    EXPECT_EQ(Options(compiled.Utf16Code.get()), 0x502801u);
+    EXPECT_EQ(Options(compiled.AnsiCode.get()), 0xD00001u);
+    EXPECT_EQ(compiled.CaptureCount, 2);
+    EXPECT_EQ(compiled.NewlineMode, 0x500000u);
+    EXPECT_TRUE(compiled.CrlfIsNewline);
+    EXPECT_EQ(compiled.Utf8ExecOptions, 0x502000u);
+    EXPECT_EQ(compiled.Utf16ExecOptions, 0x502000u);
+    ReleaseCompiledExpression(compiled);
+
+    Settings s = Plain(u"x");
+    s.CaseSensitive = true;
+    s.Multiline = true;
+    s.Dotall = true;
+    s.UnicodeProperties = true;
+    EXPECT_EQ(CompileExpression(s, compiled), 0);
+    EXPECT_EQ(Options(compiled.Utf8Code.get()), 0x20502806u);
+    EXPECT_EQ(Options(compiled.Utf16Code.get()), 0x20502806u);
+    EXPECT_EQ(Options(compiled.AnsiCode.get()), 0xD00006u); // never UCP, never UTF
+}
+
+TEST_F(CompileTest, NewlineVerbsAreReportedBack) {
+    struct Case {
+        std::u16string regex;
+        uint32_t mode;
+        bool crlf;
+    } cases[] = {{u"(*CR)a", 0x100000, false},
+                 {u"(*LF)a", 0x200000, false},
+                 {u"(*CRLF)a", 0x300000, true},
+                 {u"(*ANY)a", 0x400000, true},
+                 {u"(*ANYCRLF)a", 0x500000, true}};
+    for (const Case& c : cases) {
+        CompiledExpression ce;
+        EXPECT_EQ(CompileExpression(Plain(c.regex), ce), 0);
+        EXPECT_EQ(ce.NewlineMode, c.mode) << std::string(c.regex.begin(), c.regex.end());
+        EXPECT_EQ(ce.CrlfIsNewline, c.crlf);
+        EXPECT_EQ(ce.Utf8ExecOptions, c.mode | 0x2000);
+        EXPECT_EQ(ce.Utf16ExecOptions, c.mode | 0x2000);
+        ReleaseCompiledExpression(ce);
+    }
+}
+
+TEST_F(CompileTest, StatusTextsCarryTheOneBasedPosition) {
+    // Wrong at the first character: the result is 0, the same as success.
+    EXPECT_EQ(CompileExpression(Plain(u"*abc"), compiled), 0);
+    EXPECT_EQ(compiled.ErrorText, u"nothing to repeat at pos 1");
+    EXPECT_FALSE(compiled.Utf8Code);
+    EXPECT_FALSE(compiled.AnsiCode);
+    EXPECT_FALSE(compiled.Utf16Code);
+    ReleaseCompiledExpression(compiled);
+
+    // The UTF-8 form fails first; its offset counts bytes of that form.
+    EXPECT_EQ(CompileExpression(Plain(u"\u00e4\u00e4("), compiled), 5);
+    EXPECT_EQ(compiled.ErrorText, u"missing ) at pos 6");
+    ReleaseCompiledExpression(compiled);
+
+    // A character the code page lacks becomes "?", which only the code-page form trips over.
+    // The forms made before the failure stay; the numbers keep their earlier values.
+    compiled.CaptureCount = 7;
+    compiled.NewlineMode = 0x123;
+    compiled.CrlfIsNewline = false;
+    EXPECT_EQ(CompileExpression(Plain(u"\u0416(a)"), compiled), 0);
+    EXPECT_EQ(compiled.ErrorText, u"ANSI: nothing to repeat at pos 1 - try prefix (*UTF) !");
+    EXPECT_TRUE(compiled.Utf8Code);
+    EXPECT_FALSE(compiled.AnsiCode);
+    EXPECT_FALSE(compiled.Utf16Code);
+    EXPECT_FALSE(compiled.Utf16Extra);
+    EXPECT_EQ(compiled.CaptureCount, 7);
+    EXPECT_EQ(compiled.NewlineMode, 0x123u);
+    EXPECT_FALSE(compiled.CrlfIsNewline);
+    // The surviving form is searched all the same, so it carries the recursion limit.
+    ASSERT_TRUE(compiled.Utf8Extra);
+    EXPECT_TRUE(compiled.Utf8Extra->flags & PCRE_EXTRA_MATCH_LIMIT_RECURSION);
+    ReleaseCompiledExpression(compiled);
+
+    // The same expression with a default character that the code page form accepts.
+    Settings s = Plain(u"\u0416(a)");
+    s.DefaultCharacter = 'x';
+    EXPECT_EQ(CompileExpression(s, compiled), 0);
+    EXPECT_TRUE(compiled.ErrorText.empty());
+    EXPECT_EQ(compiled.CaptureCount, 1);
+    ReleaseCompiledExpression(compiled);
+
+    // An unpaired surrogate is invalid UTF-16: the 16-bit form reports it, counted in units,
+    // instead of being compiled unchecked.
+    s.regex = std::u16string(u"ab") + char16_t(0xD800) + u"c";
+    EXPECT_EQ(CompileExpression(s, compiled), 3);
+    EXPECT_EQ(compiled.ErrorText, u"invalid UTF-16 string at pos 4");
+    EXPECT_TRUE(compiled.Utf8Code);
+    EXPECT_TRUE(compiled.AnsiCode);
+    EXPECT_FALSE(compiled.Utf16Code);
+    EXPECT_FALSE(compiled.AnsiExtra && (compiled.AnsiExtra->flags & PCRE_EXTRA_STUDY_DATA));
+
+    // The empty expression compiles.
+    ReleaseCompiledExpression(compiled);
+    EXPECT_EQ(CompileExpression(Plain(u""), compiled), 0);
+    EXPECT_TRUE(compiled.ErrorText.empty());
+    EXPECT_TRUE(compiled.AnsiCode && compiled.Utf8Code && compiled.Utf16Code);
+}
+
+// Tables in which A-diaeresis (0xC4 in 1250/1252, 0x8E in 437) and a-diaeresis (0xE4, 0x84)
+// are one letter in two cases; PCRE's built-in tables know no case above 0x7F.
+unsigned char* TablesWithCase(unsigned char upper, unsigned char lower) {
+    const unsigned char* base = pcre_maketables();
+    auto* tables = static_cast<unsigned char*>(pcre_malloc(1088));
+    std::memcpy(tables, base, 1088);
+    pcre_free(const_cast<unsigned char*>(base));
+    tables[upper] = lower;       // lower-case table
+    tables[256 + upper] = lower; // flip-case table
+    tables[256 + lower] = upper;
+    return tables;
+}
+
+bool MatchesCodePageForm(const CompiledExpression& ce, const std::string& subject) {
+    int ov[30];
+    return pcre_exec(ce.AnsiCode.get(), ce.AnsiExtra.get(), subject.data(),
+                     static_cast<int>(subject.size()), 0, 0, ov, 30) >= 0;
+}
+
+TEST_F(CompileTest, CodePageFormUsesTheTablesOfItsCodePage) {
+    ProcessState& state = State();
+    const auto* savedAnsi = state.AnsiTables;
+    const auto* savedOem = state.OemTables;
+    const uint32_t savedAnsiCp = state.AnsiCodePage;
+    const uint32_t savedOemCp = state.OemCodePage;
+    state.AnsiCodePage = 1252;
+    state.OemCodePage = 437;
+    state.AnsiTables = TablesWithCase(0xC4, 0xE4);
+    state.OemTables = TablesWithCase(0x8E, 0x84);
+
+    Settings s = Plain(u"\u00e4"); // caseless
+    s.CodePage = 1252;
+    ASSERT_EQ(CompileExpression(s, compiled), 0);
+    EXPECT_TRUE(MatchesCodePageForm(compiled, "\xC4"));
+    ReleaseCompiledExpression(compiled);
+
+    s.CodePage = 437;
+    ASSERT_EQ(CompileExpression(s, compiled), 0);
+    EXPECT_TRUE(MatchesCodePageForm(compiled, "\x8E"));
+    ReleaseCompiledExpression(compiled);
+
+    // Neither system code page: the built-in tables, which have no case for these bytes.
+    s.CodePage = 1250;
+    ASSERT_EQ(CompileExpression(s, compiled), 0);
+    EXPECT_TRUE(MatchesCodePageForm(compiled, "\xE4"));
+    EXPECT_FALSE(MatchesCodePageForm(compiled, "\xC4"));
+    ReleaseCompiledExpression(compiled);
+
+    pcre_free(const_cast<unsigned char*>(state.AnsiTables));
+    pcre_free(const_cast<unsigned char*>(state.OemTables));
+    state.AnsiTables = savedAnsi;
+    state.OemTables = savedOem;
+    state.AnsiCodePage = savedAnsiCp;
+    state.OemCodePage = savedOemCp;
+}
+
+// Runs a backtracking search that recurses once per subject character on a thread with the
+// smallest stack a host thread may have.
+struct DeepSearch {
+    const CompiledExpression* compiled;
+    bool wide;
+    size_t length;
+    int result = 0;
+};
+
+void* RunDeepSearch(void* arg) {
+    auto* job = static_cast<DeepSearch*>(arg);
+    int ov[300];
+    if (job->wide) {
+        std::u16string subject;
+        for (size_t i = 0; i < job->length; ++i) subject.push_back(i % 2 ? u'b' : u'a');
+        job->result = pcre16_exec(job->compiled->Utf16Code.get(), job->compiled->Utf16Extra.get(),
+                                  reinterpret_cast<PCRE_SPTR16>(subject.data()),
+                                  static_cast<int>(subject.size()), 0,
+                                  static_cast<int>(job->compiled->Utf16ExecOptions), ov, 300);
+    } else {
+        std::string subject;
+        for (size_t i = 0; i < job->length; ++i) subject.push_back(i % 2 ? 'b' : 'a');
+        job->result = pcre_exec(job->compiled->AnsiCode.get(), job->compiled->AnsiExtra.get(),
+                                subject.data(), static_cast<int>(subject.size()), 0,
+                                static_cast<int>(job->compiled->NewlineMode), ov, 300);
+    }
+    return nullptr;
+}
+
+int SearchOnSmallStack(const CompiledExpression& ce, bool wide, size_t length) {
+    DeepSearch job{&ce, wide, length};
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setstacksize(&attr, 1024 * 1024);
+    pthread_t thread;
+    EXPECT_EQ(pthread_create(&thread, &attr, RunDeepSearch, &job), 0);
+    pthread_join(thread, nullptr);
+    pthread_attr_destroy(&attr);
+    return job.result;
+}
+
+TEST_F(CompileTest, RecursionLimitKeepsDeepSearchesOffTheStackEnd) {
+    // Without the limit these searches need far more than 1 MiB of stack and crash the host.
+    ASSERT_EQ(CompileExpression(Plain(u"(a|b)*c"), compiled), 0);
+    EXPECT_EQ(SearchOnSmallStack(compiled, false, 200000), PCRE_ERROR_RECURSIONLIMIT);
+    EXPECT_EQ(SearchOnSmallStack(compiled, true, 200000), PCRE_ERROR_RECURSIONLIMIT);
+    // Moderate depth still works.
+    EXPECT_EQ(SearchOnSmallStack(compiled, false, 300), PCRE_ERROR_NOMATCH);
+    EXPECT_EQ(SearchOnSmallStack(compiled, true, 300), PCRE_ERROR_NOMATCH);
+    ReleaseCompiledExpression(compiled);
+
+    // Every form gets study data with the limit, also when the study found nothing to record.
+    ASSERT_EQ(CompileExpression(Plain(u"a*"), compiled), 0);
+    ASSERT_TRUE(compiled.AnsiExtra && compiled.Utf8Extra && compiled.Utf16Extra);
+    EXPECT_EQ(compiled.AnsiExtra->flags,
+              static_cast<unsigned long>(PCRE_EXTRA_MATCH_LIMIT_RECURSION));
+    EXPECT_EQ(compiled.AnsiExtra->match_limit_recursion, SearchRecursionLimit(false));
+    EXPECT_EQ(compiled.Utf16Extra->match_limit_recursion, SearchRecursionLimit(true));
+    EXPECT_GE(SearchRecursionLimit(false), 300u);
+    EXPECT_LE(SearchRecursionLimit(false), kSearchStackBudget / 64);
+}
+
+} // namespace
+} // namespace gleanery

@@ -1,0 +1,422 @@
+// The match loop: empty matches and advances, duplicates, separators, template items in every
+// mode and encoding, line-mode headers, search and replace, buffering and the output file.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include "engine/match_loop.h"
+#include "engine/text_pieces.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "settings/process_state.h"
+
+namespace gleanery {
+namespace {
+
+std::u16string Wide(const std::string& ascii) {
+    return std::u16string(ascii.begin(), ascii.end());
+}
+
+// One run of the loop against a real output file in a temporary directory.
+class MatchLoopTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        CreateProcessState();
+        char dir[] = "/tmp/gleanery-matchloop-XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        directory = dir;
+        path = directory + "/out.txt";
+        settings.CodePage = 1252;
+        settings.UnicodeProperties = false;
+        settings.CaseSensitive = true;
+        file.FileName = u"C:\\dir\\f\u00e4.txt";
+        OpenOutput();
+    }
+    void TearDown() override {
+        ReleaseCompiledExpression(compiled);
+        platform::Close(output);
+        platform::ClearFaults();
+        unlink(path.c_str());
+        rmdir(directory.c_str());
+    }
+
+    void OpenOutput() {
+        uint32_t error = 0;
+        output = platform::OpenOrCreateForWriting(Wide(path), error);
+        ASSERT_TRUE(output.IsOpen());
+        result.OutputBuffer.reserve(kOutputBufferCapacity);
+    }
+
+    // Compiles the expression and parses the template into the run's result state.
+    void Prepare(const std::u16string& regex, const std::u16string& replace) {
+        settings.regex = regex;
+        settings.replace = replace;
+        ReleaseCompiledExpression(compiled);
+        CompileExpression(settings, compiled);
+        ASSERT_TRUE(compiled.ErrorText.empty());
+        result.Template = ReplacementTemplate{};
+        ParseReplacement(settings, result.Template, compiled);
+    }
+
+    bool Bytes(const std::string& text) {
+        return SearchBytes(text.data(), text.size(), output, compiled, file, settings, result,
+                           abort);
+    }
+    bool Units(const std::u16string& text) {
+        return SearchUnits(text.data(), text.size(), output, compiled, file, settings, result,
+                           abort);
+    }
+    // A new input file, as the job sets it up.
+    void NextFile(const std::u16string& name) {
+        bool utf8 = file.IsUtf8, utf16 = file.IsUtf16, big = file.IsBigEndian;
+        file = FileState{};
+        file.FileName = name;
+        file.IsUtf8 = utf8;
+        file.IsUtf16 = utf16;
+        file.IsBigEndian = big;
+        result.TotalParts += result.PartsInFile;
+        result.PartsInFile = 0;
+    }
+
+    std::string OnDisk() const {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    std::string Finish() {
+        if (!result.OutputBuffer.empty()) {
+            EXPECT_TRUE(FlushOutput(output, result, true, true));
+        }
+        return OnDisk();
+    }
+
+    std::string directory;
+    std::string path;
+    Settings settings;
+    CompiledExpression compiled;
+    ResultState result;
+    FileState file;
+    platform::File output;
+    bool abort = false;
+};
+
+std::string Le(const std::u16string& s) {
+    std::string out;
+    for (char16_t u : s) {
+        out.push_back(static_cast<char>(u & 0xFF));
+        out.push_back(static_cast<char>(u >> 8));
+    }
+    return out;
+}
+std::string Be(const std::u16string& s) {
+    std::string out;
+    for (char16_t u : s) {
+        out.push_back(static_cast<char>(u >> 8));
+        out.push_back(static_cast<char>(u & 0xFF));
+    }
+    return out;
+}
+
+TEST_F(MatchLoopTest, EmptyMatchesAndEmptyValid) {
+    Prepare(u"a*", u"[$0]");
+    EXPECT_TRUE(Bytes("baaa"));
+    EXPECT_EQ(result.MatchCount, 1u);
+    settings.EmptyValid = true;
+    EXPECT_TRUE(Bytes("baaa"));
+    EXPECT_EQ(result.MatchCount, 3u);
+    // An empty text allows one empty match per call, and only with EmptyValid.
+    EXPECT_TRUE(Bytes(""));
+    EXPECT_TRUE(Units(u""));
+    settings.EmptyValid = false;
+    EXPECT_TRUE(Bytes(""));
+    EXPECT_TRUE(Units(u""));
+    EXPECT_EQ(result.MatchCount, 5u);
+    EXPECT_EQ(Finish(), "[aaa]\r\n[]\r\n[aaa]\r\n[]\r\n[]");
+
+    // An expression that never matches empty finds nothing in an empty text.
+    Prepare(u"x", u"$0");
+    settings.EmptyValid = true;
+    EXPECT_TRUE(Bytes(""));
+    EXPECT_EQ(result.MatchCount, 5u);
+}
+
+TEST_F(MatchLoopTest, EmptyMatchAdvanceKeepsCharactersWhole) {
+    settings.EmptyValid = true;
+    // One counter per empty match: the output counts the positions the search stopped at.
+    Prepare(u"", u"\\xM0");
+    EXPECT_TRUE(Bytes("\r\n")); // CR LF is one step when it is a newline
+    result.OutputBuffer += "|";
+    Prepare(u"(*LF)", u"\\xM0");
+    EXPECT_TRUE(Bytes("\r\n")); // with LF newlines the CR is a character of its own
+    result.OutputBuffer += "|";
+    Prepare(u"", u"\\xM0");
+    file.IsUtf8 = true;
+    EXPECT_TRUE(Bytes("\xC3\xA4\xE2\x82\xAC")); // two characters in five bytes
+    result.OutputBuffer += "|";
+    file.IsUtf8 = false;
+    EXPECT_TRUE(Bytes("\xC3\xA4")); // the same bytes as code-page text: two characters
+    result.OutputBuffer += "|";
+    EXPECT_TRUE(Units(u"\U0001F600x")); // a surrogate pair is one step
+    EXPECT_EQ(Finish(), "0|\r\n1\r\n2|\r\n3\r\n4|\r\n5\r\n6|\r\n7\r\n8");
+}
+
+uint64_t ReferenceHash(const std::string& bytes) {
+    // Written independently: 128-bit products cut to 64 bits, sign extension by hand.
+    unsigned __int128 h = 0xCBF29CE484222325ULL;
+    for (unsigned char c : bytes) {
+        uint64_t b = c;
+        if (c & 0x80) b |= 0xFFFFFFFFFFFFFF00ULL;
+        uint64_t x = static_cast<uint64_t>((static_cast<uint64_t>(h) ^ b) *
+                                           static_cast<unsigned __int128>(0x106CC0001B3ULL));
+        uint64_t y = static_cast<uint64_t>((x ^ (x >> 14)) * static_cast<unsigned __int128>(65));
+        h = static_cast<uint64_t>((y ^ (y >> 34)) * static_cast<unsigned __int128>(1025));
+    }
+    return static_cast<uint64_t>(h);
+}
+
+TEST_F(MatchLoopTest, MatchHashAndDuplicates) {
+    EXPECT_EQ(MatchHash("", 0), 0xCBF29CE484222325ULL);
+    for (std::string s : {"a", "\xE4", "\xC3\xA4x", "duplicate \xFF\x80 text"})
+        EXPECT_EQ(MatchHash(s.data(), s.size()), ReferenceHash(s));
+    EXPECT_NE(MatchHash("ab", 2), MatchHash("ba", 2));
+    // A hash can be continued over pieces.
+    EXPECT_EQ(MatchHash("cd", 2, MatchHash("ab", 2)), MatchHash("abcd", 4));
+
+    // The same text in a code-page file and in a UTF-16 file counts once.
+    settings.NoDuplicates = true;
+    Prepare(u"[^ ]+", u"$0");
+    EXPECT_TRUE(Bytes("\xE4 x"));
+    NextFile(u"C:\\second.txt");
+    file.IsUtf16 = true;
+    EXPECT_TRUE(Units(u"x \u00e4 y \U0001F600 \U0001F600"));
+    EXPECT_EQ(result.MatchCount, 4u);
+    EXPECT_EQ(result.DuplicateCount, 3u);
+    EXPECT_EQ(result.SeenHashes.count(MatchHash("\xC3\xA4", 2)), 1u);
+    // In binary mode the raw byte is hashed: not the same as the UTF-8 form seen before.
+    NextFile(u"C:\\third.bin");
+    file.IsUtf16 = false;
+    settings.BinaryMode = true;
+    EXPECT_TRUE(Bytes("\xE4 y"));
+    EXPECT_EQ(result.DuplicateCount, 4u);
+    EXPECT_EQ(Finish(), "\xC3\xA4\r\nx\r\ny\r\n\xF0\x9F\x98\x80\r\n\xE4");
+}
+
+TEST_F(MatchLoopTest, TemplateItemsOnBytes) {
+    const std::u16string tmpl = u"[$1|$2|$3]\\x41\\xM2\\xm0 \\xNn \\xNN <\u00e4>";
+    Prepare(u"(\u00e4)(x)?", tmpl);
+    EXPECT_EQ(result.Template.MissingGroupCount, 1);
+    // Code-page text: everything in UTF-8, the unset group counts as written.
+    EXPECT_TRUE(Bytes("a\xE4z\xE4x"));
+    EXPECT_EQ(result.ItemsWritten, 14u); // all but the missing group
+    EXPECT_EQ(Finish(), "[\xC3\xA4||]A0001 f\xC3\xA4.txt C:\\dir\\f\xC3\xA4.txt <\xC3\xA4>\r\n"
+                        "[\xC3\xA4|x|]A0012 f\xC3\xA4.txt C:\\dir\\f\xC3\xA4.txt <\xC3\xA4>");
+}
+
+TEST_F(MatchLoopTest, TemplateItemsInBinaryAndUtf8Files) {
+    Prepare(u"(.)\u00e4", u"$1\\xNn\u00e4");
+    settings.BinaryMode = true;
+    EXPECT_TRUE(Bytes("-\xE4"));
+    settings.BinaryMode = false;
+    file.IsUtf8 = true;
+    EXPECT_TRUE(Bytes("\xC3\xA9\xC3\xA4"));
+    // Binary: raw bytes, literal and name in the code page. UTF-8: raw bytes and UTF-8 texts.
+    EXPECT_EQ(Finish(), "-f\xE4.txt\xE4\r\n\xC3\xA9"
+                        "f\xC3\xA4.txt\xC3\xA4");
+}
+
+TEST_F(MatchLoopTest, TemplateItemsOnUnits) {
+    settings.DefaultCharacter = 'x'; // the code-page form needs a stand-in for the emoji
+    Prepare(u"(\u00e4)(\U0001F600)?", u"$1$2$9\\x0a\\xm1\\xNn|\u0416");
+    file.IsUtf16 = true;
+    EXPECT_TRUE(Units(u"-\u00e4\U0001F600"));
+    EXPECT_EQ(Finish(), "\xC3\xA4\xF0\x9F\x98\x80\n01f\xC3\xA4.txt|\xD0\x96");
+}
+
+TEST_F(MatchLoopTest, SearchAndReplaceKeepsEachFilesEncoding) {
+    settings.SearchAndReplace = true;
+    Prepare(u"(\u00e4)", u"<$1\\x41\\xM1\\xNn\u00e4>");
+    // Code page: copied text, group and literal all in the code page.
+    EXPECT_TRUE(Bytes("a\xE4"
+                      "b"));
+    // A part without a match is copied unchanged.
+    EXPECT_TRUE(Bytes("\r\nnone\r\n"));
+    EXPECT_EQ(Finish(), "a<\xE4"
+                        "A00f\xE4.txt\xE4>b\r\nnone\r\n");
+}
+
+TEST_F(MatchLoopTest, SearchAndReplaceOnUtf8AndUtf16InTheirByteOrder) {
+    settings.SearchAndReplace = true;
+    Prepare(u"-", u"+\\xNn\\x41\\xm0");
+    file.IsUtf8 = true;
+    EXPECT_TRUE(Bytes("\xC3\xA4-"));
+    std::string expected = "\xC3\xA4+f\xC3\xA4.txtA1";
+    file.IsUtf8 = false;
+    file.IsUtf16 = true;
+    EXPECT_TRUE(Units(u"a-b"));
+    expected += Le(u"a+f\u00e4.txtA2b");
+    file.IsBigEndian = true;
+    EXPECT_TRUE(Units(u"\u00e4-\U0001F600"));
+    expected += Be(u"\u00e4+f\u00e4.txtA3\U0001F600");
+    EXPECT_EQ(Finish(), expected);
+}
+
+TEST_F(MatchLoopTest, SeparatorsAndMissingGroups) {
+    // Only references to missing groups: no text and no separators, but the byte-order mark.
+    settings.WriteBom = true;
+    Prepare(u"a", u"$5");
+    EXPECT_TRUE(Bytes("aaa"));
+    EXPECT_EQ(result.MatchCount, 3u);
+    EXPECT_FALSE(settings.WriteBom);
+    EXPECT_EQ(Finish(), "\xEF\xBB\xBF");
+
+    // An empty template: one CR LF between consecutive matches.
+    Prepare(u"a", u"");
+    EXPECT_TRUE(Bytes("aa"));
+    EXPECT_EQ(Finish(), "\xEF\xBB\xBF\r\n\r\n");
+}
+
+TEST_F(MatchLoopTest, Counters) {
+    Prepare(u"a", u"\\xM3/\\xm3/\\xM0");
+    EXPECT_TRUE(Bytes("aaaaaaaaaa"));
+    std::string out = Finish();
+    EXPECT_EQ(out.substr(0, 14), "0000/0001/0\r\n0");
+    EXPECT_EQ(out.substr(out.size() - 13), "\r\n0009/0010/9");
+}
+
+TEST_F(MatchLoopTest, LineModeHeaders) {
+    settings.LineMode = true;
+    Prepare(u"a", u"$0");
+    for (std::string line : {"x", "", "a a", "", "a"}) EXPECT_TRUE(Bytes(line));
+    NextFile(u"C:\\dir\\b.txt");
+    EXPECT_TRUE(Bytes("ba"));
+    const std::string before = Finish();
+    EXPECT_EQ(before, ">>>> \"C:\\dir\\f\xC3\xA4.txt\":\r\n>> Line 3:\r\na\r\na\r\n"
+                      ">> Line 5:\r\na\r\n>>>> \"C:\\dir\\b.txt\":\r\n>> Line 1:\r\na");
+    EXPECT_EQ(result.TotalParts, 5u);
+
+    // In binary mode the file name goes out in the code page.
+    NextFile(u"C:\\\u00e4.bin");
+    settings.BinaryMode = true;
+    EXPECT_TRUE(Bytes("a"));
+    EXPECT_EQ(Finish().substr(before.size()), "\r\n>>>> \"C:\\\xE4.bin\":\r\n>> Line 1:\r\na");
+}
+
+TEST_F(MatchLoopTest, LargePiecesBypassTheBuffer) {
+    const std::string big(0x30000, 'x');
+    settings.SearchAndReplace = true;
+    Prepare(u"y", u"Y");
+    EXPECT_TRUE(Bytes("y" + big + "y"));
+    // The big copy went to the file at once; only the last replacement waits in the buffer.
+    EXPECT_EQ(result.OutputBuffer, "Y");
+    EXPECT_EQ(OnDisk().size(), 1 + big.size());
+    EXPECT_EQ(Finish(), "Y" + big + "Y");
+
+    // A big matched group in extraction mode, and many small results that pass the threshold.
+    settings.SearchAndReplace = false;
+    Prepare(u"x+|b", u"$0");
+    std::string many;
+    for (int i = 0; i < 0x20000; ++i) many += "b";
+    EXPECT_TRUE(Bytes(big + many));
+    EXPECT_LE(result.OutputBuffer.size(), kFlushThreshold + 3);
+    std::string expected = "Y" + big + "Y\r\n" + big;
+    for (int i = 0; i < 0x20000; ++i) expected += "\r\nb";
+    EXPECT_EQ(Finish(), expected);
+}
+
+TEST_F(MatchLoopTest, OutputFileTruncatedAtFirstFlushOnly) {
+    std::ofstream(path, std::ios::binary) << "old content that must go";
+    platform::Close(output);
+    OpenOutput();
+    Prepare(u"b", u"$0");
+    EXPECT_TRUE(Bytes("abc"));
+    EXPECT_EQ(OnDisk(), "old content that must go"); // nothing written yet
+    EXPECT_EQ(Finish(), "b");
+    EXPECT_TRUE(result.OutputStarted);
+    EXPECT_TRUE(Bytes("b"));
+    EXPECT_EQ(Finish(), "b\r\nb");
+
+    // A failed write turns the ok flag false and is reported by the loop.
+    platform::InjectFault(platform::FaultKind::Write, 1);
+    Prepare(u"x+", u"$0");
+    settings.BinaryMode = true; // raw bytes: the big match is written at once
+    EXPECT_FALSE(Bytes(std::string(0x30000, 'x')));
+    EXPECT_EQ(result.MatchCount, 2u);
+}
+
+TEST_F(MatchLoopTest, SearchEndings) {
+    // Invalid UTF-8 found by the checked first search marks the file.
+    Prepare(u"a", u"$0");
+    file.IsUtf8 = true;
+    file.CheckUtfOnFirstSearch = true;
+    EXPECT_TRUE(Bytes("a\xFF"));
+    EXPECT_TRUE(file.BadEncoding);
+    EXPECT_EQ(result.MatchCount, 0u);
+    file = FileState{};
+
+    // More groups than the output vector holds: the result 0 still counts as a match.
+    std::u16string many;
+    for (int i = 0; i < 120; ++i) many += u"(a)";
+    Prepare(many, u"$99");
+    EXPECT_TRUE(Bytes(std::string(120, 'a')));
+    EXPECT_EQ(result.MatchCount, 1u);
+
+    // A form that did not compile finds nothing; search and replace still copies the part.
+    settings.regex = u"(";
+    ReleaseCompiledExpression(compiled);
+    CompileExpression(settings, compiled);
+    ASSERT_FALSE(compiled.AnsiCode);
+    settings.SearchAndReplace = true;
+    EXPECT_TRUE(Bytes("(text)"));
+    EXPECT_EQ(result.MatchCount, 1u);
+
+    // A set abort flag stops before the first search, and nothing is copied.
+    abort = true;
+    Prepare(u"t", u"T");
+    EXPECT_TRUE(Bytes("more text"));
+    EXPECT_EQ(Finish(), "a(text)");
+}
+
+TEST(TextPiecesTest, PiecesNeverSplitCharacters) {
+    CreateProcessState();
+    CodePageText ctx;
+    PrepareCodePageText(ctx, 932);
+    // Shift-JIS trail bytes can look like lead bytes: only a walk from the start tells them.
+    EXPECT_EQ(NextBytePiece(ctx, "\x81\x81\x81\x81", 4, 3), 2u);
+    EXPECT_EQ(NextBytePiece(ctx, "a\x81\x81\x81\x81", 5, 3), 3u);
+    EXPECT_EQ(NextBytePiece(ctx, "\x81\x81\x81", 3, 3), 3u);
+
+    // A long text converted piece by piece equals the conversion of the whole.
+    std::string text = "a";
+    while (text.size() < 3 * kBytePieceLimit) text += "\x82\xA0\x81\x81x";
+    std::u16string wide;
+    ASSERT_TRUE(platform::AppendCodePageAsWide(932, text, wide));
+    std::string pieces;
+    AppendCodePageAsUtf8(ctx, text.data(), text.size(), pieces);
+    EXPECT_EQ(pieces, platform::WideToUtf8(wide));
+
+    // Without the ASCII shortcut (an EBCDIC page) the system converter does all the work.
+    EXPECT_FALSE(AsciiIsIdentity(37));
+    EXPECT_FALSE(AsciiIsIdentity(50220));
+    EXPECT_TRUE(AsciiIsIdentity(1252));
+
+    // UTF-16: a piece never ends on a high surrogate, and one that ends the text is left out.
+    const std::u16string units = u"ab\U0001F600c\xD800";
+    EXPECT_EQ(NextUnitPiece(units.data(), units.size(), 3), 2u);
+    EXPECT_EQ(NextUnitPiece(units.data() + 2, 4, 3), 3u);
+    EXPECT_EQ(NextUnitPiece(units.data() + 5, 1, 3), 0u);
+    std::string utf8;
+    AppendUnitPiecesAsUtf8(units.data(), units.size(), 3, utf8);
+    EXPECT_EQ(utf8, "ab\xF0\x9F\x98\x80"
+                    "c");
+    utf8.clear();
+    AppendUnitsAsUtf8(u"\xDC00x", 2, utf8);
+    EXPECT_EQ(utf8, "\xEF\xBF\xBDx");
+}
+
+} // namespace
+} // namespace gleanery
