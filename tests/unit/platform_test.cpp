@@ -76,6 +76,7 @@ struct ScopedEnv {
 // ---- files -----------------------------------------------------------------------------------
 
 TEST(PlatformFiles, OpenOrCreateNeverTruncatesAndTellsExistingFiles) {
+    ClearFaults(); // faults left armed elsewhere must not hit these operations
     TempDir dir;
     const std::u16string path = dir.Wide("out.txt");
     uint32_t lastError = 12345;
@@ -104,6 +105,7 @@ TEST(PlatformFiles, OpenOrCreateNeverTruncatesAndTellsExistingFiles) {
 }
 
 TEST(PlatformFiles, ReadingRefusesDirectoriesAndMissingFiles) {
+    ClearFaults(); // faults left armed elsewhere must not hit these operations
     TempDir dir;
     EXPECT_FALSE(OpenForReading(Utf8ToWide(dir.path.string())).IsOpen());
     EXPECT_FALSE(OpenForReading(dir.Wide("nothing.txt")).IsOpen());
@@ -139,6 +141,7 @@ TEST(PlatformFiles, ReadingRefusesDirectoriesAndMissingFiles) {
 }
 
 TEST(PlatformFiles, SeekAndTruncateCutAtTheCurrentPosition) {
+    ClearFaults(); // faults left armed elsewhere must not hit these operations
     TempDir dir;
     const std::u16string path = dir.Wide("cut.txt");
     WriteAll(dir.Narrow("cut.txt"), "abcdefghij");
@@ -154,6 +157,7 @@ TEST(PlatformFiles, SeekAndTruncateCutAtTheCurrentPosition) {
 }
 
 TEST(PlatformFiles, FullPathIsLexicallyNormalised) {
+    ClearFaults(); // faults left armed elsewhere must not hit these operations
     std::u16string full;
     ASSERT_TRUE(FullPathOf(u"/a/b/../c/./d.txt", full));
     EXPECT_EQ(full, u"/a/c/d.txt");
@@ -179,6 +183,7 @@ TEST(PlatformFiles, FullPathIsLexicallyNormalised) {
 }
 
 TEST(PlatformFiles, InjectedFaultsHitTheNthOperationOnly) {
+    ClearFaults(); // faults left armed elsewhere must not hit these operations
     TempDir dir;
     uint32_t lastError = 0;
     File file = OpenOrCreateForWriting(dir.Wide("f.txt"), lastError);
