@@ -2,6 +2,7 @@
 // the copy of the output to the clipboard.
 #include "engine/report.h"
 
+#include <cstring>
 #include <utf8.h>
 
 #include "engine/paths.h"
@@ -105,10 +106,16 @@ void WriteStatistics(ExtractionJob& job, JobOutcome& outcome) {
 }
 
 void AppendLittleEndian(std::u16string_view units, std::string& out) {
-    out.reserve(out.size() + units.size() * 2 + 2);
+    const size_t old = out.size();
+    out.resize(old + units.size() * 2);
+    char* dst = out.data() + old;
+    if (!State().HostIsBigEndian) {
+        std::memcpy(dst, units.data(), units.size() * 2);
+        return;
+    }
     for (char16_t u : units) {
-        out.push_back(static_cast<char>(u & 0xFF));
-        out.push_back(static_cast<char>(u >> 8));
+        *dst++ = static_cast<char>(u & 0xFF);
+        *dst++ = static_cast<char>(u >> 8);
     }
 }
 
@@ -306,6 +313,9 @@ std::u16string StatisticsText(const ExtractionJob& job, const JobOutcome& outcom
 }
 
 void ReportAndDeliver(ExtractionJob& job, JobOutcome& outcome) {
+    // An output file that was never truncated still holds what an overwritten file held before;
+    // none of that is this job's output.
+    if (!job.Result.OutputStarted && job.OutputSize > 0) job.OutputSize = 0;
     const bool writeStats =
         job.JobSettings.WriteStats && outcome.ok && !outcome.aborted && job.OutputSize >= 0;
     if (writeStats) WriteStatistics(job, outcome);
