@@ -292,6 +292,15 @@ TEST_F(SettingsFileTest, LineBreaksBecomeCrLfInMemory) {
                          "b\r\n" + "END_OF_TEXT\r\n"));
     EXPECT_EQ(State().CurrentSettings.regex, u"\r\nfirst");
     EXPECT_EQ(State().CurrentSettings.teststring, u"a\r\nb");
+
+    // A lone CR is a line break to the reader too: it is written as one and comes back as
+    // CR LF rather than ending the line early.
+    State().CurrentSettings.regex = u"a\rb";
+    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
+    EXPECT_NE(ReadBytes(IniPath()).find(Lines({"regex=<<<END_OF_TEXT", "a", "b", "END_OF_TEXT"})),
+              std::string::npos);
+    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
+    EXPECT_EQ(State().CurrentSettings.regex, u"a\r\nb");
 }
 
 TEST_F(SettingsFileTest, PresetNamesFollowTheSectionRules) {
