@@ -31,7 +31,7 @@ fi
 
 # Export names: the lines after "[Ordinal/Name Pointer] Table" look like "	[   0] Name".
 exports=$(awk '/\[Ordinal\/Name Pointer\] Table/ {on = 1; next}
-               on && /^\s*\[ *[0-9]+\]/ {print $NF; next}
+               on && /^[ \t]*\[ *[0-9]+\]/ {print $NF; next}
                on && NF == 0 {on = 0}' <<<"$dump" | sort)
 want=$(printf '%s\n' "${expected[@]}" | sort)
 if [ "$exports" != "$want" ]; then
