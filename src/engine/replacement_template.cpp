@@ -52,6 +52,7 @@ struct Parser {
 
 std::u16string ParseReplacement(const Settings& settings, ReplacementTemplate& tmpl,
                                 const CompiledExpression& compiled) {
+    tmpl = ReplacementTemplate{}; // a template is always parsed from scratch
     const std::u16string& s = settings.replace;
     const size_t len = s.size();
     Parser parser{tmpl, {}};

@@ -2,7 +2,11 @@
 // character tables and the recursion limit that protects the host thread's stack.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <pthread.h>
+#endif
 
 #include <cstring>
 #include <string>
@@ -209,8 +213,7 @@ struct DeepSearch {
     int result = 0;
 };
 
-void* RunDeepSearch(void* arg) {
-    auto* job = static_cast<DeepSearch*>(arg);
+void RunDeepSearch(DeepSearch* job) {
     int ov[300];
     if (job->wide) {
         std::u16string subject;
@@ -226,18 +229,40 @@ void* RunDeepSearch(void* arg) {
                                 subject.data(), static_cast<int>(subject.size()), 0,
                                 static_cast<int>(job->compiled->NewlineMode), ov, 300);
     }
-    return nullptr;
 }
 
+#ifdef _WIN32
+DWORD WINAPI DeepSearchThread(LPVOID arg) {
+    RunDeepSearch(static_cast<DeepSearch*>(arg));
+    return 0;
+}
+#endif
+
 int SearchOnSmallStack(const CompiledExpression& ce, bool wide, size_t length) {
+    constexpr size_t kStack = 1024 * 1024;
     DeepSearch job{&ce, wide, length};
+#ifdef _WIN32
+    HANDLE thread = CreateThread(nullptr, kStack, DeepSearchThread, &job,
+                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    EXPECT_NE(thread, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+#else
     pthread_attr_t attr;
     pthread_attr_init(&attr);
-    pthread_attr_setstacksize(&attr, 1024 * 1024);
+    pthread_attr_setstacksize(&attr, kStack);
     pthread_t thread;
-    EXPECT_EQ(pthread_create(&thread, &attr, RunDeepSearch, &job), 0);
+    EXPECT_EQ(pthread_create(
+                  &thread, &attr,
+                  [](void* arg) -> void* {
+                      RunDeepSearch(static_cast<DeepSearch*>(arg));
+                      return nullptr;
+                  },
+                  &job),
+              0);
     pthread_join(thread, nullptr);
     pthread_attr_destroy(&attr);
+#endif
     return job.result;
 }
 

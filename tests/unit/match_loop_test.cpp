@@ -2,13 +2,12 @@
 // mode and encoding, line-mode headers, search and replace, buffering and the output file.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <string>
-
-#include <stdlib.h>
-#include <unistd.h>
 
 #include "engine/match_loop.h"
 #include "engine/text_pieces.h"
@@ -19,19 +18,18 @@
 namespace gleanery {
 namespace {
 
-std::u16string Wide(const std::string& ascii) {
-    return std::u16string(ascii.begin(), ascii.end());
-}
-
 // One run of the loop against a real output file in a temporary directory.
 class MatchLoopTest : public ::testing::Test {
   protected:
     void SetUp() override {
         CreateProcessState();
-        char dir[] = "/tmp/gleanery-matchloop-XXXXXX";
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        directory = dir;
-        path = directory + "/out.txt";
+        static std::atomic<int> serial{0};
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        directory =
+            std::filesystem::temp_directory_path() /
+            ("gleanery-matchloop-" + std::to_string(stamp) + "-" + std::to_string(serial++));
+        ASSERT_TRUE(std::filesystem::create_directory(directory));
+        path = directory / "out.txt";
         settings.CodePage = 1252;
         settings.UnicodeProperties = false;
         settings.CaseSensitive = true;
@@ -42,13 +40,13 @@ class MatchLoopTest : public ::testing::Test {
         ReleaseCompiledExpression(compiled);
         platform::Close(output);
         platform::ClearFaults();
-        unlink(path.c_str());
-        rmdir(directory.c_str());
+        std::error_code ignored;
+        std::filesystem::remove_all(directory, ignored);
     }
 
     void OpenOutput() {
         uint32_t error = 0;
-        output = platform::OpenOrCreateForWriting(Wide(path), error);
+        output = platform::OpenOrCreateForWriting(path.u16string(), error);
         ASSERT_TRUE(output.IsOpen());
         result.OutputBuffer.reserve(kOutputBufferCapacity);
     }
@@ -95,8 +93,8 @@ class MatchLoopTest : public ::testing::Test {
         return OnDisk();
     }
 
-    std::string directory;
-    std::string path;
+    std::filesystem::path directory;
+    std::filesystem::path path;
     Settings settings;
     CompiledExpression compiled;
     ResultState result;
@@ -165,18 +163,24 @@ TEST_F(MatchLoopTest, EmptyMatchAdvanceKeepsCharactersWhole) {
     EXPECT_EQ(Finish(), "0|\r\n1\r\n2|\r\n3\r\n4|\r\n5\r\n6|\r\n7\r\n8");
 }
 
+// 64-bit product modulo 2^64 from 32-bit halves.
+uint64_t Multiply(uint64_t a, uint64_t b) {
+    const uint64_t aLow = a & 0xFFFFFFFFu, aHigh = a >> 32;
+    const uint64_t bLow = b & 0xFFFFFFFFu, bHigh = b >> 32;
+    return aLow * bLow + ((aHigh * bLow + aLow * bHigh) << 32);
+}
+
 uint64_t ReferenceHash(const std::string& bytes) {
-    // Written independently: 128-bit products cut to 64 bits, sign extension by hand.
-    unsigned __int128 h = 0xCBF29CE484222325ULL;
+    // Written independently: products from halves, sign extension by hand.
+    uint64_t h = 0xCBF29CE484222325ULL;
     for (unsigned char c : bytes) {
         uint64_t b = c;
         if (c & 0x80) b |= 0xFFFFFFFFFFFFFF00ULL;
-        uint64_t x = static_cast<uint64_t>((static_cast<uint64_t>(h) ^ b) *
-                                           static_cast<unsigned __int128>(0x106CC0001B3ULL));
-        uint64_t y = static_cast<uint64_t>((x ^ (x >> 14)) * static_cast<unsigned __int128>(65));
-        h = static_cast<uint64_t>((y ^ (y >> 34)) * static_cast<unsigned __int128>(1025));
+        const uint64_t x = Multiply(h ^ b, 0x106CC0001B3ULL);
+        const uint64_t y = Multiply(x ^ (x >> 14), 65);
+        h = Multiply(y ^ (y >> 34), 1025);
     }
-    return static_cast<uint64_t>(h);
+    return h;
 }
 
 TEST_F(MatchLoopTest, MatchHashAndDuplicates) {
