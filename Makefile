@@ -10,7 +10,7 @@ deps:
 
 build: deps
 	cmake --preset release >/dev/null
-	cmake --build --preset release -j $(JOBS)
+	cmake --build --preset release -j $(JOBS) --target gleanery_plugin gleanery
 
 demo: build
 	@scripts/demo.sh build/release

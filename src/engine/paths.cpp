@@ -5,13 +5,18 @@
 namespace gleanery {
 
 std::u16string ToLongForm(const std::u16string& path) {
-    if (path.size() >= 2 && path[0] == u'\\' && path[1] == u'\\')
-        return u"\\\\?\\UNC" + path.substr(1);
-    return u"\\\\?\\" + path;
+    const bool unc = path.size() >= 2 && path[0] == u'\\' && path[1] == u'\\';
+    std::u16string longForm(unc ? u"\\\\?\\UNC" : u"\\\\?\\");
+    longForm.append(path, unc ? 1 : 0);
+    return longForm;
 }
 
 std::u16string DisplayPath(const std::u16string& path) {
-    if (path.size() >= 7 && path.compare(0, 7, u"\\\\?\\UNC") == 0) return u"\\" + path.substr(7);
+    if (path.size() >= 7 && path.compare(0, 7, u"\\\\?\\UNC") == 0) {
+        std::u16string shown(1, u'\\');
+        shown.append(path, 7);
+        return shown;
+    }
     if (path.size() >= 4 && path.compare(0, 4, u"\\\\?\\") == 0) return path.substr(4);
     return path;
 }
