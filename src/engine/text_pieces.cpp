@@ -77,6 +77,13 @@ void EnsureLeadTable(CodePageText& ctx) {
 
 size_t NextBytePiece(CodePageText& ctx, const char* text, size_t remaining, size_t limit) {
     if (remaining <= limit) return remaining;
+    if (ctx.CodePage == platform::kUtf8CodePage) {
+        // Text read as code page 65001 (not valid UTF-8 as a whole): keep each sequence whole by
+        // not starting the next piece on a continuation byte.
+        size_t n = limit;
+        while (n > 1 && limit - n < 3 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+        return (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80 ? limit : n;
+    }
     EnsureLeadTable(ctx);
     // Walk character by character from the piece's start: a backward scan from the limit cannot
     // tell a trail byte from a lead byte in double-byte code pages.

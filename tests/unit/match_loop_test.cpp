@@ -403,6 +403,14 @@ TEST(TextPiecesTest, PiecesNeverSplitCharacters) {
     AppendCodePageAsUtf8(ctx, text.data(), text.size(), pieces);
     EXPECT_EQ(pieces, platform::WideToUtf8(wide));
 
+    // Code page 65001: a piece does not end inside a multi-byte sequence.
+    CodePageText utf8Pieces;
+    PrepareCodePageText(utf8Pieces, platform::kUtf8CodePage);
+    EXPECT_EQ(NextBytePiece(utf8Pieces, "ab\xE2\x82\xAC", 5, 3), 2u);
+    EXPECT_EQ(NextBytePiece(utf8Pieces, "ab\xE2\x82\xAC", 5, 4), 2u);
+    EXPECT_EQ(NextBytePiece(utf8Pieces, "ab\xE2\x82\xAC", 5, 2), 2u);
+    EXPECT_EQ(NextBytePiece(utf8Pieces, "\x80\x80\x80\x80\x80\x80", 6, 5), 5u);
+
     // Without the ASCII shortcut (an EBCDIC page) the system converter does all the work.
     EXPECT_FALSE(AsciiIsIdentity(37));
     EXPECT_FALSE(AsciiIsIdentity(50220));
