@@ -636,5 +636,75 @@ TEST(ReadLines, Utf16LinesLineModeHeadersAndAbort) {
     }
 }
 
+// The lines a text splits into: CR, LF and CR LF end a line; a final line end is followed by
+// one more, empty line.
+std::vector<std::string> ReferenceLines(const std::string& text) {
+    std::vector<std::string> lines;
+    if (text.empty()) return lines;
+    std::string line;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' && text[i] != '\n') {
+            line += text[i];
+            continue;
+        }
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        lines.push_back(line);
+        line.clear();
+    }
+    lines.push_back(line);
+    return lines;
+}
+
+TEST(ReadLines, AgreesWithASimpleSplitForEveryBlockSize) {
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) & 0x7FFF;
+    };
+    static const char kAlphabet[] = {'a', 'b', '\r', '\n'};
+    for (int round = 0; round < 20; ++round) {
+        std::string text;
+        const size_t length = next() % 24;
+        for (size_t i = 0; i < length; ++i) text += kAlphabet[next() % 4];
+        std::string expected;
+        for (const std::string& line : ReferenceLines(text))
+            expected += (expected.empty() ? "<" : "\r\n<") + line + ">";
+        for (uint64_t block = 1; block <= 6; ++block)
+            EXPECT_EQ(Lines(text, block, 1024), expected) << "block " << block;
+    }
+}
+
+TEST(ReadFileInParts, SearchAndReplaceCopiesEveryByteForEveryPartSize) {
+    uint32_t seed = 777;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) & 0x7FFF;
+    };
+    static const char16_t kAlphabet[] = {u'a', u'\u00e9', u'\r', u'\n'};
+    for (int round = 0; round < 12; ++round) {
+        std::u16string text;
+        const size_t length = next() % 20;
+        for (size_t i = 0; i < length; ++i) text += kAlphabet[next() % 4];
+        for (uint64_t part = 1; part <= 6; ++part) {
+            // Bytes of the UTF-8 form, and the big-endian UTF-16 form in parts of whole units.
+            const std::string utf8 = platform::WideToUtf8(text);
+            Engine bytes(u"Q", u"X", false, true);
+            EXPECT_TRUE(detail::ReadFileInPartsOfSize(
+                bytes.Input(utf8), bytes.output, static_cast<int64_t>(utf8.size()), bytes.compiled,
+                bytes.file, bytes.settings, bytes.result, part, bytes.abort));
+            EXPECT_EQ(bytes.Output(), utf8);
+
+            const std::string be = Utf16(text, true);
+            Engine units(u"Q", u"X", false, true);
+            units.file.IsUtf16 = true;
+            units.file.IsBigEndian = true;
+            EXPECT_TRUE(detail::ReadFileInPartsOfSize(
+                units.Input(be), units.output, static_cast<int64_t>(be.size()), units.compiled,
+                units.file, units.settings, units.result, part * 2, units.abort));
+            EXPECT_EQ(units.Output(), be);
+        }
+    }
+}
+
 } // namespace
 } // namespace gleanery
