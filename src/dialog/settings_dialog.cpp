@@ -1,11 +1,679 @@
+// The settings dialog's behaviour: initialisation, the transfer between controls and Settings,
+// the option interlocks, the expression status line, the editing buttons, the font chooser, OK,
+// Cancel, Load defaults, About and closing. Everything goes through the control-access layer, so
+// the same code runs the real dialog and the headless one.
 #include "dialog/settings_dialog.h"
 
-namespace gleanery {
+#include <pcre.h>
 
-// The dialog window exists only where the system has dialog resources; elsewhere the host is
-// told that it cannot be created.
-intptr_t ShowSettingsDialog(void*, void*) {
-    return 0;
+#include <algorithm>
+#include <string>
+
+#include "dialog/dialog_layout.h"
+#include "dialog/panels.h"
+#include "engine/replacement_template.h"
+#include "platform/codepage.h"
+#include "platform/message_box.h"
+#include "settings/process_state.h"
+#include "settings/settings_file.h"
+#include "settings/texts.h"
+
+namespace gleanery::dialog {
+
+namespace {
+
+constexpr char16_t kTitle[] = u"Gleanery";
+constexpr int kEditorLimit = 65534;
+constexpr int kPresetNameLimit = 255;
+constexpr int kDropDownExtra = 24;
+constexpr size_t kStandardMemoryEntries = 17;
+
+std::u16string Decimal(int64_t value) {
+    std::string ascii = std::to_string(value);
+    return std::u16string(ascii.begin(), ascii.end());
 }
 
-} // namespace gleanery
+// A decimal number from a list entry of our own; 0 when it holds no digits.
+int64_t ParseDecimal(const std::u16string& text) {
+    int64_t value = 0;
+    for (char16_t c : text) {
+        if (c < u'0' || c > u'9') break;
+        value = value * 10 + (c - u'0');
+        if (value > 1000000) break;
+    }
+    return value;
+}
+
+void Warn(DialogState& state, const std::u16string& text) {
+    ShowMessage(state.Handle, text, kTitle, platform::kMbOk | platform::kMbIconWarning);
+}
+
+void Relabel(DialogHandle dlg) {
+    TextTable english;
+    EnterBuiltInTexts(english);
+    for (const ControlLayout& control : DialogControls()) {
+        if (control.RelabelText == 0) continue;
+        if (!SetText(dlg, control.Id, Text(control.RelabelText)))
+            SetText(dlg, control.Id, english[control.RelabelText]);
+    }
+}
+
+void FillList(DialogHandle dlg, int id, const std::vector<std::u16string>& entries) {
+    for (const std::u16string& entry : entries) ListAdd(dlg, id, entry);
+}
+
+// Widens a drop-down list to its longest entry drawn in the dialog font.
+void FitDropDown(DialogState& state, int id, const std::vector<std::u16string>& entries) {
+    const int longest = LongestEntry(entries);
+    const int width = longest < 0 ? 0
+                                  : MeasureTextWidth(state.Handle, state.DialogFont,
+                                                     entries[static_cast<size_t>(longest)]);
+    SetDropDownWidth(state.Handle, id,
+                     width == 0 ? 0
+                                : width + VerticalScrollBarWidth(state.Handle) + kDropDownExtra);
+}
+
+void SelectMemory(DialogHandle dlg, int32_t memory) {
+    if (ListCount(dlg, kMemoryList) > static_cast<int>(kStandardMemoryEntries))
+        ListDelete(dlg, kMemoryList, static_cast<int>(kStandardMemoryEntries));
+    const std::vector<int32_t> values = ReadMemoryValues();
+    for (size_t i = 0; i < values.size(); ++i) {
+        if (values[i] == memory) {
+            ListSelect(dlg, kMemoryList, static_cast<int>(i));
+            return;
+        }
+    }
+    ListSelect(dlg, kMemoryList, ListAdd(dlg, kMemoryList, Decimal(memory)));
+}
+
+int EncodingCheckIndex(int32_t bytes) {
+    int index = 0;
+    while (bytes > kMinEncodingCheck) {
+        bytes /= 2;
+        ++index;
+    }
+    return std::min(index, 7);
+}
+
+void SelectCodePage(DialogHandle dlg, int32_t codePage) {
+    if (codePage == 0 || codePage == 1) {
+        ListSelect(dlg, kCodePageList, codePage);
+        return;
+    }
+    const std::vector<uint32_t>& usable = State().UsableCodePages;
+    for (size_t k = 0; k < usable.size(); ++k) {
+        if (static_cast<int32_t>(usable[k]) == codePage) {
+            ListSelect(dlg, kCodePageList, static_cast<int>(k + 2));
+            return;
+        }
+    }
+}
+
+// The code page number that the selection of list 1029 stands for; the system ANSI code page
+// when nothing is selected.
+uint32_t SelectedCodePageNumber(DialogHandle dlg) {
+    const ProcessState& process = State();
+    const int index = Selection(dlg, kCodePageList);
+    if (index == 1) return process.OemCodePage;
+    if (index >= 2 && static_cast<size_t>(index - 2) < process.UsableCodePages.size())
+        return process.UsableCodePages[static_cast<size_t>(index - 2)];
+    return process.AnsiCodePage;
+}
+
+bool SelectedDefaultCharacter(DialogHandle dlg, int8_t& value) {
+    const int index = Selection(dlg, kDefaultCharacterList);
+    if (index == 0) {
+        value = -1;
+        return true;
+    }
+    if (index >= 1 && index <= 95) {
+        value = static_cast<int8_t>(index + 31);
+        return true;
+    }
+    return false;
+}
+
+void SetTextBoxFont(DialogState& state, bool redraw) {
+    const FontHandle font = state.TextFont ? state.TextFont : state.DialogFont;
+    for (int id : {kRegexEdit, kReplaceEdit, kHelpPane}) SetFont(state.Handle, id, font, redraw);
+}
+
+void Surround(DialogState& state, std::u16string_view open, std::u16string_view close) {
+    DialogHandle dlg = state.Handle;
+    const std::u16string text = GetText(dlg, kRegexEdit);
+    int start = 0;
+    int end = 0;
+    GetEditSelection(dlg, kRegexEdit, start, end);
+    const size_t size = text.size();
+    size_t from = std::min(static_cast<size_t>(std::max(std::min(start, end), 0)), size);
+    size_t to = std::min(static_cast<size_t>(std::max(std::max(start, end), 0)), size);
+    std::u16string result;
+    size_t caret = 0;
+    if (from == to) {
+        result.append(open).append(text).append(close);
+        caret = result.size();
+    } else {
+        result.append(text, 0, from).append(open).append(text, from, to - from).append(close);
+        caret = result.size();
+        result.append(text, to, std::u16string::npos);
+    }
+    SetText(dlg, kRegexEdit, result);
+    SetEditSelection(dlg, kRegexEdit, static_cast<int>(caret), static_cast<int>(caret));
+    ScrollCaretIntoView(dlg, kRegexEdit);
+    Focus(dlg, kRegexEdit);
+    UpdateExpressionStatus(state, false);
+}
+
+void ChangeFont(DialogState& state) {
+    DialogHandle dlg = state.Handle;
+    TextBoxFont& font = State().Font;
+    const TextBoxFont before = font;
+    bool startedFromDialogFont = false;
+    if (font.FaceName[0] == 0) {
+        font = DialogFontDescription(state);
+        startedFromDialogFont = true;
+    }
+    if (!ChooseTextBoxFont(dlg, font)) {
+        if (startedFromDialogFont) font = TextBoxFont{};
+        return;
+    }
+    const FontHandle made = CreateFontFrom(dlg, font);
+    if (!made) {
+        font = TextBoxFont{};
+        Warn(state, Text(220));
+        return;
+    }
+    if (state.TextFont) DeleteFont(dlg, state.TextFont);
+    state.TextFont = made;
+    SetTextBoxFont(state, true);
+    if (font != before) state.SaveNeeded = true;
+}
+
+void Ok(DialogState& state) {
+    DialogHandle dlg = state.Handle;
+    if (state.ExpressionState == 1) {
+        ShowMessage(dlg, Text(174), kTitle, platform::kMbOk);
+        return;
+    }
+    EndTestMode(state);
+    std::u16string missing;
+    UpdateExpressionStatus(state, false, &missing);
+    if (state.ExpressionState == 1) {
+        // The lists changed the compiled form since the last status; still no way past an error.
+        ShowMessage(dlg, Text(174), kTitle, platform::kMbOk);
+        return;
+    }
+    if (state.ExpressionState == 3) {
+        const std::u16string question =
+            Text(210) + u"\r\n " + missing + u"\r\n" + Text(211) + u"\r\n" + Text(212);
+        const int answer = ShowMessage(dlg, question, kTitle,
+                                       platform::kMbYesNoCancel | platform::kMbIconWarning |
+                                           platform::kMbDefButton2);
+        if (answer != platform::kIdYes) {
+            state.ExpressionState = 0;
+            return;
+        }
+    }
+    Settings& current = State().CurrentSettings;
+    const Settings before = current;
+    ReadControls(state, current);
+    if (current != before) state.SaveNeeded = true;
+    CloseDialog(state, kIdOk);
+}
+
+void LoadDefaults(DialogState& state) {
+    FillControls(state, Settings{});
+    UpdateExpressionStatus(state, false);
+}
+
+std::u16string LinkedPcreVersion() {
+    const char* full = pcre_version();
+    std::u16string version;
+    for (const char* c = full; c && *c && *c != ' '; ++c)
+        version.push_back(static_cast<char16_t>(*c));
+    return version;
+}
+
+void About(DialogState& state) {
+    ShowMessage(state.Handle, AboutText(LinkedPcreVersion()), u"Gleanery v1.6",
+                platform::kMbOk | kMbIconInformation);
+}
+
+} // namespace
+
+TextBoxFont DialogFontDescription(DialogState& state) {
+    // Built once per library load from the screen's resolution.
+    static const TextBoxFont description = [&state] {
+        TextBoxFont font;
+        const int dpi = ScreenPixelsPerInchY(state.Handle);
+        font.Height = -((kDialogFontPoints * dpi * 2 + 72) / 144); // MulDiv rounding
+        std::copy(kDialogFontFace.begin(), kDialogFontFace.end(), font.FaceName.begin());
+        return font;
+    }();
+    return description;
+}
+
+void InitialiseDialog(DialogState& state) {
+    DialogHandle dlg = state.Handle;
+    ProcessState& process = State();
+
+    if (LanguageApplied()) Relabel(dlg);
+    SetCaption(dlg, Text(0));
+    state.StatusBrush = CreateButtonFaceBrush(dlg);
+
+    // A load needs an empty store and document; a cycle left open must not leak into this one.
+    DiscardSettingsAndPresets();
+    if (!LoadSettingsAndPresets(nullptr, &process.Font))
+        Warn(state, Text(200) + u"\r\n" + Text(201));
+
+    if (state.DialogFont) DeleteFont(dlg, state.DialogFont);
+    state.DialogFont = CreateFontFrom(dlg, DialogFontDescription(state));
+    state.TextFont = nullptr;
+    if (process.Font.FaceName[0] != 0) {
+        state.TextFont = CreateFontFrom(dlg, process.Font);
+        if (!state.TextFont) process.Font = TextBoxFont{};
+    }
+    SetTextBoxFont(state, false);
+    SetFont(dlg, kPresetsList, state.DialogFont, false);
+
+    SetTextLimit(dlg, kRegexEdit, kEditorLimit);
+    SetTextLimit(dlg, kReplaceEdit, kEditorLimit);
+
+    FillList(dlg, kMemoryList, ReadMemoryEntries());
+    ListSelect(dlg, kMemoryList, 1);
+    FillList(dlg, kDefaultCharacterList, ReplacementCharacterEntries());
+    ListSelect(dlg, kDefaultCharacterList, 0);
+    FillList(dlg, kEncodingCheckList, EncodingCheckEntries());
+    ListSelect(dlg, kEncodingCheckList, 1);
+    const std::vector<std::u16string> codePages = CodePageEntries();
+    FillList(dlg, kCodePageList, codePages);
+    FitDropDown(state, kCodePageList, codePages);
+    std::vector<std::u16string> presetNames;
+    for (const auto& [name, preset] : process.Presets) presetNames.push_back(name);
+    FillList(dlg, kPresetsList, presetNames);
+    FitDropDown(state, kPresetsList, presetNames);
+    SetTextLimit(dlg, kPresetsList, kPresetNameLimit);
+    FillList(dlg, kOutfileExtensionList, OutfileExtensionEntries());
+    ListSelect(dlg, kOutfileExtensionList, 0);
+
+    for (int id : {kPresetLoad, kPresetDelete, kPresetAdd, kTestStart, kTestNext, kSubgroupDown,
+                   kSubgroupUp})
+        Enable(dlg, id, false);
+
+    state.Test = std::make_unique<ExpressionTest>();
+    state.SavedReplace.clear();
+    state.TestString.clear();
+
+    ListSelect(dlg, kDefaultCharacterList, 0);
+    FillControls(state, process.CurrentSettings);
+    UpdateExpressionStatus(state, false);
+
+    if (process.DialogX != kNoDialogPosition && process.DialogY != kNoDialogPosition)
+        MoveWindowTo(dlg, process.DialogX, process.DialogY);
+
+    const Rect window = WindowRect(dlg);
+    const Rect replace = ControlRect(dlg, kReplaceEdit);
+    state.HelpWidth = window.Width() - (replace.Right - window.Left) - 8;
+    ResizeWindow(dlg, window.Width() - state.HelpWidth, window.Height());
+    Enable(dlg, kHelpPane, false);
+
+    state.TooltipsReady = CreateTooltips(dlg);
+}
+
+void FillControls(DialogState& state, const Settings& settings) {
+    DialogHandle dlg = state.Handle;
+    SetText(dlg, kRegexEdit, settings.regex);
+    SetText(dlg, kReplaceEdit, settings.replace);
+    Check(dlg, kNoDuplicates, settings.NoDuplicates);
+    Check(dlg, kBinaryMode, settings.BinaryMode);
+    Check(dlg, kSearchAndReplace, settings.SearchAndReplace);
+    Check(dlg, kLineMode, settings.LineMode);
+    Check(dlg, kCaseSensitive, settings.CaseSensitive);
+    Check(dlg, kDotall, settings.Dotall);
+    Check(dlg, kMultiline, settings.Multiline);
+    Check(dlg, kUnicodeProperties, settings.UnicodeProperties);
+    Check(dlg, kEmptyValid, settings.EmptyValid);
+    Check(dlg, kWriteStats, settings.WriteStats);
+    Check(dlg, kWriteBom, settings.WriteBom);
+    Check(dlg, kCopyClip, settings.CopyClip != 0);
+    Check(dlg, kDeleteCopied, settings.CopyClip > 1);
+    SelectMemory(dlg, settings.Memory);
+    ListSelect(dlg, kEncodingCheckList, EncodingCheckIndex(settings.EncodingCheck));
+    SelectCodePage(dlg, settings.CodePage);
+    // The dialog only produces -1 and 32 to 126; anything else is shown as the system default.
+    const int character = settings.DefaultCharacter;
+    ListSelect(dlg, kDefaultCharacterList,
+               character >= 32 && character <= 126 ? character - 31 : 0);
+    const int extension = settings.OutfileExtension;
+    ListSelect(dlg, kOutfileExtensionList, extension >= 0 && extension <= 2 ? extension : 0);
+    state.TestString = settings.teststring;
+    ApplyInterlocks(state);
+}
+
+void ReadControls(DialogState& state, Settings& settings) {
+    DialogHandle dlg = state.Handle;
+    settings.regex = GetText(dlg, kRegexEdit);
+    if (settings.regex.empty()) settings.regex = u".*";
+    settings.replace = GetText(dlg, kReplaceEdit);
+    settings.NoDuplicates = IsChecked(dlg, kNoDuplicates);
+    settings.BinaryMode = IsChecked(dlg, kBinaryMode);
+    settings.SearchAndReplace = IsChecked(dlg, kSearchAndReplace);
+    settings.LineMode = IsChecked(dlg, kLineMode);
+    settings.CaseSensitive = IsChecked(dlg, kCaseSensitive);
+    settings.Dotall = IsChecked(dlg, kDotall);
+    settings.Multiline = IsChecked(dlg, kMultiline);
+    settings.UnicodeProperties = IsChecked(dlg, kUnicodeProperties);
+    settings.EmptyValid = IsChecked(dlg, kEmptyValid);
+    settings.WriteStats = IsChecked(dlg, kWriteStats);
+    settings.WriteBom = IsChecked(dlg, kWriteBom);
+    settings.CopyClip = !IsChecked(dlg, kCopyClip) ? 0 : IsChecked(dlg, kDeleteCopied) ? 2 : 1;
+
+    const int memory = Selection(dlg, kMemoryList);
+    if (memory >= 0) {
+        const int64_t value = ParseDecimal(ListEntry(dlg, kMemoryList, memory));
+        settings.Memory = static_cast<int32_t>(std::clamp<int64_t>(value, 5, 500));
+    }
+    const int level = std::clamp(Selection(dlg, kEncodingCheckList), 0, 7);
+    settings.EncodingCheck = kMinEncodingCheck << level;
+
+    const int codePage = Selection(dlg, kCodePageList);
+    const std::vector<uint32_t>& usable = State().UsableCodePages;
+    if (codePage == 0 || codePage == 1)
+        settings.CodePage = codePage;
+    else if (codePage >= 2 && static_cast<size_t>(codePage - 2) < usable.size())
+        settings.CodePage = static_cast<int32_t>(usable[static_cast<size_t>(codePage - 2)]);
+
+    int8_t character = 0;
+    if (SelectedDefaultCharacter(dlg, character)) settings.DefaultCharacter = character;
+
+    const int extension = Selection(dlg, kOutfileExtensionList);
+    settings.OutfileExtension =
+        static_cast<int8_t>(extension >= 0 && extension <= 2 ? extension : 0);
+    settings.teststring = state.TestString;
+}
+
+void ApplyInterlocks(DialogState& state) {
+    DialogHandle dlg = state.Handle;
+    const bool binary = IsChecked(dlg, kBinaryMode);
+    if (binary) {
+        Check(dlg, kWriteBom, false);
+        Enable(dlg, kWriteBom, false);
+    } else {
+        Enable(dlg, kWriteBom, true);
+    }
+    Enable(dlg, kEncodingCheckList, !binary);
+
+    if (IsChecked(dlg, kSearchAndReplace)) {
+        for (int id : {kWriteBom, kLineMode, kNoDuplicates, kWriteStats}) {
+            Check(dlg, id, false);
+            Enable(dlg, id, false);
+        }
+    } else {
+        for (int id : {kLineMode, kNoDuplicates, kWriteStats, kBinaryMode}) Enable(dlg, id, true);
+        if (IsChecked(dlg, kBinaryMode)) {
+            Check(dlg, kWriteBom, false);
+            Enable(dlg, kWriteBom, false);
+            Enable(dlg, kEncodingCheckList, false);
+        } else {
+            Enable(dlg, kWriteBom, true);
+            Enable(dlg, kEncodingCheckList, true);
+        }
+    }
+
+    const bool copy = IsChecked(dlg, kCopyClip);
+    if (!copy) Check(dlg, kDeleteCopied, false);
+    Enable(dlg, kDeleteCopied, copy);
+}
+
+Settings StatusSettings(DialogState& state) {
+    DialogHandle dlg = state.Handle;
+    Settings settings;
+    std::u16string expression = GetText(dlg, kRegexEdit);
+    if (!expression.empty()) settings.regex = std::move(expression);
+    settings.CodePage = static_cast<int32_t>(SelectedCodePageNumber(dlg));
+    int8_t character = 0;
+    if (SelectedDefaultCharacter(dlg, character)) settings.DefaultCharacter = character;
+    return settings;
+}
+
+void UpdateExpressionStatus(DialogState& state, bool highlight, std::u16string* missing) {
+    DialogHandle dlg = state.Handle;
+    const std::u16string expression = GetText(dlg, kRegexEdit);
+    Settings settings = StatusSettings(state);
+    CompiledExpression compiled;
+    const int32_t offset = CompileExpression(settings, compiled);
+
+    if (!compiled.ErrorText.empty()) {
+        state.ExpressionState = 1;
+        SetText(dlg, kStatusLine, compiled.ErrorText);
+        if (highlight) {
+            Focus(dlg, kRegexEdit);
+            if (!expression.empty()) {
+                int at = ErrorCharacterIndex(expression, compiled.ErrorText, offset,
+                                             static_cast<uint32_t>(settings.CodePage),
+                                             settings.DefaultCharacter);
+                const int size = static_cast<int>(expression.size());
+                if (at >= size) {
+                    at = size - 1;
+                    // The last character may be the second half of a surrogate pair.
+                    if (at > 0 && expression[static_cast<size_t>(at)] >= 0xDC00 &&
+                        expression[static_cast<size_t>(at)] <= 0xDFFF &&
+                        expression[static_cast<size_t>(at - 1)] >= 0xD800 &&
+                        expression[static_cast<size_t>(at - 1)] <= 0xDBFF)
+                        --at;
+                }
+                // One character: both halves of a surrogate pair.
+                const char16_t unit = expression[static_cast<size_t>(at)];
+                const int length = unit >= 0xD800 && unit <= 0xDBFF && at + 1 < size &&
+                                           expression[static_cast<size_t>(at + 1)] >= 0xDC00 &&
+                                           expression[static_cast<size_t>(at + 1)] <= 0xDFFF
+                                       ? 2
+                                       : 1;
+                SetEditSelection(dlg, kRegexEdit, at, at + length);
+            }
+            ScrollCaretIntoView(dlg, kRegexEdit);
+        }
+    } else if (!missing) {
+        if (expression.find_first_of(u"\r\n") != std::u16string::npos) {
+            state.ExpressionState = 2;
+            SetText(dlg, kStatusLine, Text(60));
+        } else {
+            state.ExpressionState = 0;
+            SetText(dlg, kStatusLine, Text(61));
+        }
+    } else {
+        settings.replace = GetText(dlg, kReplaceEdit);
+        if (settings.replace.empty()) {
+            state.ExpressionState = 0;
+        } else {
+            ReplacementTemplate tmpl;
+            *missing = ParseReplacement(settings, tmpl, compiled);
+            state.ExpressionState = tmpl.MissingGroupCount > 0 ? 3 : 0;
+        }
+    }
+    ReleaseCompiledExpression(compiled);
+}
+
+int ErrorCharacterIndex(const std::u16string& expression, const std::u16string& errorText,
+                        int offset, uint32_t codePage, int8_t defaultCharacter) {
+    const bool codePageForm = errorText.starts_with(u"ANSI: ");
+    const size_t size = expression.size();
+    int64_t units = 0;
+    size_t i = 0;
+    while (i < size) {
+        const char16_t unit = expression[i];
+        const bool pair = unit >= 0xD800 && unit <= 0xDBFF && i + 1 < size &&
+                          expression[i + 1] >= 0xDC00 && expression[i + 1] <= 0xDFFF;
+        const size_t width = pair ? 2 : 1;
+        int64_t length = 0;
+        if (codePageForm) {
+            std::string bytes;
+            platform::AppendWideAsCodePage(codePage,
+                                           std::u16string_view(expression).substr(i, width),
+                                           defaultCharacter, bytes);
+            length = static_cast<int64_t>(std::max<size_t>(bytes.size(), 1));
+        } else {
+            // Unpaired surrogates become U+FFFD, three bytes, in the UTF-8 form.
+            length = pair ? 4 : unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
+        }
+        if (units + length > offset) return static_cast<int>(i);
+        units += length;
+        i += width;
+    }
+    return static_cast<int>(size);
+}
+
+std::optional<uint32_t> StatusTextColour(const DialogState& state, uint32_t buttonTextColour) {
+    switch (state.ExpressionState) {
+    case 0:
+        return buttonTextColour;
+    case 1:
+        return 0x0000FFu; // red
+    case 2:
+        return 0xFF0000u; // blue
+    default:
+        return std::nullopt;
+    }
+}
+
+const std::u16string* TooltipText(const DialogState& state, int id) {
+    if (!state.TooltipsReady) return nullptr;
+    const uint16_t number = TooltipTextNumber(id);
+    if (number == 0) return nullptr;
+    return &Text(number);
+}
+
+void SetPresetsGroup(DialogState& state, int level) {
+    if (level == 0) return;
+    const bool on = level == 2;
+    Enable(state.Handle, kPresetsList, on);
+    Enable(state.Handle, kLoadDefaults, on);
+    if (!on)
+        for (int id : {kPresetLoad, kPresetDelete, kPresetAdd}) Enable(state.Handle, id, false);
+}
+
+void SetOptionsGroup(DialogState& state, int level) {
+    if (level == 0) return;
+    for (int id : {kCaseSensitive, kDotall, kMultiline, kUnicodeProperties, kEmptyValid,
+                   kDefaultCharacterList, kCodePageList})
+        Enable(state.Handle, id, level == 2);
+}
+
+void DispatchCommand(DialogState& state, int id, int code) {
+    if (state.Closed) return;
+    switch (id) {
+    case kRegexEdit:
+        if (code == kEnChange) UpdateExpressionStatus(state, false);
+        return;
+    case kDefaultCharacterList:
+    case kCodePageList:
+        if (code == kSelChange) UpdateExpressionStatus(state, false);
+        return;
+    case kStatusLine:
+        if (code == kClicked && state.ExpressionState == 1) UpdateExpressionStatus(state, true);
+        return;
+    case kPresetsList:
+        PresetsCommand(state, id, code);
+        return;
+    default:
+        break;
+    }
+    if (code != kClicked) return;
+    switch (id) {
+    case kGroupButton:
+        Surround(state, u"(", u")");
+        break;
+    case kPlaceholderButton:
+        Surround(state, u".*", u".*");
+        break;
+    case kQuoteButton:
+        Surround(state, u"\\Q", u"\\E");
+        break;
+    case kFontButton:
+        ChangeFont(state);
+        break;
+    case kNoDuplicates:
+    case kBinaryMode:
+    case kSearchAndReplace:
+    case kLineMode:
+    case kWriteStats:
+    case kCopyClip:
+    case kWriteBom:
+        ApplyInterlocks(state);
+        break;
+    case kTestToggle:
+    case kTestStart:
+    case kTestNext:
+    case kSubgroupDown:
+    case kSubgroupUp:
+        TestPanelCommand(state, id);
+        break;
+    case kPresetLoad:
+    case kPresetDelete:
+    case kPresetAdd:
+        PresetsCommand(state, id, code);
+        break;
+    case kAbout:
+        About(state);
+        break;
+    case kLoadDefaults:
+        LoadDefaults(state);
+        break;
+    case kRegexHelp:
+    case kReplaceHelp:
+        HelpPaneCommand(state, id);
+        break;
+    case kIdOk:
+        Ok(state);
+        break;
+    case kIdCancel:
+        CloseDialog(state, kIdCancel);
+        break;
+    default:
+        break;
+    }
+}
+
+void CloseDialog(DialogState& state, int result) {
+    if (state.Closed) return;
+    state.Closed = true;
+    DialogHandle dlg = state.Handle;
+    ProcessState& process = State();
+
+    if (state.SaveNeeded) {
+        const bool dialogFont = process.Font == DialogFontDescription(state);
+        if (!SaveSettingsAndPresets(dialogFont ? nullptr : &process.Font)) Warn(state, Text(202));
+    }
+    state.TestMode = false;
+    state.TestRunning = false;
+    state.SaveNeeded = false;
+    state.HelpPaneState = 0;
+    state.SavedReplace.clear();
+    state.TestString.clear();
+    ResetTest(state);
+
+    DiscardSettingsAndPresets();
+
+    DeleteBrush(dlg, state.StatusBrush);
+    state.StatusBrush = nullptr;
+    if (state.TextFont) DeleteFont(dlg, state.TextFont);
+    state.TextFont = nullptr;
+    if (state.DialogFont) DeleteFont(dlg, state.DialogFont);
+    state.DialogFont = nullptr;
+    const Rect window = WindowRect(dlg);
+    process.DialogX = window.Left;
+    process.DialogY = window.Top;
+    if (state.TooltipsReady) RemoveTooltips(dlg);
+    state.TooltipsReady = false;
+
+    state.Test.reset();
+    EndDialogWith(dlg, result);
+}
+
+std::u16string AboutText(const std::u16string& pcreVersion) {
+    return u"String-Extractor and Replacer\r\nbased on Regular Expressions\r\n\r\n"
+           u"Using \"Perl Compatible Regular\r\nExpressions\" (PCRE) library " +
+           pcreVersion + u"\r\nhttps://www.pcre.org/";
+}
+
+} // namespace gleanery::dialog
