@@ -1,12 +1,13 @@
-# Cross-compiles for Windows (x86_64) with Debian's mingw-w64 toolchain (win32 thread model: the
-# programs need no winpthread DLL). Everything links statically, so the DLL and the test programs
-# depend on Windows system DLLs only.
+# Cross-compiles for Windows (x86_64) with Debian's mingw-w64 toolchain. The compilers of the posix
+# thread model are used because GCC 12's win32 model has no std::mutex or std::thread, which
+# GoogleTest and portable code need; everything links statically (-static), so winpthread and the
+# C++ runtime end up inside the DLL and the programs, which import Windows system DLLs only.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(GLEANERY_MINGW_TRIPLE x86_64-w64-mingw32)
 
-find_program(CMAKE_C_COMPILER NAMES ${GLEANERY_MINGW_TRIPLE}-gcc-win32 ${GLEANERY_MINGW_TRIPLE}-gcc REQUIRED)
-find_program(CMAKE_CXX_COMPILER NAMES ${GLEANERY_MINGW_TRIPLE}-g++-win32 ${GLEANERY_MINGW_TRIPLE}-g++ REQUIRED)
+find_program(CMAKE_C_COMPILER NAMES ${GLEANERY_MINGW_TRIPLE}-gcc-posix REQUIRED)
+find_program(CMAKE_CXX_COMPILER NAMES ${GLEANERY_MINGW_TRIPLE}-g++-posix REQUIRED)
 find_program(CMAKE_RC_COMPILER NAMES ${GLEANERY_MINGW_TRIPLE}-windres REQUIRED)
 find_program(CMAKE_OBJDUMP NAMES ${GLEANERY_MINGW_TRIPLE}-objdump)
 

@@ -67,22 +67,28 @@ size_t BytePiece(uint32_t codePage, std::string_view in) {
     return i > kMaxBytePiece ? i - 2 : i;
 }
 
-int ToBytes(UINT codePage, std::u16string_view in, char* out, int room, const char* defaultChar) {
-    return WideCharToMultiByte(codePage, 0, reinterpret_cast<const wchar_t*>(in.data()),
+int ToBytes(UINT codePage, DWORD flags, std::u16string_view in, char* out, int room,
+            const char* defaultChar) {
+    return WideCharToMultiByte(codePage, flags, reinterpret_cast<const wchar_t*>(in.data()),
                                static_cast<int>(in.size()), out, room, defaultChar, nullptr);
 }
 
 bool AppendPieceAsBytes(uint32_t codePage, std::u16string_view in, const char* defaultChar,
                         size_t maxPerUnit, std::string& out) {
     const UINT cp = SystemCodePage(codePage);
-    // Some code pages (the ISO-2022 and GB18030 families, among others) refuse a default
-    // character: they convert with the system's own substitute instead of not at all.
+    // A character the code page lacks becomes the default character, never a look-alike: the
+    // system's best-fit mapping would turn a full-width backslash or quote of an expression into
+    // a real one and change what the expression means.
+    DWORD flags = codePage == kUtf8CodePage ? 0 : WC_NO_BEST_FIT_CHARS;
+    // Some code pages (the ISO-2022 and GB18030 families, among others) take neither flags nor a
+    // default character: they convert with the system's own substitute instead of not at all.
     for (int attempt = 0; attempt < 2; ++attempt) {
         const size_t old = out.size();
         const size_t bound = in.size() * maxPerUnit;
         if (bound <= kDirectLimit) {
             out.resize(old + bound);
-            const int n = ToBytes(cp, in, out.data() + old, static_cast<int>(bound), defaultChar);
+            const int n =
+                ToBytes(cp, flags, in, out.data() + old, static_cast<int>(bound), defaultChar);
             if (n > 0) {
                 out.resize(old + static_cast<size_t>(n));
                 return true;
@@ -90,10 +96,10 @@ bool AppendPieceAsBytes(uint32_t codePage, std::u16string_view in, const char* d
             out.resize(old);
         }
         if (bound > kDirectLimit || GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
-            const int needed = ToBytes(cp, in, nullptr, 0, defaultChar);
+            const int needed = ToBytes(cp, flags, in, nullptr, 0, defaultChar);
             if (needed > 0) {
                 out.resize(old + static_cast<size_t>(needed));
-                const int n = ToBytes(cp, in, out.data() + old, needed, defaultChar);
+                const int n = ToBytes(cp, flags, in, out.data() + old, needed, defaultChar);
                 if (n > 0) {
                     out.resize(old + static_cast<size_t>(n));
                     return true;
@@ -101,8 +107,12 @@ bool AppendPieceAsBytes(uint32_t codePage, std::u16string_view in, const char* d
                 out.resize(old);
             }
         }
-        if (defaultChar == nullptr || GetLastError() != ERROR_INVALID_PARAMETER) return false;
+        const DWORD error = GetLastError();
+        if ((defaultChar == nullptr && flags == 0) ||
+            (error != ERROR_INVALID_PARAMETER && error != ERROR_INVALID_FLAGS))
+            return false;
         defaultChar = nullptr;
+        flags = 0;
     }
     return false;
 }
