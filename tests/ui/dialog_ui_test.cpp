@@ -197,6 +197,36 @@ void CheckControls(HWND dlg) {
     Expect(entries(kOutfileExtensionList) == 3, "outfile extension list");
     Expect(entries(kCodePageList) >= 2, "code page list");
     Expect(WindowText(GetDlgItem(dlg, kStatusLine)) == L"OK!", "status line");
+
+    // Tooltips: one tool per child that is not an edit field, texts asked of the dialog by ID.
+    HWND tooltip = nullptr;
+    while ((tooltip = FindWindowExW(nullptr, tooltip, TOOLTIPS_CLASSW, nullptr)))
+        if (GetWindow(tooltip, GW_OWNER) == dlg) break;
+    Expect(tooltip != nullptr, "tooltip window owned by the dialog");
+    if (!tooltip) return;
+    int tools = 0;
+    EnumChildWindows(
+        dlg,
+        [](HWND child, LPARAM counter) -> BOOL {
+            if (ClassName(child) != L"Edit") ++*reinterpret_cast<int*>(counter);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&tools));
+    Expect(SendMessageW(tooltip, TTM_GETTOOLCOUNT, 0, 0) == tools, "one tool per non-edit child");
+    auto tipOf = [dlg, tooltip](int id) {
+        wchar_t text[256] = {};
+        TOOLINFOW tool{};
+        tool.cbSize = TTTOOLINFOW_V2_SIZE;
+        tool.hwnd = dlg;
+        tool.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(dlg, id));
+        tool.lpszText = text;
+        SendMessageW(tooltip, TTM_GETTEXTW, 256, reinterpret_cast<LPARAM>(&tool));
+        return std::wstring(text);
+    };
+    Expect(tipOf(kGroupButton) == L"Assign selection or complete text to a group",
+           "tooltip of 1001: " + Narrow(tipOf(kGroupButton)));
+    Expect(tipOf(kRegexHelp) == L"PCRE Syntax", "tooltip of 1042");
+    Expect(tipOf(kIdOk).empty(), "no tooltip text for OK");
 }
 
 void Click(HWND dlg, int id) {
