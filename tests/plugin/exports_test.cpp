@@ -146,14 +146,21 @@ TEST_F(Exports, LanguageFollowsTheHost) {
                              "berschreiben \"out.txt\" ?|4404");
     Unload();
 
-    // An empty section leaves the English texts; so does a language without a section.
-    host.boxes.clear();
-    WriteFile(hostIni, "[Configuration]\r\nlanguageini=EMPTY.LNG\r\n");
-    Load();
-    host.answers = {7};
-    EXPECT_EQ(Pack(root / "out.zip", {"a.txt"}), 0);
-    ASSERT_EQ(host.boxes.size(), 1u);
-    EXPECT_EQ(host.boxes[0], "Gleanery|Overwrite \"out.txt\" ?|4404");
+    // An empty section leaves the English texts; so does a host whose main configuration is
+    // not an ini file at all (Double Commander's XML).
+    for (const char* hostConfig :
+         {"[Configuration]\r\nlanguageini=EMPTY.LNG\r\n",
+          "<?xml version=\"1.0\"?>\n<doublecmd><Language><POFileName>doublecmd.de.po"
+          "</POFileName></Language></doublecmd>\n"}) {
+        host.boxes.clear();
+        WriteFile(hostIni, hostConfig);
+        Load();
+        host.answers = {7};
+        EXPECT_EQ(Pack(root / "out.zip", {"a.txt"}), 0);
+        ASSERT_EQ(host.boxes.size(), 1u);
+        EXPECT_EQ(host.boxes[0], "Gleanery|Overwrite \"out.txt\" ?|4404");
+        Unload();
+    }
 }
 
 } // namespace
