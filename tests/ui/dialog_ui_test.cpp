@@ -57,6 +57,20 @@ std::wstring ClassName(HWND window) {
     return buffer;
 }
 
+BOOL CALLBACK PrintOwnWindow(HWND window, LPARAM) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    if (pid == GetCurrentProcessId())
+        std::printf("  window \"%s\" class %s\n", Narrow(WindowText(window)).c_str(),
+                    Narrow(ClassName(window)).c_str());
+    return TRUE;
+}
+
+BOOL CALLBACK CountNonEditChild(HWND child, LPARAM counter) {
+    if (ClassName(child) != L"Edit") ++*reinterpret_cast<int*>(counter);
+    return TRUE;
+}
+
 template <typename F>
 F Export(HMODULE module, const char* name) {
     return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
@@ -81,7 +95,7 @@ struct Run {
 };
 
 HWND FindDialog() {
-    for (int tries = 0; tries < 200; ++tries) {
+    for (int tries = 0; tries < 1200; ++tries) { // a first Wine start can be slow
         HWND found = FindWindowW(L"#32770", L"Gleanery Settings");
         if (found && IsWindowVisible(found)) return found;
         Sleep(50);
@@ -205,13 +219,7 @@ void CheckControls(HWND dlg) {
     Expect(tooltip != nullptr, "tooltip window owned by the dialog");
     if (!tooltip) return;
     int tools = 0;
-    EnumChildWindows(
-        dlg,
-        [](HWND child, LPARAM counter) -> BOOL {
-            if (ClassName(child) != L"Edit") ++*reinterpret_cast<int*>(counter);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&tools));
+    EnumChildWindows(dlg, CountNonEditChild, reinterpret_cast<LPARAM>(&tools));
     Expect(SendMessageW(tooltip, TTM_GETTOOLCOUNT, 0, 0) == tools, "one tool per non-edit child");
     auto tipOf = [dlg, tooltip](int id) {
         wchar_t text[256] = {};
@@ -238,16 +246,7 @@ DWORD WINAPI WorkDialog(void* parameter) {
     HWND dlg = FindDialog();
     Expect(dlg != nullptr, "dialog window found");
     if (!dlg) {
-        EnumWindows(
-            [](HWND window, LPARAM) -> BOOL {
-                DWORD pid = 0;
-                GetWindowThreadProcessId(window, &pid);
-                if (pid == GetCurrentProcessId())
-                    std::printf("  window \"%s\" class %s\n", Narrow(WindowText(window)).c_str(),
-                                Narrow(ClassName(window)).c_str());
-                return TRUE;
-            },
-            0);
+        EnumWindows(PrintOwnWindow, 0);
         return 1;
     }
     Expect(GetWindow(dlg, GW_OWNER) == run.Host, "owned by the host window");
