@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests and the demo need. Does nothing when all
-# of them are present. Usage: scripts/install-deps.sh [native|windows|bench|all]
+# of them are present. Usage: scripts/install-deps.sh [native|windows|bench|fuzz|all]
 set -euo pipefail
 
 what=${1:-all}
@@ -9,14 +9,17 @@ native=(build-essential cmake ninja-build pkg-config libpcre3-dev libsimpleini-d
         googletest libgtest-dev zip unzip)
 windows=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 wine32:i386 xvfb xauth imagemagick)
 bench=(ripgrep pcregrep hyperfine time python3-matplotlib)
+# libFuzzer and the sanitizer runtimes for clang
+fuzz=(clang libclang-rt-14-dev)
 
 wanted=()
 case "$what" in
     native) wanted=("${native[@]}") ;;
     windows) wanted=("${native[@]}" "${windows[@]}") ;;
     bench) wanted=("${native[@]}" "${bench[@]}") ;;
-    all) wanted=("${native[@]}" "${windows[@]}") ;;
-    *) echo "usage: $0 [native|windows|bench|all]" >&2; exit 2 ;;
+    fuzz) wanted=("${native[@]}" "${fuzz[@]}") ;;
+    all) wanted=("${native[@]}" "${windows[@]}" "${fuzz[@]}") ;;
+    *) echo "usage: $0 [native|windows|bench|fuzz|all]" >&2; exit 2 ;;
 esac
 
 here=$(cd "$(dirname "$0")" && pwd)

@@ -81,8 +81,9 @@ bool SearchWholeFile(platform::File& input, uint64_t bytes, std::unique_ptr<Unit
     }
     const bool ok = sink.Search(buffer.get(), units);
     buffer.reset();
-    // Reported once the file is done; there is nothing left to stop, so the answer is not used.
-    sink.Progress(bytes, false);
+    // Reported once the file is done. A 0 answer still stops the job: the user cancelled, and the
+    // files after this one must not be searched.
+    sink.Progress(bytes);
     return ok;
 }
 

@@ -46,11 +46,15 @@ bool Seek(File& file, int64_t offset);
 bool Truncate(File& file);
 void Close(File& file);
 
-enum class PathKind { Missing, File, Directory };
+// Other: exists but is neither a regular file nor a directory (FIFO, socket, device).
+enum class PathKind { Missing, File, Directory, Other };
 PathKind KindOf(const std::u16string& path);
 // Size from the file's attributes; -1 when they cannot be read.
 int64_t SizeOf(const std::u16string& path);
 bool DeleteFileAt(const std::u16string& path);
+// Puts the file `source` in the place of `target` in one step (replacing it when it exists), so
+// that `target` is never seen half-written (rename / MoveFileExW with MOVEFILE_REPLACE_EXISTING).
+bool ReplaceFileWith(const std::u16string& source, const std::u16string& target);
 // The system's full-path resolution; false when it fails.
 bool FullPathOf(const std::u16string& path, std::u16string& full);
 

@@ -478,19 +478,20 @@ bool ReadWholeFile(const std::u16string& path, std::string& data) {
     return total == data.size();
 }
 
-// Opens (creating when missing), empties and writes the file.
+// Writes the whole content into a file beside `path` and puts that file in its place, so that a
+// failed write (disk full, no permission) leaves the old settings file as it was.
 bool ReplaceFileContent(const std::u16string& path, const std::string& data) {
+    const std::u16string temporary = path + u".tmp";
     uint32_t lastError = 0;
-    platform::File file = platform::OpenOrCreateForWriting(path, lastError);
+    platform::File file = platform::OpenOrCreateForWriting(temporary, lastError);
     if (!file.IsOpen()) return false;
-    if (lastError != platform::kErrorSuccess && lastError != platform::kErrorFileExists &&
-        lastError != platform::kErrorAlreadyExists) {
-        platform::Close(file);
-        return false;
-    }
-    bool ok = platform::Seek(file, 0) && platform::Truncate(file) &&
-              platform::Write(file, data.data(), data.size());
+    bool ok = lastError == platform::kErrorSuccess || lastError == platform::kErrorFileExists ||
+              lastError == platform::kErrorAlreadyExists;
+    ok = ok && platform::Seek(file, 0) && platform::Truncate(file) &&
+         platform::Write(file, data.data(), data.size());
     platform::Close(file);
+    ok = ok && platform::ReplaceFileWith(temporary, path);
+    if (!ok) platform::DeleteFileAt(temporary);
     return ok;
 }
 

@@ -52,8 +52,23 @@ uint32_t Win32ErrorOf(int error, bool creating) {
     }
 }
 
-std::string SystemPath(const std::u16string& path) {
-    return WideToUtf8(path);
+// The file system's name for `path`. False for a name that no file can have: one with a zero
+// unit (the system would cut the name there) or an unpaired surrogate (UTF-8 has no form for
+// it, and its replacement character would name a different file).
+bool SystemPath(const std::u16string& path, std::string& name) {
+    const size_t n = path.size();
+    for (size_t i = 0; i < n; ++i) {
+        const char16_t c = path[i];
+        if (c == 0) return false;
+        if (c >= 0xD800 && c <= 0xDBFF) {
+            if (i + 1 == n || path[i + 1] < 0xDC00 || path[i + 1] > 0xDFFF) return false;
+            ++i;
+        } else if (c >= 0xDC00 && c <= 0xDFFF) {
+            return false;
+        }
+    }
+    name = WideToUtf8(path);
+    return true;
 }
 
 int Fd(const File& file) {
@@ -87,17 +102,28 @@ File OpenForReading(const std::u16string& path) {
         errno = EACCES;
         return File();
     }
-    const std::string name = SystemPath(path);
+    std::string name;
+    if (!SystemPath(path, name)) {
+        errno = ENOENT;
+        return File();
+    }
+    // Without O_NONBLOCK, opening a FIFO would wait for a writer that may never come.
     int fd;
     do {
-        fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+        fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return File();
     struct stat info;
-    if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-        // CreateFileW does not open directories without backup semantics.
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        // Only regular files are read: CreateFileW does not open directories without backup
+        // semantics, and FIFOs, sockets and devices have no fixed content to search.
         ::close(fd);
-        errno = EISDIR;
+        errno = EACCES;
+        return File();
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags == -1 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) {
+        ::close(fd);
         return File();
     }
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -109,12 +135,26 @@ File OpenOrCreateForWriting(const std::u16string& path, uint32_t& lastError) {
         lastError = kErrorAccessDenied;
         return File();
     }
-    const std::string name = SystemPath(path);
+    std::string name;
+    if (!SystemPath(path, name)) {
+        lastError = kErrorPathNotFound;
+        return File();
+    }
     // Open an existing file first so that the answer tells apart "opened" and "created", as
     // OPEN_ALWAYS does; the exclusive create closes the race with another creator.
     for (int attempt = 0; attempt < 8; ++attempt) {
-        int fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
+        int fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
         if (fd >= 0) {
+            // Only a regular file is written: a FIFO or a device would take the output
+            // somewhere else (or block once its buffer is full).
+            struct stat info;
+            const int flags = ::fcntl(fd, F_GETFL);
+            if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flags == -1 ||
+                ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) {
+                ::close(fd);
+                lastError = kErrorAccessDenied;
+                return File();
+            }
             lastError = kErrorAlreadyExists;
             return File(fd);
         }
@@ -188,24 +228,35 @@ bool Truncate(File& file) {
 }
 
 PathKind KindOf(const std::u16string& path) {
-    if (path.empty()) return PathKind::Missing;
+    std::string name;
+    if (path.empty() || !SystemPath(path, name)) return PathKind::Missing;
     struct stat info;
-    if (::stat(SystemPath(path).c_str(), &info) != 0) return PathKind::Missing;
-    return S_ISDIR(info.st_mode) ? PathKind::Directory : PathKind::File;
+    if (::stat(name.c_str(), &info) != 0) return PathKind::Missing;
+    if (S_ISDIR(info.st_mode)) return PathKind::Directory;
+    return S_ISREG(info.st_mode) ? PathKind::File : PathKind::Other;
 }
 
 int64_t SizeOf(const std::u16string& path) {
-    if (path.empty()) return -1;
+    std::string name;
+    if (path.empty() || !SystemPath(path, name)) return -1;
     struct stat info;
-    if (::stat(SystemPath(path).c_str(), &info) != 0) return -1;
+    if (::stat(name.c_str(), &info) != 0) return -1;
     // Directories have no size in their attributes.
     if (S_ISDIR(info.st_mode)) return 0;
     return static_cast<int64_t>(info.st_size);
 }
 
+bool ReplaceFileWith(const std::u16string& source, const std::u16string& target) {
+    std::string from, to;
+    if (source.empty() || target.empty() || !SystemPath(source, from) || !SystemPath(target, to))
+        return false;
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
 bool DeleteFileAt(const std::u16string& path) {
-    if (path.empty()) return false;
-    return ::unlink(SystemPath(path).c_str()) == 0;
+    std::string name;
+    if (path.empty() || !SystemPath(path, name)) return false;
+    return ::unlink(name.c_str()) == 0;
 }
 
 bool FullPathOf(const std::u16string& path, std::u16string& full) {

@@ -128,6 +128,12 @@ bool DeleteFileAt(const std::u16string& path) {
     return DeleteFileW(win32::Wide(path)) != 0;
 }
 
+bool ReplaceFileWith(const std::u16string& source, const std::u16string& target) {
+    if (source.empty() || target.empty()) return false;
+    return MoveFileExW(win32::Wide(source), win32::Wide(target),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 bool FullPathOf(const std::u16string& path, std::u16string& full) {
     if (path.empty()) return false;
     // Asked for the length first; the answer may grow if the current directory changes between

@@ -1,0 +1,68 @@
+// DetectEncoding and the three readers on arbitrary file contents, with small parts and blocks
+// so that cuts, carries and split surrogates and CR LF pairs come up in short inputs.
+#include <fstream>
+
+#include "engine/compiled_expression.h"
+#include "engine/match_loop.h"
+#include "engine/readers.h"
+#include "fuzz_support.h"
+#include "platform/files.h"
+
+using namespace gleanery;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzz::EnsureState();
+    fuzz::Input in{data, size};
+    Settings settings;
+    fuzz::FillSettings(in, settings);
+    static const char16_t* const kExpressions[] = {
+        u".*", u"\\w+", u"(a)|(b)", u"$", u"\\R", u"[^\\x00-\\x7f]+", u"(?m)^.", u"x*"};
+    settings.regex = in.Pick(kExpressions);
+    settings.replace = (in.Byte() & 1) ? u"$0" : u"[$1|\\xNn|\\xm0]";
+    const uint8_t reader = in.Byte();
+    const uint64_t unit = 2 * (1 + in.Byte() % 32); // even: whole UTF-16 units
+    const uint64_t carry = 2 * (1 + in.Byte() % 64);
+
+    const std::string inputPath = fuzz::ScratchDirectory() + "input.bin";
+    std::ofstream(inputPath, std::ios::binary | std::ios::trunc) << in.Rest();
+    const std::u16string inputName = fuzz::Wide(inputPath);
+
+    CompiledExpression compiled;
+    CompileExpression(settings, compiled);
+    ResultState result;
+    ParseReplacement(settings, result.Template, compiled);
+    uint32_t lastError = 0;
+    platform::File output = platform::OpenOrCreateForWriting(
+        fuzz::Wide(fuzz::ScratchDirectory() + "out.txt"), lastError);
+    platform::File input = platform::OpenForReading(inputName);
+    if (!input.IsOpen() || !output.IsOpen()) std::abort();
+
+    FileState file;
+    file.FileName = inputName;
+    const int64_t fileSize = platform::SizeOf(inputName);
+    uint32_t bom = 0;
+    bool abort = false;
+    bool ok = true;
+    if (DetectEncoding(fileSize, bom, input, file, settings)) {
+        if (bom > fileSize) std::abort();
+        const int64_t dataSize = fileSize - bom;
+        switch (reader % 3) {
+        case 0:
+            ok = ReadWholeFile(std::move(input), output, dataSize, compiled, file, settings, result,
+                               abort);
+            break;
+        case 1:
+            ok = detail::ReadFileInPartsOfSize(std::move(input), output, dataSize, compiled, file,
+                                               settings, result, unit, abort);
+            break;
+        default:
+            ok = detail::ReadLinesInBlocks(std::move(input), output, dataSize, compiled, file,
+                                           settings, result, unit, carry, abort);
+            break;
+        }
+    }
+    if (ok && !result.OutputBuffer.empty()) ok = FlushOutput(output, result, ok, true);
+    if (!ok) std::abort(); // the output is a writable scratch file
+    ReleaseCompiledExpression(compiled);
+    return 0;
+}

@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Runs every fuzz target for SECONDS each: scripts/run-fuzz.sh BUILD_DIR SECONDS [CORPUS_ROOT]
+# The seed corpus comes from fuzz_seeds; new inputs go to CORPUS_ROOT/<target> (kept between
+# runs when it is given). Prints one line per target and adds the executions to
+# BUILD_DIR/fuzz-executions.tsv, so the totals over all runs can be told. Fails on any crash.
+set -euo pipefail
+
+build=$1
+seconds=$2
+corpus_root=${3:-}
+here=$(cd "$(dirname "$0")/.." && pwd)
+targets=(fuzz_template fuzz_settings_file fuzz_language_file fuzz_readers fuzz_match_loop
+         fuzz_pack_files)
+
+seeds="$build/seeds"
+rm -rf "$seeds"
+"$build/fuzz/fuzz_seeds" "$seeds" "$here/dist/Gleanery.Sample.ini"
+logs="$build/fuzz-logs"
+mkdir -p "$logs"
+tally="$build/fuzz-executions.tsv"
+touch "$tally"
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+failed=0
+for t in "${targets[@]}"; do
+    if [ -n "$corpus_root" ]; then
+        corpus="$corpus_root/$t"
+    else
+        corpus=$(mktemp -d)
+    fi
+    mkdir -p "$corpus"
+    status=0
+    (cd "$logs" && "$build/fuzz/$t" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 \
+        -max_len=65536 -print_final_stats=1 "$corpus" "$seeds/$t") >"$logs/$t.log" 2>&1 || status=$?
+    runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$logs/$t.log" | grep -o '[0-9]*$' || true)
+    runs=${runs:-0}
+    printf '%s\t%s\t%s\n' "$t" "$runs" "$status" >>"$tally"
+    total=$(awk -F'\t' -v t="$t" '$1 == t { s += $2 } END { print s + 0 }' "$tally")
+    if [ "$status" -ne 0 ]; then
+        echo "$t: FAILED (exit $status) after $runs executions; see $logs/$t.log"
+        tail -n 40 "$logs/$t.log"
+        failed=1
+    else
+        echo "$t: $runs executions, 0 crashes ($total in all runs so far)"
+    fi
+    [ -n "$corpus_root" ] || rm -rf "$corpus"
+done
+exit $failed

@@ -1,0 +1,497 @@
+// The extraction job under failure: every row of its failure table, and faults injected at every
+// point of a whole pack (writes, truncation, opens, reads, the host's cancel answer). The job is
+// run directly so that the fault counters are the ones the job's own file operations consult.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "engine/extraction_job.h"
+#include "platform/codepage.h"
+#include "platform/files.h"
+#include "platform/message_box.h"
+#include "settings/process_state.h"
+#include "settings/texts.h"
+#include "support/pack_invariants.h"
+
+namespace gleanery {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::FaultKind;
+using test::ExpectPackInvariants;
+using test::SnapshotTree;
+using test::TreeSnapshot;
+
+// ---- host stand-ins -----------------------------------------------------------------------------
+
+std::vector<std::string> g_calls;              // progress calls, "name|size"
+std::function<int(const std::string&)> g_hook; // answers a progress call; 1 when unset
+std::deque<int> g_answers;                     // message box answers; Yes when none is left
+std::vector<std::string> g_boxes;
+
+int WCX_CALL Progress(char16_t* name, int size) {
+    const std::string text = platform::WideToUtf8(name);
+    g_calls.push_back(text + "|" + std::to_string(size));
+    return g_hook ? g_hook(text) : 1;
+}
+
+int Answer(void*, const std::u16string& text, const std::u16string&, uint32_t) {
+    g_boxes.push_back(platform::WideToUtf8(text));
+    if (g_answers.empty()) return platform::kIdYes;
+    const int answer = g_answers.front();
+    g_answers.pop_front();
+    return answer;
+}
+
+std::string Slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void Spit(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// Lines of `count` numbered words, `width` bytes each with CR LF.
+std::string NumberedLines(char tag, int count, size_t width = 32) {
+    std::string text;
+    for (int i = 0; i < count; ++i) {
+        std::string line = tag + std::to_string(100000 + i);
+        line.resize(width - 2, '.');
+        text += line + "\r\n";
+    }
+    return text;
+}
+
+class JobReliability : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        CreateProcessState();
+        ProcessState& st = State();
+        if (st.Texts.empty()) EnterBuiltInTexts(st.Texts);
+        st.DialogX = st.DialogY = 0; // the dialog has run: no first-use load
+        st.CurrentSettings = Settings{};
+        st.CurrentSettings.CodePage = 1252;
+        st.CurrentSettings.regex = u"[A-Z]\\d+";
+        st.ProcessData = &Progress;
+        platform::SetMessageBoxHandler(&Answer, nullptr);
+        platform::ClearFaults();
+        g_calls.clear();
+        g_hook = nullptr;
+        g_answers.clear();
+        g_boxes.clear();
+        std::random_device random;
+        root = fs::temp_directory_path() / ("gleanery-reliability-" + std::to_string(random()));
+        work = root / "work";
+        fs::create_directories(work);
+        output = root / "out.txt";
+    }
+
+    void TearDown() override {
+        platform::ClearFaults();
+        platform::SetMessageBoxHandler(nullptr, nullptr);
+        ProcessState& st = State();
+        st.ProcessData = nullptr;
+        st.DialogX = st.DialogY = kNoDialogPosition;
+        st.CurrentSettings = Settings{};
+        std::error_code ec;
+        fs::remove_all(root, ec);
+    }
+
+    Settings& Options() { return State().CurrentSettings; }
+
+    // Packs `entries` of `work` into root/out.zip and checks the invariants of every pack.
+    int Pack(const std::vector<std::string>& entries, bool answeredYes = true) {
+        const TreeSnapshot before = SnapshotTree(root);
+        std::u16string source = work.u16string() + u"/";
+        std::u16string list;
+        for (const auto& entry : entries) list += platform::Utf8ToWide(entry) + u'\0';
+        list += u'\0';
+        const std::u16string archive = (root / "out.zip").u16string();
+        JobOutcome outcome;
+        RunExtractionJob(archive.c_str(), source.c_str(), list.c_str(), outcome);
+        ExpectPackInvariants(before, root, output, answeredYes);
+        return PackResultCode(outcome);
+    }
+
+    // A pack with the n-th operation of `kind` failing; the output of the run before is removed.
+    int PackWithFault(FaultKind kind, uint64_t nth, const std::vector<std::string>& entries) {
+        fs::remove(output);
+        g_calls.clear();
+        platform::InjectFault(kind, nth);
+        const int code = Pack(entries);
+        platform::ClearFaults();
+        return code;
+    }
+
+    fs::path root, work, output;
+};
+
+// ---- the failure table --------------------------------------------------------------------------
+
+TEST_F(JobReliability, LastSettingsUnavailableAnsweredNoTouchesNothing) {
+    State().DialogX = State().DialogY = kNoDialogPosition;
+    State().PluginDirectory = root.u16string() + u"/";
+    // A settings file one byte above the 5 MiB limit cannot be loaded.
+    Spit(root / "Gleanery.ini", "[gleanery_last]\nregex=x\n" + std::string(5242880 - 23, ';'));
+    ASSERT_EQ(fs::file_size(root / "Gleanery.ini"), 5242881u);
+    Spit(work / "a.txt", "A1 B2");
+    g_answers = {platform::kIdNo};
+    EXPECT_EQ(Pack({"a.txt"}, false), 0);
+    ASSERT_EQ(g_boxes.size(), 1u);
+    EXPECT_EQ(g_boxes[0], "Last settings not available!\r\nContinue with default settings?");
+    EXPECT_FALSE(fs::exists(output));
+
+    // Yes goes on with the settings in memory.
+    Options().regex = u"[A-Z]\\d";
+    g_answers = {platform::kIdYes};
+    EXPECT_EQ(Pack({"a.txt"}), 0);
+    EXPECT_EQ(Slurp(output), "A1\r\nB2");
+    State().PluginDirectory.clear();
+}
+
+TEST_F(JobReliability, ExistingOutputAnsweredNoIsLeftAsItWas) {
+    Spit(work / "a.txt", "A1");
+    Spit(output, "old content");
+    g_answers = {platform::kIdNo};
+    EXPECT_EQ(Pack({"a.txt"}, false), 0);
+    EXPECT_EQ(Slurp(output), "old content");
+    ASSERT_EQ(g_boxes.size(), 1u);
+    EXPECT_EQ(g_boxes[0], "Overwrite \"out.txt\" ?");
+    // Yes replaces it.
+    EXPECT_EQ(Pack({"a.txt"}, true), 0);
+    EXPECT_EQ(Slurp(output), "A1");
+}
+
+TEST_F(JobReliability, OutputThatCannotBeCreatedGives16) {
+    Spit(work / "a.txt", "A1");
+    EXPECT_EQ(PackWithFault(FaultKind::Open, 1, {"a.txt"}), 16);
+    EXPECT_FALSE(fs::exists(output));
+
+    // A directory in the output's place.
+    fs::create_directory(output);
+    EXPECT_EQ(Pack({"a.txt"}), 16);
+    EXPECT_TRUE(fs::is_directory(output));
+    fs::remove(output);
+
+    // A FIFO in the output's place is neither asked about, written into nor deleted.
+    ASSERT_EQ(::mkfifo(output.c_str(), 0600), 0);
+    EXPECT_EQ(Pack({"a.txt"}, false), 16);
+    EXPECT_TRUE(g_boxes.empty());
+    EXPECT_TRUE(fs::is_fifo(output));
+}
+
+TEST_F(JobReliability, MissingEntriesDirectoriesAndSpecialFilesAreSkippedUncounted) {
+    Options().WriteStats = true;
+    Spit(work / "a.txt", "A1");
+    fs::create_directory(work / "dir");
+    ASSERT_EQ(::mkfifo((work / "fifo").c_str(), 0600), 0);
+    // Without the FIFO guard this pack would wait for a writer forever.
+    EXPECT_EQ(Pack({"dir", "missing.txt", "fifo", "a.txt"}), 0);
+    const std::string w = work.string() + "/";
+    ASSERT_GE(g_calls.size(), 3u);
+    EXPECT_EQ(g_calls[0], w + "dir|0");
+    EXPECT_EQ(g_calls[1], w + "missing.txt|0");
+    EXPECT_EQ(g_calls[2], w + "fifo|0");
+    const std::string out = Slurp(output);
+    EXPECT_NE(out.find("Searched file(s): 1"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Could not open"), std::string::npos) << out;
+}
+
+TEST_F(JobReliability, NoMatchGives22AndRemovesTheEmptyOutput) {
+    Spit(work / "a.txt", "nothing here");
+    EXPECT_EQ(Pack({"a.txt"}), 22);
+    EXPECT_FALSE(fs::exists(output));
+    Options().SearchAndReplace = true; // search and replace always has output
+    EXPECT_EQ(Pack({"a.txt"}), 0);
+    EXPECT_EQ(Slurp(output), "nothing here");
+}
+
+// ---- faults at every point of a pack ------------------------------------------------------------
+
+TEST_F(JobReliability, WriteFailureAtEveryWriteGives19AndKeepsWhatWasWritten) {
+    // About 600 KiB of results: several flushes of the output buffer.
+    Options().replace = u"$0" + std::u16string(60, u'-');
+    Spit(work / "a.txt", NumberedLines('A', 6000));
+    Spit(work / "b.txt", NumberedLines('B', 6000));
+    const std::vector<std::string> entries = {"a.txt", "b.txt"};
+    ASSERT_EQ(Pack(entries), 0);
+    const std::string reference = Slurp(output);
+    ASSERT_GT(reference.size(), 3 * 0x20000u);
+
+    int failures = 0;
+    for (uint64_t n = 1; n < 100; ++n) {
+        const int code = PackWithFault(FaultKind::Write, n, entries);
+        if (code == 0) {
+            EXPECT_EQ(Slurp(output), reference) << "fault " << n << " was never reached";
+            break;
+        }
+        ++failures;
+        EXPECT_EQ(code, 19) << "write " << n;
+        if (n == 1) {
+            EXPECT_FALSE(fs::exists(output)) << "an empty output is not kept";
+        } else {
+            ASSERT_TRUE(fs::exists(output)) << "write " << n;
+            const std::string kept = Slurp(output);
+            EXPECT_FALSE(kept.empty());
+            EXPECT_EQ(reference.compare(0, kept.size(), kept), 0) << "not a prefix at write " << n;
+            EXPECT_LT(kept.size(), reference.size());
+        }
+    }
+    EXPECT_GE(failures, 4);
+
+    // With statistics: a failed write of the statistics still gives 19 and keeps the results.
+    Options().WriteStats = true;
+    for (uint64_t n = 1; n < 100; ++n) {
+        const int code = PackWithFault(FaultKind::Write, n, entries);
+        if (code == 0) break;
+        EXPECT_EQ(code, 19);
+        if (n > 1) {
+            const std::string kept = Slurp(output);
+            EXPECT_EQ(reference.compare(0, std::min(kept.size(), reference.size()),
+                                        kept.substr(0, reference.size())),
+                      0);
+            EXPECT_EQ(kept.find("Operation completed"), std::string::npos);
+        }
+    }
+
+    // A failed truncation of the output is a failed write too.
+    Options().WriteStats = false;
+    EXPECT_EQ(PackWithFault(FaultKind::Truncate, 1, entries), 19);
+    EXPECT_FALSE(fs::exists(output));
+}
+
+TEST_F(JobReliability, OpenFailureAtEveryOpen) {
+    Options().WriteStats = true;
+    Spit(work / "a.txt", "A1 A2");
+    Spit(work / "b.txt", "B1");
+    Spit(work / "c.txt", "C1");
+    const std::vector<std::string> entries = {"a.txt", "b.txt", "c.txt"};
+    EXPECT_EQ(PackWithFault(FaultKind::Open, 1, entries), 16);
+    EXPECT_FALSE(fs::exists(output));
+    const char* names[] = {"a.txt", "b.txt", "c.txt"};
+    for (uint64_t n = 2; n <= 4; ++n) {
+        EXPECT_EQ(PackWithFault(FaultKind::Open, n, entries), 0);
+        const std::string out = Slurp(output);
+        const std::string failed = names[n - 2];
+        EXPECT_NE(out.find("Searched file(s): 2"), std::string::npos) << out;
+        EXPECT_NE(out.find("Could not open the following file(s) for reading:\r\n" + work.string() +
+                           "/" + failed),
+                  std::string::npos)
+            << out;
+        // The other files' results are all there.
+        for (const char* other : names) {
+            if (failed == other) continue;
+            EXPECT_NE(out.find(std::string(1, static_cast<char>(other[0] - 32)) + "1"),
+                      std::string::npos);
+        }
+    }
+    EXPECT_EQ(PackWithFault(FaultKind::Open, 5, entries), 0);
+    EXPECT_EQ(Slurp(output).find("Could not open"), std::string::npos);
+}
+
+TEST_F(JobReliability, ReadFailureSkipsTheRestOfThatFileOnly) {
+    // Line mode reads in blocks of 256 KiB: a failed read ends the file there, the next file is
+    // searched whole.
+    Options().LineMode = true;
+    Options().regex = u"[A-Z]1\\d+";
+    const int lines = 5000; // 640 KB: three blocks
+    Spit(work / "a.txt", NumberedLines('A', lines, 128));
+    Spit(work / "b.txt", NumberedLines('B', 50));
+    const std::vector<std::string> entries = {"a.txt", "b.txt"};
+    const std::regex token("([AB])1(\\d+)");
+
+    for (uint64_t n = 1; n < 20; ++n) {
+        const int code = PackWithFault(FaultKind::Read, n, entries);
+        EXPECT_EQ(code, 0) << "read " << n;
+        const std::string out = Slurp(output);
+        std::vector<int> a, b;
+        for (auto it = std::sregex_iterator(out.begin(), out.end(), token);
+             it != std::sregex_iterator(); ++it)
+            ((*it)[1] == "A" ? a : b).push_back(std::stoi((*it)[2]));
+        // a.txt: a gapless prefix of its lines; b.txt: complete unless its own read failed.
+        for (size_t i = 0; i < a.size(); ++i) ASSERT_EQ(a[i], static_cast<int>(i));
+        if (a.size() == static_cast<size_t>(lines)) {
+            // The fault fell on b.txt (or was never reached).
+            EXPECT_TRUE(b.empty() || b.size() == 50u) << "read " << n;
+            if (b.size() == 50u) break;
+        } else {
+            EXPECT_LT(a.size(), static_cast<size_t>(lines));
+            EXPECT_EQ(b.size(), 50u) << "the job goes on after a failed read, read " << n;
+        }
+    }
+}
+
+TEST_F(JobReliability, CancelAtEveryProgressCallGives21AndNoOutput) {
+    Spit(work / "a.txt", "A1 A2");
+    Spit(work / "b.txt", NumberedLines('B', 20000)); // line mode: three blocks
+    fs::create_directory(work / "dir");
+    const std::vector<std::string> entries = {"dir", "missing", "a.txt", "b.txt"};
+    for (bool lineMode : {false, true}) {
+        Options().LineMode = lineMode;
+        for (int k = 1; k < 50; ++k) {
+            fs::remove(output);
+            g_calls.clear();
+            g_hook = [k](const std::string&) {
+                return static_cast<int>(g_calls.size()) == k ? 0 : 1;
+            };
+            const int code = Pack(entries);
+            g_hook = nullptr;
+            if (static_cast<int>(g_calls.size()) < k) {
+                EXPECT_EQ(code, 0);
+                EXPECT_TRUE(fs::exists(output));
+                EXPECT_GE(k, lineMode ? 6 : 4);
+                break;
+            }
+            EXPECT_EQ(code, 21) << "call " << k << " line mode " << lineMode;
+            EXPECT_FALSE(fs::exists(output)) << "call " << k;
+            EXPECT_EQ(static_cast<int>(g_calls.size()), k) << "nothing is reported after a cancel";
+        }
+    }
+}
+
+// ---- hostile input ------------------------------------------------------------------------------
+
+TEST_F(JobReliability, FilesThatVanishOrChangeSizeDuringThePack) {
+    Options().LineMode = true;
+    Options().regex = u"[A-Z]1\\d+";
+    Spit(work / "a.txt", NumberedLines('A', 20000));
+    Spit(work / "b.txt", NumberedLines('B', 20000));
+    Spit(work / "c.txt", "C100");
+    // While a.txt is being read, b.txt vanishes, and a.txt itself shrinks after its first block.
+    g_hook = [this](const std::string& name) {
+        if (name.find("a.txt") != std::string::npos && fs::exists(work / "b.txt")) {
+            fs::remove(work / "b.txt");
+            fs::resize_file(work / "a.txt", 300000);
+        }
+        return 1;
+    };
+    // The test itself changes the inputs here; the invariants are checked by hand below.
+    std::u16string source = work.u16string() + u"/";
+    std::u16string list = u"a.txt";
+    list += u'\0';
+    list += u"b.txt";
+    list += u'\0';
+    list += u"c.txt";
+    list += u'\0';
+    list += u'\0';
+    const std::u16string archive = (root / "out.zip").u16string();
+    JobOutcome outcome;
+    RunExtractionJob(archive.c_str(), source.c_str(), list.c_str(), outcome);
+    EXPECT_EQ(PackResultCode(outcome), 0);
+    const std::string out = Slurp(output);
+    EXPECT_NE(out.find("A100000"), std::string::npos);
+    EXPECT_EQ(out.find("B1"), std::string::npos);
+    EXPECT_NE(out.find("C100"), std::string::npos);
+    EXPECT_EQ(g_calls.back().substr(g_calls.back().size() - 7), "c.txt|4");
+
+    // Growing while read: only the size taken before reading is searched.
+    g_calls.clear();
+    fs::remove(output);
+    Spit(work / "a.txt", NumberedLines('A', 20000));
+    g_hook = [this](const std::string&) {
+        std::ofstream(work / "a.txt", std::ios::binary | std::ios::app) << "Z100\r\n";
+        return 1;
+    };
+    list = u"a.txt";
+    list += u'\0';
+    list += u'\0';
+    JobOutcome grown;
+    RunExtractionJob(archive.c_str(), source.c_str(), list.c_str(), grown);
+    EXPECT_EQ(PackResultCode(grown), 0);
+    EXPECT_EQ(Slurp(output).find("Z100"), std::string::npos);
+}
+
+TEST_F(JobReliability, UnpairedSurrogatesInNamesOpenNoOtherFile) {
+    // The replacement character stands for the unpaired surrogate in UTF-8; a file of that name
+    // must not be searched in its place.
+    Spit(work / "x\xEF\xBF\xBD.txt", "A1");
+    Spit(work / "ok\xF0\x9F\x98\x80.txt", "B2"); // a surrogate pair: U+1F600
+    std::u16string source = work.u16string() + u"/";
+    std::u16string list = u"x";
+    list += char16_t(0xD800);
+    list += u".txt";
+    list += u'\0';
+    list += u"x";
+    list += char16_t(0xDC00);
+    list += u".txt";
+    list += u'\0';
+    list += u"ok\xD83D\xDE00.txt";
+    list += u'\0';
+    list += u'\0';
+    const TreeSnapshot before = SnapshotTree(root);
+    const std::u16string archive = (root / "out.zip").u16string();
+    JobOutcome outcome;
+    RunExtractionJob(archive.c_str(), source.c_str(), list.c_str(), outcome);
+    ExpectPackInvariants(before, root, output, true);
+    EXPECT_EQ(PackResultCode(outcome), 0);
+    EXPECT_EQ(Slurp(output), "B2");
+    ASSERT_EQ(g_calls.size(), 3u);
+    EXPECT_EQ(g_calls[0].substr(g_calls[0].size() - 2), "|0"); // skipped as missing
+    EXPECT_EQ(g_calls[1].substr(g_calls[1].size() - 2), "|0");
+}
+
+TEST_F(JobReliability, PathsOf260AndMoreCharacters) {
+    fs::path deep = work;
+    std::string relative;
+    for (int i = 0; i < 4; ++i) {
+        const std::string part(80, static_cast<char>('a' + i));
+        deep /= part;
+        relative += part + "/";
+    }
+    fs::create_directories(deep);
+    Spit(deep / "long.txt", "A7");
+    relative += "long.txt";
+    ASSERT_GE(work.string().size() + 1 + relative.size(), 260u);
+    EXPECT_EQ(Pack({relative}), 0);
+    EXPECT_EQ(Slurp(output), "A7");
+}
+
+TEST_F(JobReliability, CatastrophicBacktrackingEndsThatPartAndTheJobReports) {
+    Options().regex = u"(a+)+$";
+    Options().WriteStats = true;
+    Spit(work / "a.txt", std::string(40, 'a') + "b");
+    Spit(work / "b.txt", "aaa");
+    EXPECT_EQ(Pack({"a.txt", "b.txt"}), 0);
+    const std::string out = Slurp(output);
+    EXPECT_EQ(out.substr(0, 5), "aaa\r\n");
+    EXPECT_NE(out.find("Searched file(s): 2"), std::string::npos) << out;
+    EXPECT_NE(out.find("Successful matches: 1"), std::string::npos) << out;
+}
+
+TEST_F(JobReliability, LongestExpressionAndTemplate) {
+    // 65,534 characters each: an expression of that length and a template of literal text.
+    std::u16string regex = u"A1";
+    regex += u"(?:";
+    while (regex.size() < 65534 - 2) regex += u"x|";
+    regex.resize(65534 - 2);
+    if (regex.back() == u'|') regex.back() = u'x';
+    regex += u")?";
+    ASSERT_EQ(regex.size(), 65534u);
+    Options().regex = regex;
+    std::u16string replace(65532, u'-');
+    replace = u"$0" + replace;
+    Options().replace = replace;
+    Spit(work / "a.txt", "A1 A1");
+    const int code = Pack({"a.txt"});
+    if (code == 0) {
+        EXPECT_EQ(Slurp(output),
+                  "A1" + std::string(65532, '-') + "\r\nA1" + std::string(65532, '-'));
+    } else {
+        // Too large for the library to compile: the job still ends normally with no match.
+        EXPECT_EQ(code, 22);
+    }
+}
+
+} // namespace
+} // namespace gleanery
