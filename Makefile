@@ -1,5 +1,5 @@
 # Gleanery: the two everyday commands are `make demo` and `make test`.
-.PHONY: all deps build demo test test-native test-asan clean format
+.PHONY: all deps build demo test test-native test-asan fuzz fuzz-build clean format
 
 JOBS ?= $(shell nproc)
 
@@ -15,13 +15,32 @@ build: deps
 demo: build
 	@scripts/demo.sh build/release
 
+# Sanitizer runs: LeakSanitizer on, any finding fails the run.
+SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+
 test: deps test-windows
 	cmake --preset debug >/dev/null
 	cmake --build --preset debug -j $(JOBS)
 	ctest --preset debug -j $(JOBS)
 	cmake --preset asan >/dev/null
 	cmake --build --preset asan -j $(JOBS)
-	ctest --preset asan -j $(JOBS)
+	$(SANITIZER_ENV) ctest --preset asan -j $(JOBS)
+	$(MAKE) --no-print-directory fuzz-build
+	scripts/run-fuzz.sh build/fuzz $(FUZZ_SMOKE_SECONDS)
+
+# Fuzz targets (clang libFuzzer): `make fuzz` runs each for FUZZ_SECONDS and keeps the corpus
+# it grows in build/fuzz/corpus; `make test` runs each for a few seconds on its seeds only.
+FUZZ_SECONDS ?= 300
+FUZZ_SMOKE_SECONDS ?= 5
+
+fuzz-build:
+	@scripts/install-deps.sh fuzz
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz -j $(JOBS) --target fuzz_all
+
+fuzz: fuzz-build
+	scripts/run-fuzz.sh build/fuzz $(FUZZ_SECONDS) build/fuzz/corpus
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
