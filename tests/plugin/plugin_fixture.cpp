@@ -1,5 +1,6 @@
 #include "plugin_fixture.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -112,7 +113,9 @@ void PluginTest::Load() {
     wcx::PackDefaultParamStruct params{};
     params.size = sizeof params;
     // The host may fill the whole name field without a terminating zero; the plug-in copes.
-    std::strncpy(params.DefaultIniName, pluginIni.string().c_str(), sizeof params.DefaultIniName);
+    const std::string iniName = pluginIni.string();
+    std::memcpy(params.DefaultIniName, iniName.data(),
+                std::min(iniName.size(), sizeof params.DefaultIniName));
     lib.PackSetDefaultParams(&params);
     if (callExtensionInitialize && lib.ExtensionInitialize) {
         std::vector<unsigned char> info(wcx::kDcStructSize, 0);

@@ -26,6 +26,11 @@ int Fail(const std::string& message, int status) {
     return status;
 }
 
+// Copies `text` into a zeroed fixed field, keeping a terminating zero.
+void CopyBounded(const std::string& text, char* field, size_t size) {
+    std::memcpy(field, text.data(), std::min(text.size(), size - 1));
+}
+
 void SetEnvironment(const char* name, const fs::path& value) {
 #if defined(_WIN32)
     _wputenv_s(fs::path(name).wstring().c_str(), value.wstring().c_str());
@@ -155,8 +160,7 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
     params.size = sizeof params;
     params.PluginInterfaceVersionLow = 22;
     params.PluginInterfaceVersionHi = 2;
-    std::strncpy(params.DefaultIniName, config.pluginIni.string().c_str(),
-                 sizeof params.DefaultIniName - 1);
+    CopyBounded(config.pluginIni.string(), params.DefaultIniName, sizeof params.DefaultIniName);
     plugin.PackSetDefaultParams(&params);
     if (plugin.ExtensionInitialize) {
         std::vector<unsigned char> info(wcx::kDcStructSize, 0);
@@ -164,10 +168,10 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
         std::memcpy(info.data() + wcx::kDcStructSizeOffset, &size, sizeof size);
         const std::string pluginDir = pluginPath.parent_path().string() + "/";
         const std::string confDir = config.dir.string() + "/";
-        std::strncpy(reinterpret_cast<char*>(info.data() + wcx::kDcPluginDirOffset),
-                     pluginDir.c_str(), wcx::kDcPathSize - 1);
-        std::strncpy(reinterpret_cast<char*>(info.data() + wcx::kDcPluginConfDirOffset),
-                     confDir.c_str(), wcx::kDcPathSize - 1);
+        CopyBounded(pluginDir, reinterpret_cast<char*>(info.data() + wcx::kDcPluginDirOffset),
+                    wcx::kDcPathSize);
+        CopyBounded(confDir, reinterpret_cast<char*>(info.data() + wcx::kDcPluginConfDirOffset),
+                    wcx::kDcPathSize);
         wcx::DcMessageBoxProc box = HostMessageBox;
         std::memcpy(info.data() + wcx::kDcMessageBoxOffset, &box, sizeof box);
         plugin.ExtensionInitialize(info.data());
