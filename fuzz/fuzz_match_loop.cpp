@@ -1,5 +1,9 @@
 // The match loop on arbitrary text, with expressions from a fixed set (or a short one taken from
 // the input), every option combination and all three shapes of text.
+#include <iterator>
+
+#include <utf8.h>
+
 #include "engine/compiled_expression.h"
 #include "engine/match_loop.h"
 #include "fuzz_support.h"
@@ -63,11 +67,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if ((shape & 3) == 2) {
         file.IsUtf16 = true;
         const std::u16string text = in.RestAsWide();
+        // Unchecked searches are only ever given valid text (the readers make sure of that).
+        std::string ignored;
+        try {
+            utf8::utf16to8(text.begin(), text.end(), std::back_inserter(ignored));
+        } catch (const utf8::exception&) {
+            file.CheckUtfOnFirstSearch = true;
+        }
         ok = SearchUnits(text.data(), text.size(), Output(), compiled, file, settings, result,
                          abort);
     } else {
         file.IsUtf8 = (shape & 3) == 1;
         const std::string text = in.Rest();
+        if (file.IsUtf8 && !utf8::is_valid(text.begin(), text.end()))
+            file.CheckUtfOnFirstSearch = true;
         ok = SearchBytes(text.data(), text.size(), Output(), compiled, file, settings, result,
                          abort);
     }

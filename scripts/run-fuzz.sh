@@ -5,9 +5,10 @@
 # BUILD_DIR/fuzz-executions.tsv, so the totals over all runs can be told. Fails on any crash.
 set -euo pipefail
 
-build=$1
+build=$(cd "$1" && pwd)
 seconds=$2
 corpus_root=${3:-}
+[ -z "$corpus_root" ] || { mkdir -p "$corpus_root" && corpus_root=$(cd "$corpus_root" && pwd); }
 here=$(cd "$(dirname "$0")/.." && pwd)
 targets=(fuzz_template fuzz_settings_file fuzz_language_file fuzz_readers fuzz_match_loop
          fuzz_pack_files)

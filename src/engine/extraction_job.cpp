@@ -109,7 +109,10 @@ void SearchFile(ExtractionJob& job, JobOutcome& outcome, const std::u16string& f
         else if (job.EncodingAgreement > 0 && job.EncodingAgreement != kind)
             job.EncodingAgreement = 0;
     }
-    if ((file.IsUtf8 || file.IsUtf16) && size > kUtfCheckThreshold)
+    // Data past the encoding check buffer was never validated; searching it unchecked would hand
+    // the library invalid UTF, which it does not survive.
+    if ((file.IsUtf8 || file.IsUtf16) &&
+        (size > kUtfCheckThreshold || size > settings.EncodingCheck))
         file.CheckUtfOnFirstSearch = true;
 
     const int64_t dataSize = size - bomLength;

@@ -441,6 +441,25 @@ TEST_F(JobReliability, UnpairedSurrogatesInNamesOpenNoOtherFile) {
     EXPECT_EQ(g_calls[1].substr(g_calls[1].size() - 2), "|0");
 }
 
+TEST_F(JobReliability, InvalidUtf8PastTheCheckBufferIsCheckedNotSearchedBlindly) {
+    // 128 KiB of check buffer, a 200 KiB file: valid UTF-8 at first, invalid after the buffer.
+    Options().EncodingCheck = 131072;
+    Options().UnicodeProperties = true;
+    Options().regex = u"\\p{L}+";
+    Options().WriteStats = true;
+    std::string text;
+    while (text.size() < 150000)
+        text += "Stra\xC3\x9F"
+                "e ";
+    text += "\xFE\xFF\xFF\xFF\xC3";
+    text += std::string(50000, 'x');
+    Spit(work / "u.txt", text);
+    // The checked search finds the part invalid: no result, the file is reported instead.
+    EXPECT_EQ(Pack({"u.txt"}), 22);
+    const std::string out = Slurp(output);
+    EXPECT_NE(out.find("skipped due to bad UTF encoding"), std::string::npos);
+}
+
 TEST_F(JobReliability, PathsOf260AndMoreCharacters) {
     fs::path deep = work;
     std::string relative;
