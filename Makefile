@@ -78,3 +78,12 @@ dist: windows-deps
 	cmake --preset win32 >/dev/null
 	cmake --build --preset win32 -j $(JOBS) --target gleanery_plugin
 	scripts/make-dist.sh build/dist/Gleanery.zip build/win64/Gleanery.wcx64 build/win32/Gleanery.wcx
+
+# Benchmarks against the bare PCRE loop and the peer tools: a table and a chart in bench/results/.
+# BENCH_ARGS passes options to the driver, e.g. BENCH_ARGS="--large" or "--repeat 5".
+.PHONY: bench
+bench:
+	@scripts/install-deps.sh bench
+	cmake --preset release >/dev/null
+	cmake --build --preset release -j $(JOBS) --target bench_tools
+	/usr/bin/python3 bench/run.py --build build/release $(BENCH_ARGS)

@@ -1,0 +1,364 @@
+#!/usr/bin/env python3
+"""Benchmark driver: Gleanery's main job against the bare-loop limit and the peer tools.
+
+Builds nothing itself (make bench builds the tools first). Generates the corpora once into a
+cache directory outside the source tree, runs every scenario's commands round-robin several
+times, and reports medians:
+
+  time    user + system CPU seconds of the whole command (robust on a shared machine)
+  wall    elapsed seconds
+  peak    maximum resident set size, from /usr/bin/time -v's figure
+
+The overhead ratio is Gleanery's time over the limit's time; a peer's ratio is the peer's time
+over Gleanery's time from the same run (above 1: Gleanery is faster). Results go to the terminal
+and to bench/results/results.md and bench/results/results.png.
+"""
+
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+MiB = 1 << 20
+
+LITERAL = r"ERROR \w+"
+EMAIL = r"[\w.+-]+@[\w-]+\.[\w.-]+"
+IDENT = r"ID\d{7}"
+
+# Options every Gleanery run shares: case-sensitive and ASCII \w, as the peers search by default.
+# Scenarios whose output is not one line per match.
+UNCOUNTED = ("lines", "replace", "no-duplicates")
+
+GLEANERY_COMMON = ["--yes", "--quiet", "--case-sensitive", "--no-unicode-properties"]
+
+
+def parse_args():
+    p = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    p.add_argument("--build", default=str(ROOT / "build" / "release"), help="build directory with gleanery, bare_loop, make_corpus")
+    p.add_argument("--corpus", default=str(ROOT / "build" / "bench-corpus"), help="corpus cache directory")
+    p.add_argument("--results", default=str(ROOT / "bench" / "results"))
+    p.add_argument("--repeat", type=int, default=3, help="runs per command (median)")
+    p.add_argument("--large", type=int, nargs="?", const=4, default=1, metavar="N",
+                   help="multiply every corpus size by N (default 4 when given)")
+    p.add_argument("--only", nargs="*", help="scenario names to run")
+    p.add_argument("--no-peers", action="store_true", help="Gleanery and the limit only")
+    p.add_argument("--clean", action="store_true", help="delete the corpora after the run")
+    return p.parse_args()
+
+
+class Tools:
+    def __init__(self, build):
+        self.gleanery = Path(build) / "gleanery"
+        self.bare = Path(build) / "bench" / "bare_loop"
+        self.make_corpus = Path(build) / "bench" / "make_corpus"
+        for t in (self.gleanery, self.bare, self.make_corpus):
+            if not t.exists():
+                sys.exit(f"bench: {t} is missing; build the targets gleanery and bench_tools first")
+        self.rg = shutil.which("rg")
+        self.grep = shutil.which("grep")
+        self.pcregrep = shutil.which("pcregrep")
+        self.sed = shutil.which("sed")
+        self.awk = shutil.which("awk")
+        if not Path("/usr/bin/time").exists():
+            sys.exit("bench: /usr/bin/time is missing (Debian package time)")
+
+
+def make_corpora(tools, corpus, scale):
+    """Generates what is missing; names carry the size, so a cached file is always the right one."""
+    corpus.mkdir(parents=True, exist_ok=True)
+    log_bytes = 256 * MiB * scale
+    files = {
+        "log-utf8": ("log-utf8", f"log-utf8-{log_bytes}.log", log_bytes),
+        "log-utf16le": ("log-utf16le", f"log-utf16le-{log_bytes}.log", log_bytes),
+        "log-cp1252": ("log-cp1252", f"log-cp1252-{log_bytes}.log", log_bytes),
+        "replace": ("log-utf8", f"log-utf8-{128 * MiB * scale}.log", 128 * MiB * scale),
+        "short-lines": ("short-lines", f"short-lines-{32 * MiB * scale}.txt", 32 * MiB * scale),
+        "dupes": ("dupes", f"dupes-{1000000 * scale}.txt", 1000000 * scale),
+        "small-files": ("small-files", f"small-files-{10000 * scale}", 10000 * scale),
+    }
+    paths = {}
+    for key, (kind, name, amount) in files.items():
+        path = corpus / name
+        if not path.exists():
+            print(f"generating {name} ...", flush=True)
+            tmp = corpus / (name + ".part")
+            if tmp.exists():
+                shutil.rmtree(tmp) if tmp.is_dir() else tmp.unlink()
+            subprocess.run([str(tools.make_corpus), kind, str(tmp), str(amount)], check=True)
+            tmp.rename(path)
+        paths[key] = path
+    return paths
+
+
+def reader_args(size, memory_mib, line_mode=False, replace=False):
+    """The limit's counterpart of the reader Gleanery chooses for a file of `size` data bytes."""
+    if line_mode:
+        return ["--lines"]
+    if size <= 5 * MiB or (memory_mib * MiB > size and not replace):
+        return []
+    return ["--parts", str(memory_mib * MiB)]
+
+
+def scenarios(tools, paths, work):
+    """Each scenario: name, description, size text, and its commands (label, argv, stdout file)."""
+    cfg = work / "config"
+    out = work / "out"
+    g = [str(tools.gleanery), "pack", "--config", str(cfg)] + GLEANERY_COMMON
+
+    def peers(pattern, path, encoding=None, line_numbers=False, recursive=False):
+        """rg, grep -P and pcregrep, each in the mode Gleanery searches the file in: UTF-8 mode
+        for UTF-8 text (grep in a UTF-8 locale, pcregrep -u), byte mode for code-page text.
+        grep and pcregrep cannot search UTF-16 text, so they sit those scenarios out."""
+        cmds = []
+        n = ["-n"] if line_numbers else []
+        r = ["-r"] if recursive else []
+        if tools.rg:
+            rg = [tools.rg, "-o", "--no-config", "--no-filename", "-uuu", "-j1"]
+            rg += ["-n"] if line_numbers else ["-N"]
+            if encoding:
+                rg += ["-E", encoding]
+            cmds.append(("rg -o", rg + ["-e", pattern, str(path)]))
+        if encoding == "utf-16le":
+            return cmds
+        utf8 = encoding == "utf-8"
+        if tools.grep:
+            locale = "LC_ALL=C.UTF-8" if utf8 else "LC_ALL=C"
+            grep = ["env", locale, tools.grep, "-oP", "--no-filename"] + n + r
+            cmds.append(("grep -oP", grep + ["-e", pattern, str(path)]))
+        if tools.pcregrep:
+            pg = [tools.pcregrep, "-o", "-h"] + (["-u"] if utf8 else []) + n + r
+            cmds.append(("pcregrep -o", pg + ["-e", pattern, str(path)]))
+        return cmds
+
+    result = []
+    memory = 500  # MiB: large single files are read whole when they fit
+
+    def log_scenario(name, key, pattern, form, code_page=None, encoding=None):
+        path = paths[key]
+        size = path.stat().st_size
+        bom = 2 if form == "utf16" else 0
+        gl = g + ["--memory", str(memory), "-e", pattern]
+        if code_page:
+            gl += ["--code-page", str(code_page)]
+        limit = [str(tools.bare), "--form", form, "-e", pattern] + reader_args(size - bom, memory)
+        if form != "ansi":
+            limit.append("--check-first")
+        cmds = [("Gleanery", gl + [str(out / "result"), str(path)]), ("limit", limit + [str(path)])]
+        cmds += peers(pattern, path, encoding)
+        result.append((name, f"{size / MiB:.0f} MiB, {pattern}", cmds))
+
+    log_scenario("utf8-literal", "log-utf8", LITERAL, "utf8", encoding="utf-8")
+    log_scenario("utf8-class", "log-utf8", EMAIL, "utf8", encoding="utf-8")
+    log_scenario("utf16-literal", "log-utf16le", LITERAL, "utf16", encoding="utf-16le")
+    log_scenario("utf16-class", "log-utf16le", EMAIL, "utf16", encoding="utf-16le")
+    log_scenario("cp1252-literal", "log-cp1252", LITERAL, "ansi", 1252, "windows-1252")
+    log_scenario("cp1252-class", "log-cp1252", EMAIL, "ansi", 1252, "windows-1252")
+
+    # Line mode: every line is one search.
+    path = paths["short-lines"]
+    cmds = [("Gleanery", g + ["--line-mode", "-e", LITERAL, str(out / "result"), str(path)]),
+            ("limit", [str(tools.bare), "--form", "ansi", "--lines", "-e", LITERAL, str(path)])]
+    cmds += peers(LITERAL, path, line_numbers=True)
+    lines = sum(1 for _ in open(path, "rb"))
+    result.append(("lines", f"{path.stat().st_size / MiB:.0f} MiB, {lines:,} lines", cmds))
+
+    # Search and replace: always read in parts of the read memory (default 10 MiB).
+    path = paths["replace"]
+    size = path.stat().st_size
+    cmds = [("Gleanery", g + ["--search-replace", "-e", LITERAL, "-r", "FAILURE", str(out / "result"), str(path)]),
+            ("limit", [str(tools.bare), "--form", "utf8", "--check-first", "-e", LITERAL]
+             + reader_args(size, 10, replace=True) + [str(path)])]
+    if tools.rg:
+        cmds.append(("rg --replace", [tools.rg, "--no-config", "--passthru", "-N", "-r", "FAILURE", "-e", LITERAL, str(path)]))
+    if tools.sed:
+        cmds.append(("sed", ["env", "LC_ALL=C.UTF-8", tools.sed, "-E", r"s/ERROR \w+/FAILURE/g", str(path)]))
+    result.append(("replace", f"{size / MiB:.0f} MiB, {LITERAL} -> FAILURE", cmds))
+
+    # Many small files.
+    folder = paths["small-files"]
+    names = sorted(str(p) for p in folder.iterdir())
+    cmds = [("Gleanery", g + ["-e", LITERAL, str(out / "result"), str(folder)]),
+            ("limit", [str(tools.bare), "--form", "utf8", "-e", LITERAL] + names)]
+    cmds += peers(LITERAL, folder, encoding="utf-8", recursive=True)
+    result.append(("small-files", f"{len(names):,} files of about 4 KiB", cmds))
+
+    # Duplicate filter: a million results, half of them repeats.
+    path = paths["dupes"]
+    size = path.stat().st_size
+    cmds = [("Gleanery", g + ["--no-duplicates", "--memory", str(memory), "-e", IDENT, str(out / "result"), str(path)]),
+            ("limit", [str(tools.bare), "--form", "ansi", "-e", IDENT] + reader_args(size, memory) + [str(path)])]
+    if tools.awk:
+        for label, argv in peers(IDENT, path):
+            quoted = " ".join(shlex_quote(a) for a in argv)
+            cmds.append((label + " | awk", ["sh", "-c", f"{quoted} | {tools.awk} '!s[$0]++'"]))
+    result.append(("no-duplicates", f"{size / MiB:.0f} MiB, {IDENT}, 1,000,000 results, half repeats", cmds))
+
+    # A file larger than the read memory (the default 10 MiB), read in parts.
+    path = paths["log-utf8"]
+    size = path.stat().st_size
+    cmds = [("Gleanery", g + ["--memory", "10", "-e", LITERAL, str(out / "result"), str(path)]),
+            ("limit", [str(tools.bare), "--form", "utf8", "--check-first", "-e", LITERAL]
+             + reader_args(size, 10) + [str(path)])]
+    result.append(("parts", f"{size / MiB:.0f} MiB in 10 MiB parts, {LITERAL}", cmds))
+    return result
+
+
+def shlex_quote(s):
+    import shlex
+    return shlex.quote(s)
+
+
+def run_once(argv, out_dir):
+    """Runs one command with its output to a file; returns (cpu, wall, peak MiB, output path)."""
+    stats = out_dir / "time.txt"
+    stdout_path = out_dir / "stdout.txt"
+    start = time.perf_counter()
+    with open(stdout_path, "wb") as stdout:
+        proc = subprocess.run(["/usr/bin/time", "-f", "%U %S %M", "-o", str(stats)] + argv,
+                              stdout=stdout, stderr=subprocess.PIPE)
+    wall = time.perf_counter() - start
+    # Exit 1 from grep-like tools means "no match"; Gleanery answers 22 for that.
+    if proc.returncode not in (0, 1, 22):
+        sys.exit(f"bench: command failed ({proc.returncode}): {' '.join(argv)}\n{proc.stderr.decode(errors='replace')}")
+    user, system, peak_kib = stats.read_text().split()[-3:]
+    return float(user) + float(system), wall, int(peak_kib) / 1024.0, stdout_path
+
+
+def count_results(path):
+    """Result lines of a Gleanery output (CR LF separated) or of the limit (a number)."""
+    data = path.read_bytes()
+    if not data:
+        return 0
+    return data.count(b"\r\n") + 1
+
+
+def main():
+    args = parse_args()
+    tools = Tools(args.build)
+    corpus = Path(args.corpus)
+    paths = make_corpora(tools, corpus, args.large)
+    work = Path(tempfile.mkdtemp(prefix="gleanery-bench-"))
+    (work / "config").mkdir()
+    (work / "out").mkdir()
+    rows = []
+    try:
+        for name, what, cmds in scenarios(tools, paths, work):
+            if args.only and name not in args.only:
+                continue
+            if args.no_peers:
+                cmds = cmds[:2]
+            samples = {label: [] for label, _ in cmds}
+            limit_count = gleanery_count = None
+            for round_ in range(args.repeat):
+                for label, argv in cmds:
+                    cpu, wall, peak, stdout_path = run_once(argv, work)
+                    samples[label].append((cpu, wall, peak))
+                    result = work / "out" / "result.txt"
+                    if round_ == 0 and label == "limit":
+                        limit_count = int(stdout_path.read_text().split()[0])
+                    if round_ == 0 and label == "Gleanery" and name not in UNCOUNTED:
+                        gleanery_count = count_results(result) if result.exists() else 0
+                    if label == "Gleanery" and result.exists():
+                        result.unlink()
+            if gleanery_count is not None and gleanery_count != limit_count:
+                print(f"warning: {name}: Gleanery wrote {gleanery_count} results, the limit counted {limit_count}")
+            med = {label: tuple(statistics.median(s[i] for s in samples[label]) for i in range(3))
+                   for label in samples}
+            rows.append((name, what, [(label, *med[label]) for label, _ in cmds]))
+            print_row(rows[-1])
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+        if args.clean:
+            shutil.rmtree(corpus, ignore_errors=True)
+    write_reports(rows, Path(args.results), args)
+
+
+def print_row(row):
+    name, what, entries = row
+    g = dict((e[0], e) for e in entries)["Gleanery"]
+    limit = dict((e[0], e) for e in entries)["limit"]
+    print(f"\n{name}: {what}")
+    print(f"  {'command':<18}{'cpu s':>8}{'wall s':>8}{'peak MiB':>10}  ratio")
+    for label, cpu, wall, peak in entries:
+        if label == "Gleanery":
+            ratio = f"{cpu / limit[1]:.2f} x limit" if limit[1] > 0 else "-"
+        elif label == "limit":
+            ratio = "1.00"
+        else:
+            ratio = f"{cpu / g[1]:.2f} x Gleanery" if g[1] > 0 else "-"
+        print(f"  {label:<18}{cpu:>8.3f}{wall:>8.3f}{peak:>10.1f}  {ratio}")
+    sys.stdout.flush()
+
+
+def write_reports(rows, results, args):
+    results.mkdir(parents=True, exist_ok=True)
+    peers = []
+    for _, _, entries in rows:
+        for e in entries[2:]:
+            if e[0] not in peers:
+                peers.append(e[0])
+    lines = ["# Gleanery benchmark", "",
+             f"Medians of {args.repeat} runs; time is user + system CPU time of the whole command.",
+             "Overhead = Gleanery / limit (bare PCRE loop). A peer's ratio is peer / Gleanery "
+             "(above 1: Gleanery is faster). Peak = maximum resident set size in MiB.", "",
+             "| scenario | size | overhead | µs per file over the limit | "
+             + "".join(p + " | " for p in peers)
+             + "peak MiB: " + " / ".join(["Gleanery", "limit"] + peers) + " |",
+             "|---|---|---|---|" + "---|" * len(peers) + "---|"]
+    for name, what, entries in rows:
+        e = {x[0]: x for x in entries}
+        g, limit = e["Gleanery"], e["limit"]
+        over = g[1] / limit[1] if limit[1] > 0 else float("nan")
+        per_file = ""
+        if name == "small-files":
+            count = int(what.split()[0].replace(",", ""))
+            per_file = f"{(g[1] - limit[1]) / count * 1e6:.1f}"
+        cells = [f"{e[p][1] / g[1]:.2f}" if p in e else "n/a" for p in peers]
+        peaks = [f"{e[p][3]:.0f}" if p in e else "-" for p in peers]
+        lines.append(f"| {name} | {what} | {over:.2f} | {per_file} | " + "".join(c + " | " for c in cells)
+                     + " / ".join([f"{g[3]:.0f}", f"{limit[3]:.0f}"] + peaks) + " |")
+    lines += ["", "Absolute medians (cpu s / wall s / peak MiB):", ""]
+    for name, what, entries in rows:
+        lines.append(f"- {name}: " + "; ".join(f"{x[0]} {x[1]:.3f} / {x[2]:.3f} / {x[3]:.0f}" for x in entries))
+    md = results / "results.md"
+    md.write_text("\n".join(lines) + "\n")
+    print("\n" + "\n".join(lines[:len(rows) + 6]))
+    print(f"\nwrote {md}")
+    try:
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        print("matplotlib is missing (Debian package python3-matplotlib): no chart")
+        return
+    names = [r[0] for r in rows]
+    labels = ["Gleanery", "limit"] + peers
+    fig, ax = plt.subplots(figsize=(max(8, 1.3 * len(names)), 5))
+    width = 0.8 / len(labels)
+    for i, label in enumerate(labels):
+        values = []
+        for _, _, entries in rows:
+            e = {x[0]: x for x in entries}
+            values.append(e[label][1] / e["limit"][1] if label in e and e["limit"][1] > 0 else 0)
+        ax.bar([k + i * width for k in range(len(names))], values, width, label=label)
+    ax.axhline(1.0, color="black", linewidth=0.8)
+    ax.set_xticks([k + 0.4 - width / 2 for k in range(len(names))])
+    ax.set_xticklabels(names, rotation=30, ha="right")
+    ax.set_ylabel("CPU time / bare-loop limit (lower is faster)")
+    ax.set_yscale("log")
+    ax.set_title("Gleanery against the bare PCRE loop and peer tools")
+    ax.legend(fontsize=8)
+    fig.tight_layout()
+    png = results / "results.png"
+    fig.savefig(png, dpi=110)
+    print(f"wrote {png}")
+
+
+if __name__ == "__main__":
+    main()
