@@ -5,9 +5,9 @@
 #include <array>
 #include <cstdint>
 #include <string>
-#include <unordered_set>
 
 #include "engine/compiled_expression.h"
+#include "engine/hash_set.h"
 #include "engine/replacement_template.h"
 #include "engine/text_pieces.h"
 #include "platform/files.h"
@@ -27,7 +27,7 @@ struct FileState {
 
 struct ResultState {
     ReplacementTemplate Template;
-    std::unordered_set<uint64_t> SeenHashes;
+    HashSet64 SeenHashes;
     uint64_t TotalParts = 0;
     uint32_t PartsInFile = 0;
     uint64_t MatchCount = 0;

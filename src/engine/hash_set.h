@@ -1,0 +1,63 @@
+// A set of 64-bit hashes for the duplicate filter: open addressing with linear probing in one
+// flat array. A run can see millions of distinct results; one array probe per match keeps the
+// filter cheap and its memory at 32 bytes per distinct result at most, where a node-based set
+// spends an allocation and a pointer chase on every insert.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+namespace gleanery {
+
+struct HashSet64 {
+    // Slots hold the values; 0 marks an empty slot, so the value 0 is kept aside.
+    std::vector<uint64_t> slots;
+    size_t used = 0; // values in `slots`
+    bool hasZero = false;
+
+    // Inserts `value`; `second` tells whether it was new (as std::unordered_set::insert does).
+    std::pair<uint64_t, bool> insert(uint64_t value) {
+        if (value == 0) {
+            const bool fresh = !hasZero;
+            hasZero = true;
+            return {value, fresh};
+        }
+        if ((used + 1) * 2 > slots.size()) Grow();
+        uint64_t& slot = slots[Find(slots, value)];
+        if (slot == value) return {value, false};
+        slot = value;
+        ++used;
+        return {value, true};
+    }
+    size_t count(uint64_t value) const {
+        if (value == 0) return hasZero ? 1 : 0;
+        if (slots.empty()) return 0;
+        return slots[Find(slots, value)] == value ? 1 : 0;
+    }
+    size_t size() const { return used + (hasZero ? 1 : 0); }
+    bool empty() const { return size() == 0; }
+    void clear() {
+        std::vector<uint64_t>().swap(slots);
+        used = 0;
+        hasZero = false;
+    }
+
+    // Index of the slot that holds `value`, or of the empty slot where it belongs.
+    static size_t Find(const std::vector<uint64_t>& table, uint64_t value) {
+        const size_t mask = table.size() - 1;
+        // Fibonacci hashing spreads values whose low bits are alike over the whole table.
+        size_t i = static_cast<size_t>((value * 0x9E3779B97F4A7C15ULL) >> 20) & mask;
+        while (table[i] != 0 && table[i] != value) i = (i + 1) & mask;
+        return i;
+    }
+    void Grow() {
+        std::vector<uint64_t> bigger(slots.empty() ? 1024 : slots.size() * 2, 0);
+        for (uint64_t v : slots)
+            if (v != 0) bigger[Find(bigger, v)] = v;
+        slots.swap(bigger);
+    }
+};
+
+} // namespace gleanery
