@@ -28,29 +28,9 @@ if [ $all_cached -eq 1 ]; then
     exit 0
 fi
 
-# Debian's source package. apt needs a deb-src entry; add one for the main archive when the
-# system has none.
-have_deb_src() {
-    grep -rqsE '^[[:space:]]*deb-src[[:space:]]|^Types:.*deb-src' \
-        /etc/apt/sources.list /etc/apt/sources.list.d/ 2>/dev/null
-}
-if ! have_deb_src; then
-    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-    echo "Adding a deb-src entry for Debian $codename" >&2
-    printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: %s %s-updates\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
-        "$codename" "$codename" | $sudo tee /etc/apt/sources.list.d/gleanery-deb-src.sources >/dev/null
-    $sudo apt-get update -qq
-fi
-
-srcroot="$cache/pcre3-source"
-src=$(find "$srcroot" -mindepth 1 -maxdepth 1 -type d -name 'pcre3-*' 2>/dev/null | head -n1 || true)
-if [ -z "$src" ] || [ ! -f "$src/configure" ]; then
-    rm -rf "$srcroot"
-    mkdir -p "$srcroot"
-    (cd "$srcroot" && apt-get source -qq pcre3 >source.log 2>&1) || { cat "$srcroot/source.log" >&2; exit 1; }
-    src=$(find "$srcroot" -mindepth 1 -maxdepth 1 -type d -name 'pcre3-*' | head -n1)
-fi
-[ -n "$src" ] || { echo "pcre3 source not found under $srcroot" >&2; exit 1; }
+# Debian's source package, unpacked into the cache by its own script.
+here=$(cd "$(dirname "$0")" && pwd)
+src=$(GLEANERY_CACHE="$cache" "$here/fetch-pcre-source.sh")
 
 # Two of Debian's patches touch configure.ac and Makefile.am; with the timestamps the unpacking
 # leaves, make would try to rerun autotools of a version that is not installed. Put the generated

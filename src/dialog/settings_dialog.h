@@ -30,6 +30,9 @@ struct ExpressionTest {
     int RecordedCount = 0;
     int ShownMatch = 0;
     int ShownSubgroup = 0;
+    // Where the next search begins: the end of the last match, or past an empty match that the
+    // search stepped over (a CR LF pair or a surrogate pair as one).
+    int NextStart = 0;
 };
 
 // Everything one opening of the dialog keeps. The dialog is modal and open once at a time.
