@@ -52,6 +52,14 @@ bool IsLineEnd(Unit u) {
            static_cast<char16_t>(static_cast<std::make_unsigned_t<Unit>>(u)) == kCr;
 }
 
+// Index of the first CR or LF at or after `i`; `count` when there is none. A tight loop of its
+// own: the line reader spends most of its time here, between two searches.
+template <class Unit>
+size_t NextLineEnd(const Unit* units, size_t i, size_t count) {
+    while (i < count && !IsLineEnd(units[i])) ++i;
+    return i;
+}
+
 template <class Unit>
 bool Is(Unit u, char16_t what) {
     return static_cast<char16_t>(static_cast<std::make_unsigned_t<Unit>>(u)) == what;
@@ -252,11 +260,9 @@ bool SearchLines(platform::File& input, uint64_t dataSize, uint64_t blockBytes,
                 if (lastBlock && count == 1) reader.EmptyLine();
             }
         }
-        for (size_t i = start; i < count && reader.Going();) {
-            if (!IsLineEnd(units[i])) {
-                ++i;
-                continue;
-            }
+        for (size_t i = start; reader.Going();) {
+            i = NextLineEnd(units, i, count);
+            if (i == count) break;
             size_t endLast = i; // last unit of the line end
             reader.Line(units + start, i - start);
             if (Is(units[i], kCr)) {
