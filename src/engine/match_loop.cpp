@@ -168,6 +168,15 @@ struct Loop {
         } else {
             const char* p = text + s;
             size_t n = e - s;
+            if (result.Conversion.AsciiIdentity) {
+                // Leading bytes below 0x80 are their own UTF-8 form (they never lead or, at the
+                // start of the text, trail a double-byte character): hashed where they lie.
+                size_t ascii = 0;
+                while (ascii < n && static_cast<unsigned char>(p[ascii]) < 0x80) ++ascii;
+                h = MatchHash(p, ascii, h);
+                p += ascii;
+                n -= ascii;
+            }
             while (n > 0) {
                 size_t piece = NextBytePiece(result.Conversion, p, n);
                 result.HashScratch.clear();
