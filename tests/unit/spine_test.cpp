@@ -85,8 +85,14 @@ TEST(Spine, UsableCodePagesOnThisSystem) {
         const auto& t = CodePageTable();
         return std::find(t.begin(), t.end(), a) < std::find(t.begin(), t.end(), b);
     }));
-    for (uint32_t cp : {437u, 850u, 866u, 932u, 936u, 949u, 950u, 1250u, 1251u, 1252u, 1253u,
-                        20866u, 28591u, 28605u, 54936u})
+#if defined(_WIN32)
+    // What a Windows system (or Wine) installs varies; these are always there.
+    const std::vector<uint32_t> required = {437, 850, 1250, 1251, 1252, 28591};
+#else
+    const std::vector<uint32_t> required = {437,  850,  866,  932,   936,   949,   950,  1250,
+                                            1251, 1252, 1253, 20866, 28591, 28605, 54936};
+#endif
+    for (uint32_t cp : required)
         EXPECT_NE(std::find(usable.begin(), usable.end(), cp), usable.end()) << cp;
     EXPECT_EQ(CodePageTable().size(), 99u);
     // Code pages whose bytes are not ASCII for the printable range cannot pass the probe.
