@@ -123,17 +123,17 @@ def scenarios(tools, paths, work):
             rg += ["-n"] if line_numbers else ["-N"]
             if encoding:
                 rg += ["-E", encoding]
-            cmds.append(("rg -o", rg + ["-e", pattern, str(path)]))
+            cmds.append(("rg", rg + ["-e", pattern, str(path)]))
         if encoding == "utf-16le":
             return cmds
         utf8 = encoding == "utf-8"
         if tools.grep:
             locale = "LC_ALL=C.UTF-8" if utf8 else "LC_ALL=C"
             grep = ["env", locale, tools.grep, "-oP", "--no-filename"] + n + r
-            cmds.append(("grep -oP", grep + ["-e", pattern, str(path)]))
+            cmds.append(("grep -P", grep + ["-e", pattern, str(path)]))
         if tools.pcregrep:
             pg = [tools.pcregrep, "-o", "-h"] + (["-u"] if utf8 else []) + n + r
-            cmds.append(("pcregrep -o", pg + ["-e", pattern, str(path)]))
+            cmds.append(("pcregrep", pg + ["-e", pattern, str(path)]))
         return cmds
 
     result = []
@@ -175,7 +175,7 @@ def scenarios(tools, paths, work):
             ("limit", [str(tools.bare), "--form", "utf8", "--check-first", "-e", LITERAL]
              + reader_args(size, 10, replace=True) + [str(path)])]
     if tools.rg:
-        cmds.append(("rg --replace", [tools.rg, "--no-config", "--passthru", "-N", "-r", "FAILURE", "-e", LITERAL, str(path)]))
+        cmds.append(("rg", [tools.rg, "--no-config", "--passthru", "-N", "-r", "FAILURE", "-e", LITERAL, str(path)]))
     if tools.sed:
         cmds.append(("sed", ["env", "LC_ALL=C.UTF-8", tools.sed, "-E", r"s/ERROR \w+/FAILURE/g", str(path)]))
     result.append(("replace", f"{size / MiB:.0f} MiB, {LITERAL} -> FAILURE", cmds))
@@ -196,7 +196,7 @@ def scenarios(tools, paths, work):
     if tools.awk:
         for label, argv in peers(IDENT, path):
             quoted = " ".join(shlex_quote(a) for a in argv)
-            cmds.append((label + " | awk", ["sh", "-c", f"{quoted} | {tools.awk} '!s[$0]++'"]))
+            cmds.append((label, ["sh", "-c", f"{quoted} | {tools.awk} '!s[$0]++'"]))
     result.append(("no-duplicates", f"{size / MiB:.0f} MiB, {IDENT}, 1,000,000 results, half repeats", cmds))
 
     # A file larger than the read memory (the default 10 MiB), read in parts.
@@ -306,7 +306,11 @@ def write_reports(rows, results, args):
     lines = ["# Gleanery benchmark", "",
              f"Medians of {args.repeat} runs; time is user + system CPU time of the whole command.",
              "Overhead = Gleanery / limit (bare PCRE loop). A peer's ratio is peer / Gleanery "
-             "(above 1: Gleanery is faster). Peak = maximum resident set size in MiB.", "",
+             "(above 1: Gleanery is faster). Peak = maximum resident set size in MiB.",
+             "Peers: `rg -o`, `grep -oP`, `pcregrep -o` with output to a file (UTF-8 mode on UTF-8 "
+             "text, byte mode on code-page text; grep and pcregrep cannot search UTF-16); replace: "
+             "`rg --passthru -r`, `sed -E s///g`; no-duplicates: each peer piped into "
+             "`awk '!s[$0]++'`.", "",
              "| scenario | size | overhead | µs per file over the limit | "
              + "".join(p + " | " for p in peers)
              + "peak MiB: " + " / ".join(["Gleanery", "limit"] + peers) + " |",
@@ -328,7 +332,7 @@ def write_reports(rows, results, args):
         lines.append(f"- {name}: " + "; ".join(f"{x[0]} {x[1]:.3f} / {x[2]:.3f} / {x[3]:.0f}" for x in entries))
     md = results / "results.md"
     md.write_text("\n".join(lines) + "\n")
-    print("\n" + "\n".join(lines[:len(rows) + 6]))
+    print("\n" + "\n".join(lines[:lines.index("Absolute medians (cpu s / wall s / peak MiB):")]))
     print(f"\nwrote {md}")
     try:
         import matplotlib
