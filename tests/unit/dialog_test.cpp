@@ -52,6 +52,8 @@ class DialogTest : public ::testing::Test {
         dlg_ = std::make_unique<HeadlessDialog>();
     }
     void TearDown() override {
+        // A story that ends with the dialog still open closes it, as the user would.
+        if (dlg_ && dlg_->Open) Click(*dlg_, kIdCancel);
         DiscardSettingsAndPresets();
         State().CurrentSettings = Settings{};
         std::error_code ignored;
@@ -558,6 +560,7 @@ TEST_F(DialogTest, RelabellingWithALanguageFile) {
     State().Texts.clear();
     EnterBuiltInTexts(State().Texts);
     State().Texts[9] = u"changed";
+    ASSERT_TRUE(Click(*dlg_, kIdCancel));
     *dlg_ = {};
     Open();
     EXPECT_EQ(C(kNoDuplicates).Text, u"No duplicates");
