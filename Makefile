@@ -52,7 +52,7 @@ clean:
 # 32-bit programs run through qemu-user where the kernel cannot run them itself
 # (scripts/setup-qemu-i386.sh); where even that is impossible ctest reports them as skipped.
 .PHONY: windows-deps build-windows test-windows dist
-WIN32_TESTS = plugin_tests|dll_tables
+WIN32_TESTS = plugin_tests|dll_tables|dialog_ui|dialog_panels_ui
 XVFB = xvfb-run -a -s "-screen 0 1280x1024x24"
 
 windows-deps:
@@ -62,7 +62,8 @@ build-windows: windows-deps
 	cmake --preset win64 >/dev/null
 	cmake --build --preset win64 -j $(JOBS)
 	cmake --preset win32 >/dev/null
-	cmake --build --preset win32 -j $(JOBS) --target gleanery_plugin gleanery plugin_tests
+	cmake --build --preset win32 -j $(JOBS) --target gleanery_plugin gleanery plugin_tests \
+		dialog_ui_test dialog_panels_ui_test
 
 test-windows: build-windows
 	@how=$$(scripts/setup-qemu-i386.sh) || echo "*** 32-bit Windows tests will be SKIPPED: $$how ***"

@@ -289,3 +289,23 @@ TEST_F(Packing, ClipboardReceivesUtf16BigEndianOutputAsText) {
 
 } // namespace
 } // namespace gleanery::test
+
+namespace gleanery::test {
+namespace {
+
+TEST_F(PluginTest, DeepRecursionEndsThePartNotTheHost) {
+    // Every character of this subject is one more level of the library's recursion: with no
+    // limit sized to the stack the search would run far past a file manager's 1 MiB stack.
+    std::string subject;
+    for (int i = 0; i < 100000; ++i) subject += "ab";
+    WriteFile(work / "deep.txt", subject + "\r\nabc");
+    WriteLastSettings("regex=(a|b)*c\r\nLineMode=true\r\n");
+    Load();
+    ASSERT_EQ(Pack(root / "deep.zip", {"deep.txt"}), 0);
+    // The deep line ends silently; the job goes on and finds the short one.
+    EXPECT_EQ(ReadFile(root / "deep.txt"),
+              ">>>> \"" + (work / "deep.txt").string() + "\":\r\n>> Line 2:\r\nabc");
+}
+
+} // namespace
+} // namespace gleanery::test
