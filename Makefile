@@ -19,15 +19,17 @@ demo: build
 SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
+# Windows builds under Wine, the fuzz targets' smoke run, then the native suites (debug, and
+# under the sanitizers), whose summary closes the run.
 test: deps test-windows
+	$(MAKE) --no-print-directory fuzz-build
+	scripts/run-fuzz.sh build/fuzz $(FUZZ_SMOKE_SECONDS)
 	cmake --preset debug >/dev/null
 	cmake --build --preset debug -j $(JOBS)
 	ctest --preset debug -j $(JOBS)
 	cmake --preset asan >/dev/null
 	cmake --build --preset asan -j $(JOBS)
 	$(SANITIZER_ENV) ctest --preset asan -j $(JOBS)
-	$(MAKE) --no-print-directory fuzz-build
-	scripts/run-fuzz.sh build/fuzz $(FUZZ_SMOKE_SECONDS)
 
 # Fuzz targets (clang libFuzzer): `make fuzz` runs each for FUZZ_SECONDS and keeps the corpus
 # it grows in build/fuzz/corpus; `make test` runs each for a few seconds on its seeds only.
