@@ -1,7 +1,6 @@
 #include "settings/texts.h"
 
 #include <SimpleIni.h>
-#include <array>
 #include <string>
 #include <vector>
 
@@ -119,13 +118,6 @@ constexpr BuiltInText kBuiltInTexts[] = {
 constexpr size_t kBuiltInCount = sizeof(kBuiltInTexts) / sizeof(kBuiltInTexts[0]);
 static_assert(kBuiltInCount == 94);
 
-constexpr auto MakeNumbers() {
-    std::array<uint16_t, kBuiltInCount> numbers{};
-    for (size_t i = 0; i < kBuiltInCount; ++i) numbers[i] = kBuiltInTexts[i].number;
-    return numbers;
-}
-constexpr auto kBuiltInNumbers = MakeNumbers();
-
 // Reads a whole file whose size comes from its attributes; false unless every byte arrived.
 bool ReadWholeFileAt(const std::u16string& path, std::string& bytes) {
     int64_t size = platform::SizeOf(path);
@@ -151,11 +143,6 @@ bool LanguageApplied() {
 void EnterBuiltInTexts(TextTable& table) {
     for (const BuiltInText& t : kBuiltInTexts) table[t.number] = t.text;
     table[kLanguageMark] = u"-";
-}
-
-const uint16_t* BuiltInTextNumbers(size_t& count) {
-    count = kBuiltInCount;
-    return kBuiltInNumbers.data();
 }
 
 void ApplyLanguageFile(TextTable& table, const std::u16string& language,

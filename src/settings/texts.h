@@ -18,8 +18,6 @@ bool LanguageApplied();
 
 // Enters the built-in English texts into `table` and sets the mark to "-".
 void EnterBuiltInTexts(TextTable& table);
-// The built-in numbers in table order (the order the language file is read in).
-const uint16_t* BuiltInTextNumbers(size_t& count);
 
 // Applies section `language` of the language file at `path` to `table`; see the language file
 // rules: a non-empty section replaces every non-empty text it has and sets the mark to "+".
