@@ -63,13 +63,12 @@ WCX_EXPORT int WCX_API PackFiles(char*, char*, char*, char*, int) {
     return 0;
 }
 
-WCX_EXPORT int WCX_API ConfigurePacker(void* parent, void* dllInstance) {
+WCX_EXPORT void WCX_API ConfigurePacker(void* parent, void* dllInstance) {
     try {
         State().ModuleInstance = dllInstance;
         if (ShowSettingsDialog(parent, dllInstance) <= 0) ShowNoSupport();
     } catch (...) {
     }
-    return 0;
 }
 
 WCX_EXPORT void* WCX_API OpenArchive(wcx::OpenArchiveData* data) {

@@ -61,7 +61,7 @@ struct PackDefaultParams {
     char DefaultIniName[MAX_PATH];
 };
 
-using ConfigurePackerProc = int(WINAPI*)(HWND, HINSTANCE);
+using ConfigurePackerProc = void(WINAPI*)(HWND, HINSTANCE);
 using PackSetDefaultParamsProc = void(WINAPI*)(PackDefaultParams*);
 
 struct Run {

@@ -83,7 +83,7 @@ struct PackDefaultParams {
     char DefaultIniName[MAX_PATH];
 };
 
-using ConfigurePackerProc = int(WINAPI*)(HWND, HINSTANCE);
+using ConfigurePackerProc = void(WINAPI*)(HWND, HINSTANCE);
 using PackSetDefaultParamsProc = void(WINAPI*)(PackDefaultParams*);
 
 struct Run {
@@ -344,8 +344,7 @@ int wmain(int argc, wchar_t** argv) {
     run.Plugin = module;
 
     HANDLE worker = CreateThread(nullptr, 0, WorkDialog, &run, 0, nullptr);
-    const int configured = configure(run.Host, module);
-    std::printf("ConfigurePacker returned %d\n", configured);
+    configure(run.Host, module);
     WaitForSingleObject(worker, INFINITE);
     CloseHandle(worker);
 
