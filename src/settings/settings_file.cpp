@@ -499,6 +499,29 @@ std::string PresetSection(int32_t number) {
     return "gleanery" + std::to_string(number);
 }
 
+// The numbers 1 to 2048 whose preset section the document holds, in ascending order. Section
+// names compare without regard to case, as the document looks them up; one pass over the
+// document's sections instead of 2048 look-ups.
+std::set<int32_t> PresetSectionNumbers(const SettingsDocument& doc) {
+    std::set<int32_t> numbers;
+    CSimpleIniA::TNamesDepend sections;
+    doc.ini.GetAllSections(sections);
+    constexpr std::string_view kPrefix = "gleanery";
+    for (const CSimpleIniA::Entry& entry : sections) {
+        const std::string_view name(entry.pItem);
+        if (name.size() <= kPrefix.size() || name.size() > kPrefix.size() + 4) continue;
+        bool prefix = true;
+        for (size_t i = 0; i < kPrefix.size(); ++i)
+            prefix = prefix && (name[i] | 0x20) == kPrefix[i];
+        const std::string_view digits = name.substr(kPrefix.size());
+        if (!prefix || digits[0] == '0') continue;
+        int32_t n = 0;
+        for (char c : digits) n = (c >= '0' && c <= '9' && n >= 0) ? n * 10 + (c - '0') : -1;
+        if (n >= 1 && n <= kMaxPresetSection) numbers.insert(n);
+    }
+    return numbers;
+}
+
 SettingsDocument& Document() {
     ProcessState& st = State();
     if (!st.Document) st.Document = NewSettingsDocument();
@@ -510,9 +533,7 @@ SettingsDocument& Document() {
 // those of changed and unchanged presets, without the sections of deleted presets.
 std::set<int32_t> SectionsInUse(const SettingsDocument& doc, const PresetStore& presets,
                                 const ChangeRecords& changes) {
-    std::set<int32_t> used;
-    for (int32_t n = 1; n <= kMaxPresetSection; ++n)
-        if (doc.ini.GetSectionSize(PresetSection(n).c_str()) >= 0) used.insert(n);
+    std::set<int32_t> used = PresetSectionNumbers(doc);
     for (const auto& [name, record] : changes)
         if (record > kDeletedMark) used.erase(record - kDeletedMark);
     for (const auto& [name, settings] : presets) {
@@ -568,9 +589,8 @@ bool LoadSettingsAndPresets(bool* lastAvailable, TextBoxFont* font) {
     }
     doc.fileComment = LeadingComment(data);
 
-    for (int32_t n = 1; n <= kMaxPresetSection; ++n) {
+    for (int32_t n : PresetSectionNumbers(doc)) {
         const std::string section = PresetSection(n);
-        if (doc.ini.GetSectionSize(section.c_str()) < 0) continue;
         Settings settings = ReadSettings(doc.ini, section.c_str());
         const char* stored = doc.ini.GetValue(section.c_str(), "name", nullptr);
         const std::u16string sectionName = FileTextToWide(section);
