@@ -107,6 +107,29 @@ size_t LastNewline(const Unit* units, size_t count) {
     return count;
 }
 
+// The units up to the end of the last whole character. A full part without any newline is cut
+// where the part ends; in UTF text that may be inside a character, and the searched text would
+// then end in invalid UTF and the whole part be reported as badly encoded. The incomplete
+// character goes to the next part instead.
+template <class Unit>
+size_t WholeCharacters(const Unit* units, size_t count, const FileState& file) {
+    if constexpr (sizeof(Unit) == 2) {
+        const bool highSurrogateLast = count > 1 && (units[count - 1] & 0xFC00) == 0xD800;
+        return file.IsUtf16 && highSurrogateLast ? count - 1 : count;
+    } else {
+        if (!file.IsUtf8) return count;
+        size_t start = count; // the last byte that is not a continuation byte
+        while (start > 0 && count - start < 4 &&
+               (static_cast<unsigned char>(units[start - 1]) & 0xC0) == 0x80)
+            --start;
+        if (start == 0) return count;
+        const auto lead = static_cast<unsigned char>(units[start - 1]);
+        const size_t needed = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        const size_t present = count - (start - 1);
+        return needed > present && start - 1 > 0 ? start - 1 : count;
+    }
+}
+
 template <class Unit>
 bool SearchParts(platform::File& input, uint64_t dataSize, uint64_t partBytes, Sink& sink) {
     constexpr uint64_t kUnit = sizeof(Unit);
@@ -143,8 +166,16 @@ bool SearchParts(platform::File& input, uint64_t dataSize, uint64_t partBytes, S
         carried = 0;
         const size_t cut = toRead == partBytes ? LastNewline(units, count) : count;
         if (cut == count) {
-            // The last part, or a full part without any newline: searched whole.
-            ok = sink.Search(units, count);
+            // The last part, or a full part without any newline: searched whole, up to its last
+            // whole character.
+            const size_t whole =
+                toRead == partBytes ? WholeCharacters(units, count, sink.file) : count;
+            ok = sink.Search(units, whole);
+            if (whole < count) {
+                consumed = whole * kUnit;
+                carried = (count - whole) * kUnit;
+                std::memmove(units, units + whole, carried);
+            }
         } else {
             const size_t through = cut + 1; // units up to and including the newline
             consumed = through * kUnit;

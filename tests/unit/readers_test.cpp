@@ -708,3 +708,36 @@ TEST(ReadFileInParts, SearchAndReplaceCopiesEveryByteForEveryPartSize) {
 
 } // namespace
 } // namespace gleanery
+
+namespace gleanery {
+namespace {
+
+TEST(ReadFileInParts, PartsWithoutNewlinesEndOnWholeCharacters) {
+    // "é€😀" repeated, no newline: 4-byte parts would cut inside characters. Every part is
+    // valid UTF, so nothing is reported as badly encoded and every byte is searched once.
+    const std::string utf8 = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"
+                             "b";
+    Engine e8(kWhole);
+    e8.file.IsUtf8 = true;
+    e8.file.CheckUtfOnFirstSearch = true;
+    EXPECT_TRUE(detail::ReadFileInPartsOfSize(e8.Input(utf8), e8.output,
+                                              static_cast<int64_t>(utf8.size()), e8.compiled,
+                                              e8.file, e8.settings, e8.result, 4, e8.abort));
+    EXPECT_FALSE(e8.file.BadEncoding);
+    EXPECT_EQ(e8.Output(), "<a\xC3\xA9>\r\n<\xE2\x82\xAC>\r\n<\xF0\x9F\x98\x80>\r\n<b>");
+
+    // UTF-16 LE: a part never ends between the two halves of a surrogate pair.
+    const std::string utf16("a\0\x3D\xD8\x00\xDE"
+                            "b\0",
+                            8);
+    Engine e16(kWhole);
+    e16.file.IsUtf16 = true;
+    e16.file.CheckUtfOnFirstSearch = true;
+    EXPECT_TRUE(detail::ReadFileInPartsOfSize(e16.Input(utf16), e16.output, 8, e16.compiled,
+                                              e16.file, e16.settings, e16.result, 4, e16.abort));
+    EXPECT_FALSE(e16.file.BadEncoding);
+    EXPECT_EQ(e16.Output(), "<a>\r\n<\xF0\x9F\x98\x80>\r\n<b>");
+}
+
+} // namespace
+} // namespace gleanery
