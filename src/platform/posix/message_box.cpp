@@ -14,9 +14,6 @@ namespace gleanery::platform {
 namespace {
 
 constexpr uint32_t kMbTypeMask = 0xF;
-constexpr uint32_t kMbOkCancel = 0x1;
-constexpr uint32_t kMbDefButtonMask = 0xF00;
-constexpr uint32_t kMbDefButton3 = 0x200;
 
 std::mutex g_handlerLock;
 MessageBoxHandler g_handler = nullptr;
@@ -86,22 +83,6 @@ int ShowMessageBox(const std::u16string& text, const std::u16string& title, uint
     if (handler != nullptr) return handler(context, text, title, flags);
     if (::isatty(STDIN_FILENO) && ::isatty(STDERR_FILENO)) return AskOnTerminal(text, title, flags);
     return DefaultAnswer(flags);
-}
-
-int DefaultAnswer(uint32_t flags) {
-    const uint32_t defButton = flags & kMbDefButtonMask;
-    switch (flags & kMbTypeMask) {
-    case kMbYesNo:
-        return defButton == kMbDefButton2 ? kIdNo : kIdYes;
-    case kMbYesNoCancel:
-        if (defButton == kMbDefButton2) return kIdNo;
-        if (defButton == kMbDefButton3) return kIdCancel;
-        return kIdYes;
-    case kMbOkCancel:
-        return defButton == kMbDefButton2 ? kIdCancel : kIdOk;
-    default:
-        return kIdOk;
-    }
 }
 
 } // namespace gleanery::platform

@@ -9,11 +9,6 @@ namespace gleanery::platform {
 
 namespace {
 
-constexpr uint32_t kMbTypeMask = 0xF;
-constexpr uint32_t kMbOkCancel = 0x1;
-constexpr uint32_t kMbDefButtonMask = 0xF00;
-constexpr uint32_t kMbDefButton3 = 0x200;
-
 SRWLOCK g_handlerLock = SRWLOCK_INIT;
 MessageBoxHandler g_handler = nullptr;
 void* g_handlerContext = nullptr;
@@ -39,22 +34,6 @@ int ShowMessageBox(const std::u16string& text, const std::u16string& title, uint
     // A box that could not be shown (no desktop, out of memory) counts as its default button:
     // for the questions that is No, so nothing goes ahead unasked.
     return answer > 0 ? answer : DefaultAnswer(flags);
-}
-
-int DefaultAnswer(uint32_t flags) {
-    const uint32_t defButton = flags & kMbDefButtonMask;
-    switch (flags & kMbTypeMask) {
-    case kMbYesNo:
-        return defButton == kMbDefButton2 ? kIdNo : kIdYes;
-    case kMbYesNoCancel:
-        if (defButton == kMbDefButton2) return kIdNo;
-        if (defButton == kMbDefButton3) return kIdCancel;
-        return kIdYes;
-    case kMbOkCancel:
-        return defButton == kMbDefButton2 ? kIdCancel : kIdOk;
-    default:
-        return kIdOk;
-    }
 }
 
 } // namespace gleanery::platform

@@ -1,0 +1,30 @@
+// The answer a message box gives by default, shared by every platform: when no one can be asked,
+// a question takes its default button, so nothing goes ahead unasked.
+#include "platform/message_box.h"
+
+namespace gleanery::platform {
+
+namespace {
+constexpr uint32_t kMbTypeMask = 0xF;
+constexpr uint32_t kMbOkCancel = 0x1;
+constexpr uint32_t kMbDefButtonMask = 0xF00;
+constexpr uint32_t kMbDefButton3 = 0x200;
+} // namespace
+
+int DefaultAnswer(uint32_t flags) {
+    const uint32_t defButton = flags & kMbDefButtonMask;
+    switch (flags & kMbTypeMask) {
+    case kMbYesNo:
+        return defButton == kMbDefButton2 ? kIdNo : kIdYes;
+    case kMbYesNoCancel:
+        if (defButton == kMbDefButton2) return kIdNo;
+        if (defButton == kMbDefButton3) return kIdCancel;
+        return kIdYes;
+    case kMbOkCancel:
+        return defButton == kMbDefButton2 ? kIdCancel : kIdOk;
+    default:
+        return kIdOk;
+    }
+}
+
+} // namespace gleanery::platform
