@@ -81,5 +81,13 @@ int main(int argc, char** argv) {
            Bytes({128, 4, 0, 1, 1, 0, 1}) + Wide("sub") + std::string(2, '\0') + Wide("fifo"),
            Bytes({64, 0, 0, 2, 1, 3, 0}) + Wide("sub/c.txt") + std::string(2, '\0') + Wide("empty"),
            Bytes({0, 0, 0, 1, 0, 0, 1}) + Wide("missing") + Bytes({0, 0xD8}) + Wide(".txt")});
+
+    // Dialog actions: op (0 click, 1 type, 2 pick, 3 select, 4 answer, 5 font), then its bytes.
+    // Clicks and picks name a control by its place in the template.
+    Write(out + "/fuzz_dialog",
+          {Bytes({1, 0, 1, 0, 2, 5, 7, 0, 1, 0, 2, 2, 4}) + Bytes({0, 36, 1, 2, 1, 19, 4, 0, 0, 1}),
+           Bytes({0, 0, 1, 1, 3, 3, 5, 9, 1, 2, 0, 11, 0, 31, 0, 32, 0, 33, 0, 0}),
+           Bytes({2, 2, 5, 1, 20, 0, 0, 6, 4, 0, 1, 2, 4, 2, 4, 0, 35}),
+           Bytes({1, 1, 1, 0, 3, 0, 1, 20, 3, 0, 0, 5, 0, 38, 0, 49, 0, 50, 0, 48, 1})});
     return 0;
 }

@@ -3,6 +3,8 @@
 # The seed corpus comes from fuzz_seeds; new inputs go to CORPUS_ROOT/<target> (kept between
 # runs when it is given). Prints one line per target and adds the executions to
 # BUILD_DIR/fuzz-executions.tsv, so the totals over all runs can be told. Fails on any crash.
+# FUZZ_TARGETS (space-separated) picks some of the targets; several runs with different targets
+# may go on at once. FUZZ_MAX_LEN bounds the input size (8192 bytes unless given).
 set -euo pipefail
 
 build=$(cd "$1" && pwd)
@@ -10,11 +12,16 @@ seconds=$2
 corpus_root=${3:-}
 [ -z "$corpus_root" ] || { mkdir -p "$corpus_root" && corpus_root=$(cd "$corpus_root" && pwd); }
 here=$(cd "$(dirname "$0")/.." && pwd)
-targets=(fuzz_template fuzz_settings_file fuzz_language_file fuzz_readers fuzz_match_loop
-         fuzz_pack_files)
+all_targets="fuzz_template fuzz_settings_file fuzz_language_file fuzz_readers fuzz_match_loop
+             fuzz_pack_files fuzz_dialog"
+read -r -a targets <<<"$(echo ${FUZZ_TARGETS:-$all_targets})"
+max_len=${FUZZ_MAX_LEN:-8192}
 
-seeds="$build/seeds"
-rm -rf "$seeds"
+# Scratch files of the targets (inputs written out, outputs, settings files) live in memory when
+# the machine has a memory file system: a disk costs most of the time of a short execution.
+if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
+seeds=$(mktemp -d)
+trap 'rm -rf "$seeds"' EXIT
 "$build/fuzz/fuzz_seeds" "$seeds" "$here/dist/Gleanery.Sample.ini"
 logs="$build/fuzz-logs"
 mkdir -p "$logs"
@@ -32,8 +39,9 @@ for t in "${targets[@]}"; do
     fi
     mkdir -p "$corpus"
     status=0
+    [ -x "$build/fuzz/$t" ] || { echo "$t: not built" >&2; exit 2; }
     (cd "$logs" && "$build/fuzz/$t" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 \
-        -max_len=65536 -print_final_stats=1 "$corpus" "$seeds/$t") >"$logs/$t.log" 2>&1 || status=$?
+        -max_len="$max_len" -print_final_stats=1 "$corpus" "$seeds/$t") >"$logs/$t.log" 2>&1 || status=$?
     runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$logs/$t.log" | grep -o '[0-9]*$' || true)
     runs=${runs:-0}
     printf '%s\t%s\t%s\n' "$t" "$runs" "$status" >>"$tally"

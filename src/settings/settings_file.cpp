@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -407,6 +408,11 @@ std::string SerializeDocument(const SettingsDocument& doc) {
     if (unnamed != sections.end()) sections.splice(sections.begin(), sections, unnamed);
 
     for (const CSimpleIniA::Entry& section : sections) {
+        // A header line without its "]" leaves SimpleIni holding the text from that line up to
+        // the next key as a section name, line breaks included. Such a name cannot be written as
+        // one header line; written as it is, its lines would come back as other sections and
+        // keys. The keys under it came from malformed lines that no setting is read from.
+        if (std::strpbrk(section.pItem, "\r\n")) continue;
         if (needBlankLine) out += kNewLine;
         if (section.pComment) AppendLines(out, section.pComment);
         if (*section.pItem) {
@@ -581,9 +587,32 @@ bool LoadSettingsAndPresets(bool* lastAvailable, TextBoxFont* font) {
     }
 
     std::string data;
-    if (!ReadWholeFile(path, data) || doc.ini.LoadData(data.data(), data.size()) < 0) {
-        ResetSettingsDocument(doc);
+    if (!ReadWholeFile(path, data)) {
         doc.loadFailed = !sampleInUse;
+        if (lastAvailable) *lastAvailable = false;
+        return false;
+    }
+    if (!detail::LoadSettingsData(data, lastAvailable, font)) {
+        doc.loadFailed = !sampleInUse;
+        return false;
+    }
+
+    // First run: the sample becomes the user's own settings file. A failed copy only means the
+    // sample is read again next time.
+    if (sampleInUse) ReplaceFileContent(settingsPath, data);
+    return true;
+}
+
+namespace detail {
+
+bool LoadSettingsData(std::string_view data, bool* lastAvailable, TextBoxFont* font) {
+    ProcessState& st = State();
+    SettingsDocument& doc = Document();
+    ResetSettingsDocument(doc);
+    st.Presets.clear();
+    st.Changes.clear();
+    if (doc.ini.LoadData(data.data(), data.size()) < 0) {
+        ResetSettingsDocument(doc);
         if (lastAvailable) *lastAvailable = false;
         return false;
     }
@@ -610,21 +639,18 @@ bool LoadSettingsAndPresets(bool* lastAvailable, TextBoxFont* font) {
         if (const char* stored = doc.ini.GetValue(kFontSection, "font", nullptr))
             ParseFont(stored, *font);
     }
-
-    // First run: the sample becomes the user's own settings file. A failed copy only means the
-    // sample is read again next time.
-    if (sampleInUse) ReplaceFileContent(settingsPath, data);
     return true;
 }
 
-bool SaveSettingsAndPresets(const TextBoxFont* font) {
+std::optional<std::string> SaveSettingsData(const TextBoxFont* font, bool& allPresetsWritten) {
     ProcessState& st = State();
     SettingsDocument& doc = Document();
+    allPresetsWritten = true;
     if (doc.loadFailed) {
         // The file on disk could not be read; writing this cycle's document over it would lose
         // every preset it holds.
         ResetSettingsDocument(doc);
-        return false;
+        return std::nullopt;
     }
     doc.ini.SetSpaces(false);
 
@@ -639,7 +665,6 @@ bool SaveSettingsAndPresets(const TextBoxFont* font) {
     st.Changes[lastName] = 0;
 
     std::set<int32_t> used = SectionsInUse(doc, st.Presets, st.Changes);
-    bool allPresetsWritten = true;
     int32_t nextFree = 1;
     for (const auto& [name, settings] : st.Presets) {
         auto it = st.Changes.find(name);
@@ -673,9 +698,17 @@ bool SaveSettingsAndPresets(const TextBoxFont* font) {
         doc.ini.Delete(kFontSection, "font", /*removeEmpty=*/false);
     }
 
-    const std::string data = SerializeDocument(doc);
+    std::string data = SerializeDocument(doc);
     ResetSettingsDocument(doc);
-    return ReplaceFileContent(SettingsFilePath(), data) && allPresetsWritten;
+    return data;
+}
+
+} // namespace detail
+
+bool SaveSettingsAndPresets(const TextBoxFont* font) {
+    bool allPresetsWritten = true;
+    const std::optional<std::string> data = detail::SaveSettingsData(font, allPresetsWritten);
+    return data && ReplaceFileContent(SettingsFilePath(), *data) && allPresetsWritten;
 }
 
 void DiscardSettingsAndPresets() {

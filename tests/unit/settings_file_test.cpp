@@ -601,6 +601,23 @@ TEST_F(SettingsFileTest, HandWrittenFileIsNormalisedWithItsCommentsKept) {
     EXPECT_EQ(ReadBytes(IniPath()), expected);
 }
 
+TEST_F(SettingsFileTest, HeaderWithoutItsBracketIsDroppedNotSpreadOverOtherSections) {
+    // SimpleIni takes the text from such a header up to the next key as a section name,
+    // line breaks and all; written back as it is, it would come back as other sections.
+    ProcessState& st = State();
+    ASSERT_TRUE(LoadFrom("[GLEANERY1\nregex=x\n[GLEANERY2]\nname=Words\nregex=\\w+\n"));
+    ASSERT_EQ(st.Presets.size(), 1u);
+    EXPECT_EQ(st.Presets[u"Words"].regex, u"\\w+");
+    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
+    const std::string expected = std::string(kBom) +
+                                 Lines({"[GLEANERY2]", "name=Words", "regex=\\w+", ""}) +
+                                 DefaultSection("gleanery_last");
+    EXPECT_EQ(ReadBytes(IniPath()), expected);
+    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
+    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
+    EXPECT_EQ(ReadBytes(IniPath()), expected);
+}
+
 TEST_F(SettingsFileTest, SampleIsLoadedAndCopiedOnFirstRun) {
     ProcessState& st = State();
     const std::string sample =
