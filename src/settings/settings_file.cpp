@@ -399,6 +399,13 @@ std::string SerializeDocument(const SettingsDocument& doc) {
         needBlankLine = true;
     }
 
+    // A comment on the very first line would come back as the file's own comment, away from
+    // the section or key it belongs to; a blank line in front keeps it in place.
+    auto comment = [&out](const char* text) {
+        if (out.size() == 3) out += kNewLine;
+        AppendLines(out, text);
+    };
+
     CSimpleIniA::TNamesDepend sections;
     doc.ini.GetAllSections(sections);
     sections.sort(CSimpleIniA::Entry::LoadOrder());
@@ -413,22 +420,32 @@ std::string SerializeDocument(const SettingsDocument& doc) {
         // one header line; written as it is, its lines would come back as other sections and
         // keys. The keys under it came from malformed lines that no setting is read from.
         if (std::strpbrk(section.pItem, "\r\n")) continue;
-        if (needBlankLine) out += kNewLine;
-        if (section.pComment) AppendLines(out, section.pComment);
-        if (*section.pItem) {
-            out += '[';
-            out += section.pItem;
-            out += ']';
-            out += kNewLine;
-        }
         const CSimpleIniA::TKeyVal* keys = doc.ini.GetSection(section.pItem);
         std::vector<std::pair<CSimpleIniA::Entry, const char*>> entries;
         if (keys) entries.assign(keys->begin(), keys->end());
         std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
             return a.first.nOrder < b.first.nOrder;
         });
+        if (!*section.pItem && entries.empty()) {
+            // A "[ ]" header with nothing under it is not read back as a section. Its comment
+            // is kept, directly above the section that follows, where a load puts it.
+            if (section.pComment) {
+                if (needBlankLine) out += kNewLine;
+                comment(section.pComment);
+                needBlankLine = false;
+            }
+            continue;
+        }
+        if (needBlankLine) out += kNewLine;
+        if (section.pComment) comment(section.pComment);
+        if (*section.pItem) {
+            out += '[';
+            out += section.pItem;
+            out += ']';
+            out += kNewLine;
+        }
         for (const auto& [key, value] : entries) {
-            if (key.pComment) AppendLines(out, key.pComment);
+            if (key.pComment) comment(key.pComment);
             out += key.pItem;
             out += '=';
             AppendValue(out, value ? value : "");

@@ -601,21 +601,37 @@ TEST_F(SettingsFileTest, HandWrittenFileIsNormalisedWithItsCommentsKept) {
     EXPECT_EQ(ReadBytes(IniPath()), expected);
 }
 
-TEST_F(SettingsFileTest, HeaderWithoutItsBracketIsDroppedNotSpreadOverOtherSections) {
-    // SimpleIni takes the text from such a header up to the next key as a section name,
-    // line breaks and all; written back as it is, it would come back as other sections.
+TEST_F(SettingsFileTest, MalformedHeadersAreSavedInAFormThatReadsBackTheSame) {
     ProcessState& st = State();
-    ASSERT_TRUE(LoadFrom("[GLEANERY1\nregex=x\n[GLEANERY2]\nname=Words\nregex=\\w+\n"));
-    ASSERT_EQ(st.Presets.size(), 1u);
-    EXPECT_EQ(st.Presets[u"Words"].regex, u"\\w+");
-    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
-    const std::string expected = std::string(kBom) +
-                                 Lines({"[GLEANERY2]", "name=Words", "regex=\\w+", ""}) +
-                                 DefaultSection("gleanery_last");
-    EXPECT_EQ(ReadBytes(IniPath()), expected);
-    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
-    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
-    EXPECT_EQ(ReadBytes(IniPath()), expected);
+    const std::string words = Lines({"[GLEANERY2]", "name=Words", "regex=\\w+", ""});
+    const struct {
+        std::string file;
+        std::string saved; // after the BOM, before the last settings
+    } cases[] = {
+        // SimpleIni takes the text from a header without its "]" up to the next key as a
+        // section name, line breaks and all; written as it is, it would come back as other
+        // sections and keys.
+        {"[GLEANERY1\nregex=x\n[GLEANERY2]\nname=Words\nregex=\\w+\n", words},
+        // The comment after a dropped line belongs to the next section, not to the file.
+        {"[broken\n; about words\n[GLEANERY2]\nname=Words\nregex=\\w+\n",
+         Lines({"", "; about words"}) + words},
+        // An empty header holds nothing and takes no blank line.
+        {"[ ]\n[GLEANERY2]\nname=Words\nregex=\\w+\n", words},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        ASSERT_TRUE(LoadFrom(c.file));
+        ASSERT_EQ(st.Presets.size(), 1u);
+        EXPECT_EQ(st.Presets[u"Words"].regex, u"\\w+");
+        ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
+        const std::string expected = std::string(kBom) + c.saved + DefaultSection("gleanery_last");
+        EXPECT_EQ(ReadBytes(IniPath()), expected);
+        ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
+        ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
+        EXPECT_EQ(ReadBytes(IniPath()), expected);
+        std::filesystem::remove(IniPath());
+        DiscardSettingsAndPresets();
+    }
 }
 
 TEST_F(SettingsFileTest, SampleIsLoadedAndCopiedOnFirstRun) {
