@@ -6,6 +6,7 @@
 #include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/system.h"
+#include "posix_temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <pcre.h>
@@ -27,32 +28,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A fresh directory under the system's temporary directory, removed at the end of the test.
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "gleanery-platform-XXXXXX").string();
-        path = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-    std::u16string Wide(const std::string& name) const {
-        return Utf8ToWide((path / name).string());
-    }
-    std::string Narrow(const std::string& name) const { return (path / name).string(); }
-};
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
+using test::ReadAll;
+using test::TempDir;
+using test::WriteAll;
 
 // Sets an environment variable for the lifetime of the object and restores it afterwards.
 struct ScopedEnv {

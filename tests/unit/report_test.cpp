@@ -7,6 +7,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
+#include "posix_temp_dir.h"
 #include "settings/process_state.h"
 #include "settings/texts.h"
 
@@ -26,31 +27,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        std::string pattern = (fs::temp_directory_path() / "gleanery-report-XXXXXX").string();
-        path = ::mkdtemp(pattern.data());
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path, ignored);
-    }
-    std::u16string Wide(const std::string& name) const {
-        return platform::Utf8ToWide((path / name).string());
-    }
-    std::string Narrow(const std::string& name) const { return (path / name).string(); }
-};
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
+using test::ReadAll;
+using test::TempDir;
+using test::WriteAll;
 
 void SetTemplate(ExtractionJob& job, const std::u16string& replace, int32_t captureCount) {
     Settings settings;
