@@ -14,6 +14,7 @@
 #include "dialog/dialog_layout.h"
 #include "dialog/headless/headless_dialog.h"
 #include "dialog/help_texts.h"
+#include "dialog_process.h"
 #include "platform/message_box.h"
 #include "settings/process_state.h"
 #include "settings/sample_test_text.h"
@@ -27,41 +28,12 @@ namespace fs = std::filesystem;
 
 class DialogPanelsTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        CreateProcessState();
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        dir_ = fs::temp_directory_path() / ("gleanery_panels_" + std::to_string(stamp));
-        fs::create_directories(dir_);
-        ProcessState& st = State();
-        st.Texts.clear();
-        EnterBuiltInTexts(st.Texts);
-        st.PluginDirectory = (dir_ / "").u16string();
-        st.IniDirectory.clear();
-        st.AnsiCodePage = 1252;
-        st.OemCodePage = 437;
-        st.UsableCodePages = {1252};
-        st.CurrentSettings = Settings{};
-        st.Font = TextBoxFont{};
-        DiscardSettingsAndPresets();
-        dlg_ = std::make_unique<HeadlessDialog>();
-    }
     void TearDown() override {
         if (dlg_->Open) CloseDialog(dlg_->State, kIdCancel);
-        DiscardSettingsAndPresets();
-        State().CurrentSettings = Settings{};
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
     }
 
-    void WriteIni(const std::string& bytes) const {
-        std::ofstream(dir_ / "Gleanery.ini", std::ios::binary) << bytes;
-    }
-    std::string ReadIni() const {
-        std::ifstream in(dir_ / "Gleanery.ini", std::ios::binary);
-        std::ostringstream all;
-        all << in.rdbuf();
-        return all.str();
-    }
+    void WriteIni(const std::string& bytes) const { process_.WriteIni(bytes); }
+    std::string ReadIni() const { return process_.ReadIni(); }
     HeadlessControl& C(int id) { return Control(*dlg_, id); }
     ExpressionTest& T() { return *dlg_->State.Test; }
     std::pair<int, int> Shown() { return {C(kReplaceEdit).SelStart, C(kReplaceEdit).SelEnd}; }
@@ -82,8 +54,8 @@ class DialogPanelsTest : public ::testing::Test {
         return it == State().Changes.end() ? -1 : it->second;
     }
 
-    fs::path dir_;
-    std::unique_ptr<HeadlessDialog> dlg_;
+    test::DialogProcess process_{"gleanery_panels_", {1252}};
+    std::unique_ptr<HeadlessDialog> dlg_ = std::make_unique<HeadlessDialog>();
 };
 
 using Span = std::pair<int, int>;

@@ -12,6 +12,7 @@
 
 #include "dialog/dialog_layout.h"
 #include "dialog/headless/headless_dialog.h"
+#include "dialog_process.h"
 #include "platform/message_box.h"
 #include "settings/process_state.h"
 #include "settings/settings_file.h"
@@ -32,49 +33,20 @@ TextBoxFont Face(const std::u16string& face, int32_t height) {
 
 class DialogTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        CreateProcessState();
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        dir_ = fs::temp_directory_path() / ("gleanery_dialog_" + std::to_string(stamp));
-        fs::create_directories(dir_);
-        ProcessState& st = State();
-        st.Texts.clear();
-        EnterBuiltInTexts(st.Texts);
-        st.PluginDirectory = (dir_ / "").u16string();
-        st.IniDirectory.clear();
-        st.AnsiCodePage = 1252;
-        st.OemCodePage = 437;
-        st.UsableCodePages = {850, 1252, 28591};
-        st.CurrentSettings = Settings{};
-        st.Font = TextBoxFont{};
-        st.DialogX = st.DialogY = kNoDialogPosition;
-        DiscardSettingsAndPresets();
-        dlg_ = std::make_unique<HeadlessDialog>();
-    }
     void TearDown() override {
         // A story that ends with the dialog still open closes it, as the user would.
         if (dlg_ && dlg_->Open) Click(*dlg_, kIdCancel);
-        DiscardSettingsAndPresets();
-        State().CurrentSettings = Settings{};
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
     }
 
-    fs::path Ini() const { return dir_ / "Gleanery.ini"; }
-    void WriteIni(const std::string& bytes) const {
-        std::ofstream(Ini(), std::ios::binary) << bytes;
-    }
-    std::string ReadIni() const {
-        std::ifstream in(Ini(), std::ios::binary);
-        std::ostringstream all;
-        all << in.rdbuf();
-        return all.str();
-    }
+    fs::path Ini() const { return process_.Ini(); }
+    void WriteIni(const std::string& bytes) const { process_.WriteIni(bytes); }
+    std::string ReadIni() const { return process_.ReadIni(); }
     HeadlessControl& C(int id) { return Control(*dlg_, id); }
     void Open() { OpenHeadless(*dlg_); }
 
-    fs::path dir_;
-    std::unique_ptr<HeadlessDialog> dlg_;
+    test::DialogProcess process_{"gleanery_dialog_", {850, 1252, 28591}};
+    const fs::path& dir_ = process_.dir;
+    std::unique_ptr<HeadlessDialog> dlg_ = std::make_unique<HeadlessDialog>();
 };
 
 TEST_F(DialogTest, OpeningShowsTheStoredSettingsInEveryControl) {
