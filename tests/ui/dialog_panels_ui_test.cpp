@@ -8,137 +8,15 @@
 #include <commctrl.h>
 
 #include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "dialog/dialog_layout.h"
+#include "ui_host.h"
 
 namespace {
 
 using namespace gleanery::dialog;
-
-int g_failures = 0;
-
-void Expect(bool ok, const std::string& what) {
-    if (ok) return;
-    ++g_failures;
-    std::printf("FAILED: %s\n", what.c_str());
-    std::fflush(stdout);
-}
-
-std::string Narrow(const std::wstring& wide) {
-    if (wide.empty()) return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), static_cast<int>(wide.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), static_cast<int>(wide.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
-}
-
-std::wstring WindowText(HWND window) {
-    const int length = GetWindowTextLengthW(window);
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    text.resize(static_cast<size_t>(GetWindowTextW(window, text.data(), length + 1)));
-    return text;
-}
-
-std::wstring ItemText(HWND dlg, int id) {
-    return WindowText(GetDlgItem(dlg, id));
-}
-
-template <typename F>
-F Export(HMODULE module, const char* name) {
-    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
-struct PackDefaultParams {
-    int size;
-    DWORD PluginInterfaceVersionLow;
-    DWORD PluginInterfaceVersionHi;
-    char DefaultIniName[MAX_PATH];
-};
-
-using ConfigurePackerProc = void(WINAPI*)(HWND, HINSTANCE);
-using PackSetDefaultParamsProc = void(WINAPI*)(PackDefaultParams*);
-
-struct Run {
-    HWND Host = nullptr;
-    std::wstring ScreenshotDir;
-    std::wstring Label;
-};
-
-HWND WaitForWindow(const wchar_t* title) {
-    for (int tries = 0; tries < 1200; ++tries) { // a first Wine start can be slow
-        HWND found = FindWindowW(L"#32770", title);
-        if (found && IsWindowVisible(found)) return found;
-        Sleep(50);
-    }
-    return nullptr;
-}
-
-void Screenshot(const Run& run, const std::wstring& name) {
-    using UnixName = char*(CDECL*)(LPCWSTR);
-    auto toUnix = Export<UnixName>(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
-    if (!toUnix) {
-        std::printf("screenshot skipped: not running under Wine\n");
-        return;
-    }
-    CreateDirectoryW(run.ScreenshotDir.c_str(), nullptr);
-    const std::wstring path = run.ScreenshotDir + L"\\" + name + L"-" + run.Label + L".png";
-    DeleteFileW(path.c_str());
-    char* unixPath = toUnix(path.c_str());
-    if (!unixPath) return;
-    const std::string unixName(unixPath);
-    HeapFree(GetProcessHeap(), 0, unixPath);
-    // import is a Linux program, started from its path on the Z: drive. Wine signals its handle
-    // at once, so the picture is taken when the file has appeared and stopped growing.
-    std::wstring command = L"Z:\\usr\\bin\\import -window root \"" +
-                           std::wstring(unixName.begin(), unixName.end()) + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-        std::printf("screenshot failed: cannot start import (error %lu)\n", GetLastError());
-        return;
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    LONGLONG lastSize = -1;
-    for (int tries = 0; tries < 300; ++tries) {
-        Sleep(100);
-        WIN32_FILE_ATTRIBUTE_DATA data{};
-        if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) continue;
-        const LONGLONG size = (static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-        if (size > 0 && size == lastSize) break;
-        lastSize = size;
-    }
-    const bool saved = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-    Expect(saved, "screenshot " + Narrow(name) + " written");
-    if (saved) std::printf("screenshot: %s\n", unixName.c_str());
-}
-
-void Click(HWND dlg, int id) {
-    SendMessageW(GetDlgItem(dlg, id), BM_CLICK, 0, 0);
-}
-
-// Replaces an editor's text as typing does (with a change notification).
-void Type(HWND dlg, int id, const wchar_t* text) {
-    HWND edit = GetDlgItem(dlg, id);
-    SendMessageW(edit, EM_SETSEL, 0, -1);
-    SendMessageW(edit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(text));
-}
-
-std::pair<DWORD, DWORD> Selection(HWND dlg, int id) {
-    DWORD start = 0;
-    DWORD end = 0;
-    SendDlgItemMessageW(dlg, id, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
-                        reinterpret_cast<LPARAM>(&end));
-    return {start, end};
-}
+using namespace gleanery::ui_test;
 
 // The combo box notifies its parent as typing and picking would.
 void Notify(HWND dlg, int id, int code) {
@@ -270,84 +148,16 @@ DWORD WINAPI WorkDialog(void* parameter) {
     return 0;
 }
 
-std::string ReadFile(const std::wstring& path) {
-    std::ifstream in(path.c_str(), std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
-LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcW(window, message, wParam, lParam);
+void CheckSettingsFile(const std::string& ini) {
+    // The deleted preset never reached the file; the test string and options did.
+    Expect(ini.find("ui preset") == std::string::npos, "deleted preset not written");
+    Expect(ini.find("teststring=mail a@b and c@d now\r\n") != std::string::npos,
+           "test string stored by OK");
+    Expect(ini.find("regex=(\\w+)@(\\w+)\r\n") != std::string::npos, "loaded expression stored");
 }
 
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 3) {
-        std::printf("usage: dialog_panels_ui_test <plug-in> <screenshot directory>\n");
-        return 2;
-    }
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
-    InitCommonControlsEx(&controls);
-
-    // The plug-in in a fresh directory of its own, where it keeps its settings file.
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring dir =
-        std::wstring(temp) + L"gleanery_panels_ui_" + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(dir.c_str(), nullptr);
-    const std::wstring source = argv[1];
-    const std::wstring fileName = source.substr(source.find_last_of(L"\\/") + 1);
-    const std::wstring plugin = dir + L"\\" + fileName;
-    if (!CopyFileW(source.c_str(), plugin.c_str(), FALSE)) {
-        std::printf("cannot copy the plug-in\n");
-        return 1;
-    }
-    Run run;
-    run.ScreenshotDir = argv[2];
-    for (wchar_t& c : run.ScreenshotDir)
-        if (c == L'/') c = L'\\';
-    run.Label = fileName.substr(fileName.find_last_of(L'.') + 1);
-
-    HMODULE module = LoadLibraryW(plugin.c_str());
-    auto configure = Export<ConfigurePackerProc>(module, "ConfigurePacker");
-    auto defaults = Export<PackSetDefaultParamsProc>(module, "PackSetDefaultParams");
-    Expect(module && configure && defaults, "plug-in and exports found");
-    if (!configure || !defaults) return 1;
-    PackDefaultParams params{};
-    params.size = sizeof params;
-    params.PluginInterfaceVersionLow = 20;
-    params.PluginInterfaceVersionHi = 2;
-    const std::string hostIni = Narrow(dir) + "\\wincmd.ini";
-    std::strncpy(params.DefaultIniName, hostIni.c_str(), MAX_PATH - 1);
-    defaults(&params);
-
-    WNDCLASSW hostClass{};
-    hostClass.lpfnWndProc = HostProc;
-    hostClass.hInstance = GetModuleHandleW(nullptr);
-    hostClass.lpszClassName = L"GleaneryPanelsTestHost";
-    RegisterClassW(&hostClass);
-    run.Host = CreateWindowW(L"GleaneryPanelsTestHost", L"Host", WS_OVERLAPPEDWINDOW, 0, 0, 300,
-                             200, nullptr, nullptr, hostClass.hInstance, nullptr);
-
-    HANDLE worker = CreateThread(nullptr, 0, WorkDialog, &run, 0, nullptr);
-    configure(run.Host, module);
-    WaitForSingleObject(worker, INFINITE);
-    CloseHandle(worker);
-
-    // The deleted preset never reached the file; the test string and options did.
-    const std::string ini = ReadFile(dir + L"\\Gleanery.ini");
-    Expect(ini.find("ui preset") == std::string::npos, "deleted preset not written");
-    Expect(ini.find("teststring=mail a@b and c@d now\r\n") != std::string::npos,
-           "test string stored by OK");
-    Expect(ini.find("regex=(\\w+)@(\\w+)\r\n") != std::string::npos, "loaded expression stored");
-
-    DestroyWindow(run.Host);
-    FreeLibrary(module);
-    DeleteFileW((dir + L"\\Gleanery.ini").c_str());
-    DeleteFileW(plugin.c_str());
-    RemoveDirectoryW(dir.c_str());
-    std::printf(g_failures ? "%d check(s) failed\n" : "all checks passed\n", g_failures);
-    return g_failures ? 1 : 0;
+    return RunHostedDialog(argc, argv, "dialog_panels_ui_test", WorkDialog, CheckSettingsFile);
 }

@@ -4,51 +4,24 @@
 // template with its ID, class, caption, style and geometry, the collapsed width, the lists; then
 // it changes a few options, presses OK and reads the settings file.
 //   dialog_ui_test <plug-in> <screenshot directory>
-// The screenshot of the collapsed dialog is taken with ImageMagick's import (a Linux program,
-// started through Wine) and its path is printed.
+// The screenshot of the collapsed dialog is settings-dialog-<wcx64|wcx>.png.
 #include <windows.h>
 
 #include <commctrl.h>
 
 #include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "dialog/dialog_layout.h"
+#include "ui_host.h"
 
 namespace {
 
 using namespace gleanery::dialog;
-
-int g_failures = 0;
-
-void Expect(bool ok, const std::string& what) {
-    if (ok) return;
-    ++g_failures;
-    std::printf("FAILED: %s\n", what.c_str());
-    std::fflush(stdout);
-}
-
-std::string Narrow(const std::wstring& wide) {
-    if (wide.empty()) return {};
-    const int size = WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), static_cast<int>(wide.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), static_cast<int>(wide.size()), out.data(), size,
-                        nullptr, nullptr);
-    return out;
-}
+using namespace gleanery::ui_test;
 
 std::wstring Wide(std::u16string_view text) {
     return std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size());
-}
-
-std::wstring WindowText(HWND window) {
-    wchar_t buffer[512] = {};
-    GetWindowTextW(window, buffer, 512);
-    return buffer;
 }
 
 std::wstring ClassName(HWND window) {
@@ -69,83 +42,6 @@ BOOL CALLBACK PrintOwnWindow(HWND window, LPARAM) {
 BOOL CALLBACK CountNonEditChild(HWND child, LPARAM counter) {
     if (ClassName(child) != L"Edit") ++*reinterpret_cast<int*>(counter);
     return TRUE;
-}
-
-template <typename F>
-F Export(HMODULE module, const char* name) {
-    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
-struct PackDefaultParams {
-    int size;
-    DWORD PluginInterfaceVersionLow;
-    DWORD PluginInterfaceVersionHi;
-    char DefaultIniName[MAX_PATH];
-};
-
-using ConfigurePackerProc = void(WINAPI*)(HWND, HINSTANCE);
-using PackSetDefaultParamsProc = void(WINAPI*)(PackDefaultParams*);
-
-struct Run {
-    HINSTANCE Plugin = nullptr;
-    HWND Host = nullptr;
-    std::wstring ScreenshotDir;
-    std::wstring Label;
-    std::wstring ScreenshotPath;
-};
-
-HWND FindDialog() {
-    for (int tries = 0; tries < 1200; ++tries) { // a first Wine start can be slow
-        HWND found = FindWindowW(L"#32770", L"Gleanery Settings");
-        if (found && IsWindowVisible(found)) return found;
-        Sleep(50);
-    }
-    return nullptr;
-}
-
-void TakeScreenshot(Run& run) {
-    // import is a Linux program: Wine starts it from its path on the Z: drive.
-    CreateDirectoryW(run.ScreenshotDir.c_str(), nullptr);
-    run.ScreenshotPath = run.ScreenshotDir + L"\\settings-dialog-" + run.Label + L".png";
-    char unixPath[MAX_PATH * 3] = {};
-    using UnixName = char*(CDECL*)(LPCWSTR);
-    auto toUnix = Export<UnixName>(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
-    if (!toUnix) {
-        std::printf("screenshot skipped: not running under Wine\n");
-        return;
-    }
-    char* path = toUnix(run.ScreenshotPath.c_str());
-    if (!path) return;
-    std::strncpy(unixPath, path, sizeof unixPath - 1);
-    HeapFree(GetProcessHeap(), 0, path);
-    DeleteFileW(run.ScreenshotPath.c_str()); // from an earlier run
-    std::wstring command = L"Z:\\usr\\bin\\import -window root \"" +
-                           std::wstring(unixPath, unixPath + std::strlen(unixPath)) + L"\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-        std::printf("screenshot failed: cannot start import (error %lu)\n", GetLastError());
-        return;
-    }
-    // Wine hands back a handle that is signalled as soon as the Linux program has started, so
-    // the picture counts as taken once its file has appeared and stopped growing.
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    LONGLONG lastSize = -1;
-    for (int tries = 0; tries < 300; ++tries) {
-        Sleep(100);
-        WIN32_FILE_ATTRIBUTE_DATA data{};
-        if (!GetFileAttributesExW(run.ScreenshotPath.c_str(), GetFileExInfoStandard, &data))
-            continue;
-        const LONGLONG size = (static_cast<LONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-        if (size > 0 && size == lastSize) break;
-        lastSize = size;
-    }
-    const bool saved = GetFileAttributesW(run.ScreenshotPath.c_str()) != INVALID_FILE_ATTRIBUTES;
-    Expect(saved, "screenshot written");
-    if (saved) std::printf("screenshot of the collapsed dialog: %s\n", unixPath);
 }
 
 void CheckControls(HWND dlg) {
@@ -237,13 +133,9 @@ void CheckControls(HWND dlg) {
     Expect(tipOf(kIdOk).empty(), "no tooltip text for OK");
 }
 
-void Click(HWND dlg, int id) {
-    SendMessageW(GetDlgItem(dlg, id), BM_CLICK, 0, 0);
-}
-
 DWORD WINAPI WorkDialog(void* parameter) {
-    Run& run = *static_cast<Run*>(parameter);
-    HWND dlg = FindDialog();
+    const Run& run = *static_cast<const Run*>(parameter);
+    HWND dlg = WaitForWindow(L"Gleanery Settings");
     Expect(dlg != nullptr, "dialog window found");
     if (!dlg) {
         EnumWindows(PrintOwnWindow, 0);
@@ -252,16 +144,13 @@ DWORD WINAPI WorkDialog(void* parameter) {
     Expect(GetWindow(dlg, GW_OWNER) == run.Host, "owned by the host window");
     CheckControls(dlg);
     Sleep(300); // let it paint
-    TakeScreenshot(run);
+    Screenshot(run, L"settings-dialog");
 
     // A faulty expression shows its error; a good one is accepted.
-    HWND regex = GetDlgItem(dlg, kRegexEdit);
-    SendMessageW(regex, EM_SETSEL, 0, -1);
-    SendMessageW(regex, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L"(\\d+"));
+    Type(dlg, kRegexEdit, L"(\\d+");
     Expect(WindowText(GetDlgItem(dlg, kStatusLine)).find(L"missing )") == 0,
            "error in the status line: " + Narrow(WindowText(GetDlgItem(dlg, kStatusLine))));
-    SendMessageW(regex, EM_SETSEL, 0, -1);
-    SendMessageW(regex, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L"(\\d+)"));
+    Type(dlg, kRegexEdit, L"(\\d+)");
     Expect(WindowText(GetDlgItem(dlg, kStatusLine)) == L"OK!", "status after the fix");
 
     Click(dlg, kLineMode);
@@ -277,88 +166,15 @@ DWORD WINAPI WorkDialog(void* parameter) {
     return 0;
 }
 
-std::string ReadFile(const std::wstring& path) {
-    std::ifstream in(path.c_str(), std::ios::binary);
-    std::ostringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
-
-LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcW(window, message, wParam, lParam);
+void CheckSettingsFile(const std::string& ini) {
+    for (const char* key :
+         {"regex=(\\d+)\r\n", "LineMode=true\r\n", "CaseSensitive=true\r\n", "CopyClip=1\r\n",
+          "OutfileExtension=1\r\n", "SearchAndReplace=false\r\n"})
+        Expect(ini.find(key) != std::string::npos, std::string("settings file holds ") + key);
 }
 
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 3) {
-        std::printf("usage: dialog_ui_test <plug-in> <screenshot directory>\n");
-        return 2;
-    }
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
-    InitCommonControlsEx(&controls);
-
-    // The plug-in in a fresh directory of its own, where it keeps its settings file.
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    const std::wstring dir =
-        std::wstring(temp) + L"gleanery_ui_" + std::to_wstring(GetCurrentProcessId());
-    CreateDirectoryW(dir.c_str(), nullptr);
-    std::wstring source = argv[1];
-    const std::wstring fileName = source.substr(source.find_last_of(L"\\/") + 1);
-    const std::wstring plugin = dir + L"\\" + fileName;
-    if (!CopyFileW(source.c_str(), plugin.c_str(), FALSE)) {
-        std::printf("cannot copy the plug-in\n");
-        return 1;
-    }
-    Run run;
-    run.ScreenshotDir = argv[2];
-    for (wchar_t& c : run.ScreenshotDir)
-        if (c == L'/') c = L'\\';
-    run.Label = fileName.substr(fileName.find_last_of(L'.') + 1);
-
-    HMODULE module = LoadLibraryW(plugin.c_str());
-    if (!module) {
-        std::printf("cannot load %s\n", Narrow(plugin).c_str());
-        return 1;
-    }
-    auto configure = Export<ConfigurePackerProc>(module, "ConfigurePacker");
-    auto defaults = Export<PackSetDefaultParamsProc>(module, "PackSetDefaultParams");
-    Expect(configure && defaults, "exports found");
-    if (!configure || !defaults) return 1;
-    PackDefaultParams params{};
-    params.size = sizeof params;
-    params.PluginInterfaceVersionLow = 20;
-    params.PluginInterfaceVersionHi = 2;
-    const std::string hostIni = Narrow(dir) + "\\wincmd.ini";
-    std::strncpy(params.DefaultIniName, hostIni.c_str(), MAX_PATH - 1);
-    defaults(&params);
-
-    WNDCLASSW hostClass{};
-    hostClass.lpfnWndProc = HostProc;
-    hostClass.hInstance = GetModuleHandleW(nullptr);
-    hostClass.lpszClassName = L"GleaneryTestHost";
-    RegisterClassW(&hostClass);
-    run.Host = CreateWindowW(L"GleaneryTestHost", L"Host", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200,
-                             nullptr, nullptr, hostClass.hInstance, nullptr);
-    run.Plugin = module;
-
-    HANDLE worker = CreateThread(nullptr, 0, WorkDialog, &run, 0, nullptr);
-    configure(run.Host, module);
-    WaitForSingleObject(worker, INFINITE);
-    CloseHandle(worker);
-
-    const std::string ini = ReadFile(dir + L"\\Gleanery.ini");
-    for (const char* key :
-         {"regex=(\\d+)\r\n", "LineMode=true\r\n", "CaseSensitive=true\r\n", "CopyClip=1\r\n",
-          "OutfileExtension=1\r\n", "SearchAndReplace=false\r\n"})
-        Expect(ini.find(key) != std::string::npos, std::string("settings file holds ") + key);
-
-    DestroyWindow(run.Host);
-    FreeLibrary(module);
-    DeleteFileW((dir + L"\\Gleanery.ini").c_str());
-    DeleteFileW(plugin.c_str());
-    RemoveDirectoryW(dir.c_str());
-    std::printf(g_failures ? "%d check(s) failed\n" : "all checks passed\n", g_failures);
-    return g_failures ? 1 : 0;
+    return RunHostedDialog(argc, argv, "dialog_ui_test", WorkDialog, CheckSettingsFile);
 }
