@@ -180,6 +180,21 @@ int32_t EncodingCheckLevel(int32_t bytes) {
     return level;
 }
 
+// The eleven switches of a settings section, in the order a save writes them.
+constexpr std::pair<const char*, bool Settings::*> kSwitches[] = {
+    {"BinaryMode", &Settings::BinaryMode},
+    {"SearchAndReplace", &Settings::SearchAndReplace},
+    {"LineMode", &Settings::LineMode},
+    {"NoDuplicates", &Settings::NoDuplicates},
+    {"WriteBom", &Settings::WriteBom},
+    {"WriteStats", &Settings::WriteStats},
+    {"CaseSensitive", &Settings::CaseSensitive},
+    {"Dotall", &Settings::Dotall},
+    {"Multiline", &Settings::Multiline},
+    {"UnicodeProperties", &Settings::UnicodeProperties},
+    {"EmptyValid", &Settings::EmptyValid},
+};
+
 Settings ReadSettings(const CSimpleIniA& ini, const char* section) {
     Settings s;
     auto value = [&](const char* key) { return ini.GetValue(section, key, nullptr); };
@@ -192,17 +207,7 @@ Settings ReadSettings(const CSimpleIniA& ini, const char* section) {
     const char* test = value("teststring");
     s.teststring = test ? FileTextToWide(test) : std::u16string();
 
-    flag("BinaryMode", s.BinaryMode);
-    flag("SearchAndReplace", s.SearchAndReplace);
-    flag("LineMode", s.LineMode);
-    flag("NoDuplicates", s.NoDuplicates);
-    flag("WriteBom", s.WriteBom);
-    flag("WriteStats", s.WriteStats);
-    flag("CaseSensitive", s.CaseSensitive);
-    flag("Dotall", s.Dotall);
-    flag("Multiline", s.Multiline);
-    flag("UnicodeProperties", s.UnicodeProperties);
-    flag("EmptyValid", s.EmptyValid);
+    for (const auto& [key, field] : kSwitches) flag(key, s.*field);
 
     int64_t n = 0;
     if (number("CopyClip", n) && n >= 0 && n <= 2) s.CopyClip = static_cast<int8_t>(n);
@@ -232,17 +237,7 @@ void WriteSettings(CSimpleIniA& ini, const char* section, const Settings& s,
     // only make it look like the user's own text.
     text("teststring",
          s.teststring == kSampleTestText ? std::string() : WideToFileText(s.teststring));
-    flag("BinaryMode", s.BinaryMode);
-    flag("SearchAndReplace", s.SearchAndReplace);
-    flag("LineMode", s.LineMode);
-    flag("NoDuplicates", s.NoDuplicates);
-    flag("WriteBom", s.WriteBom);
-    flag("WriteStats", s.WriteStats);
-    flag("CaseSensitive", s.CaseSensitive);
-    flag("Dotall", s.Dotall);
-    flag("Multiline", s.Multiline);
-    flag("UnicodeProperties", s.UnicodeProperties);
-    flag("EmptyValid", s.EmptyValid);
+    for (const auto& [key, field] : kSwitches) flag(key, s.*field);
     number("CopyClip", s.CopyClip);
     number("Memory", s.Memory);
     number("EncodingCheck", EncodingCheckLevel(s.EncodingCheck));
