@@ -13,6 +13,7 @@
 #include "dialog/dialog_layout.h"
 #include "dialog/headless/headless_dialog.h"
 #include "dialog_process.h"
+#include "platform/files.h"
 #include "platform/message_box.h"
 #include "settings/process_state.h"
 #include "settings/settings_file.h"
@@ -507,6 +508,42 @@ TEST_F(DialogTest, AboutAndAFailedSave) {
     EXPECT_EQ(dlg_->Messages[1].Text, u"Could not save the presets to the ini file!");
     EXPECT_EQ(dlg_->Messages[1].Flags, platform::kMbIconWarning);
     EXPECT_TRUE(State().CurrentSettings.Dotall);
+}
+
+TEST_F(DialogTest, FailuresWhileLoadingOrSavingNeverCostTheSettingsFile) {
+    const std::string old = "[gleanery_last]\r\nregex=old\r\n\r\n"
+                            "[gleanery1]\r\nname=keep\r\nregex=k\r\n";
+    const std::u16string saveFailed = u"Could not save the presets to the ini file!";
+    using platform::FaultKind;
+    // Every step of the save fails in turn (the temporary file's creation, emptying, writing);
+    // then the read of the load, after which the save of this dialog's changes is refused. Each
+    // time: a warning, the dialog closed with all it owned released, the old file byte for byte.
+    const std::pair<FaultKind, uint64_t> faults[] = {{FaultKind::Open, 1},
+                                                     {FaultKind::Truncate, 1},
+                                                     {FaultKind::Write, 1},
+                                                     {FaultKind::Read, 1}};
+    for (const auto& [kind, nth] : faults) {
+        SCOPED_TRACE(static_cast<int>(kind));
+        WriteIni(old);
+        dlg_ = std::make_unique<HeadlessDialog>();
+        dlg_->Answers = {platform::kIdOk, platform::kIdOk};
+        // Faults count from when they are set: the read is the load's, the rest the save's.
+        if (kind == FaultKind::Read) platform::InjectFault(kind, nth);
+        Open();
+        if (kind != FaultKind::Read) platform::InjectFault(kind, nth);
+        ASSERT_TRUE(Click(*dlg_, kDotall));
+        ASSERT_TRUE(Type(*dlg_, kPresetsList, u"new one"));
+        ASSERT_TRUE(Click(*dlg_, kPresetAdd));
+        ASSERT_TRUE(Click(*dlg_, kIdOk));
+        platform::ClearFaults();
+        EXPECT_FALSE(dlg_->Open);
+        ASSERT_FALSE(dlg_->Messages.empty());
+        EXPECT_EQ(dlg_->Messages.back().Text, saveFailed);
+        EXPECT_EQ(dlg_->LiveFonts, 0);
+        EXPECT_EQ(dlg_->LiveBrushes, 0);
+        EXPECT_EQ(ReadIni(), old);
+        EXPECT_FALSE(fs::exists(Ini().string() + ".tmp"));
+    }
 }
 
 TEST_F(DialogTest, RelabellingWithALanguageFile) {
