@@ -59,11 +59,41 @@ struct Run {
     std::wstring Label; // the plug-in's extension: "wcx64" or "wcx"
 };
 
-// A visible dialog-class window with this title, waited for.
+namespace detail {
+
+struct WindowQuery {
+    const wchar_t* Title;
+    HWND Found = nullptr;
+};
+
+// Dialog-class windows of this process only: tests running side by side under one display
+// each open a dialog with the same title.
+inline BOOL CALLBACK MatchOwnDialog(HWND window, LPARAM parameter) {
+    auto& query = *reinterpret_cast<WindowQuery*>(parameter);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    wchar_t name[16] = {};
+    GetClassNameW(window, name, 16);
+    if (pid != GetCurrentProcessId() || lstrcmpW(name, L"#32770") != 0 ||
+        !IsWindowVisible(window) || WindowText(window) != query.Title)
+        return TRUE;
+    query.Found = window;
+    return FALSE;
+}
+
+} // namespace detail
+
+// A visible dialog-class window of this process with this title, or null.
+inline HWND FindOwnWindow(const wchar_t* title) {
+    detail::WindowQuery query{title};
+    EnumWindows(detail::MatchOwnDialog, reinterpret_cast<LPARAM>(&query));
+    return query.Found;
+}
+
+// The same, waited for.
 inline HWND WaitForWindow(const wchar_t* title) {
     for (int tries = 0; tries < 1200; ++tries) { // a first Wine start can be slow
-        HWND found = FindWindowW(L"#32770", title);
-        if (found && IsWindowVisible(found)) return found;
+        if (HWND found = FindOwnWindow(title)) return found;
         Sleep(50);
     }
     return nullptr;
@@ -152,6 +182,28 @@ inline LRESULT CALLBACK HostProc(HWND window, UINT message, WPARAM wParam, LPARA
     return DefWindowProcW(window, message, wParam, lParam);
 }
 
+struct Worker {
+    DWORD(WINAPI* Work)(void*);
+    Run* Context;
+};
+
+// Runs the test's worker; should it stop with the dialog still open (a check failed on the
+// way), the dialog is cancelled, so that the modal ConfigurePacker call returns.
+inline DWORD WINAPI GuardedWork(void* parameter) {
+    const Worker& worker = *static_cast<const Worker*>(parameter);
+    const DWORD result = worker.Work(worker.Context);
+    for (int tries = 0; tries < 100; ++tries) {
+        HWND left = FindOwnWindow(L"Gleanery Settings");
+        if (!left) return result;
+        if (tries == 50) {
+            Expect(false, "the dialog was left open by the test");
+            PostMessageW(left, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        }
+        Sleep(100);
+    }
+    return result;
+}
+
 } // namespace detail
 
 // The whole program: `program <plug-in> <screenshot directory>`. Copies the plug-in into a fresh
@@ -211,7 +263,8 @@ inline int RunHostedDialog(int argc, wchar_t** argv, const char* program,
     run.Host = CreateWindowW(L"GleaneryTestHost", L"Host", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200,
                              nullptr, nullptr, hostClass.hInstance, nullptr);
 
-    HANDLE thread = CreateThread(nullptr, 0, worker, &run, 0, nullptr);
+    detail::Worker guarded{worker, &run};
+    HANDLE thread = CreateThread(nullptr, 0, detail::GuardedWork, &guarded, 0, nullptr);
     configure(run.Host, module);
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
