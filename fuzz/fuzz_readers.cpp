@@ -1,6 +1,9 @@
 // DetectEncoding and the three readers on arbitrary file contents, with small parts and blocks
 // so that cuts, carries and split surrogates and CR LF pairs come up in short inputs.
 #include <fstream>
+#include <string_view>
+
+#include <utf8.h>
 
 #include "engine/compiled_expression.h"
 #include "engine/match_loop.h"
@@ -9,6 +12,29 @@
 #include "platform/files.h"
 
 using namespace gleanery;
+
+namespace {
+
+bool IsValidText(std::string_view data, const FileState& file) {
+    if (file.IsUtf8) return utf8::is_valid(data.begin(), data.end());
+    if (!file.IsUtf16) return false;
+    std::u16string units;
+    for (size_t i = 0; i + 1 < data.size(); i += 2) {
+        const auto a = static_cast<unsigned char>(data[i]);
+        const auto b = static_cast<unsigned char>(data[i + 1]);
+        units.push_back(static_cast<char16_t>(file.IsBigEndian ? (a << 8) | b : (b << 8) | a));
+    }
+    for (size_t i = 0; i < units.size(); ++i) {
+        if ((units[i] & 0xFC00) == 0xD800 && i + 1 < units.size() &&
+            (units[i + 1] & 0xFC00) == 0xDC00)
+            ++i;
+        else if ((units[i] & 0xF800) == 0xD800)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::EnsureState();
@@ -24,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint64_t carry = 2 * (1 + in.Byte() % 64);
 
     const std::string inputPath = fuzz::ScratchDirectory() + "input.bin";
-    std::ofstream(inputPath, std::ios::binary | std::ios::trunc) << in.Rest();
+    const std::string content = in.Rest();
+    std::ofstream(inputPath, std::ios::binary | std::ios::trunc) << content;
     const std::u16string inputName = fuzz::Wide(inputPath);
 
     CompiledExpression compiled;
@@ -66,6 +93,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (ok && !result.OutputBuffer.empty()) ok = FlushOutput(output, result, ok, true);
     if (!ok) std::abort(); // the output is a writable scratch file
+    // Valid UTF is never reported as badly encoded, wherever parts and pieces were cut, as long
+    // as they can hold a whole character (real parts and pieces are a megabyte at least).
+    const bool roomForCharacters = unit >= 4 && carry >= 4;
+    if (file.BadEncoding && roomForCharacters &&
+        IsValidText(std::string_view(content).substr(bom), file))
+        std::abort();
     ReleaseCompiledExpression(compiled);
     return 0;
 }

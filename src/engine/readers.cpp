@@ -315,9 +315,13 @@ bool SearchLines(platform::File& input, uint64_t dataSize, uint64_t blockBytes,
                 // The line runs on into the next block.
                 if (!reader.carry.Append(units + start, count - start)) break;
                 if (reader.carry.size > carryLimitUnits) {
-                    // Longer than the read memory: searched in pieces of that size.
-                    reader.ok = sink.Search(reader.carry.data.get(), reader.carry.size);
-                    reader.carry.size = 0;
+                    // Longer than the read memory: searched in pieces of that size. A piece
+                    // ends on a whole character; the rest of one cut in two starts the next.
+                    Unit* carried = reader.carry.data.get();
+                    const size_t whole = WholeCharacters(carried, reader.carry.size, sink.file);
+                    reader.ok = sink.Search(carried, whole);
+                    reader.carry.size -= whole;
+                    std::memmove(carried, carried + whole, reader.carry.size * sizeof(Unit));
                 }
             }
         }

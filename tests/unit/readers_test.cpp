@@ -691,7 +691,7 @@ TEST(ReadFileInParts, SearchAndReplaceCopiesEveryByteForEveryPartSize) {
 namespace gleanery {
 namespace {
 
-TEST(ReadFileInParts, PartsWithoutNewlinesEndOnWholeCharacters) {
+TEST(ReadFileInParts, PiecesWithoutNewlinesEndOnWholeCharacters) {
     // "é€😀" repeated, no newline: 4-byte parts would cut inside characters. Every part is
     // valid UTF, so nothing is reported as badly encoded and every byte is searched once.
     const std::string utf8 = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"
@@ -716,6 +716,18 @@ TEST(ReadFileInParts, PartsWithoutNewlinesEndOnWholeCharacters) {
                                               e16.file, e16.settings, e16.result, 4, e16.abort));
     EXPECT_FALSE(e16.file.BadEncoding);
     EXPECT_EQ(e16.Output(), "<a>\r\n<\xF0\x9F\x98\x80>\r\n<b>");
+
+    // Line mode cuts a line longer than the read memory (4 bytes here) the same way: the
+    // second block leaves the carry ending in half of the four-byte character.
+    Engine l8(kWhole);
+    l8.file.IsUtf8 = true;
+    l8.file.CheckUtfOnFirstSearch = true;
+    EXPECT_TRUE(detail::ReadLinesInBlocks(l8.Input(utf8), l8.output,
+                                          static_cast<int64_t>(utf8.size()), l8.compiled, l8.file,
+                                          l8.settings, l8.result, 4, 4, l8.abort));
+    EXPECT_FALSE(l8.file.BadEncoding);
+    EXPECT_EQ(l8.Output(), "<a\xC3\xA9\xE2\x82\xAC>\r\n<\xF0\x9F\x98\x80"
+                           "b>");
 }
 
 } // namespace
