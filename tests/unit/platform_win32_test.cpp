@@ -107,6 +107,13 @@ TEST(PlatformWin32Files, OpenModesAndTheirErrorNumbers) {
     EXPECT_EQ(KindOf(dir.path + u"none.txt"), PathKind::Missing);
     EXPECT_EQ(SizeOf(dir.path + u"none.txt"), -1);
 
+    // Devices are neither read nor written, whatever directory their name is given in: the
+    // console would wait for input for ever.
+    EXPECT_FALSE(OpenForReading(u"NUL").IsOpen());
+    EXPECT_FALSE(OpenForReading(dir.path + u"con").IsOpen());
+    EXPECT_FALSE(OpenOrCreateForWriting(u"NUL", lastError).IsOpen());
+    EXPECT_NE(lastError, kErrorSuccess);
+
     // Directories are neither read nor written; a missing parent directory is reported as such.
     EXPECT_FALSE(OpenForReading(dir.path).IsOpen());
     EXPECT_FALSE(OpenForReading(dir.path + u"none.txt").IsOpen());

@@ -16,8 +16,17 @@ HANDLE Handle(const File& file) {
     return reinterpret_cast<HANDLE>(file.handle);
 }
 
-File Adopt(HANDLE handle) {
-    return handle == INVALID_HANDLE_VALUE ? File() : File(reinterpret_cast<intptr_t>(handle));
+// Only files on a disk are read and written. A name can stand for a device ("C:\dir\con" is
+// the console, whatever the directory holds): reading one could wait for ever. Anything else
+// is closed again and counts as an open refused.
+File AdoptDiskFile(HANDLE handle) {
+    if (handle == INVALID_HANDLE_VALUE) return File();
+    if (GetFileType(handle) != FILE_TYPE_DISK) {
+        CloseHandle(handle);
+        SetLastError(ERROR_ACCESS_DENIED);
+        return File();
+    }
+    return File(reinterpret_cast<intptr_t>(handle));
 }
 
 // ReadFile and WriteFile take 32-bit counts: larger transfers go in pieces of this size.
@@ -50,8 +59,8 @@ File OpenForReading(const std::u16string& path) {
         SetLastError(ERROR_ACCESS_DENIED);
         return File();
     }
-    return Adopt(CreateFileW(win32::Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    return AdoptDiskFile(CreateFileW(win32::Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
 File OpenOrCreateForWriting(const std::u16string& path, uint32_t& lastError) {
@@ -63,7 +72,9 @@ File OpenOrCreateForWriting(const std::u16string& path, uint32_t& lastError) {
                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     // Taken at once: OPEN_ALWAYS reports ERROR_ALREADY_EXISTS for a file that was there.
     lastError = GetLastError();
-    return Adopt(handle);
+    File file = AdoptDiskFile(handle);
+    if (handle != INVALID_HANDLE_VALUE && !file.IsOpen()) lastError = ERROR_ACCESS_DENIED;
+    return file;
 }
 
 bool Read(File& file, void* buffer, size_t count, size_t& got) {
