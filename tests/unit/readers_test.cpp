@@ -691,6 +691,27 @@ TEST(ReadFileInParts, SearchAndReplaceCopiesEveryByteForEveryPartSize) {
 namespace gleanery {
 namespace {
 
+TEST(ReadLinesInBlocks, LineEndsAreFoundAtEveryPlaceOfAWord) {
+    // The line scan looks at eight bytes at a time: a line end in every lane, in both widths.
+    for (size_t before = 0; before < 19; ++before) {
+        for (const char* end : {"\n", "\r", "\r\n"}) {
+            SCOPED_TRACE(std::to_string(before) + (end[0] == '\n' ? " LF" : " CR"));
+            const std::string text = std::string(before, 'x') + end + "y";
+            const std::string expected = "<" + std::string(before, 'x') + ">\r\n<y>";
+            EXPECT_EQ(Lines(text, 64, 64), expected);
+
+            std::string utf16;
+            for (char c : text) utf16 += std::string{c, '\0'};
+            Engine e(kWhole);
+            e.file.IsUtf16 = true;
+            EXPECT_TRUE(detail::ReadLinesInBlocks(e.Input(utf16), e.output,
+                                                  static_cast<int64_t>(utf16.size()), e.compiled,
+                                                  e.file, e.settings, e.result, 128, 128, e.abort));
+            EXPECT_EQ(e.Output(), expected);
+        }
+    }
+}
+
 TEST(ReadFileInParts, PiecesWithoutNewlinesEndOnWholeCharacters) {
     // "é€😀" repeated, no newline: 4-byte parts would cut inside characters. Every part is
     // valid UTF, so nothing is reported as badly encoded and every byte is searched once.
