@@ -44,6 +44,8 @@ std::u16string TextFrom(fuzz::Input& in) {
     return text;
 }
 
+// The text with every line break (CR LF, or a lone CR or LF) as CR LF: the form a settings file
+// gives text back in.
 std::u16string CrLfLines(const std::u16string& text) {
     std::u16string out;
     for (size_t i = 0; i < text.size(); ++i) {
