@@ -1,5 +1,6 @@
 // The match loop on arbitrary text, with expressions from a fixed set (or a short one taken from
 // the input), every option combination and all three shapes of text.
+#include <fstream>
 #include <iterator>
 
 #include <utf8.h>
@@ -55,6 +56,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     settings.replace = in.Pick(kTemplates);
     const uint8_t shape = in.Byte();
 
+    // A job in search-and-replace mode never writes a BOM or line mode's lines and never
+    // filters duplicates (the loop itself clears WriteBom once it has written the BOM).
+    const bool replaceAlone = settings.SearchAndReplace && !settings.LineMode &&
+                              !settings.WriteBom && !settings.NoDuplicates;
+
     CompiledExpression compiled;
     CompileExpression(settings, compiled);
     ResultState result;
@@ -64,9 +70,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     file.CheckUtfOnFirstSearch = shape & 4;
     bool abort = false;
     bool ok;
+    std::string searched; // the text's bytes as the file would hold them
     if ((shape & 3) == 2) {
         file.IsUtf16 = true;
         const std::u16string text = in.RestAsWide();
+        searched.assign(reinterpret_cast<const char*>(text.data()), text.size() * 2);
         // Unchecked searches are only ever given valid text (the readers make sure of that).
         std::string ignored;
         try {
@@ -79,6 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
         file.IsUtf8 = (shape & 3) == 1;
         const std::string text = in.Rest();
+        searched = text;
         if (file.IsUtf8 && !utf8::is_valid(text.begin(), text.end()))
             file.CheckUtfOnFirstSearch = true;
         ok = SearchBytes(text.data(), text.size(), Output(), compiled, file, settings, result,
@@ -87,5 +96,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (ok) ok = FlushOutput(Output(), result, ok, true);
     if (!ok) std::abort();
     ReleaseCompiledExpression(compiled);
+
+    // Search and replace with the whole match as the replacement copies the text unchanged,
+    // whatever matched where (empty matches, \K, retries, searches ended by an error).
+    if (replaceAlone && settings.replace == u"$0" && !file.BadEncoding &&
+        (!file.IsUtf8 || utf8::is_valid(searched.begin(), searched.end()))) {
+        std::ifstream written(fuzz::ScratchDirectory() + "match-out.txt", std::ios::binary);
+        const std::string copy{std::istreambuf_iterator<char>(written), {}};
+        if (copy != searched) std::abort();
+    }
     return 0;
 }
