@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 #include "dialog/dialog_layout.h"
 #include "dialog/panels.h"
@@ -320,21 +321,26 @@ void InitialiseDialog(DialogState& state) {
     state.TooltipsReady = CreateTooltips(dlg);
 }
 
+// The check boxes that each stand for one switch of the settings.
+constexpr std::pair<int, bool Settings::*> kSwitchBoxes[] = {
+    {kNoDuplicates, &Settings::NoDuplicates},
+    {kBinaryMode, &Settings::BinaryMode},
+    {kSearchAndReplace, &Settings::SearchAndReplace},
+    {kLineMode, &Settings::LineMode},
+    {kCaseSensitive, &Settings::CaseSensitive},
+    {kDotall, &Settings::Dotall},
+    {kMultiline, &Settings::Multiline},
+    {kUnicodeProperties, &Settings::UnicodeProperties},
+    {kEmptyValid, &Settings::EmptyValid},
+    {kWriteStats, &Settings::WriteStats},
+    {kWriteBom, &Settings::WriteBom},
+};
+
 void FillControls(DialogState& state, const Settings& settings) {
     DialogHandle dlg = state.Handle;
     SetText(dlg, kRegexEdit, settings.regex);
     SetText(dlg, kReplaceEdit, settings.replace);
-    Check(dlg, kNoDuplicates, settings.NoDuplicates);
-    Check(dlg, kBinaryMode, settings.BinaryMode);
-    Check(dlg, kSearchAndReplace, settings.SearchAndReplace);
-    Check(dlg, kLineMode, settings.LineMode);
-    Check(dlg, kCaseSensitive, settings.CaseSensitive);
-    Check(dlg, kDotall, settings.Dotall);
-    Check(dlg, kMultiline, settings.Multiline);
-    Check(dlg, kUnicodeProperties, settings.UnicodeProperties);
-    Check(dlg, kEmptyValid, settings.EmptyValid);
-    Check(dlg, kWriteStats, settings.WriteStats);
-    Check(dlg, kWriteBom, settings.WriteBom);
+    for (const auto& [id, field] : kSwitchBoxes) Check(dlg, id, settings.*field);
     Check(dlg, kCopyClip, settings.CopyClip != 0);
     Check(dlg, kDeleteCopied, settings.CopyClip > 1);
     SelectMemory(dlg, settings.Memory);
@@ -355,17 +361,7 @@ void ReadControls(DialogState& state, Settings& settings) {
     settings.regex = GetText(dlg, kRegexEdit);
     if (settings.regex.empty()) settings.regex = u".*";
     settings.replace = GetText(dlg, kReplaceEdit);
-    settings.NoDuplicates = IsChecked(dlg, kNoDuplicates);
-    settings.BinaryMode = IsChecked(dlg, kBinaryMode);
-    settings.SearchAndReplace = IsChecked(dlg, kSearchAndReplace);
-    settings.LineMode = IsChecked(dlg, kLineMode);
-    settings.CaseSensitive = IsChecked(dlg, kCaseSensitive);
-    settings.Dotall = IsChecked(dlg, kDotall);
-    settings.Multiline = IsChecked(dlg, kMultiline);
-    settings.UnicodeProperties = IsChecked(dlg, kUnicodeProperties);
-    settings.EmptyValid = IsChecked(dlg, kEmptyValid);
-    settings.WriteStats = IsChecked(dlg, kWriteStats);
-    settings.WriteBom = IsChecked(dlg, kWriteBom);
+    for (const auto& [id, field] : kSwitchBoxes) settings.*field = IsChecked(dlg, id);
     settings.CopyClip = !IsChecked(dlg, kCopyClip) ? 0 : IsChecked(dlg, kDeleteCopied) ? 2 : 1;
 
     const int memory = Selection(dlg, kMemoryList);
