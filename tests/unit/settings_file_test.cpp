@@ -301,6 +301,14 @@ TEST_F(SettingsFileTest, LineBreaksBecomeCrLfInMemory) {
               std::string::npos);
     ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
     EXPECT_EQ(State().CurrentSettings.regex, u"a\r\nb");
+
+    // A lone CR that SimpleIni leaves inside a value is a line break already at the first load,
+    // so the value does not change between one load and the next.
+    ASSERT_TRUE(LoadFrom("[gleanery_last]\r\nteststring=<<<END_OF_TEXT\rEND_OF_TEXT\rJ=x\r\n"));
+    const std::u16string first = State().CurrentSettings.teststring;
+    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
+    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
+    EXPECT_EQ(State().CurrentSettings.teststring, first);
 }
 
 TEST_F(SettingsFileTest, PresetNamesFollowTheSectionRules) {
