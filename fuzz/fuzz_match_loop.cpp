@@ -76,12 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::u16string text = in.RestAsWide();
         searched.assign(reinterpret_cast<const char*>(text.data()), text.size() * 2);
         // Unchecked searches are only ever given valid text (the readers make sure of that).
-        std::string ignored;
-        try {
-            utf8::utf16to8(text.begin(), text.end(), std::back_inserter(ignored));
-        } catch (const utf8::exception&) {
-            file.CheckUtfOnFirstSearch = true;
-        }
+        if (!fuzz::IsValidUtf16(text)) file.CheckUtfOnFirstSearch = true;
         ok = SearchUnits(text.data(), text.size(), Output(), compiled, file, settings, result,
                          abort);
     } else {

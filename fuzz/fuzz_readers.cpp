@@ -24,14 +24,7 @@ bool IsValidText(std::string_view data, const FileState& file) {
         const auto b = static_cast<unsigned char>(data[i + 1]);
         units.push_back(static_cast<char16_t>(file.IsBigEndian ? (a << 8) | b : (b << 8) | a));
     }
-    for (size_t i = 0; i < units.size(); ++i) {
-        if ((units[i] & 0xFC00) == 0xD800 && i + 1 < units.size() &&
-            (units[i + 1] & 0xFC00) == 0xDC00)
-            ++i;
-        else if ((units[i] & 0xF800) == 0xD800)
-            return false;
-    }
-    return true;
+    return fuzz::IsValidUtf16(units);
 }
 
 } // namespace

@@ -6,9 +6,13 @@
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <string>
+#include <string_view>
 
 #include <unistd.h>
+
+#include <utf8.h>
 
 #include "platform/codepage.h"
 #include "settings/process_state.h"
@@ -70,6 +74,17 @@ inline const std::string& ScratchDirectory() {
     }();
     (void)cleanup;
     return dir;
+}
+
+// No unpaired surrogate (checked with UTF8-CPP, not with the engine's own checks under test).
+inline bool IsValidUtf16(std::u16string_view units) {
+    try {
+        std::string ignored;
+        utf8::utf16to8(units.begin(), units.end(), std::back_inserter(ignored));
+        return true;
+    } catch (const utf8::exception&) {
+        return false;
+    }
 }
 
 inline std::u16string Wide(const std::string& utf8) {

@@ -583,12 +583,9 @@ int32_t PresetCapacityLeft() {
 }
 
 bool LoadSettingsAndPresets(bool* lastAvailable, TextBoxFont* font) {
-    ProcessState& st = State();
     SettingsDocument& doc = Document();
     // A cycle starts empty; a second load must not merge into the first.
-    ResetSettingsDocument(doc);
-    st.Presets.clear();
-    st.Changes.clear();
+    DiscardSettingsAndPresets();
 
     const std::u16string settingsPath = SettingsFilePath();
     std::u16string path = settingsPath;
@@ -624,9 +621,7 @@ namespace detail {
 bool LoadSettingsData(std::string_view data, bool* lastAvailable, TextBoxFont* font) {
     ProcessState& st = State();
     SettingsDocument& doc = Document();
-    ResetSettingsDocument(doc);
-    st.Presets.clear();
-    st.Changes.clear();
+    DiscardSettingsAndPresets();
     if (doc.ini.LoadData(data.data(), data.size()) < 0) {
         ResetSettingsDocument(doc);
         if (lastAvailable) *lastAvailable = false;
