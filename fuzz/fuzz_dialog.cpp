@@ -3,6 +3,7 @@
 // dispatcher as the real window (the headless control layer). Whatever the sequence, the dialog
 // closes with every font and brush released, and what OK saved loads back.
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <string>
 
@@ -57,6 +58,26 @@ std::u16string CrLfLines(const std::u16string& text) {
         }
     }
     return out;
+}
+
+// Says which setting came back different from a settings file, for the crash report.
+void ReportDifference(const Settings& saved, const Settings& loaded) {
+    auto text = [](const std::u16string& t) {
+        std::string out;
+        for (char16_t c : t) out += std::to_string(static_cast<unsigned>(c)) + ' ';
+        return out;
+    };
+    const std::pair<const char*, const std::u16string Settings::*> texts[] = {
+        {"regex", &Settings::regex},
+        {"replace", &Settings::replace},
+        {"teststring", &Settings::teststring}};
+    for (const auto& [name, member] : texts)
+        if (saved.*member != loaded.*member)
+            std::fprintf(stderr, "%s saved:  %s\n%s loaded: %s\n", name,
+                         text(saved.*member).c_str(), name, text(loaded.*member).c_str());
+    Settings a = saved, b = loaded;
+    a.regex = b.regex = a.replace = b.replace = a.teststring = b.teststring = u"";
+    if (!(a == b)) std::fprintf(stderr, "a switch or number differs\n");
 }
 
 // The controls a user can act on, in template order.
@@ -181,7 +202,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             *text = CrLfLines(platform::Utf8ToWide(platform::WideToUtf8(*text)));
         bool lastAvailable = true;
         if (!LoadSettingsAndPresets(&lastAvailable, nullptr)) std::abort();
-        if (lastAvailable && !(st.CurrentSettings == saved)) std::abort();
+        if (lastAvailable && !(st.CurrentSettings == saved)) {
+            ReportDifference(saved, st.CurrentSettings);
+            std::abort();
+        }
         DiscardSettingsAndPresets();
     }
     return 0;

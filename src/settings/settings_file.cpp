@@ -77,7 +77,9 @@ constexpr char kDefaultBlockTag[] = "END_OF_TEXT";
 
 // ---- text forms --------------------------------------------------------------------------------
 
-// UTF-16 with CR LF line breaks to UTF-8 with LF line breaks. An unpaired surrogate becomes
+// UTF-16 with CR LF line breaks to UTF-8 with LF line breaks. A lone CR is a line break too (the
+// load reads it as one) and becomes an LF as well: left as it was, a lone CR before a CR LF
+// ("\r\r\n") would be written as one line break instead of two. An unpaired surrogate becomes
 // U+FFFD, as the system converter does.
 std::string WideToFileText(std::u16string_view text, bool lineBreaks = true) {
     std::string out;
@@ -85,7 +87,10 @@ std::string WideToFileText(std::u16string_view text, bool lineBreaks = true) {
     auto sink = std::back_inserter(out);
     for (size_t i = 0; i < text.size(); ++i) {
         uint32_t c = text[i];
-        if (lineBreaks && c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') continue;
+        if (lineBreaks && c == u'\r') {
+            if (i + 1 < text.size() && text[i + 1] == u'\n') continue;
+            c = u'\n';
+        }
         if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
             text[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);

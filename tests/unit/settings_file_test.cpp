@@ -301,6 +301,11 @@ TEST_F(SettingsFileTest, LineBreaksBecomeCrLfInMemory) {
               std::string::npos);
     ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
     EXPECT_EQ(State().CurrentSettings.regex, u"a\r\nb");
+    // ... also right before a CR LF: two line breaks, not one.
+    State().CurrentSettings.replace = u"a\r\r\nb\r\r";
+    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
+    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
+    EXPECT_EQ(State().CurrentSettings.replace, u"a\r\n\r\nb\r\n\r\n");
 
     // A lone CR that SimpleIni leaves inside a value is a line break already at the first load,
     // so the value does not change between one load and the next.
