@@ -116,8 +116,8 @@ std::u16string FileTextToWide(std::string_view text, bool lineBreaks = true) {
     if (!lineBreaks) return wide;
     std::u16string out;
     out.reserve(wide.size() + wide.size() / 16);
-    // Every line break becomes CR LF, a lone CR too: a save writes it as it is, and the next
-    // load reads it as a line break, so the value would change from one load to the next.
+    // Every line break becomes CR LF, a lone CR too: SimpleIni can leave one inside a value, and
+    // a save writes it as a line break, so the value would change from one load to the next.
     for (size_t i = 0; i < wide.size(); ++i) {
         const char16_t c = wide[i];
         if (c == u'\n' && (out.empty() || out.back() != u'\r')) out.push_back(u'\r');
