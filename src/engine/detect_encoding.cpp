@@ -1,9 +1,11 @@
 // Encoding detection: byte-order marks, a UTF-16 guess for unmarked text and the UTF checks.
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <utf8.h>
 
 #include "engine/readers.h"
+#include "engine/utf8_validity.h"
 #include "settings/process_state.h"
 
 namespace gleanery {
@@ -79,10 +81,6 @@ bool UnitsAreValid(It begin, size_t count, bool nonCharacterScan) {
     return true;
 }
 
-bool HasNonAscii(const unsigned char* bytes, size_t n) {
-    return std::any_of(bytes, bytes + n, [](unsigned char b) { return b >= 0x80; });
-}
-
 // Steps 3 to 8 of the detection for a file of at least 2 bytes. False when the check buffer or a
 // swapped copy could not be allocated or the read failed.
 bool ExamineStart(int64_t size, uint32_t& bomLength, platform::File& input, FileState& file,
@@ -144,12 +142,15 @@ bool ExamineStart(int64_t size, uint32_t& bomLength, platform::File& input, File
     if (checkRan || file.IsUtf16 || skipUtf8Check) return true;
 
     // Pure ASCII stays code-page text (unless a UTF-8 mark was found).
-    if (!HasNonAscii(bytes, n)) return true;
-    bool valid = utf8::is_valid(bytes, bytes + n);
+    const size_t ascii = AsciiPrefixLength(bytes, n);
+    if (ascii == n) return true;
+    bool valid = IsValidUtf8(bytes + ascii, n - ascii);
     if (!valid && size > check) {
         // The check buffer may end inside a character of a longer file.
-        for (size_t cut = 1; cut <= 3 && cut < n && !valid; ++cut)
-            valid = utf8::is_valid(bytes, bytes + n - cut);
+        for (size_t cut = 1; cut <= 3 && cut < n && !valid; ++cut) {
+            const size_t end = n - cut;
+            valid = end <= ascii || IsValidUtf8(bytes + ascii, end - ascii);
+        }
     }
     if (valid) {
         file.IsUtf8 = true;
@@ -164,6 +165,10 @@ bool ExamineStart(int64_t size, uint32_t& bomLength, platform::File& input, File
 } // namespace
 
 Utf16Guess GuessUtf16(const unsigned char* bytes, size_t n) {
+    // Every count but `full` needs a zero byte in the buffer, and `full` alone never makes a
+    // guess (an odd count's padding zero adds at most 1 to `little`, never above the threshold):
+    // most text has no zero byte and is settled by one fast scan.
+    if (std::memchr(bytes, 0, n) == nullptr) return Utf16Guess::Neither;
     uint64_t little = 0, big = 0, zero = 0, full = 0;
     for (size_t i = 0; i < n; i += 2) {
         const unsigned char b0 = bytes[i];
