@@ -49,8 +49,8 @@ TEST_F(Cli, PackWithOptionsLeavesTheStoredSettingsAlone) {
     ASSERT_NE(stored.find("regex=x+\r\n"), std::string::npos);
 
     const fs::path a = root / "a.txt", b = root / "b.txt";
-    const HostRun run = Host("pack --regex '\\d+' --line-mode \"" + (root / "out").string() + "\" \"" +
-                         a.string() + "\" \"" + b.string() + "\"");
+    const HostRun run = Host("pack --regex '\\d+' --line-mode \"" + (root / "out").string() +
+                             "\" \"" + a.string() + "\" \"" + b.string() + "\"");
     ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(ReadFile(root / "out.txt"), ">>>> \"" + a.string() +
                                               "\":\r\n>> Line 2:\r\n101\r\n>>>> \"" + b.string() +
@@ -87,9 +87,26 @@ TEST_F(Cli, SetShowAndPresets) {
 
     WriteFile(root / "m.txt", "write to ann@example.org or bob@example.com");
     const HostRun run = Host("pack --preset 'E-mail addresses' \"" + (root / "mail").string() +
-                         "\" \"" + (root / "m.txt").string() + "\"");
+                             "\" \"" + (root / "m.txt").string() + "\"");
     ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(ReadFile(root / "mail.txt"), "ann@example.org\r\nbob@example.com");
+}
+
+TEST_F(Cli, ADirectoryIsPackedInPathOrder) {
+    // Component by component: "a/..." before "a-b/..." before "a.txt", although '-' and '.'
+    // sort before '/' as characters.
+    const fs::path dir = root / "in";
+    fs::create_directories(dir / "a" / "b");
+    fs::create_directories(dir / "a-b");
+    WriteFile(dir / "a" / "b" / "y", "A_B_Y");
+    WriteFile(dir / "a" / "x", "A_X");
+    WriteFile(dir / "a-b" / "x", "AB_X");
+    WriteFile(dir / "a.txt", "A_TXT");
+    WriteFile(dir / "b", "B");
+    const HostRun run =
+        Host("pack -e '\\w+' \"" + (root / "out").string() + "\" \"" + dir.string() + "\"");
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(ReadFile(root / "out.txt"), "A_B_Y\r\nA_X\r\nAB_X\r\nA_TXT\r\nB");
 }
 
 TEST_F(Cli, BadUsageIsExplained) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 #include "engine/extraction_job.h"
@@ -40,6 +41,26 @@ void SetEnvironment(const char* name, const fs::path& value) {
 }
 
 // The files of the command line: directories contribute the files below them, in name order.
+// Sorts paths in fs::path order (component by component) on flat strings, where each separator
+// becomes a zero that sorts before every character a name can hold: a directory of ten
+// thousand files spent a tenth of a small-file run comparing path components.
+void SortAsPaths(std::vector<fs::path>& paths) {
+    using Native = fs::path::string_type;
+    std::vector<std::pair<Native, size_t>> keys;
+    keys.reserve(paths.size());
+    for (size_t i = 0; i < paths.size(); ++i) {
+        Native key = paths[i].native();
+        std::replace(key.begin(), key.end(), fs::path::preferred_separator,
+                     fs::path::value_type(0));
+        keys.emplace_back(std::move(key), i);
+    }
+    std::sort(keys.begin(), keys.end());
+    std::vector<fs::path> sorted;
+    sorted.reserve(paths.size());
+    for (const auto& key : keys) sorted.push_back(std::move(paths[key.second]));
+    paths.swap(sorted);
+}
+
 bool CollectFiles(const std::vector<std::string>& operands, std::vector<fs::path>& files,
                   std::string& error) {
     for (const std::string& operand : operands) {
@@ -51,7 +72,7 @@ bool CollectFiles(const std::vector<std::string>& operands, std::vector<fs::path
                      path, fs::directory_options::skip_permission_denied, ec);
                  !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
                 if (!it->is_directory(ec)) found.push_back(it->path());
-            std::sort(found.begin(), found.end());
+            SortAsPaths(found);
             files.insert(files.end(), found.begin(), found.end());
         } else if (fs::exists(path, ec)) {
             files.push_back(path);
