@@ -1,8 +1,6 @@
 // Encoding detection: byte-order marks, a UTF-16 guess for unmarked text and the UTF checks.
 #include <algorithm>
 #include <cstring>
-#include <iterator>
-#include <utf8.h>
 
 #include "engine/readers.h"
 #include "engine/utf8_validity.h"
@@ -12,71 +10,55 @@ namespace gleanery {
 
 namespace {
 
-// Reads 16-bit units stored as bytes in a given order, so that a check can run over the check
-// buffer in place without reinterpreting its bytes.
-struct UnitsInOrder {
-    using iterator_category = std::input_iterator_tag;
-    using value_type = uint16_t;
-    using difference_type = std::ptrdiff_t;
-    using pointer = const uint16_t*;
-    using reference = uint16_t;
-
-    const unsigned char* p = nullptr;
-    bool bigEndian = false;
-
-    uint16_t operator*() const {
-        return bigEndian ? static_cast<uint16_t>(p[0] << 8 | p[1])
-                         : static_cast<uint16_t>(p[1] << 8 | p[0]);
-    }
-    UnitsInOrder& operator++() {
-        p += 2;
-        return *this;
-    }
-    UnitsInOrder operator++(int) {
-        UnitsInOrder old = *this;
-        p += 2;
-        return old;
-    }
-    bool operator==(const UnitsInOrder& other) const { return p == other.p; }
-};
-
-// An output iterator that drops what it is given: the conversion is run only for its verdict.
-struct Discard {
-    using iterator_category = std::output_iterator_tag;
-    using value_type = void;
-    using difference_type = std::ptrdiff_t;
-    using pointer = void;
-    using reference = void;
-
-    Discard& operator*() { return *this; }
-    Discard& operator=(uint8_t) { return *this; }
-    Discard& operator++() { return *this; }
-    Discard operator++(int) { return *this; }
-};
+// The unit at `index` of 16-bit units stored in the machine's byte order (the check buffer need
+// not be aligned for char16_t).
+uint16_t UnitAt(const unsigned char* units, size_t index) {
+    uint16_t unit;
+    std::memcpy(&unit, units + 2 * index, sizeof unit);
+    return unit;
+}
 
 bool IsHighSurrogateUnit(uint16_t u) {
     return u >= 0xD800 && u <= 0xDBFF;
 }
 
-template <class It>
-bool UnitsAreValid(It begin, size_t count, bool nonCharacterScan) {
-    if (count == 0) return true;
-    It last = begin;
-    std::advance(last, count - 1);
-    // The check buffer may have cut a surrogate pair: a trailing high surrogate is left out.
-    if (IsHighSurrogateUnit(*last)) --count;
-    It end = begin;
-    std::advance(end, count);
-    if (nonCharacterScan) {
-        for (It it = begin; it != end; ++it)
-            if (*it == 0xFFFF) return false;
+// True when one of the four units packed in `word` is a surrogate, or 0xFFFF when `scanFfff`:
+// only those need a closer look. A lane of x is zero exactly when (x - 1) & ~x sets its top bit.
+bool FourUnitsNeedALook(uint64_t word, bool scanFfff) {
+    constexpr uint64_t kOnes = 0x0001000100010001ULL;
+    constexpr uint64_t kTops = 0x8000800080008000ULL;
+    const uint64_t surrogate = (word & 0xF800F800F800F800ULL) ^ 0xD800D800D800D800ULL;
+    uint64_t zero = (surrogate - kOnes) & ~surrogate & kTops;
+    if (scanFfff) {
+        const uint64_t ffff = ~word;
+        zero |= (ffff - kOnes) & ~ffff & kTops;
     }
-    try {
-        utf8::utf16to8(begin, end, Discard{});
-    } catch (const utf8::invalid_utf16&) {
-        return false;
-    } catch (const utf8::exception&) {
-        return false;
+    return zero != 0;
+}
+
+// `units`: `count` 16-bit units in the machine's byte order.
+bool UnitsAreValid(const unsigned char* units, size_t count, bool nonCharacterScan) {
+    if (count == 0) return true;
+    // The check buffer may have cut a surrogate pair: a trailing high surrogate is left out.
+    if (IsHighSurrogateUnit(UnitAt(units, count - 1))) --count;
+    size_t i = 0;
+    while (i < count) {
+        if (count - i >= 4) {
+            uint64_t word;
+            std::memcpy(&word, units + 2 * i, sizeof word);
+            if (!FourUnitsNeedALook(word, nonCharacterScan)) {
+                i += 4;
+                continue;
+            }
+        }
+        const uint16_t unit = UnitAt(units, i++);
+        if (nonCharacterScan && unit == 0xFFFF) return false;
+        if (unit < 0xD800 || unit > 0xDFFF) continue;
+        // A high surrogate needs a low one right after it; a low one never stands alone.
+        if (unit >= 0xDC00 || i == count) return false;
+        const uint16_t low = UnitAt(units, i);
+        if (low < 0xDC00 || low > 0xDFFF) return false;
+        ++i;
     }
     return true;
 }
@@ -206,11 +188,15 @@ bool CheckUtf16(const unsigned char* bytes, size_t length, bool bigEndian, bool 
             ok = false;
             return false;
         }
-        UnitsInOrder in{bytes, bigEndian};
-        for (size_t i = 0; i < units; ++i, ++in) copy[i] = static_cast<char16_t>(*in);
-        return UnitsAreValid(static_cast<const char16_t*>(copy.get()), units, nonCharacterScan);
+        for (size_t i = 0; i < units; ++i) {
+            const unsigned char first = bytes[2 * i];
+            const unsigned char second = bytes[2 * i + 1];
+            copy[i] = static_cast<char16_t>(bigEndian ? first << 8 | second : second << 8 | first);
+        }
+        return UnitsAreValid(reinterpret_cast<const unsigned char*>(copy.get()), units,
+                             nonCharacterScan);
     }
-    return UnitsAreValid(UnitsInOrder{bytes, bigEndian}, units, nonCharacterScan);
+    return UnitsAreValid(bytes, units, nonCharacterScan);
 }
 
 bool DetectEncoding(int64_t size, uint32_t& bomLength, platform::File& input, FileState& file,

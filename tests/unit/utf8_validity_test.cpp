@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 #include <utf8.h>
 
+#include "engine/readers.h"
 #include "engine/utf8_validity.h"
 
 namespace gleanery {
@@ -56,6 +58,52 @@ TEST(Utf8Validity, AsciiPrefixStopsAtTheFirstHighByte) {
     EXPECT_FALSE(Valid("\xE0\x80\x80"));     // overlong
     EXPECT_TRUE(Valid("\xF4\x8F\xBF\xBF"));  // U+10FFFF
     EXPECT_FALSE(Valid("\xF4\x90\x80\x80")); // above it
+}
+
+TEST(Utf16Validity, AgreesWithTheUtfLibraryOnEverySequenceOfBoundaryUnits) {
+    // Three units from the edges of the surrogate ranges at every place of a four-unit step of
+    // the scan, in both byte orders, with and without the non-character scan; a high surrogate
+    // cut off at the end of the buffer is left out.
+    const char16_t edges[] = {0x0041, 0xD7FF, 0xD800, 0xDBFF, 0xDC00, 0xDFFF, 0xE000, 0xFFFF};
+    size_t valid = 0;
+    for (char16_t a : edges)
+        for (char16_t b : edges)
+            for (char16_t c : edges)
+                for (size_t place = 0; place < 8; ++place) {
+                    std::u16string units = std::u16string(place % 4, u'x') +
+                                           std::u16string{a, b, c} +
+                                           std::u16string(place < 4 ? 0 : 5, u'y');
+                    std::u16string checked = units;
+                    if (checked.back() >= 0xD800 && checked.back() <= 0xDBFF) checked.pop_back();
+                    bool expected = true;
+                    try {
+                        std::string sink;
+                        utf8::utf16to8(checked.begin(), checked.end(), std::back_inserter(sink));
+                    } catch (const utf8::exception&) {
+                        expected = false;
+                    }
+                    for (bool bigEndian : {false, true}) {
+                        std::string bytes;
+                        for (char16_t u : units) {
+                            const char hi = static_cast<char>(u >> 8), lo = static_cast<char>(u);
+                            bytes += bigEndian ? std::string{hi, lo} : std::string{lo, hi};
+                        }
+                        for (bool scan : {false, true}) {
+                            const bool want = expected && !(scan && units.find(u'\xFFFF') !=
+                                                                        std::u16string::npos);
+                            bool ok = false;
+                            const bool got =
+                                CheckUtf16(reinterpret_cast<const unsigned char*>(bytes.data()),
+                                           bytes.size(), bigEndian, scan, ok);
+                            EXPECT_TRUE(ok);
+                            EXPECT_EQ(got, want)
+                                << std::hex << int(a) << ' ' << int(b) << ' ' << int(c)
+                                << (bigEndian ? " BE" : " LE") << (scan ? " scan" : "");
+                            valid += got;
+                        }
+                    }
+                }
+    EXPECT_GT(valid, 0u);
 }
 
 } // namespace
