@@ -13,13 +13,29 @@ inline constexpr uint32_t kErrorSuccess = 0;
 inline constexpr uint32_t kErrorFileExists = 80;     // ERROR_FILE_EXISTS
 inline constexpr uint32_t kErrorAlreadyExists = 183; // ERROR_ALREADY_EXISTS
 
+// Where a file lives on disk: device or volume and file number.
+struct FileIdentity {
+    uint64_t volume = 0;
+    uint64_t index = 0;
+    bool known = false; // read when the file was opened
+
+    bool operator==(const FileIdentity&) const = default;
+};
+
 // An open file. Move-only; the destructor closes it.
 struct File {
     intptr_t handle = -1; // fd on POSIX, HANDLE on Windows (-1 = INVALID_HANDLE_VALUE)
+    // Taken from the attributes the open reads anyway: a job compares every input with its
+    // output, which would otherwise cost two queries a file.
+    FileIdentity identity;
 
     File() = default;
     explicit File(intptr_t h) : handle(h) {}
-    File(File&& other) noexcept : handle(other.handle) { other.handle = -1; }
+    File(intptr_t h, FileIdentity id) : handle(h), identity(id) {}
+    File(File&& other) noexcept : handle(other.handle), identity(other.identity) {
+        other.handle = -1;
+        other.identity = {};
+    }
     File& operator=(File&& other) noexcept;
     File(const File&) = delete;
     File& operator=(const File&) = delete;
@@ -71,6 +87,7 @@ bool ShouldFail(FaultKind kind);
 } // namespace gleanery::platform
 
 namespace gleanery::platform {
-// True when both open files are the same file on disk (same device and file identity).
+// True when both open files are the same file on disk (same device and file identity). An
+// identity the open did not record is asked of the system.
 bool IsSameFile(const File& a, const File& b);
 } // namespace gleanery::platform

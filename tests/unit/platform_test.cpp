@@ -134,6 +134,35 @@ TEST(PlatformFiles, SeekAndTruncateCutAtTheCurrentPosition) {
     EXPECT_EQ(SizeOf(path), 6);
 }
 
+TEST(PlatformFiles, SameFileByIdentityThroughLinksMovesAndCreation) {
+    ClearFaults();
+    TempDir dir;
+    WriteAll(dir.Narrow("a.txt"), "a");
+    WriteAll(dir.Narrow("b.txt"), "b");
+    ASSERT_EQ(::link(dir.Narrow("a.txt").c_str(), dir.Narrow("link.txt").c_str()), 0);
+    uint32_t lastError = 0;
+    // A created file records its identity as an opened one does.
+    File output = OpenOrCreateForWriting(dir.Wide("out.txt"), lastError);
+    ASSERT_EQ(lastError, kErrorSuccess);
+    EXPECT_TRUE(output.identity.known);
+    EXPECT_TRUE(IsSameFile(output, OpenForReading(dir.Wide("out.txt"))));
+    EXPECT_FALSE(IsSameFile(output, OpenForReading(dir.Wide("a.txt"))));
+
+    File a = OpenForReading(dir.Wide("a.txt"));
+    EXPECT_TRUE(IsSameFile(a, OpenForReading(dir.Wide("link.txt"))));
+    EXPECT_FALSE(IsSameFile(a, OpenForReading(dir.Wide("b.txt"))));
+    File moved = std::move(a);
+    EXPECT_FALSE(a.identity.known);
+    EXPECT_TRUE(IsSameFile(moved, OpenForReading(dir.Wide("link.txt"))));
+    // A handle adopted without a recorded identity is asked of the system.
+    File raw(::open(dir.Narrow("link.txt").c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_FALSE(raw.identity.known);
+    EXPECT_TRUE(IsSameFile(raw, moved));
+    Close(moved);
+    EXPECT_FALSE(moved.identity.known);
+    EXPECT_FALSE(IsSameFile(raw, moved));
+}
+
 TEST(PlatformFiles, FullPathIsLexicallyNormalised) {
     ClearFaults(); // faults left armed elsewhere must not hit these operations
     std::u16string full;

@@ -75,13 +75,32 @@ int Fd(const File& file) {
     return static_cast<int>(file.handle);
 }
 
+FileIdentity IdentityFrom(const struct stat& info) {
+    return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino), true};
+}
+
+// The identity the open recorded, else the system's answer now.
+bool IdentityOf(const File& file, FileIdentity& identity) {
+    if (!file.IsOpen()) return false;
+    if (file.identity.known) {
+        identity = file.identity;
+        return true;
+    }
+    struct stat info;
+    if (::fstat(Fd(file), &info) != 0) return false;
+    identity = IdentityFrom(info);
+    return true;
+}
+
 } // namespace
 
 File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         Close(*this);
         handle = other.handle;
+        identity = other.identity;
         other.handle = -1;
+        other.identity = {};
     }
     return *this;
 }
@@ -94,6 +113,7 @@ void Close(File& file) {
     if (file.handle != -1) {
         ::close(Fd(file));
         file.handle = -1;
+        file.identity = {};
     }
 }
 
@@ -127,7 +147,7 @@ File OpenForReading(const std::u16string& path) {
     // O_NONBLOCK stays: it changes nothing for a regular file, whose reads never wait, and
     // clearing it would cost two more system calls for every file of a large selection.
     if (info.st_size >= kSequentialHintBytes) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    return File(fd);
+    return File(fd, IdentityFrom(info));
 }
 
 File OpenOrCreateForWriting(const std::u16string& path, uint32_t& lastError) {
@@ -156,7 +176,7 @@ File OpenOrCreateForWriting(const std::u16string& path, uint32_t& lastError) {
                 return File();
             }
             lastError = kErrorAlreadyExists;
-            return File(fd);
+            return File(fd, IdentityFrom(info));
         }
         if (errno == EINTR) continue;
         if (errno != ENOENT) {
@@ -166,7 +186,10 @@ File OpenOrCreateForWriting(const std::u16string& path, uint32_t& lastError) {
         fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             lastError = kErrorSuccess;
-            return File(fd);
+            File created(fd);
+            struct stat info;
+            if (::fstat(fd, &info) == 0) created.identity = IdentityFrom(info);
+            return created;
         }
         if (errno == EEXIST || errno == EINTR) continue;
         lastError = Win32ErrorOf(errno, true);
@@ -301,6 +324,12 @@ bool FullPathOf(const std::u16string& path, std::u16string& full) {
 
 bool UsesLongPathPrefix() {
     return false;
+}
+
+bool IsSameFile(const File& a, const File& b) {
+    FileIdentity ia;
+    FileIdentity ib;
+    return IdentityOf(a, ia) && IdentityOf(b, ib) && ia == ib;
 }
 
 } // namespace gleanery::platform

@@ -16,6 +16,21 @@ HANDLE Handle(const File& file) {
     return reinterpret_cast<HANDLE>(file.handle);
 }
 
+// The identity the open recorded, else the system's answer now.
+bool IdentityOf(const File& file, FileIdentity& identity) {
+    if (!file.IsOpen()) return false;
+    if (file.identity.known) {
+        identity = file.identity;
+        return true;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(Handle(file), &info)) return false;
+    identity.volume = info.dwVolumeSerialNumber;
+    identity.index = static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    identity.known = true;
+    return true;
+}
+
 // Only files on a disk are read and written. A name can stand for a device ("C:\dir\con" is
 // the console, whatever the directory holds): reading one could wait for ever. Anything else
 // is closed again and counts as an open refused.
@@ -26,7 +41,13 @@ File AdoptDiskFile(HANDLE handle) {
         SetLastError(ERROR_ACCESS_DENIED);
         return File();
     }
-    return File(reinterpret_cast<intptr_t>(handle));
+    File file(reinterpret_cast<intptr_t>(handle));
+    // The identity is read once here; CreateFileW's last error (ERROR_ALREADY_EXISTS) is kept
+    // for the caller.
+    const DWORD lastError = GetLastError();
+    IdentityOf(file, file.identity);
+    SetLastError(lastError);
+    return file;
 }
 
 // ReadFile and WriteFile take 32-bit counts: larger transfers go in pieces of this size.
@@ -38,7 +59,9 @@ File& File::operator=(File&& other) noexcept {
     if (this != &other) {
         Close(*this);
         handle = other.handle;
+        identity = other.identity;
         other.handle = -1;
+        other.identity = {};
     }
     return *this;
 }
@@ -51,6 +74,7 @@ void Close(File& file) {
     if (file.IsOpen()) {
         CloseHandle(Handle(file));
         file.handle = -1;
+        file.identity = {};
     }
 }
 
@@ -168,13 +192,9 @@ bool UsesLongPathPrefix() {
 }
 
 bool IsSameFile(const File& a, const File& b) {
-    if (!a.IsOpen() || !b.IsOpen()) return false;
-    BY_HANDLE_FILE_INFORMATION ia;
-    BY_HANDLE_FILE_INFORMATION ib;
-    if (!GetFileInformationByHandle(Handle(a), &ia) || !GetFileInformationByHandle(Handle(b), &ib))
-        return false;
-    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
-           ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+    FileIdentity ia;
+    FileIdentity ib;
+    return IdentityOf(a, ia) && IdentityOf(b, ib) && ia == ib;
 }
 
 } // namespace gleanery::platform
