@@ -40,7 +40,6 @@ void SetEnvironment(const char* name, const fs::path& value) {
 #endif
 }
 
-// The files of the command line: directories contribute the files below them, in name order.
 // Sorts paths in fs::path order (component by component) on flat strings, where each separator
 // becomes a zero that sorts before every character a name can hold: a directory of ten
 // thousand files spent a tenth of a small-file run comparing path components.
@@ -61,6 +60,7 @@ void SortAsPaths(std::vector<fs::path>& paths) {
     paths.swap(sorted);
 }
 
+// The files of the command line: directories contribute the files below them, in name order.
 bool CollectFiles(const std::vector<std::string>& operands, std::vector<fs::path>& files,
                   std::string& error) {
     for (const std::string& operand : operands) {

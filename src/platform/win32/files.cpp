@@ -42,8 +42,8 @@ File AdoptDiskFile(HANDLE handle) {
         return File();
     }
     File file(reinterpret_cast<intptr_t>(handle));
-    // The identity is read once here; CreateFileW's last error (ERROR_ALREADY_EXISTS) is kept
-    // for the caller.
+    // Read once here, for every comparison with this file; the caller may still read the
+    // open's own last error (ERROR_ALREADY_EXISTS) afterwards.
     const DWORD lastError = GetLastError();
     IdentityOf(file, file.identity);
     SetLastError(lastError);
