@@ -4,6 +4,7 @@
 #include <charconv>
 #include <climits>
 
+#include "engine/utf8_validity.h"
 #include "platform/codepage.h"
 #include "platform/system.h"
 #include "settings/process_state.h"
@@ -171,8 +172,8 @@ struct Loop {
             if (result.Conversion.AsciiIdentity) {
                 // Leading bytes below 0x80 are their own UTF-8 form (they never lead or, at the
                 // start of the text, trail a double-byte character): hashed where they lie.
-                size_t ascii = 0;
-                while (ascii < n && static_cast<unsigned char>(p[ascii]) < 0x80) ++ascii;
+                const size_t ascii =
+                    AsciiPrefixLength(reinterpret_cast<const unsigned char*>(p), n);
                 h = MatchHash(p, ascii, h);
                 p += ascii;
                 n -= ascii;

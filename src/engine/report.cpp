@@ -3,11 +3,11 @@
 #include "engine/report.h"
 
 #include <cstring>
-#include <utf8.h>
 
 #include "engine/paths.h"
 #include "engine/readers.h"
 #include "engine/replacement_template.h"
+#include "engine/utf8_validity.h"
 #include "platform/clipboard.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -164,8 +164,7 @@ void CopyToClipboard(const ExtractionJob& job) {
     if (asUtf8) {
         if (cut) {
             // The read may have ended inside a character.
-            for (int i = 0; i < 3 && length > 0 && !utf8::is_valid(text, text + length); ++i)
-                --length;
+            for (int i = 0; i < 3 && length > 0 && !IsValidUtf8(text, length); ++i) --length;
         }
         const std::u16string wide =
             platform::Utf8ToWide(std::string_view(reinterpret_cast<const char*>(text), length));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/utf8_validity.h"
 #include "platform/codepage.h"
 
 namespace gleanery {
@@ -97,7 +98,7 @@ void AppendBytePieceAsUtf8(CodePageText& ctx, const char* text, size_t length, s
     if (ctx.AsciiIdentity) {
         // A piece starts on a character boundary, and bytes below 0x80 never lead a double-byte
         // character, so the leading run of them can be copied as it is.
-        while (ascii < length && static_cast<unsigned char>(text[ascii]) < 0x80) ++ascii;
+        ascii = AsciiPrefixLength(reinterpret_cast<const unsigned char*>(text), length);
         out.append(text, ascii);
         if (ascii == length) return;
     }

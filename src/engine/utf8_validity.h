@@ -1,5 +1,6 @@
-// UTF-8 validity for encoding detection: the check buffer of every file is scanned, so the scan
-// skips plain ASCII eight bytes at a time and decodes only where a byte of 0x80 or above stands.
+// ASCII runs and UTF-8 validity. Encoding detection scans the check buffer of every file, so the
+// scan skips plain ASCII eight bytes at a time and decodes only where a byte of 0x80 or above
+// stands; the match loop and the code-page conversions skip ASCII runs the same way.
 #pragma once
 
 #include <cstddef>

@@ -7,6 +7,7 @@
 // - characters the code page cannot represent, and unpaired surrogates, become the default
 //   character (one per code point; no "best fit" replacement such as A for A-macron).
 #include "platform/codepage.h"
+#include "platform/utf8_sequence.h"
 
 #include <iconv.h>
 
@@ -245,32 +246,19 @@ void Utf8ToWideAppend(std::string_view in, std::u16string& out) {
             ++i;
             continue;
         }
-        int length = 0;
-        char32_t cp = 0;
-        unsigned char lo = 0x80, hi = 0xBF; // allowed range of the second byte
-        if (b >= 0xC2 && b <= 0xDF) {
-            length = 2;
-            cp = b & 0x1F;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            length = 3;
-            cp = b & 0x0F;
-            if (b == 0xE0) lo = 0xA0;
-            if (b == 0xED) hi = 0x9F;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            length = 4;
-            cp = b & 0x07;
-            if (b == 0xF0) lo = 0x90;
-            if (b == 0xF4) hi = 0x8F;
-        } else {
+        const Utf8Lead rule = Utf8LeadOf(b);
+        if (rule.length == 0) {
             out += kReplacement;
             ++i;
             continue;
         }
+        const int length = rule.length;
+        char32_t cp = b & (0x7F >> length); // the lead byte's payload bits
         size_t j = i + 1;
         bool ok = true;
         for (int k = 1; k < length; ++k, ++j) {
-            const unsigned char lower = k == 1 ? lo : 0x80;
-            const unsigned char upper = k == 1 ? hi : 0xBF;
+            const unsigned char lower = k == 1 ? rule.low : 0x80;
+            const unsigned char upper = k == 1 ? rule.high : 0xBF;
             if (j >= n || s[j] < lower || s[j] > upper) {
                 ok = false;
                 break;

@@ -1,0 +1,30 @@
+// The well-formed UTF-8 sequences by their lead byte: how long the sequence is and the range its
+// second byte must lie in, which rules out overlong forms, surrogates and code points above
+// U+10FFFF. The decoder and the validity check both draw the line here.
+#pragma once
+
+namespace gleanery::platform {
+
+struct Utf8Lead {
+    int length = 0; // 2 to 4; 0 when the byte cannot lead a multi-byte sequence
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+};
+
+constexpr Utf8Lead Utf8LeadOf(unsigned char lead) {
+    Utf8Lead rule;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        rule.length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        rule.length = 3;
+        if (lead == 0xE0) rule.low = 0xA0;
+        if (lead == 0xED) rule.high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        rule.length = 4;
+        if (lead == 0xF0) rule.low = 0x90;
+        if (lead == 0xF4) rule.high = 0x8F;
+    }
+    return rule;
+}
+
+} // namespace gleanery::platform
