@@ -10,7 +10,7 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
         set(_gleanery_cache /var/cache/gleanery)
     endif()
     if(NOT GLEANERY_PCRE_PREFIX)
-        set(GLEANERY_PCRE_PREFIX ${_gleanery_cache}/pcre-${CMAKE_SYSTEM_PROCESSOR}
+        set(GLEANERY_PCRE_PREFIX ${_gleanery_cache}/pcre-jit-${CMAKE_SYSTEM_PROCESSOR}
             CACHE PATH "Install prefix of the static mingw PCRE")
     endif()
     if(NOT EXISTS ${GLEANERY_PCRE_PREFIX}/lib/libpcre16.a)

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# Builds PCRE (the 8-bit and the 16-bit library, UTF and Unicode properties, static only) for the
-# mingw-w64 targets from Debian's pcre3 source package and installs it into a cache outside the
-# repository: $GLEANERY_CACHE/pcre-<arch> (default /var/cache/gleanery/pcre-<arch>). A finished
+# Builds PCRE (the 8-bit and the 16-bit library, UTF, Unicode properties and the JIT compiler,
+# static only) for the mingw-w64 targets from Debian's pcre3 source package and installs it into
+# a cache outside the repository: $GLEANERY_CACHE/pcre-jit-<arch> (default
+# /var/cache/gleanery/pcre-jit-<arch>; the name changed when the JIT was added, so an older
+# cache without it is never taken). A finished
 # install is reused. Prints the install prefix of each target built or found.
 # Usage: scripts/build-pcre-mingw.sh [x86_64|i686]...   (both when none is given)
 set -euo pipefail
@@ -21,10 +23,10 @@ flock 9
 
 all_cached=1
 for arch in "${arches[@]}"; do
-    [ -f "$cache/pcre-$arch/.complete" ] || all_cached=0
+    [ -f "$cache/pcre-jit-$arch/.complete" ] || all_cached=0
 done
 if [ $all_cached -eq 1 ]; then
-    for arch in "${arches[@]}"; do echo "$cache/pcre-$arch"; done
+    for arch in "${arches[@]}"; do echo "$cache/pcre-jit-$arch"; done
     exit 0
 fi
 
@@ -42,7 +44,7 @@ find "$src" -name Makefile.in -exec touch {} +
 
 jobs=${JOBS:-2}
 for arch in "${arches[@]}"; do
-    prefix="$cache/pcre-$arch"
+    prefix="$cache/pcre-jit-$arch"
     if [ -f "$prefix/.complete" ]; then echo "$prefix"; continue; fi
     host="$arch-w64-mingw32"
     command -v "$host-gcc" >/dev/null || { echo "$host-gcc is missing (scripts/install-deps.sh windows)" >&2; exit 1; }
@@ -53,7 +55,7 @@ for arch in "${arches[@]}"; do
     (
         cd "$build"
         "$src/configure" --host="$host" --prefix="$prefix" \
-            --enable-pcre16 --enable-utf --enable-unicode-properties \
+            --enable-pcre16 --enable-utf --enable-unicode-properties --enable-jit \
             --disable-shared --enable-static --disable-cpp \
             CFLAGS="-O2" >configure.log 2>&1 || { tail -n 40 configure.log >&2; exit 1; }
         make -j"$jobs" >make.log 2>&1 || { tail -n 40 make.log >&2; exit 1; }
