@@ -11,6 +11,8 @@ windows=(g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine wine64 wine32:i386 xvfb xa
 bench=(ripgrep pcregrep hyperfine time python3-matplotlib)
 # libFuzzer and the sanitizer runtimes for clang
 fuzz=(clang libclang-rt-14-dev)
+# Double Commander (GTK) under Xvfb, driven with xdotool, for the dialog test inside a real host
+doublecmd=(doublecmd-gtk xvfb xauth xdotool imagemagick)
 
 wanted=()
 case "$what" in
@@ -18,8 +20,9 @@ case "$what" in
     windows) wanted=("${native[@]}" "${windows[@]}") ;;
     bench) wanted=("${native[@]}" "${bench[@]}") ;;
     fuzz) wanted=("${native[@]}" "${fuzz[@]}") ;;
+    doublecmd) wanted=("${native[@]}" "${doublecmd[@]}") ;;
     all) wanted=("${native[@]}" "${windows[@]}" "${fuzz[@]}") ;;
-    *) echo "usage: $0 [native|windows|bench|fuzz|all]" >&2; exit 2 ;;
+    *) echo "usage: $0 [native|windows|bench|fuzz|doublecmd|all]" >&2; exit 2 ;;
 esac
 
 here=$(cd "$(dirname "$0")" && pwd)

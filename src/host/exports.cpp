@@ -11,6 +11,10 @@
 #include "platform/message_box.h"
 #include "settings/process_state.h"
 
+#if !defined(_WIN32)
+#include "dialog/doublecmd/host_dialog.h"
+#endif
+
 using namespace gleanery;
 
 namespace {
@@ -115,7 +119,8 @@ WCX_EXPORT void WCX_API PackSetDefaultParams(wcx::PackDefaultParamStruct* params
     }
 }
 
-// Double Commander calls this after loading the plug-in; its message boxes are the host's.
+// Double Commander calls this after loading the plug-in; its message boxes are the host's, and on
+// Linux the settings dialog is a form that the host shows (on Windows the plug-in's own dialog).
 WCX_EXPORT void WCX_API ExtensionInitialize(void* startupInfo) {
     if (!startupInfo) return;
     const auto* bytes = static_cast<const unsigned char*>(startupInfo);
@@ -126,4 +131,16 @@ WCX_EXPORT void WCX_API ExtensionInitialize(void* startupInfo) {
     std::memcpy(&proc, bytes + wcx::kDcMessageBoxOffset, sizeof proc);
     g_hostMessageBox = proc;
     platform::SetMessageBoxHandler(proc ? HostMessageBox : nullptr, nullptr);
+#if !defined(_WIN32)
+    using namespace dialog::doublecmd;
+    const size_t dialogBoxAt = wcx::kDcMessageBoxOffset + kDialogBoxLfmSlot * sizeof(void*);
+    const size_t sendAt = wcx::kDcMessageBoxOffset + kSendDlgMsgSlot * sizeof(void*);
+    DialogBoxLfmProc dialogBox = nullptr;
+    DlgProc send = nullptr;
+    if (size >= sendAt + sizeof(void*)) {
+        std::memcpy(&dialogBox, bytes + dialogBoxAt, sizeof dialogBox);
+        std::memcpy(&send, bytes + sendAt, sizeof send);
+    }
+    SetHostDialogApi(dialogBox, send);
+#endif
 }
