@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <random>
 
 #include "platform/system.h"
 #include "settings/code_pages.h"
@@ -15,6 +14,10 @@ namespace fs = std::filesystem;
 namespace gleanery::cli {
 
 namespace {
+
+constexpr const char* kSettingsFileName = "Gleanery.ini";
+constexpr const char* kHostIniName = "gleanery-host.ini";
+constexpr const char* kPluginIniName = "wcxplugins.ini";
 
 std::u16string DirWithSeparator(const fs::path& dir) {
     std::u16string text = dir.u16string();
@@ -43,8 +46,8 @@ bool PrepareConfig(const fs::path& dir, HostConfig& config, std::string& error) 
         return false;
     }
     config.dir = fs::absolute(dir);
-    config.hostIni = config.dir / "gleanery-host.ini";
-    config.pluginIni = config.dir / "wcxplugins.ini";
+    config.hostIni = config.dir / kHostIniName;
+    config.pluginIni = config.dir / kPluginIniName;
     if (!fs::exists(config.hostIni)) {
         // The host's own ini: a [Configuration] languageini=NAME_XXX.LNG line selects the
         // language section XXX of Gleanery.lng beside the plug-in.
@@ -58,28 +61,23 @@ bool PrepareConfig(const fs::path& dir, HostConfig& config, std::string& error) 
     return true;
 }
 
-bool CopyConfig(const fs::path& dir, fs::path& copy, std::string& error) {
-    std::random_device random;
-    std::error_code ec;
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        copy = fs::temp_directory_path(ec) / ("gleanery-run-" + std::to_string(random()));
-        if (fs::create_directory(copy, ec)) {
-            fs::copy(dir, copy, fs::copy_options::recursive | fs::copy_options::overwrite_existing,
-                     ec);
-            if (!ec) return true;
-            error = "cannot copy " + dir.string() + ": " + ec.message();
-            fs::remove_all(copy, ec);
+bool CopyConfig(const fs::path& dir, const fs::path& copy, std::string& error) {
+    for (const char* name : {kSettingsFileName, kHostIniName, kPluginIniName}) {
+        std::error_code ec;
+        if (!fs::is_regular_file(dir / name, ec)) continue;
+        if (!fs::copy_file(dir / name, copy / name, ec)) {
+            error = "cannot copy " + (dir / name).string() + ": " + ec.message();
             return false;
         }
     }
-    error = "cannot create a temporary directory";
-    return false;
+    return true;
 }
 
 bool EditSettings(const HostConfig& config, const fs::path& pluginDir,
                   const std::optional<std::string>& preset,
                   const std::vector<std::function<void(Settings&)>>& edits, bool save,
-                  Settings& settings, PresetStore* presets, std::string& error) {
+                  Settings& settings, PresetStore* presets, std::string& error,
+                  const SettingsCheck& accept) {
     ProcessState& state = State();
     state.PluginDirectory = DirWithSeparator(pluginDir);
     state.IniDirectory = DirWithSeparator(config.dir);
@@ -106,8 +104,8 @@ bool EditSettings(const HostConfig& config, const fs::path& pluginDir,
     for (const auto& edit : edits) edit(state.CurrentSettings);
     settings = state.CurrentSettings;
 
-    bool ok = true;
-    if (save) {
+    bool ok = !accept || accept(settings, error);
+    if (ok && save) {
         ok = SaveSettingsAndPresets(font.FaceName[0] ? &font : nullptr);
         if (!ok) error = "could not save the settings to " + config.dir.string();
     }

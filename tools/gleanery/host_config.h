@@ -23,16 +23,23 @@ struct HostConfig {
 bool PrepareConfig(const std::filesystem::path& dir, HostConfig& config, std::string& error);
 // The default directory: $XDG_CONFIG_HOME/gleanery, else ~/.config/gleanery.
 std::filesystem::path DefaultConfigDir();
-// A private copy of `dir` for one run (removed by the caller).
-bool CopyConfig(const std::filesystem::path& dir, std::filesystem::path& copy, std::string& error);
+// Copies into the directory `copy` the files of `dir` that the plug-in reads: its settings file,
+// the host ini that COMMANDER_INI names and the ini the host suggests. Nothing else is copied
+// and no directory is walked; a file that is a link is copied when it leads to a regular file
+// (the plug-in would read it through the link), and skipped otherwise.
+bool CopyConfig(const std::filesystem::path& dir, const std::filesystem::path& copy,
+                std::string& error);
 
 // Reads the settings file of `config` (seeded from the sample beside the plug-in on first use).
 // With `preset` the preset's settings become the current ones; `edits` are applied; with `save`
 // the result is stored as the last settings. `settings` receives the outcome, `presets` the
-// stored presets.
+// stored presets. An `accept` that returns false (with its reason in `error`) stops the edit
+// before anything is stored.
+using SettingsCheck = std::function<bool(const Settings&, std::string& error)>;
 bool EditSettings(const HostConfig& config, const std::filesystem::path& pluginDir,
                   const std::optional<std::string>& preset,
                   const std::vector<std::function<void(Settings&)>>& edits, bool save,
-                  Settings& settings, PresetStore* presets, std::string& error);
+                  Settings& settings, PresetStore* presets, std::string& error,
+                  const SettingsCheck& accept = nullptr);
 
 } // namespace gleanery::cli

@@ -1,19 +1,34 @@
 // gleanery: a command-line host for the Gleanery plug-in. It loads the plug-in library and
 // drives it through its exports exactly as a file manager does.
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <utility>
 #include <vector>
 
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "engine/extraction_job.h"
+#include "expression_check.h"
 #include "host/wcx.h"
 #include "host_config.h"
 #include "options.h"
 #include "plugin_library.h"
+#include "printable.h"
+#include "scratch.h"
+#include "stdout_copy.h"
 #include "terminal.h"
+#include "wide_names.h"
 
 namespace fs = std::filesystem;
 using namespace gleanery;
@@ -21,10 +36,21 @@ using namespace gleanery::cli;
 
 namespace {
 
-int Fail(const std::string& message, int status) {
-    std::fprintf(stderr, "gleanery: %s\n", message.c_str());
-    if (status == 2) std::fprintf(stderr, "Try 'gleanery help'.\n");
+// Exit statuses of the host's own; the others are the plug-in's answers (see UsageText).
+constexpr int kOtherError = 1;
+constexpr int kBadUsage = 2;
+constexpr int kNothingWritten = 3;
+
+int Fail(const std::string& message, int status, bool hint = true) {
+    EndProgressLine();
+    std::fprintf(stderr, "gleanery: %s\n", Printable(message, true).c_str());
+    if (status == kBadUsage && hint) std::fprintf(stderr, "Try 'gleanery help'.\n");
     return status;
+}
+
+// A name for messages: quoted, control characters escaped.
+std::string Quoted(const std::string& name) {
+    return "'" + Printable(name) + "'";
 }
 
 // Copies `text` into a zeroed fixed field, keeping a terminating zero.
@@ -61,57 +87,89 @@ void SortAsPaths(std::vector<fs::path>& paths) {
 }
 
 // The files of the command line: directories contribute the files below them, in name order.
+// Whatever cannot be read is still listed (the plug-in reports it); a directory with no files
+// contributes nothing. Stops early, with true, after Ctrl-C.
 bool CollectFiles(const std::vector<std::string>& operands, std::vector<fs::path>& files,
                   std::string& error) {
     for (const std::string& operand : operands) {
         std::error_code ec;
         const fs::path path = fs::absolute(operand, ec).lexically_normal();
+        if (ec) {
+            error = "cannot find " + Quoted(operand);
+            return false;
+        }
         if (fs::is_directory(path, ec)) {
             std::vector<fs::path> found;
             for (auto it = fs::recursive_directory_iterator(
                      path, fs::directory_options::skip_permission_denied, ec);
-                 !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+                 !ec && !Interrupted() && it != fs::recursive_directory_iterator();
+                 it.increment(ec))
                 if (!it->is_directory(ec)) found.push_back(it->path());
             SortAsPaths(found);
             files.insert(files.end(), found.begin(), found.end());
         } else if (fs::exists(path, ec)) {
             files.push_back(path);
         } else {
-            error = "cannot find '" + operand + "'";
+            error = "cannot find " + Quoted(operand);
             return false;
         }
+        if (Interrupted()) return true;
     }
     return true;
 }
 
-// The source path (the files' deepest common directory, with a trailing separator) and the add
-// list of names relative to it, each ended by a zero and the list by an empty entry.
-void BuildAddList(const std::vector<fs::path>& files, std::u16string& source,
-                  std::u16string& addList) {
-    fs::path common = files.front().parent_path();
-    for (const fs::path& file : files) {
-        while (!common.empty() && file.native().rfind(common.native(), 0) != 0)
-            common = common.parent_path();
-        if (common == common.parent_path()) break;
-    }
-    source = common.u16string();
+// The source path (the files' deepest common directory, with a trailing separator; `fallback`
+// when there are no files) and the add list of names relative to it, each ended by a zero and
+// the list by an empty entry.
+void BuildAddList(const std::vector<fs::path>& files, const fs::path& fallback,
+                  std::u16string& source, std::u16string& addList) {
     const char16_t separator = static_cast<char16_t>(fs::path::preferred_separator);
-    if (source.empty() || source.back() != separator) source.push_back(separator);
-    for (const fs::path& file : files) {
-        addList += file.u16string().substr(source.size());
+    std::vector<std::u16string> names;
+    names.reserve(files.size());
+    for (const fs::path& file : files) names.push_back(WideName(file));
+    if (names.empty()) {
+        source = WideName(fallback);
+        if (source.empty() || source.back() != separator) source.push_back(separator);
+    } else {
+        // Whole components only: /x/ab/2 does not lie in /x/a/.
+        source = names.front().substr(0, names.front().rfind(separator) + 1);
+        for (const std::u16string& name : names) {
+            while (!source.empty() && name.compare(0, source.size(), source) != 0) {
+                source.pop_back();
+                const size_t cut = source.rfind(separator);
+                source.erase(cut == std::u16string::npos ? 0 : cut + 1);
+            }
+        }
+    }
+    for (const std::u16string& name : names) {
+        addList.append(name, source.size());
         addList.push_back(u'\0');
     }
     addList.push_back(u'\0');
 }
 
+bool StdoutIsTerminal() {
+#if defined(_WIN32)
+    return _isatty(_fileno(stdout)) != 0;
+#else
+    return isatty(fileno(stdout)) != 0;
+#endif
+}
+
+// Stored text for standard output: as stored, unless a terminal shows it.
+std::string Shown(const std::u16string& text) {
+    return StdoutIsTerminal() ? Printable(ToUtf8(text)) : ToUtf8(text);
+}
+
 void PrintSettings(const Settings& s) {
     auto b = [](bool v) { return v ? "true" : "false"; };
-    std::printf("regex=%s\nreplace=%s\n", ToUtf8(s.regex).c_str(), ToUtf8(s.replace).c_str());
+    std::printf("regex=%s\nreplace=%s\n", Shown(s.regex).c_str(), Shown(s.replace).c_str());
     std::printf("LineMode=%s\nBinaryMode=%s\nSearchAndReplace=%s\nNoDuplicates=%s\n", b(s.LineMode),
                 b(s.BinaryMode), b(s.SearchAndReplace), b(s.NoDuplicates));
     std::printf("WriteStats=%s\nWriteBom=%s\nCaseSensitive=%s\nDotall=%s\nMultiline=%s\n",
                 b(s.WriteStats), b(s.WriteBom), b(s.CaseSensitive), b(s.Dotall), b(s.Multiline));
-    std::printf("UnicodeProperties=%s\nEmptyValid=%s\n", b(s.UnicodeProperties), b(s.EmptyValid));
+    std::printf("UnicodeProperties=%s\nEmptyValid=%s\nJit=%s\n", b(s.UnicodeProperties),
+                b(s.EmptyValid), b(s.Jit));
     static const char* const kClip[] = {"off", "copy", "copy and delete the file"};
     static const char* const kExtension[] = {"txt", "first", "as-is"};
     std::printf("CopyClip=%s\nMemory=%d MiB\nEncodingCheck=%d bytes\n",
@@ -144,38 +202,45 @@ std::string ResultMessage(int code, const fs::path& output) {
 }
 
 int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::path& pluginPath) {
-    if (line.operands.size() < 2) return Fail("pack needs OUTPUT and at least one FILE", 2);
+    if (line.operands.size() < 2) return Fail("pack needs OUTPUT and at least one FILE", kBadUsage);
+    // From here on Ctrl-C cancels, and everything the run creates for itself is removed at
+    // every exit.
+    InstallInterruptHandler();
+    ScratchGuard scratchGuard;
     std::string error;
     std::vector<fs::path> files;
-    if (!CollectFiles({line.operands.begin() + 1, line.operands.end()}, files, error))
-        return Fail(error, 2);
-    const fs::path archive = fs::absolute(line.operands.front()).lexically_normal();
+    const std::vector<std::string> operands(line.operands.begin() + 1, line.operands.end());
+    if (!CollectFiles(operands, files, error)) return Fail(error, kBadUsage);
+    if (Interrupted()) return Fail("cancelled", kCancelledStatus);
 
+    // "-": the plug-in writes into the run's private directory, the host copies the result to
+    // standard output.
+    const bool toStdout = line.operands.front() == "-";
     // Options of this run go into a private copy of the settings, so the stored ones stay.
-    HostConfig config = baseConfig;
-    fs::path temporary;
     const bool overridden = line.preset || !line.edits.empty();
-    if (overridden) {
-        if (!CopyConfig(baseConfig.dir, temporary, error) ||
-            !PrepareConfig(temporary, config, error))
-            return Fail(error, 1);
-    }
-    struct Cleanup {
-        fs::path dir;
-        ~Cleanup() {
-            std::error_code ec;
-            if (!dir.empty()) fs::remove_all(dir, ec);
-        }
-    } cleanup{temporary};
+    fs::path scratch;
+    if ((toStdout || overridden) && !CreateScratch(scratch, error)) return Fail(error, kOtherError);
+    HostConfig config = baseConfig;
+    if (overridden &&
+        (!CopyConfig(baseConfig.dir, scratch, error) || !PrepareConfig(scratch, config, error)))
+        return Fail(error, kOtherError);
 
     Settings settings;
+    bool rejected = false;
+    std::string warning;
+    const auto check = [&](const Settings& s, std::string& why) {
+        rejected = !CheckSearch(s, why, warning);
+        return !rejected;
+    };
     if (!EditSettings(config, pluginPath.parent_path(), line.preset, line.edits, overridden,
-                      settings, nullptr, error))
-        return Fail(error, 1);
+                      settings, nullptr, error, check))
+        return rejected ? Fail(error + "\nnothing was searched", kBadUsage, false)
+                        : Fail(error, kOtherError);
+    if (!warning.empty()) Fail("warning: " + warning, 0);
 
     SetEnvironment("COMMANDER_INI", config.hostIni);
     PluginExports plugin;
-    if (!LoadPlugin(pluginPath.string(), plugin, error)) return Fail(error, 1);
+    if (!LoadPlugin(pluginPath.string(), plugin, error)) return Fail(error, kOtherError);
 
     wcx::PackDefaultParamStruct params{};
     params.size = sizeof params;
@@ -200,30 +265,52 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
     plugin.SetProcessDataProcW(nullptr, ProgressCallback);
 
     std::u16string source, addList;
-    BuildAddList(files, source, addList);
-    std::u16string archiveText = archive.u16string();
-    InstallInterruptHandler();
+    BuildAddList(files, fs::absolute(operands.front()).lexically_normal(), source, addList);
+    // The archive name has an extension of its own, so that the output name is cut there and
+    // not at a dot in the temporary directory's path.
+    const fs::path archive =
+        toStdout ? scratch / "stdout.out" : fs::absolute(line.operands.front()).lexically_normal();
+    std::u16string archiveText = WideName(archive);
+    const fs::path output = PathFromWide(
+        OutputNameFor(archiveText, settings.OutfileExtension, source, addList.c_str()));
+    std::error_code ec;
+    const bool existed = fs::exists(output, ec);
+    if (Interrupted()) return Fail("cancelled", kCancelledStatus);
+    ResetDeclined();
     const int code =
         plugin.PackFilesW(archiveText.data(), nullptr, source.data(), addList.data(), 0);
     EndProgressLine();
     UnloadPlugin(plugin);
 
-    const fs::path output =
-        fs::path(OutputNameFor(archiveText, settings.OutfileExtension, source, addList.c_str()));
+    // Both questions of a pack (go on with defaults? replace the existing file?) end it at once
+    // when answered No, which the plug-in reports as success.
+    if (code == 0 && Declined())
+        return Fail(existed ? "nothing written: the existing file was kept"
+                            : "nothing written: the last settings were not available",
+                    kNothingWritten);
+    if (toStdout) {
+        if (fs::exists(output, ec)) {
+            // The lines of an extraction end in a line feed there, as other tools write them;
+            // file contents (search and replace, binary mode) go out byte for byte.
+            const bool lines = !settings.SearchAndReplace && !settings.BinaryMode;
+            const CopyResult copied = CopyToStdout(output, lines, error);
+            if (copied == CopyResult::Cancelled) return Fail("cancelled", kCancelledStatus);
+            if (copied == CopyResult::Failed) return Fail(error, wcx::kEEWrite);
+        }
+        return code == 0 ? 0 : Fail(ResultMessage(code, "standard output"), code);
+    }
     const std::string message = ResultMessage(code, output);
     if (code == 0) {
-        if (!line.quiet) std::printf("%s\n", message.c_str());
+        if (!line.quiet) std::printf("%s\n", Printable(message).c_str());
         return 0;
     }
     return Fail(message, code);
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int Main(int argc, char** argv) {
     CommandLine line;
     std::string error;
-    if (!ParseCommandLine(argc, argv, line, error)) return Fail(error, 2);
+    if (!ParseCommandLine(argc, argv, line, error)) return Fail(error, kBadUsage);
     if (line.command == "help") {
         std::fputs(UsageText().c_str(), stdout);
         return 0;
@@ -236,25 +323,45 @@ int main(int argc, char** argv) {
     HostConfig config;
     if (!PrepareConfig(line.configDir.empty() ? DefaultConfigDir() : fs::path(line.configDir),
                        config, error))
-        return Fail(error, 1);
+        return Fail(error, kOtherError);
 
     if (line.command == "pack") return RunPack(line, config, pluginPath);
     if (!line.operands.empty())
-        return Fail("unexpected argument '" + line.operands.front() + "'", 2);
+        return Fail("unexpected argument " + Quoted(line.operands.front()), kBadUsage);
 
     Settings settings;
     PresetStore presets;
     const bool save = line.command == "set";
     if (!save && (!line.edits.empty() || line.preset) && line.command != "show")
-        return Fail(line.command + " takes no search options", 2);
+        return Fail(line.command + " takes no search options", kBadUsage);
+    bool rejected = false;
+    std::string warning;
+    const auto check = [&](const Settings& s, std::string& why) {
+        rejected = !CheckSearch(s, why, warning);
+        return !rejected;
+    };
     if (!EditSettings(config, pluginPath.parent_path(), line.preset, line.edits, save, settings,
-                      &presets, error))
-        return Fail(error, 1);
+                      &presets, error, save ? SettingsCheck(check) : nullptr))
+        return rejected ? Fail(error + "\nnothing was stored", kBadUsage, false)
+                        : Fail(error, kOtherError);
+    if (!warning.empty()) Fail("warning: " + warning, 0);
     if (line.command == "presets") {
         for (const auto& [name, preset] : presets)
-            std::printf("%s\t%s\n", ToUtf8(name).c_str(), ToUtf8(preset.regex).c_str());
+            std::printf("%s\t%s\n", Shown(name).c_str(), Shown(preset.regex).c_str());
         return 0;
     }
     PrintSettings(settings);
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // A failure the host did not foresee still ends in a message, and the run's temporary
+    // directory is removed on the way out.
+    try {
+        return Main(argc, argv);
+    } catch (const std::exception& e) {
+        return Fail(std::string("unexpected failure: ") + e.what(), kOtherError);
+    }
 }

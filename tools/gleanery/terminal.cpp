@@ -3,6 +3,7 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -17,6 +18,8 @@
 #endif
 
 #include "platform/message_box.h"
+#include "printable.h"
+#include "scratch.h"
 
 namespace gleanery::cli {
 
@@ -26,6 +29,7 @@ AnswerPolicy g_policy = AnswerPolicy::Ask;
 bool g_quiet = false;
 std::atomic<bool> g_interrupted{false};
 bool g_progressShown = false;
+bool g_declined = false;
 
 bool StderrIsTerminal() {
     return isatty(fileno(stderr)) != 0;
@@ -35,7 +39,15 @@ bool StdinIsTerminal() {
 }
 
 void OnInterrupt(int) {
-    g_interrupted = true;
+#if defined(_WIN32)
+    std::signal(SIGINT, OnInterrupt); // Windows resets the handler before each call
+#endif
+    if (g_interrupted.exchange(true)) {
+        // The pack did not come back to the progress callback (a full pipe, a slow disk): asked
+        // twice, the process ends now and leaves nothing of its own behind.
+        RemoveScratchFromSignal();
+        _exit(kCancelledStatus);
+    }
 }
 
 } // namespace
@@ -69,13 +81,14 @@ void EndProgressLine() {
     g_progressShown = false;
 }
 
-int WCX_CALL HostMessageBox(char* text, char* caption, int32_t flags) {
+// The answer to one message box of the plug-in; `text` and `caption` are printable already.
+int Answer(const std::string& text, const std::string& caption, int32_t flags) {
     const uint32_t f = static_cast<uint32_t>(flags);
     const uint32_t buttons = f & 0xF;
     const bool question = buttons == platform::kMbYesNo || buttons == platform::kMbYesNoCancel;
     EndProgressLine();
     if (!question) {
-        std::fprintf(stderr, "%s: %s\n", caption ? caption : "", text ? text : "");
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
         return platform::kIdOk;
     }
     if (g_policy == AnswerPolicy::Yes) return platform::kIdYes;
@@ -85,7 +98,7 @@ int WCX_CALL HostMessageBox(char* text, char* caption, int32_t flags) {
 
     const bool cancel = buttons == platform::kMbYesNoCancel;
     for (;;) {
-        std::fprintf(stderr, "%s: %s [%s] ", caption ? caption : "", text ? text : "",
+        std::fprintf(stderr, "%s: %s [%s] ", caption.c_str(), text.c_str(),
                      fallback == platform::kIdYes  ? (cancel ? "Y/n/c" : "Y/n")
                      : fallback == platform::kIdNo ? (cancel ? "y/N/c" : "y/N")
                                                    : "y/n/C");
@@ -100,10 +113,18 @@ int WCX_CALL HostMessageBox(char* text, char* caption, int32_t flags) {
     }
 }
 
+int WCX_CALL HostMessageBox(char* text, char* caption, int32_t flags) {
+    const int answer = Answer(text ? Printable(text, true) : std::string(),
+                              caption ? Printable(caption) : std::string(), flags);
+    if (answer == platform::kIdNo) g_declined = true;
+    return answer;
+}
+
 int WCX_CALL ProgressCallback(char16_t* fileName, int size) {
     if (!g_quiet && StderrIsTerminal() && fileName) {
-        std::string name = ToUtf8(fileName);
-        if (name.size() > 70) name = "..." + name.substr(name.size() - 67);
+        std::string name = Printable(ToUtf8(fileName));
+        if (name.size() > 70)
+            name = "..." + name.substr(CompletePrefix(name.substr(0, name.size() - 67)));
         if (size > 0)
             std::fprintf(stderr, "\r\033[K%s (%d bytes)", name.c_str(), size);
         else
@@ -114,7 +135,28 @@ int WCX_CALL ProgressCallback(char16_t* fileName, int size) {
 }
 
 void InstallInterruptHandler() {
+#if defined(_WIN32)
     std::signal(SIGINT, OnInterrupt);
+#else
+    // Interrupted system calls resume: the plug-in's own calls are not made to see EINTR.
+    struct sigaction action = {};
+    action.sa_handler = OnInterrupt;
+    action.sa_flags = SA_RESTART;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+#endif
+}
+
+bool Interrupted() {
+    return g_interrupted;
+}
+
+void ResetDeclined() {
+    g_declined = false;
+}
+
+bool Declined() {
+    return g_declined;
 }
 
 } // namespace gleanery::cli

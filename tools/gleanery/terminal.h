@@ -19,8 +19,15 @@ void SetQuiet(bool quiet);
 int WCX_CALL HostMessageBox(char* text, char* caption, int32_t flags);
 // The host's progress callback: shows the file on a terminal; 0 after Ctrl-C.
 int WCX_CALL ProgressCallback(char16_t* fileName, int size);
-// Catches Ctrl-C so that the next progress call cancels the pack.
+// The exit status of a cancelled run (the plug-in's answer to a cancelled pack).
+inline constexpr int kCancelledStatus = 21;
+// Catches Ctrl-C: the first makes the next progress call cancel the pack; a second one ends the
+// process at once, after removing the run's temporary directory, with kCancelledStatus.
 void InstallInterruptHandler();
+bool Interrupted();
+// Whether a question of the plug-in was answered No since the last reset.
+void ResetDeclined();
+bool Declined();
 // Ends the progress line, if one is shown.
 void EndProgressLine();
 

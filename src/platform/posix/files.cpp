@@ -52,22 +52,31 @@ uint32_t Win32ErrorOf(int error, bool creating) {
     }
 }
 
-// The file system's name for `path`. False for a name that no file can have: one with a zero
-// unit (the system would cut the name there) or an unpaired surrogate (UTF-8 has no form for
-// it, and its replacement character would name a different file).
+// The file system's name for `path`. A POSIX name is bytes and need not be UTF-8: a host hands
+// over each byte outside a well-formed UTF-8 sequence as the unpaired surrogate U+DC80..U+DCFF
+// (U+DC00 + the byte), which becomes that byte again here. False for a name that no file can
+// have: one with a zero unit (the system would cut the name there) or any other unpaired
+// surrogate (UTF-8 has no form for it, and its replacement character would name a different
+// file).
 bool SystemPath(const std::u16string& path, std::string& name) {
     const size_t n = path.size();
+    name.clear();
+    size_t run = 0; // start of the units not yet converted
     for (size_t i = 0; i < n; ++i) {
         const char16_t c = path[i];
         if (c == 0) return false;
         if (c >= 0xD800 && c <= 0xDBFF) {
             if (i + 1 == n || path[i + 1] < 0xDC00 || path[i + 1] > 0xDFFF) return false;
             ++i;
+        } else if (c >= 0xDC80 && c <= 0xDCFF) {
+            name += WideToUtf8(std::u16string_view(path).substr(run, i - run));
+            name += static_cast<char>(c - 0xDC00);
+            run = i + 1;
         } else if (c >= 0xDC00 && c <= 0xDFFF) {
             return false;
         }
     }
-    name = WideToUtf8(path);
+    name += WideToUtf8(std::u16string_view(path).substr(run));
     return true;
 }
 

@@ -1,0 +1,81 @@
+#include "printable.h"
+
+#include <cstdio>
+
+#include "platform/utf8_sequence.h"
+
+namespace gleanery::cli {
+
+namespace {
+
+void AppendEscape(const char* format, unsigned value, std::string& out) {
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, format, value);
+    out += buffer;
+}
+
+// The length of the sequence at `i` when it is well-formed UTF-8 or the three-byte form of a
+// surrogate (what an unchecked UTF-16 conversion makes of an unpaired one), else 0.
+size_t SequenceAt(std::string_view text, size_t i, char32_t& code) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    platform::Utf8Lead rule = platform::Utf8LeadOf(lead);
+    if (lead == 0xED) rule.high = 0xBF;
+    if (rule.length == 0 || i + static_cast<size_t>(rule.length) > text.size()) return 0;
+    code = lead & (0x7F >> rule.length);
+    for (int k = 1; k < rule.length; ++k) {
+        const auto next = static_cast<unsigned char>(text[i + static_cast<size_t>(k)]);
+        if (next < (k == 1 ? rule.low : 0x80) || next > (k == 1 ? rule.high : 0xBF)) return 0;
+        code = (code << 6) | (next & 0x3F);
+    }
+    return static_cast<size_t>(rule.length);
+}
+
+} // namespace
+
+std::string Printable(std::string_view text, bool keepLineBreaks) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x80) {
+            const bool lineBreak = byte == '\n' || byte == '\t' ||
+                                   (byte == '\r' && i + 1 < text.size() && text[i + 1] == '\n');
+            if ((byte < 0x20 || byte == 0x7F) && !(keepLineBreaks && lineBreak))
+                AppendEscape("\\x%02X", byte, out);
+            else
+                out += static_cast<char>(byte);
+            ++i;
+            continue;
+        }
+        char32_t code = 0;
+        const size_t length = SequenceAt(text, i, code);
+        if (length == 0) {
+            AppendEscape("\\x%02X", byte, out);
+            ++i;
+            continue;
+        }
+        if (code >= 0xDC80 && code <= 0xDCFF)
+            AppendEscape("\\x%02X", static_cast<unsigned>(code - 0xDC00), out);
+        else if (code <= 0x9F || (code >= 0xD800 && code <= 0xDFFF))
+            AppendEscape("\\u%04X", static_cast<unsigned>(code), out);
+        else
+            out.append(text.substr(i, length));
+        i += length;
+    }
+    return out;
+}
+
+size_t CompletePrefix(std::string_view text) {
+    const size_t n = text.size();
+    for (size_t back = 1; back <= 3 && back <= n; ++back) {
+        const auto byte = static_cast<unsigned char>(text[n - back]);
+        if (byte < 0x80) return n;
+        if (byte >= 0xC0) {
+            const int length = platform::Utf8LeadOf(byte).length;
+            return length > static_cast<int>(back) ? n - back : n;
+        }
+    }
+    return n;
+}
+
+} // namespace gleanery::cli

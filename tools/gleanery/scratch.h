@@ -1,0 +1,26 @@
+// The run's private temporary directory: the copy of the settings that a pack with search
+// options works on, and the result on its way to standard output. It holds files only, so that
+// a signal handler can remove it with a handful of system calls.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace gleanery::cli {
+
+// Creates the directory, readable by this user only; one per process.
+bool CreateScratch(std::filesystem::path& dir, std::string& error);
+// Removes the directory and its files, if there is one.
+void RemoveScratch();
+// The same from a signal handler: only async-signal-safe calls on POSIX.
+void RemoveScratchFromSignal();
+
+// Removes the directory when the scope that created it ends, however it ends.
+struct ScratchGuard {
+    ScratchGuard() = default;
+    ScratchGuard(const ScratchGuard&) = delete;
+    ScratchGuard& operator=(const ScratchGuard&) = delete;
+    ~ScratchGuard() { RemoveScratch(); }
+};
+
+} // namespace gleanery::cli
