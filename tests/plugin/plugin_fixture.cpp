@@ -107,6 +107,7 @@ void PluginTest::Load() {
     Bind(lib.handle, "SetProcessDataProcW", lib.SetProcessDataProcW);
     Bind(lib.handle, "PackSetDefaultParams", lib.PackSetDefaultParams);
     Bind(lib.handle, "ExtensionInitialize", lib.ExtensionInitialize);
+    Bind(lib.handle, "ConfigurePacker", lib.ConfigurePacker);
     ASSERT_NE(lib.PackFilesW, nullptr);
     ASSERT_NE(lib.PackSetDefaultParams, nullptr);
 
@@ -123,6 +124,11 @@ void PluginTest::Load() {
         std::memcpy(info.data(), &size, sizeof size);
         wcx::DcMessageBoxProc box = FixtureMessageBox;
         std::memcpy(info.data() + wcx::kDcMessageBoxOffset, &box, sizeof box);
+        // DialogBoxLFM and SendDlgMsg: the first and the fourth pointer after MessageBox.
+        std::memcpy(info.data() + wcx::kDcMessageBoxOffset + sizeof(void*), &hostDialogBoxLfm,
+                    sizeof(void*));
+        std::memcpy(info.data() + wcx::kDcMessageBoxOffset + 4 * sizeof(void*), &hostSendDlgMsg,
+                    sizeof(void*));
         lib.ExtensionInitialize(info.data());
     }
     lib.SetProcessDataProcW(nullptr, FixtureProgress);

@@ -34,6 +34,7 @@ struct PluginLibrary {
     void(WCX_CALL* SetProcessDataProcW)(void*, ProcessDataProc) = nullptr;
     void(WCX_CALL* PackSetDefaultParams)(wcx::PackDefaultParamStruct*) = nullptr;
     void(WCX_CALL* ExtensionInitialize)(void*) = nullptr;
+    void(WCX_CALL* ConfigurePacker)(void*, void*) = nullptr;
 };
 
 std::string ReadFile(const fs::path& path);
@@ -76,6 +77,9 @@ class PluginTest : public ::testing::Test {
     fs::path pluginIni; // DefaultIniName
     PluginLibrary lib;
     bool callExtensionInitialize = true;
+    // Double Commander's DialogBoxLFM and SendDlgMsg for the extension record; none by default.
+    void* hostDialogBoxLfm = nullptr;
+    void* hostSendDlgMsg = nullptr;
     HostLog host;
 };
 
