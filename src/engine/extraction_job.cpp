@@ -42,9 +42,14 @@ bool LoadLastSettings() {
     return AskYesNo(Text(300) + u"\r\n" + Text(301));
 }
 
+// Cuts the extension of the file's own name. A dot in a directory name above it is no extension:
+// cutting there would send the output to another directory (a "v1.2" or "tmp.XXXX" folder).
 std::u16string CutExtension(const std::u16string& path) {
     const size_t dot = path.rfind(u'.');
-    return dot == std::u16string::npos ? path : path.substr(0, dot);
+    const size_t separator = path.find_last_of(u"\\/");
+    if (dot == std::u16string::npos || (separator != std::u16string::npos && dot < separator))
+        return path;
+    return path.substr(0, dot);
 }
 
 // The output path made full: long form where needed, the system's resolution applied.
@@ -154,7 +159,10 @@ void WalkAddList(ExtractionJob& job, JobOutcome& outcome, const std::u16string& 
 
         const std::u16string fullName = sourcePath + name;
         const std::u16string accessName = AccessName(fullName);
-        if (platform::KindOf(accessName) != platform::PathKind::File) {
+        // A name too long to ask about was still handed over as an entry: it is listed with the
+        // files that could not be opened rather than passed over without a word.
+        const platform::PathKind kind = platform::KindOf(accessName);
+        if (kind != platform::PathKind::File && kind != platform::PathKind::TooLong) {
             if (ReportProgress(fullName, 0) == 0) outcome.aborted = true;
             continue;
         }

@@ -10,6 +10,7 @@ namespace gleanery::platform {
 
 // Error numbers that callers compare against after opening (the Win32 values).
 inline constexpr uint32_t kErrorSuccess = 0;
+inline constexpr uint32_t kErrorAccessDenied = 5;    // ERROR_ACCESS_DENIED
 inline constexpr uint32_t kErrorFileExists = 80;     // ERROR_FILE_EXISTS
 inline constexpr uint32_t kErrorAlreadyExists = 183; // ERROR_ALREADY_EXISTS
 
@@ -47,6 +48,11 @@ struct File {
 // Existing file, read only, others may read too, sequential-scan hint.
 File OpenForReading(const std::u16string& path);
 
+// Read and write, others may read; created here and now, or not at all. Fails with
+// kErrorFileExists or kErrorAlreadyExists when anything already has that name (a directory or a
+// symbolic link too), so two callers can never both get the same new file.
+File CreateNewForWriting(const std::u16string& path, uint32_t& lastError);
+
 // Read and write, others may read, opened when it exists and created otherwise; never truncated
 // here. `lastError` receives the system's last error after the call (kErrorAlreadyExists when an
 // existing file was opened, as CreateFileW with OPEN_ALWAYS reports it).
@@ -60,10 +66,15 @@ bool Write(File& file, const void* data, size_t count);
 bool Seek(File& file, int64_t offset);
 // Cuts the file at its current position (SetEndOfFile).
 bool Truncate(File& file);
+// Hands what was written to the disk (fsync / FlushFileBuffers) before the file takes the place
+// of another.
+bool FlushToDisk(File& file);
 void Close(File& file);
 
 // Other: exists but is neither a regular file nor a directory (FIFO, socket, device).
-enum class PathKind { Missing, File, Directory, Other };
+// TooLong: the name is longer than the system accepts, so whether anything is there cannot be
+// asked at all (it may well be: a directory walk can reach deeper than a whole name may be long).
+enum class PathKind { Missing, File, Directory, Other, TooLong };
 PathKind KindOf(const std::u16string& path);
 // Size from the file's attributes; -1 when they cannot be read.
 int64_t SizeOf(const std::u16string& path);
@@ -71,6 +82,16 @@ bool DeleteFileAt(const std::u16string& path);
 // Puts the file `source` in the place of `target` in one step (replacing it when it exists), so
 // that `target` is never seen half-written (rename / MoveFileExW with MOVEFILE_REPLACE_EXISTING).
 bool ReplaceFileWith(const std::u16string& source, const std::u16string& target);
+// The file that writing to `path` reaches: symbolic links (reparse points on Windows) in the last
+// part of the name followed to the file they name, even when that does not exist yet. A name
+// that is no link is its own target. False when the links cannot be followed (a loop, a link
+// that cannot be read).
+bool LinkTargetOf(const std::u16string& path, std::u16string& target);
+// Gives the new file `file` the permissions of the existing file at `path`: the mode bits (and,
+// where the system allows it, the owner and group) on POSIX, the attributes on Windows. True when
+// nothing is at `path`. False when what is there cannot be asked or may not be written (read-only
+// for us): then it must not be replaced either.
+bool TakeOverPermissions(const std::u16string& path, File& file);
 // The system's full-path resolution; false when it fails.
 bool FullPathOf(const std::u16string& path, std::u16string& full);
 

@@ -23,6 +23,7 @@
 #include <cstring>
 #include <iterator>
 #include <optional>
+#include <random>
 #include <set>
 #include <string>
 #include <string_view>
@@ -125,6 +126,35 @@ std::u16string FileTextToWide(std::string_view text, bool lineBreaks = true) {
         if (c == u'\r' && (i + 1 == wide.size() || wide[i + 1] != u'\n')) out.push_back(u'\n');
     }
     return out;
+}
+
+// The bytes of a settings file that an editor saved as UTF-16 after its byte-order mark (FF FE
+// little-endian, FE FF big-endian), as the UTF-8 text the document reads. False for bytes that
+// are no UTF-16 text (an odd count, an unpaired surrogate): there is nothing a save could write
+// back in their place.
+bool Utf16FileText(std::string_view bytes, bool bigEndian, std::string& text) {
+    if (bytes.size() % 2 != 0) return false;
+    text.clear();
+    text.reserve(bytes.size());
+    auto sink = std::back_inserter(text);
+    auto unit = [&](size_t i) -> uint32_t {
+        const auto first = static_cast<unsigned char>(bytes[i]);
+        const auto second = static_cast<unsigned char>(bytes[i + 1]);
+        return bigEndian ? (first << 8 | second) : (second << 8 | first);
+    };
+    for (size_t i = 0; i < bytes.size(); i += 2) {
+        uint32_t c = unit(i);
+        if (c >= 0xD800 && c <= 0xDBFF && i + 2 < bytes.size()) {
+            const uint32_t low = unit(i + 2);
+            if (low < 0xDC00 || low > 0xDFFF) return false;
+            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+            i += 2;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            return false;
+        }
+        sink = utf8::append(c, sink);
+    }
+    return true;
 }
 
 // Decimal, or hexadecimal after "0x"/"0X"; the whole value must be the number.
@@ -490,34 +520,75 @@ std::u16string SampleFilePath() {
 }
 
 bool ReadWholeFile(const std::u16string& path, std::string& data) {
+// Reads the open file to its end rather than to the size its name reports: a save in another
+// process may put a new file under that name between the open and the question, and the bytes
+// read must all come from the one file that was opened.
     platform::File file = platform::OpenForReading(path);
     if (!file.IsOpen()) return false;
-    int64_t size = platform::SizeOf(path);
-    if (size < 0 || size > kMaxSettingsFileSize) return false;
-    data.assign(static_cast<size_t>(size), '\0');
+    const int64_t size = platform::SizeOf(path);
+    if (size > kMaxSettingsFileSize) return false;
+    data.clear();
+    data.resize(static_cast<size_t>(std::clamp<int64_t>(size, 0, kMaxSettingsFileSize)) + 1);
     size_t total = 0;
-    while (total < data.size()) {
+    for (;;) {
+        if (total == data.size()) {
+            if (total > static_cast<size_t>(kMaxSettingsFileSize)) return false;
+            data.resize(std::min<size_t>(total * 2, kMaxSettingsFileSize + 1));
+        }
         size_t got = 0;
         if (!platform::Read(file, data.data() + total, data.size() - total, got)) return false;
         if (got == 0) break;
         total += got;
     }
-    return total == data.size();
+    data.resize(total);
+    return true;
 }
 
-// Writes the whole content into a file beside `path` and puts that file in its place, so that a
-// failed write (disk full, no permission) leaves the old settings file as it was.
+// A name beside `path` for one save's temporary file: random, so that saves running at the same
+// moment (two processes, or the dialog and a job) each take their own.
+std::u16string TemporaryNameFor(const std::u16string& path) {
+    thread_local std::mt19937_64 random(std::random_device{}() ^
+                                        (static_cast<uint64_t>(std::random_device{}()) << 32));
+    static constexpr char16_t kDigits[] = u"0123456789abcdef";
+    std::u16string name = path + u'.';
+    uint64_t bits = random();
+    for (int i = 0; i < 12; ++i, bits >>= 4) name += kDigits[bits & 15];
+    return name + u".tmp";
+}
+
+// Creates this save's own temporary file beside `path`. It is created exclusively, so it can be
+// no other save's file, nor a file or directory that merely has a name like it; another name is
+// tried when one is taken.
+platform::File CreateTemporaryFile(const std::u16string& path, std::u16string& temporary) {
+    for (int attempt = 0; attempt < 16; ++attempt) {
+        temporary = TemporaryNameFor(path);
+        uint32_t lastError = 0;
+        platform::File file = platform::CreateNewForWriting(temporary, lastError);
+        if (file.IsOpen()) return file;
+        if (lastError != platform::kErrorFileExists && lastError != platform::kErrorAlreadyExists)
+            break;
+    }
+    return platform::File();
+}
+
+// Writes the whole content into a new file beside the settings file and puts that file in its
+// place in one step, so that a failed write (disk full, no permission) leaves the old settings
+// file as it was, and a reader sees either the old file or the new one, never a part.
+//
+// The file replaced is the one the user has: a symbolic link is followed and its target
+// replaced (the link stays a link), and the new file gets the old one's permissions. Other hard
+// links to the old file keep the old content: a file that all of its names share can only be
+// changed by writing into it, and a write in place can fail halfway or be read half-done.
 bool ReplaceFileContent(const std::u16string& path, const std::string& data) {
-    const std::u16string temporary = path + u".tmp";
-    uint32_t lastError = 0;
-    platform::File file = platform::OpenOrCreateForWriting(temporary, lastError);
+    std::u16string target;
+    if (!platform::LinkTargetOf(path, target)) return false;
+    std::u16string temporary;
+    platform::File file = CreateTemporaryFile(target, temporary);
     if (!file.IsOpen()) return false;
-    bool ok = lastError == platform::kErrorSuccess || lastError == platform::kErrorFileExists ||
-              lastError == platform::kErrorAlreadyExists;
-    ok = ok && platform::Seek(file, 0) && platform::Truncate(file) &&
-         platform::Write(file, data.data(), data.size());
+    bool ok = platform::TakeOverPermissions(target, file) &&
+              platform::Write(file, data.data(), data.size()) && platform::FlushToDisk(file);
     platform::Close(file);
-    ok = ok && platform::ReplaceFileWith(temporary, path);
+    ok = ok && platform::ReplaceFileWith(temporary, target);
     if (!ok) platform::DeleteFileAt(temporary);
     return ok;
 }
@@ -627,12 +698,20 @@ bool LoadSettingsData(std::string_view data, bool* lastAvailable, TextBoxFont* f
     ProcessState& st = State();
     SettingsDocument& doc = Document();
     DiscardSettingsAndPresets();
-    if (doc.ini.LoadData(data.data(), data.size()) < 0) {
+    auto refuse = [&] {
         ResetSettingsDocument(doc);
         if (lastAvailable) *lastAvailable = false;
         return false;
     }
+    };
+    std::string decoded;
+    if (data.size() >= 2 && (data.substr(0, 2) == "\xFF\xFE" || data.substr(0, 2) == "\xFE\xFF")) {
+        if (!Utf16FileText(data.substr(2), data[0] == '\xFE', decoded)) return refuse();
+        data = decoded;
     doc.fileComment = LeadingComment(data);
+    // The document ends its text at a zero byte: what follows would be lost at the next save.
+    if (data.find('\0') != std::string_view::npos) return refuse();
+    if (doc.ini.LoadData(data.data(), data.size()) < 0) return refuse();
 
     for (int32_t n : PresetSectionNumbers(doc)) {
         const std::string section = PresetSection(n);

@@ -261,6 +261,24 @@ TEST_F(Packing, StatisticsOfLineModeAndOfAnEmptyRun) {
                   "\r\nOperation completed in T seconds");
 }
 
+TEST_F(Packing, NameLongerThanTheSystemAllowsIsListedAsNotOpened) {
+    // Deeper than a whole name may be long (4096 bytes on Linux, 32767 units on Windows), as a
+    // directory walk can reach: the system refuses to look such a name up at all, so the file
+    // is listed as one that could not be opened rather than passed over.
+    std::string deep;
+    while (deep.size() < 33000) deep += std::string(200, 'd') + char(fs::path::preferred_separator);
+    deep += "x.txt";
+    WriteLastSettings("regex=b+\r\nWriteStats=true\r\n");
+    WriteFile(work / "a.txt", "abba");
+    Load();
+    ASSERT_EQ(Pack(root / "out.zip", {"a.txt", deep}), 0);
+    const std::string out = ReadFile(root / "out.txt");
+    EXPECT_NE(out.find("\r\nSearched file(s): 1\r\n"), std::string::npos) << out.substr(0, 500);
+    EXPECT_NE(out.find("\r\n\r\nCould not open the following file(s) for reading:\r\n" +
+                       (work / "").string() + deep),
+              std::string::npos);
+}
+
 TEST_F(Packing, ClipboardReceivesUtf16BigEndianOutputAsText) {
 #if defined(_WIN32)
     GTEST_SKIP() << "the desktop clipboard tool is a Linux hand-over";

@@ -163,6 +163,52 @@ TEST(PlatformFiles, SameFileByIdentityThroughLinksMovesAndCreation) {
     EXPECT_FALSE(IsSameFile(raw, moved));
 }
 
+TEST(PlatformFiles, NewFilesLinkTargetsAndPermissionsForAReplace) {
+    ClearFaults();
+    TempDir dir;
+    uint32_t lastError = 0;
+    // A new file is made only where nothing has the name: no file, directory or link.
+    File created = CreateNewForWriting(dir.Wide("new.txt"), lastError);
+    ASSERT_TRUE(created.IsOpen());
+    EXPECT_EQ(lastError, kErrorSuccess);
+    fs::create_directory(dir.path / "dir");
+    fs::create_symlink("nowhere", dir.path / "dangling");
+    for (const char* taken : {"new.txt", "dir", "dangling"}) {
+        EXPECT_FALSE(CreateNewForWriting(dir.Wide(taken), lastError).IsOpen()) << taken;
+        EXPECT_EQ(lastError, kErrorFileExists) << taken;
+    }
+    EXPECT_FALSE(fs::exists(dir.path / "nowhere"));
+
+    // Links are followed to the file they name, relative ones from their own directory, even
+    // when that file does not exist yet; a loop has no target.
+    fs::create_directory(dir.path / "sub");
+    fs::create_symlink("../dangling", dir.path / "sub" / "link");
+    std::u16string target;
+    ASSERT_TRUE(LinkTargetOf(dir.Wide("sub/link"), target));
+    EXPECT_EQ(target, dir.Wide("sub/../nowhere"));
+    ASSERT_TRUE(LinkTargetOf(dir.Wide("new.txt"), target));
+    EXPECT_EQ(target, dir.Wide("new.txt"));
+    fs::create_symlink("loop", dir.path / "loop");
+    EXPECT_FALSE(LinkTargetOf(dir.Wide("loop"), target));
+
+    // The mode of the file replaced goes to the new one; nothing there is no obstacle.
+    WriteAll(dir.Narrow("old.txt"), "old");
+    fs::permissions(dir.path / "old.txt", fs::perms::owner_read | fs::perms::owner_write);
+    ASSERT_TRUE(TakeOverPermissions(dir.Wide("old.txt"), created));
+    EXPECT_EQ(fs::status(dir.path / "new.txt").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_TRUE(TakeOverPermissions(dir.Wide("missing.txt"), created));
+    EXPECT_FALSE(TakeOverPermissions(dir.Wide("dir"), created));
+    ASSERT_TRUE(Write(created, "x", 1));
+    EXPECT_TRUE(FlushToDisk(created));
+
+    // A name longer than the system looks up is told apart from a missing file.
+    std::string deep;
+    while (deep.size() < 5000) deep += std::string(100, 'd') + "/";
+    EXPECT_EQ(KindOf(dir.Wide(deep + "x.txt")), PathKind::TooLong);
+    EXPECT_EQ(KindOf(dir.Wide(std::string(300, 'n'))), PathKind::TooLong);
+}
+
 TEST(PlatformFiles, FullPathIsLexicallyNormalised) {
     ClearFaults(); // faults left armed elsewhere must not hit these operations
     std::u16string full;

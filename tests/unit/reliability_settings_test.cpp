@@ -5,7 +5,12 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 #include <string>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "platform/codepage.h"
 #include "platform/files.h"
@@ -26,6 +31,14 @@ std::string Slurp(const fs::path& path) {
 
 void Spit(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+// The names in a directory.
+std::set<std::string> Names(const fs::path& directory) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(directory))
+        names.insert(entry.path().filename().string());
+    return names;
 }
 
 class SettingsReliability : public ::testing::Test {
@@ -56,7 +69,7 @@ TEST_F(SettingsReliability, FailedSaveKeepsTheOldFileIntact) {
     const fs::path ini = dir / "Gleanery.ini";
     const std::string old =
         "[gleanery_last]\nregex=old\nreplace=$0\n[gleanery1]\nname=keep\nregex=k\n";
-    for (FaultKind kind : {FaultKind::Open, FaultKind::Truncate, FaultKind::Write}) {
+    for (FaultKind kind : {FaultKind::Open, FaultKind::Write}) {
         Spit(ini, old);
         bool last = true;
         ASSERT_TRUE(LoadSettingsAndPresets(&last, nullptr));
@@ -67,7 +80,7 @@ TEST_F(SettingsReliability, FailedSaveKeepsTheOldFileIntact) {
         platform::ClearFaults();
         DiscardSettingsAndPresets();
         EXPECT_EQ(Slurp(ini), old) << static_cast<int>(kind);
-        EXPECT_FALSE(fs::exists(dir / "Gleanery.ini.tmp"));
+        EXPECT_EQ(Names(dir), std::set<std::string>{"Gleanery.ini"}); // no temporary file left
     }
     // The message the dialog shows for it.
     EXPECT_EQ(Text(202), u"Could not save the presets to the ini file!");
@@ -81,7 +94,129 @@ TEST_F(SettingsReliability, FailedSaveKeepsTheOldFileIntact) {
     const std::string saved = Slurp(ini);
     EXPECT_NE(saved.find("regex=new"), std::string::npos) << saved;
     EXPECT_NE(saved.find("name=keep"), std::string::npos) << saved;
-    EXPECT_FALSE(fs::exists(dir / "Gleanery.ini.tmp"));
+    EXPECT_EQ(Names(dir), std::set<std::string>{"Gleanery.ini"});
+}
+
+// One load-change-save cycle as the dialog runs it; the save's result.
+bool SaveWithLastRegex(const std::u16string& regex) {
+    bool last = true;
+    const bool loaded = LoadSettingsAndPresets(&last, nullptr);
+    State().CurrentSettings.regex = regex;
+    const bool saved = loaded && SaveSettingsAndPresets(nullptr);
+    DiscardSettingsAndPresets();
+    return saved;
+}
+
+TEST_F(SettingsReliability, SaveWritesThroughSymbolicLinksAndKeepsThePermissions) {
+    // Gleanery.ini -> link2 -> real/Gleanery.ini, relative links as a dotfiles manager makes them.
+    const fs::path real = dir / "real" / "Gleanery.ini";
+    fs::create_directories(real.parent_path());
+    Spit(real, "[gleanery1]\nname=keep\n");
+    fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write);
+    fs::create_symlink("real/Gleanery.ini", dir / "link2");
+    fs::create_symlink("link2", dir / "Gleanery.ini");
+    ASSERT_TRUE(SaveWithLastRegex(u"through"));
+    EXPECT_TRUE(fs::is_symlink(dir / "Gleanery.ini"));
+    EXPECT_TRUE(fs::is_symlink(dir / "link2"));
+    EXPECT_NE(Slurp(real).find("regex=through"), std::string::npos);
+    EXPECT_NE(Slurp(real).find("name=keep"), std::string::npos);
+    EXPECT_EQ(fs::status(real).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(Names(real.parent_path()), std::set<std::string>{"Gleanery.ini"});
+
+    // Owner and group stay too, where the process may give a file away.
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(real.c_str(), 4321, 4322), 0);
+        ASSERT_TRUE(SaveWithLastRegex(u"owned"));
+        struct stat info;
+        ASSERT_EQ(::stat(real.c_str(), &info), 0);
+        EXPECT_EQ(info.st_uid, 4321u);
+        EXPECT_EQ(info.st_gid, 4322u);
+        EXPECT_EQ(info.st_mode & 07777, 0600u);
+    } else {
+        // A file we may not write is not replaced either.
+        fs::permissions(real, fs::perms::owner_read);
+        EXPECT_FALSE(SaveWithLastRegex(u"refused"));
+        EXPECT_EQ(Slurp(real).find("regex=refused"), std::string::npos);
+    }
+
+    // A link whose target does not exist yet: the target is created, the link stays.
+    fs::remove(real);
+    ASSERT_TRUE(SaveWithLastRegex(u"created"));
+    EXPECT_TRUE(fs::is_symlink(dir / "Gleanery.ini"));
+    EXPECT_NE(Slurp(real).find("regex=created"), std::string::npos);
+
+    // Links in a loop lead to no file: nothing is written.
+    fs::remove(dir / "link2");
+    fs::create_symlink("Gleanery.ini", dir / "link2");
+    EXPECT_FALSE(SaveWithLastRegex(u"loop"));
+    EXPECT_TRUE(fs::is_symlink(dir / "Gleanery.ini"));
+
+    // A second hard link keeps the old content: the new file takes the settings file's name
+    // in one step, which a file shared by several names cannot do.
+    fs::remove(dir / "Gleanery.ini");
+    fs::remove(dir / "link2");
+    Spit(dir / "Gleanery.ini", "[gleanery_last]\nregex=old\n");
+    fs::create_hard_link(dir / "Gleanery.ini", dir / "hard");
+    ASSERT_TRUE(SaveWithLastRegex(u"new"));
+    EXPECT_NE(Slurp(dir / "Gleanery.ini").find("regex=new"), std::string::npos);
+    EXPECT_EQ(Slurp(dir / "hard"), "[gleanery_last]\nregex=old\n");
+}
+
+TEST_F(SettingsReliability, NamesLikeTheTemporaryFileAreNeitherInTheWayNorTouched) {
+    const fs::path ini = dir / "Gleanery.ini";
+    Spit(dir / "Gleanery.ini.tmp", "someone else's");
+    ASSERT_TRUE(SaveWithLastRegex(u"one"));
+    EXPECT_NE(Slurp(ini).find("regex=one"), std::string::npos);
+    EXPECT_EQ(Slurp(dir / "Gleanery.ini.tmp"), "someone else's");
+
+    fs::remove(dir / "Gleanery.ini.tmp");
+    fs::create_directories(dir / "Gleanery.ini.tmp" / "inside");
+    ASSERT_TRUE(SaveWithLastRegex(u"two"));
+    EXPECT_NE(Slurp(ini).find("regex=two"), std::string::npos);
+    EXPECT_TRUE(fs::is_directory(dir / "Gleanery.ini.tmp" / "inside"));
+    EXPECT_EQ(Names(dir), (std::set<std::string>{"Gleanery.ini", "Gleanery.ini.tmp"}));
+}
+
+TEST_F(SettingsReliability, TwoSavesAtOnceLeaveOneCompleteSave) {
+    // Two processes (two "gleanery set", or the dialog and a host) load and save at the same
+    // moment, one short save and one long. Whichever comes last, the file is one of the two
+    // complete saves, both report success, and a reader never sees anything else.
+    const fs::path ini = dir / "Gleanery.ini";
+    const std::u16string shortRegex = u"short";
+    const std::u16string longRegex(50000, u'L');
+    ASSERT_TRUE(SaveWithLastRegex(u"base"));
+    const std::string base = Slurp(ini);
+    ASSERT_TRUE(SaveWithLastRegex(shortRegex));
+    const std::string shortSave = Slurp(ini);
+    ASSERT_TRUE(SaveWithLastRegex(longRegex));
+    const std::string longSave = Slurp(ini);
+
+    auto start = [](const std::u16string& regex) {
+        const pid_t child = ::fork();
+        if (child == 0) ::_exit(SaveWithLastRegex(regex) ? 0 : 1);
+        return child;
+    };
+    auto succeeded = [](pid_t child) {
+        int status = 0;
+        return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+               WEXITSTATUS(status) == 0;
+    };
+    for (int round = 0; round < 100; ++round) {
+        Spit(ini, base);
+        const pid_t first = start(round % 2 ? longRegex : shortRegex);
+        const pid_t second = start(round % 2 ? shortRegex : longRegex);
+        for (int look = 0; look < 20; ++look) {
+            const std::string seen = Slurp(ini);
+            ASSERT_TRUE(seen == base || seen == shortSave || seen == longSave)
+                << "round " << round << ", " << seen.size() << " bytes";
+        }
+        EXPECT_TRUE(succeeded(first)) << round;
+        EXPECT_TRUE(succeeded(second)) << round;
+        const std::string result = Slurp(ini);
+        ASSERT_TRUE(result == shortSave || result == longSave)
+            << "round " << round << ", " << result.size() << " bytes";
+        ASSERT_EQ(Names(dir), std::set<std::string>{"Gleanery.ini"}) << round;
+    }
 }
 
 TEST_F(SettingsReliability, OversizedAndMalformedSettingsFiles) {

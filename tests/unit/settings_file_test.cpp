@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "engine/compiled_expression.h"
+#include "platform/codepage.h"
 #include "platform/files.h"
 #include "settings/presets.h"
 #include "settings/process_state.h"
@@ -612,6 +613,60 @@ TEST_F(SettingsFileTest, HandWrittenFileIsNormalisedWithItsCommentsKept) {
     ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
     ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
     EXPECT_EQ(ReadBytes(IniPath()), expected);
+}
+
+TEST_F(SettingsFileTest, Utf16FileIsReadWholeAndANulByteRefusesTheLoad) {
+    ProcessState& st = State();
+    // Text beyond the Basic Multilingual Plane too, and a foreign section after the presets.
+    const std::u16string text = u"; notes\r\n[gleanery1]\r\nname=Gr\u00FC\u00DFe\r\n"
+                                u"regex=\U0001F600+\r\n\r\n[gleanery2]\r\nname=Second\r\n\r\n"
+                                u"[Other]\r\nkey=value\r\n";
+    auto utf16 = [](const std::u16string& units, bool bigEndian) {
+        std::string bytes;
+        for (char16_t c : units) {
+            const char high = static_cast<char>(c >> 8), low = static_cast<char>(c & 0xFF);
+            bytes += bigEndian ? std::string{high, low} : std::string{low, high};
+        }
+        return bytes;
+    };
+    // What a save writes for the same text in UTF-8.
+    ASSERT_TRUE(LoadFrom(kBom + platform::WideToUtf8(text)));
+    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
+    const std::string expected = ReadBytes(IniPath());
+    DiscardSettingsAndPresets();
+
+    for (bool bigEndian : {false, true}) {
+        ASSERT_TRUE(LoadFrom(utf16(u"\uFEFF" + text, bigEndian))) << bigEndian;
+        EXPECT_EQ(st.Presets[u"Gr\u00FC\u00DFe"].regex, u"\U0001F600+");
+        EXPECT_EQ(st.Presets.count(u"Second"), 1u);
+        ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
+        EXPECT_EQ(ReadBytes(IniPath()), expected) << bigEndian;
+        DiscardSettingsAndPresets();
+    }
+
+    // A zero byte, bytes that are no UTF-16 text: the load fails, and no save replaces a file
+    // that was not read whole.
+    const std::string head = Lines({"[gleanery1]", "name=A"});
+    const std::string refused[] = {
+        head + std::string(1, '\0') + Lines({"[gleanery2]", "name=Lost"}),
+        std::string(1, '\0') + head,
+        utf16(u"\uFEFF[gleanery1]\r\nname=A" + std::u16string(1, u'\0') + u"B\r\n", false),
+        utf16(u"\uFEFF[gleanery1]\r\nname=\xD800"
+              u"A\r\n",
+              true),
+        utf16(u"\uFEFF[gleanery1]\r\nname=A\r\n", false) + "x",
+    };
+    for (const std::string& bytes : refused) {
+        bool lastAvailable = true;
+        EXPECT_FALSE(LoadFrom(bytes, &lastAvailable)) << bytes;
+        EXPECT_FALSE(lastAvailable);
+        EXPECT_TRUE(st.Presets.empty());
+        st.Presets[u"New"] = Settings{};
+        MarkPresetAdded(st.Changes, u"New");
+        EXPECT_FALSE(SaveSettingsAndPresets(nullptr));
+        EXPECT_EQ(ReadBytes(IniPath()), bytes);
+        DiscardSettingsAndPresets();
+    }
 }
 
 TEST_F(SettingsFileTest, MalformedHeadersAreSavedInAFormThatReadsBackTheSame) {

@@ -54,7 +54,13 @@ TEST(Spine, OutputNames) {
 
     EXPECT_EQ(OutputNameFor(u"/out/list.zip", 0, source, u"docs/readme.md\0"), u"/out/list.txt");
     EXPECT_EQ(OutputNameFor(u"/out/list", 0, source, u"\0"), u"/out/list.txt");
-    EXPECT_EQ(OutputNameFor(u"/out.d/list", 0, source, u"\0"), u"/out.txt"); // last "." anywhere
+    // Only the file's own name loses its extension; a dot in a directory above stays.
+    EXPECT_EQ(OutputNameFor(u"/out.d/list", 0, source, u"\0"), u"/out.d/list.txt");
+    EXPECT_EQ(OutputNameFor(u"work/v1.2/result", 0, source, u"\0"), u"work/v1.2/result.txt");
+    EXPECT_EQ(OutputNameFor(u"/tmp/tmp.Xy12/out.zip", 0, source, u"\0"), u"/tmp/tmp.Xy12/out.txt");
+    EXPECT_EQ(OutputNameFor(u"C:\\a.b\\list", 0, source, u"\0"), u"C:\\a.b\\list.txt");
+    EXPECT_EQ(OutputNameFor(u"C:\\a.b\\list.zip", 1, source, u"docs/readme.md\0"),
+              u"C:\\a.b\\list.md");
     EXPECT_EQ(OutputNameFor(u"/out/list.zip", 1, source, u"docs/\0docs/readme.md\0"),
               u"/out/list.md");
     EXPECT_EQ(OutputNameFor(u"/out/list.zip", 1, source, u"missing.c\0docs/readme.md\0"),

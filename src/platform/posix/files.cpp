@@ -18,7 +18,6 @@ namespace {
 constexpr uint32_t kErrorFileNotFound = 2;
 constexpr uint32_t kErrorPathNotFound = 3;
 constexpr uint32_t kErrorTooManyOpenFiles = 4;
-constexpr uint32_t kErrorAccessDenied = 5;
 constexpr uint32_t kErrorGenFailure = 31;
 constexpr uint32_t kErrorDiskFull = 112;
 constexpr uint32_t kErrorFilenameTooLong = 206;
@@ -78,6 +77,13 @@ bool SystemPath(const std::u16string& path, std::string& name) {
     }
     name += WideToUtf8(std::u16string_view(path).substr(run));
     return true;
+}
+
+// The wide form of a name the system gave (a link's content); false when it has none that leads
+// back to the same bytes.
+bool WidePath(const std::string& name, std::u16string& path) {
+    path = Utf8ToWide(name);
+    return WideToUtf8(path) == name;
 }
 
 int Fd(const File& file) {
@@ -157,6 +163,33 @@ File OpenForReading(const std::u16string& path) {
     // clearing it would cost two more system calls for every file of a large selection.
     if (info.st_size >= kSequentialHintBytes) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return File(fd, IdentityFrom(info));
+}
+
+File CreateNewForWriting(const std::u16string& path, uint32_t& lastError) {
+    if (ShouldFail(FaultKind::Open)) {
+        lastError = kErrorAccessDenied;
+        return File();
+    }
+    std::string name;
+    if (!SystemPath(path, name)) {
+        lastError = kErrorPathNotFound;
+        return File();
+    }
+    // O_EXCL also refuses a symbolic link of that name, dangling or not: the new file is never
+    // made somewhere else.
+    int fd;
+    do {
+        fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        lastError = Win32ErrorOf(errno, true);
+        return File();
+    }
+    lastError = kErrorSuccess;
+    File created(fd);
+    struct stat info;
+    if (::fstat(fd, &info) == 0) created.identity = IdentityFrom(info);
+    return created;
 }
 
 File OpenOrCreateForWriting(const std::u16string& path, uint32_t& lastError) {
@@ -259,11 +292,21 @@ bool Truncate(File& file) {
     return result == 0;
 }
 
+bool FlushToDisk(File& file) {
+    if (!file.IsOpen()) return false;
+    int result;
+    do {
+        result = ::fsync(Fd(file));
+    } while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
 PathKind KindOf(const std::u16string& path) {
     std::string name;
     if (path.empty() || !SystemPath(path, name)) return PathKind::Missing;
     struct stat info;
-    if (::stat(name.c_str(), &info) != 0) return PathKind::Missing;
+    if (::stat(name.c_str(), &info) != 0)
+        return errno == ENAMETOOLONG ? PathKind::TooLong : PathKind::Missing;
     if (S_ISDIR(info.st_mode)) return PathKind::Directory;
     return S_ISREG(info.st_mode) ? PathKind::File : PathKind::Other;
 }
@@ -289,6 +332,60 @@ bool DeleteFileAt(const std::u16string& path) {
     std::string name;
     if (path.empty() || !SystemPath(path, name)) return false;
     return ::unlink(name.c_str()) == 0;
+}
+
+bool LinkTargetOf(const std::u16string& path, std::u16string& target) {
+    std::string name;
+    if (path.empty() || !SystemPath(path, name)) return false;
+    // The system's own limit on links followed in one lookup.
+    constexpr int kMaxLinks = 40;
+    for (int followed = 0; followed <= kMaxLinks; ++followed) {
+        struct stat info;
+        if (::lstat(name.c_str(), &info) != 0) {
+            // Nothing there (yet): the name itself is written. Any other failure leaves the
+            // question open, and the write would not get further.
+            if (errno != ENOENT) return false;
+            return WidePath(name, target);
+        }
+        if (!S_ISLNK(info.st_mode)) return WidePath(name, target);
+        std::vector<char> buffer(static_cast<size_t>(info.st_size > 0 ? info.st_size : 255) + 1);
+        ssize_t length;
+        for (;;) {
+            length = ::readlink(name.c_str(), buffer.data(), buffer.size());
+            if (length < 0) return false;
+            if (static_cast<size_t>(length) < buffer.size()) break;
+            // The link changed since lstat: ask again with room to spare.
+            buffer.resize(buffer.size() * 2);
+        }
+        std::string next(buffer.data(), static_cast<size_t>(length));
+        if (next.empty()) return false;
+        if (next.front() != '/') {
+            // Relative to the directory that holds the link.
+            const size_t slash = name.rfind('/');
+            if (slash != std::string::npos) next = name.substr(0, slash + 1) + next;
+        }
+        name = std::move(next);
+    }
+    return false;
+}
+
+bool TakeOverPermissions(const std::u16string& path, File& file) {
+    std::string name;
+    if (!file.IsOpen() || path.empty() || !SystemPath(path, name)) return false;
+    struct stat info;
+    if (::stat(name.c_str(), &info) != 0) return errno == ENOENT;
+    // A file we may not write is not replaced behind its owner's back either: writing it in
+    // place would have been refused as well.
+    if (!S_ISREG(info.st_mode) || ::access(name.c_str(), W_OK) != 0) return false;
+    // The owner first: changing it clears the set-user and set-group bits that the mode then
+    // puts back. Only a privileged process may give a file away; anyone else keeps their own.
+    struct stat mine;
+    if (::fstat(Fd(file), &mine) != 0) return false;
+    if (mine.st_uid != info.st_uid || mine.st_gid != info.st_gid) {
+        if (::fchown(Fd(file), info.st_uid, info.st_gid) != 0)
+            (void)!::fchown(Fd(file), static_cast<uid_t>(-1), info.st_gid);
+    }
+    return ::fchmod(Fd(file), info.st_mode & 07777) == 0;
 }
 
 bool FullPathOf(const std::u16string& path, std::u16string& full) {

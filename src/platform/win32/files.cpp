@@ -87,6 +87,20 @@ File OpenForReading(const std::u16string& path) {
                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
 }
 
+File CreateNewForWriting(const std::u16string& path, uint32_t& lastError) {
+    if (ShouldFail(FaultKind::Open)) {
+        lastError = ERROR_ACCESS_DENIED;
+        return File();
+    }
+    HANDLE handle = CreateFileW(win32::Wide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    lastError = GetLastError();
+    File file = AdoptDiskFile(handle);
+    if (handle != INVALID_HANDLE_VALUE && !file.IsOpen()) lastError = ERROR_ACCESS_DENIED;
+    if (file.IsOpen()) lastError = ERROR_SUCCESS;
+    return file;
+}
+
 File OpenOrCreateForWriting(const std::u16string& path, uint32_t& lastError) {
     if (ShouldFail(FaultKind::Open)) {
         lastError = ERROR_ACCESS_DENIED;
@@ -143,10 +157,15 @@ bool Truncate(File& file) {
     return SetEndOfFile(Handle(file)) != 0;
 }
 
+bool FlushToDisk(File& file) {
+    return file.IsOpen() && FlushFileBuffers(Handle(file)) != 0;
+}
+
 PathKind KindOf(const std::u16string& path) {
     if (path.empty()) return PathKind::Missing;
     const DWORD attributes = GetFileAttributesW(win32::Wide(path));
-    if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return GetLastError() == ERROR_FILENAME_EXCED_RANGE ? PathKind::TooLong : PathKind::Missing;
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? PathKind::Directory : PathKind::File;
 }
 
@@ -165,8 +184,64 @@ bool DeleteFileAt(const std::u16string& path) {
 
 bool ReplaceFileWith(const std::u16string& source, const std::u16string& target) {
     if (source.empty() || target.empty()) return false;
-    return MoveFileExW(win32::Wide(source), win32::Wide(target),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    // A reader that opened the target without FILE_SHARE_DELETE (our own loads among them) holds
+    // off the replace for the moment it reads; a few retries over about a second let it finish.
+    for (int attempt = 0;; ++attempt) {
+        if (MoveFileExW(win32::Wide(source), win32::Wide(target),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            return true;
+        const DWORD error = GetLastError();
+        if (attempt == 50 || (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED &&
+                              error != ERROR_LOCK_VIOLATION))
+            return false;
+        Sleep(20);
+    }
+}
+
+bool LinkTargetOf(const std::u16string& path, std::u16string& target) {
+    if (path.empty()) return false;
+    const DWORD attributes = GetFileAttributesW(win32::Wide(path));
+    // Not there yet, or no reparse point: the name itself is written. Links in the directories
+    // above do not matter, a replace in the directory goes through them.
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        target = path;
+        return true;
+    }
+    // The system follows every link to the final file when it opens the name; the open handle
+    // then tells that file's own name ("\\?\C:\..." or "\\?\UNC\..."). A link whose target
+    // does not exist cannot be opened: it is not followed, and not replaced by a file either.
+    HANDLE handle =
+        CreateFileW(win32::Wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    std::vector<wchar_t> buffer(MAX_PATH);
+    DWORD length = 0;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        length = GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                           FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length < buffer.size()) break;
+        buffer.resize(length + 1);
+    }
+    CloseHandle(handle);
+    if (length == 0 || length >= buffer.size()) return false;
+    target = win32::FromWide(buffer.data(), length);
+    return true;
+}
+
+bool TakeOverPermissions(const std::u16string& path, File& file) {
+    if (!file.IsOpen() || path.empty()) return false;
+    const DWORD attributes = GetFileAttributesW(win32::Wide(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    // A read-only file is not replaced: writing it in place would have been refused as well.
+    if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY)) return false;
+    constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    FILE_BASIC_INFO info = {}; // times of 0 stay as they are
+    info.FileAttributes = (attributes & kKept) ? (attributes & kKept) : FILE_ATTRIBUTE_NORMAL;
+    return SetFileInformationByHandle(Handle(file), FileBasicInfo, &info, sizeof info) != 0;
 }
 
 bool FullPathOf(const std::u16string& path, std::u16string& full) {
