@@ -1,5 +1,5 @@
 # Gleanery: the two everyday commands are `make demo` and `make test`.
-.PHONY: all deps build demo test test-native test-asan fuzz fuzz-build clean format
+.PHONY: all deps build demo test test-native test-asan test-doublecmd fuzz fuzz-build clean format
 
 JOBS ?= $(shell nproc)
 
@@ -30,6 +30,14 @@ test: deps test-windows
 	cmake --preset asan >/dev/null
 	cmake --build --preset asan -j $(JOBS)
 	$(SANITIZER_ENV) ctest --preset asan -j $(JOBS)
+
+# The settings dialog inside the real Double Commander (doublecmd-gtk) under Xvfb, driven with
+# xdotool; screenshots in build/release/doublecmd-test/.
+test-doublecmd:
+	@scripts/install-deps.sh doublecmd
+	cmake --preset release >/dev/null
+	cmake --build --preset release -j $(JOBS) --target gleanery_plugin
+	scripts/test-doublecmd.sh build/release
 
 # Fuzz targets (clang libFuzzer): `make fuzz` runs each for FUZZ_SECONDS and keeps the corpus
 # it grows in build/fuzz/corpus; `make test` runs each for a few seconds on its seeds only.

@@ -19,14 +19,15 @@ constexpr intptr_t kDmClose = 1, kDmEnable = 2, kDmGetDlgBounds = 4, kDmGetItemB
                    kDmListGetItemIndex = 19, kDmListSetItemIndex = 20, kDmListDelete = 21,
                    kDmListAdd = 22, kDmListGetCount = 27, kDmSetDlgBounds = 30;
 constexpr intptr_t kDnClick = 0x1001, kDnChange = 0x1003, kDnInitDialog = 0x1005,
-                   kDnKillFocus = 0x1006, kDnKeyUp = 8, kDnClose = 1;
+                   kDnKillFocus = 0x1006, kDnKeyUp = 8;
 
-// Properties the form may set per class, and the host's event handlers each class may name. The
-// host's EditChange casts its sender to TEdit, so a memo must not use it.
+// Properties the form may set per class, and the event handlers of Double Commander 1.0.10's
+// dialog class each class may name: it has no handler for the form's closing, and its
+// EditChange casts the sender to TEdit, so a memo must not use it.
 const std::map<std::string, std::set<std::string>> kProperties = {
     {"TDialogBox",
-     {"BorderStyle", "Caption", "ClientHeight", "ClientWidth", "Position", "ShowHint", "OnClose",
-      "OnShow", "Left", "Top"}},
+     {"BorderStyle", "Caption", "ClientHeight", "ClientWidth", "Position", "ShowHint", "OnShow",
+      "Left", "Top"}},
     {"TButton", {"Default", "Cancel", "OnClick"}},
     {"TCheckBox", {"Checked", "OnChange", "OnClick"}},
     {"TLabel", {"Alignment", "Layout", "AutoSize", "OnClick"}},
@@ -44,7 +45,6 @@ const std::map<std::string, std::set<std::string>> kHandlers = {
     {"EditKeyUp", {"TMemo"}},
     {"EditExit", {"TMemo"}},
     {"DialogBoxShow", {"TDialogBox"}},
-    {"DialogBoxClose", {"TDialogBox"}},
 };
 
 std::string Trim(const std::string& s) {
@@ -133,10 +133,6 @@ bool Usable(const FormControl* c) {
 
 void CloseForm(HostForm& form, int result) {
     if (!form.Open) return;
-    if (form.Proc && form.Props.count("OnClose")) {
-        std::string name = form.Name;
-        form.Proc(reinterpret_cast<uintptr_t>(&form), name.data(), kDnClose, 0, 0);
-    }
     form.Open = false;
     form.ModalResult = result;
 }

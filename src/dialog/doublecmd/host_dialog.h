@@ -38,7 +38,6 @@ inline constexpr intptr_t kDnGotFocus = 0x1004;
 inline constexpr intptr_t kDnInitDialog = 0x1005;
 inline constexpr intptr_t kDnKillFocus = 0x1006;
 inline constexpr intptr_t kDnKeyUp = kDmKeyUp;
-inline constexpr intptr_t kDnClose = kDmClose;
 
 // The form's rectangles (LCL's TRect: four 32-bit integers).
 struct HostRect {
@@ -63,7 +62,8 @@ struct HostDialog {
     uintptr_t Form = 0; // the host's dialog, known from the first event on
     bool Initialised = false;
     bool Gone = false;         // the host's form no longer exists
-    bool ClosedByHost = false; // the form is closing already: no close request back
+    bool ClosedByHost = false; // the form is closed already: no close request back
+    HostRect LastBounds{};     // the form's rectangle when last asked, kept past its end
     int Quiet = 0;             // > 0 while the layer itself changes controls
     int Result = 0;
     std::u16string LastRegexText; // for telling real edits of the expression from other keys

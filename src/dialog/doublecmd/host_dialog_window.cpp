@@ -33,12 +33,6 @@ void ExpressionEdited(HostDialog& dlg) {
 }
 
 void Event(HostDialog& dlg, const char* itemName, intptr_t msg) {
-    if (msg == kDnClose) {
-        // The close box or the host itself ends the form: as Cancel does, without a request back.
-        dlg.ClosedByHost = true;
-        DispatchCommand(dlg.State, kIdCancel, kClicked);
-        return;
-    }
     const int id = itemName ? ControlIdOfFormName(itemName) : 0;
     if (id == 0) return;
     const ControlLayout* layout = FindControl(id);
@@ -103,7 +97,8 @@ intptr_t ShowSettingsDialog(void*, void*) {
     g_open = &dlg;
     const std::string_view form = SettingsForm();
     g_dialogBoxLfm(reinterpret_cast<intptr_t>(form.data()), form.size(), FormEvents);
-    // From here on the host's form no longer exists.
+    // From here on the host's form no longer exists. The host does not report its close box (its
+    // dialog class has no close event): a form closed that way ends here as Cancel does.
     dlg.Gone = true;
     if (dlg.Initialised && !dlg.State.Closed) {
         dlg.ClosedByHost = true;

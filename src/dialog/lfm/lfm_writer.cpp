@@ -113,7 +113,6 @@ class Writer {
         Property(1, "ClientWidth", std::to_string(Px(kDialogWidthDu)));
         Property(1, "Position", "poScreenCenter");
         Property(1, "ShowHint", "True");
-        Property(1, "OnClose", "DialogBoxClose");
         Property(1, "OnShow", "DialogBoxShow");
         Children(1, top, nullptr);
         out_ += "end\n";
