@@ -9,8 +9,11 @@ namespace gleanery {
 
 namespace {
 
-constexpr int kUtfCompileOptions = 0x502800;      // UTF mode, no check, ANYCRLF newlines
-constexpr int kCodePageCompileOptions = 0xD00000; // ANYCRLF newlines and \R
+constexpr int kUtfCompileOptions = PCRE_UTF8 | PCRE_NO_UTF8_CHECK | PCRE_NEWLINE_ANYCRLF;
+constexpr int kCodePageCompileOptions = PCRE_NEWLINE_ANYCRLF | PCRE_BSR_ANYCRLF;
+// The JIT code for ordinary searches, and the one for searches of a bounded slice of the text
+// that must tell when they reached the slice's end (see the match loop).
+constexpr int kJitStudyOptions = PCRE_STUDY_JIT_COMPILE | PCRE_STUDY_JIT_PARTIAL_HARD_COMPILE;
 
 // Frame size used when the library cannot tell its own; larger than any build we know of.
 constexpr long kFallbackFrameBytes = 1000;
@@ -48,6 +51,20 @@ long FrameBytes(int probe) {
     // result of a call with these arguments.
     long frame = -static_cast<long>(probe);
     return frame >= 64 && frame <= 100000 ? frame : kFallbackFrameBytes;
+}
+
+pcre_jit_stack* NarrowStack(void* data) {
+    auto* stacks = static_cast<JitStacks*>(data);
+    if (!stacks->Narrow) stacks->Narrow.reset(pcre_jit_stack_alloc(kJitStackStart, kJitStackMax));
+    // Null leaves the JIT its small built-in stack: deep searches then end at its limit, which is
+    // reported like every other limit.
+    return stacks->Narrow.get();
+}
+
+pcre16_jit_stack* WideStack(void* data) {
+    auto* stacks = static_cast<JitStacks*>(data);
+    if (!stacks->Wide) stacks->Wide.reset(pcre16_jit_stack_alloc(kJitStackStart, kJitStackMax));
+    return stacks->Wide.get();
 }
 
 template <typename Extra>
@@ -136,11 +153,12 @@ int32_t Compile(const Settings& settings, CompiledExpression& compiled) {
     }
 
     message = nullptr;
-    compiled.AnsiExtra.reset(pcre_study(compiled.AnsiCode.get(), 0, &message));
+    const int study = settings.Jit ? kJitStudyOptions : 0;
+    compiled.AnsiExtra.reset(pcre_study(compiled.AnsiCode.get(), study, &message));
     if (message == nullptr)
-        compiled.Utf8Extra.reset(pcre_study(compiled.Utf8Code.get(), 0, &message));
+        compiled.Utf8Extra.reset(pcre_study(compiled.Utf8Code.get(), study, &message));
     if (message == nullptr)
-        compiled.Utf16Extra.reset(pcre16_study(compiled.Utf16Code.get(), 0, &message));
+        compiled.Utf16Extra.reset(pcre16_study(compiled.Utf16Code.get(), study, &message));
     if (message != nullptr) {
         compiled.ErrorText = Widen(codePage, message);
         return 0;
@@ -153,15 +171,32 @@ int32_t Compile(const Settings& settings, CompiledExpression& compiled) {
     pcre_fullinfo(compiled.Utf8Code.get(), compiled.Utf8Extra.get(), PCRE_INFO_OPTIONS, &options);
     compiled.CaptureCount = captures;
     compiled.NewlineMode = static_cast<uint32_t>(options) & kNewlineMask;
-    compiled.CrlfIsNewline = compiled.NewlineMode == 0x300000 || compiled.NewlineMode == 0x400000 ||
-                             compiled.NewlineMode == 0x500000;
-    compiled.Utf8ExecOptions = compiled.NewlineMode | kNoUtfCheck;
-    compiled.Utf16ExecOptions = compiled.NewlineMode | kNoUtfCheck;
+    compiled.CrlfIsNewline = compiled.NewlineMode == PCRE_NEWLINE_CRLF ||
+                             compiled.NewlineMode == PCRE_NEWLINE_ANY ||
+                             compiled.NewlineMode == PCRE_NEWLINE_ANYCRLF;
+    compiled.Sliceable = (options & PCRE_ANCHORED) == 0 &&
+                         settings.regex.find(u"\\G") == std::u16string::npos &&
+                         settings.regex.find(u"(*COMMIT") == std::u16string::npos;
+    compiled.AnsiExecOptions = 0;
+    compiled.Utf8ExecOptions = kNoUtfCheck;
+    compiled.Utf16ExecOptions = kNoUtfCheck;
     compiled.ErrorText.clear();
     return 0;
 }
 
 } // namespace
+
+bool UsesJit(const CompiledExpression& compiled, bool wide) {
+    int jit = 0;
+    if (wide) {
+        if (compiled.Utf16Code)
+            pcre16_fullinfo(compiled.Utf16Code.get(), compiled.Utf16Extra.get(), PCRE_INFO_JIT,
+                            &jit);
+    } else if (compiled.Utf8Code) {
+        pcre_fullinfo(compiled.Utf8Code.get(), compiled.Utf8Extra.get(), PCRE_INFO_JIT, &jit);
+    }
+    return jit == 1;
+}
 
 unsigned long SearchRecursionLimit(bool wide) {
     static const unsigned long limit8 =
@@ -181,16 +216,26 @@ int32_t CompileExpression(const Settings& settings, CompiledExpression& compiled
     LimitRecursion(compiled.AnsiCode, compiled.AnsiExtra);
     LimitRecursion(compiled.Utf8Code, compiled.Utf8Extra);
     LimitRecursion(compiled.Utf16Code, compiled.Utf16Extra);
+    // JIT code gets the stacks of this compile; they are reserved on first use.
+    if (!compiled.Stacks) compiled.Stacks = std::make_unique<JitStacks>();
+    if (compiled.AnsiExtra)
+        pcre_assign_jit_stack(compiled.AnsiExtra.get(), NarrowStack, compiled.Stacks.get());
+    if (compiled.Utf8Extra)
+        pcre_assign_jit_stack(compiled.Utf8Extra.get(), NarrowStack, compiled.Stacks.get());
+    if (compiled.Utf16Extra)
+        pcre16_assign_jit_stack(compiled.Utf16Extra.get(), WideStack, compiled.Stacks.get());
     return result;
 }
 
 void ReleaseCompiledExpression(CompiledExpression& compiled) {
+    compiled.Sliceable = false;
     compiled.AnsiExtra.reset();
     compiled.Utf8Extra.reset();
     compiled.Utf16Extra.reset();
     compiled.AnsiCode.reset();
     compiled.Utf8Code.reset();
     compiled.Utf16Code.reset();
+    compiled.Stacks.reset();
 }
 
 } // namespace gleanery

@@ -9,8 +9,22 @@
 
 namespace gleanery {
 
-inline constexpr uint32_t kNewlineMask = 0x700000;
-inline constexpr uint32_t kNoUtfCheck = 0x2000;
+inline constexpr uint32_t kNewlineMask = PCRE_NEWLINE_CR | PCRE_NEWLINE_LF | PCRE_NEWLINE_ANY;
+inline constexpr uint32_t kNoUtfCheck = PCRE_NO_UTF8_CHECK;
+
+// The JIT's own stacks, one per library width, reserved on the first search that needs one and
+// kept for every later search of the same compiled expression (one job, or one test panel
+// compile). Searches that recurse once per character, such as `(a|b)+`, need about 48 bytes of
+// JIT stack per character matched: 1 GiB lets such a match run over a 20 MiB text, four times the
+// largest file that is read whole by default. The size is only reserved address space; memory is
+// committed as a search actually grows the stack. 32-bit processes reserve less, as their
+// address space is shared with the read memory (up to 500 MiB).
+struct JitStacks {
+    PcreJitStack Narrow;
+    Pcre16JitStack Wide;
+};
+inline constexpr int kJitStackStart = 32 * 1024;
+inline constexpr int kJitStackMax = sizeof(void*) >= 8 ? 1024 * 1024 * 1024 : 192 * 1024 * 1024;
 
 struct CompiledExpression {
     PcreCode AnsiCode;
@@ -19,11 +33,21 @@ struct CompiledExpression {
     PcreExtra AnsiExtra;
     PcreExtra Utf8Extra;
     Pcre16Extra Utf16Extra;
+    // Where the address is taken by the library's stack callback: kept stable across moves.
+    std::unique_ptr<JitStacks> Stacks;
     int32_t CaptureCount = 0;
     uint32_t NewlineMode = 0;
+    // Options of every search. The newline convention is fixed when the expression is compiled
+    // and is never given again here: any option beyond the few the JIT knows would send every
+    // search back to the interpreter.
+    uint32_t AnsiExecOptions = 0;
     uint32_t Utf8ExecOptions = 0;
     uint32_t Utf16ExecOptions = 0;
     bool CrlfIsNewline = true;
+    // A long search may be cut into slices of start positions (see the match loop): true unless
+    // the expression tries only the start position (anchored), matches at it (\G), or can end a
+    // whole search early ((*COMMIT)), where a slice would not see what the whole search sees.
+    bool Sliceable = false;
     std::u16string ErrorText;
 };
 
@@ -35,9 +59,14 @@ int32_t CompileExpression(const Settings& settings, CompiledExpression& compiled
 // and `ErrorText` are left as they are.
 void ReleaseCompiledExpression(CompiledExpression& compiled);
 
+// True when the form of that width was compiled by the JIT (`wide`: the UTF-16 form, else the
+// UTF-8 one; the code-page form is compiled the same way as the UTF-8 one).
+bool UsesJit(const CompiledExpression& compiled, bool wide);
+
 // Searches run on the host's thread, whose stack may be as small as 1 MiB. Every compiled form
-// carries study data with a recursion limit that keeps the library's matching recursion within
-// this many bytes of stack; a search that needs more ends with PCRE_ERROR_RECURSIONLIMIT.
+// carries study data with a recursion limit that keeps the interpreter's matching recursion
+// within this many bytes of stack; a search that needs more ends with PCRE_ERROR_RECURSIONLIMIT.
+// The JIT keeps its backtracking on the heap stacks above, so the limit does not apply there.
 inline constexpr unsigned long kSearchStackBudget = 512 * 1024;
 // The recursion limit for the 8-bit (wide = false) or the 16-bit library.
 unsigned long SearchRecursionLimit(bool wide);

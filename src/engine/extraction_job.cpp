@@ -147,6 +147,7 @@ void SearchFile(ExtractionJob& job, JobOutcome& outcome, const std::u16string& f
 
     result.TotalParts += result.PartsInFile;
     if (file.BadEncoding) job.BadEncoding += u"\r\n" + fullName;
+    if (file.EndedEarly) job.EndedEarly += u"\r\n" + fullName;
 }
 
 void WalkAddList(ExtractionJob& job, JobOutcome& outcome, const std::u16string& sourcePath,

@@ -33,6 +33,8 @@ struct ExtractionJob {
     uint32_t Elapsed = 0;
     std::u16string CouldNotOpen;
     std::u16string BadEncoding;
+    // Files whose search the library stopped at one of its limits, each after a line break.
+    std::u16string EndedEarly;
     int64_t OutputSize = -1;
 };
 

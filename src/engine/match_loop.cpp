@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <climits>
+#include <type_traits>
 
 #include "engine/utf8_validity.h"
 #include "platform/codepage.h"
@@ -16,6 +17,10 @@ namespace {
 constexpr int kOutputVectorSize = 300;
 constexpr int kRetryOptions = PCRE_NOTEMPTY_ATSTART | PCRE_ANCHORED; // 0x10000010
 constexpr uint32_t kProgressIntervalMs = 500;
+// A slice of a long search that took longer than this is halved, one quicker than the other
+// doubled (within the bounds of SearchSlices).
+constexpr uint32_t kSliceSlowMs = 100;
+constexpr uint32_t kSliceFastMs = 20;
 // Units byte-swapped at a time when UTF-16 output goes in the other byte order.
 constexpr size_t kSwapChunkUnits = 0x8000;
 
@@ -71,6 +76,12 @@ struct Writer {
     void Unit(char16_t u, bool swap) { Units(&u, 1, swap); }
 };
 
+// The library stopped the search before it had an answer.
+bool IsLimit(int rc) {
+    return rc == PCRE_ERROR_MATCHLIMIT || rc == PCRE_ERROR_RECURSIONLIMIT ||
+           rc == PCRE_ERROR_JIT_STACKLIMIT || rc == PCRE_ERROR_NOMEMORY;
+}
+
 std::u16string_view NameOnly(const std::u16string& path) {
     size_t cut = path.find_last_of(u"\\/");
     return cut == std::u16string::npos ? std::u16string_view(path)
@@ -98,26 +109,104 @@ struct Loop {
     bool lineHeaderWritten = false;
     bool timerRunning = false;
     uint32_t timerStart = 0;
+    size_t slice = detail::Slices().First;
 
-    int Exec(size_t start, int options) {
-        if (length > static_cast<size_t>(INT_MAX)) return PCRE_ERROR_BADLENGTH;
+    // One call of the library over the first `end` units of the text.
+    int Exec(size_t start, int options, size_t end) {
+        if (end > static_cast<size_t>(INT_MAX)) return PCRE_ERROR_BADLENGTH;
         if constexpr (kWide) {
             if (!compiled.Utf16Code) return PCRE_ERROR_NULL;
             return pcre16_exec(compiled.Utf16Code.get(), compiled.Utf16Extra.get(),
-                               reinterpret_cast<PCRE_SPTR16>(text), static_cast<int>(length),
+                               reinterpret_cast<PCRE_SPTR16>(text), static_cast<int>(end),
                                static_cast<int>(start), options, ov, kOutputVectorSize);
         } else {
             const pcre* code = utf8 ? compiled.Utf8Code.get() : compiled.AnsiCode.get();
             const pcre_extra* extra = utf8 ? compiled.Utf8Extra.get() : compiled.AnsiExtra.get();
             if (code == nullptr) return PCRE_ERROR_NULL;
-            return pcre_exec(code, extra, text, static_cast<int>(length), static_cast<int>(start),
+            return pcre_exec(code, extra, text, static_cast<int>(end), static_cast<int>(start),
                              options, ov, kOutputVectorSize);
         }
+    }
+    int Exec(size_t start, int options) { return Exec(start, options, length); }
+
+    // Where a slice that should end near `end` may end: never inside a character and never right
+    // after a line break (nor between its CR and LF), so that the next slice starts where a search
+    // of the whole text could start too, and `$` and `\Z` never take the slice's last line break
+    // for the text's.
+    size_t SliceEnd(size_t from, size_t end) const {
+        for (;;) {
+            if constexpr (kWide) {
+                if (end > from && IsLowSurrogate(text[end])) --end;
+            } else if (utf8) {
+                while (end > from && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+            }
+            if (end <= from || !MayEndALine(text[end - 1])) return end;
+            --end;
+        }
+    }
+    // Units that end a line under some newline convention (CR, LF, VT, FF, NEL, LS, PS), or the
+    // last byte of such a character in UTF-8.
+    static bool MayEndALine(CharT c) {
+        const auto u = static_cast<char16_t>(static_cast<std::make_unsigned_t<CharT>>(c));
+        if (u >= 0x0A && u <= 0x0D) return true;
+        if constexpr (kWide) return u == 0x85 || u == 0x2028 || u == 0x2029;
+        return u == 0x85 || u == 0xA8 || u == 0xA9;
+    }
+
+    // The next match at or after `start`, as Exec over the whole text would find it. A search
+    // that finds nothing for a long time would keep the host from hearing about a cancel until it
+    // ends, so a long text is searched in slices of start positions: the library searches up to
+    // the slice's end in its partial mode, which stops the moment any attempt looks at the end.
+    // A match found without looking there is the one the whole text gives; none at all means no
+    // start position before the end matches; an attempt that reached the end is taken up again
+    // in the next, larger slice. Slices adapt to the time one takes, so that the host is asked
+    // about a cancel at least every few hundred milliseconds, while cheap searches go on in slices
+    // too large for the cutting to cost anything measurable.
+    int Find(size_t start, int options) {
+        if (!compiled.Sliceable || length - start <= slice) return Exec(start, options);
+        if ((options & static_cast<int>(kNoUtfCheck)) == 0) {
+            // The text is checked whole, once, before any slice is searched unchecked: a call at
+            // the text's end does the check and nothing else worth the name.
+            const int rc = Exec(length, options);
+            if (rc == PCRE_ERROR_BADUTF8 || rc == PCRE_ERROR_BADUTF8_OFFSET) return rc;
+            options |= static_cast<int>(kNoUtfCheck);
+        }
+        while (length - start > slice) {
+            const size_t end = SliceEnd(start, start + slice);
+            if (end <= start) break;
+            const size_t used = slice;
+            const uint32_t began = platform::TickCount();
+            const int rc = Exec(start, options | PCRE_PARTIAL_HARD, end);
+            Adapt(platform::TickCount() - began);
+            // An empty match at the slice's end looked at nothing: the text beyond decides.
+            const bool atEnd = rc >= 0 && static_cast<size_t>(ov[0]) == end;
+            if (rc >= 0 && !atEnd) return rc;
+            if (rc != PCRE_ERROR_NOMATCH && rc != PCRE_ERROR_PARTIAL && !atEnd) return rc;
+            size_t next = end;
+            if (rc == PCRE_ERROR_PARTIAL) {
+                next = std::max(start, static_cast<size_t>(std::max(ov[0], 0)));
+                // An attempt from the slice's first position reached its end: only a larger
+                // slice can tell, so it grows whatever the time was.
+                if (next == start) slice = std::max(slice, std::min(used * 2, length));
+            }
+            start = next;
+            Progress();
+            if (abort) return PCRE_ERROR_NOMATCH;
+        }
+        return Exec(start, options);
+    }
+
+    void Adapt(uint32_t elapsedMs) {
+        const SearchSlices& bounds = detail::Slices();
+        if (elapsedMs > kSliceSlowMs)
+            slice = std::max(slice / 2, bounds.Smallest);
+        else if (elapsedMs < kSliceFastMs && slice < bounds.Largest)
+            slice = std::min(slice * 2, bounds.Largest);
     }
 
     int BaseOptions() const {
         if constexpr (kWide) return static_cast<int>(compiled.Utf16ExecOptions);
-        return static_cast<int>(utf8 ? compiled.Utf8ExecOptions : compiled.NewlineMode);
+        return static_cast<int>(utf8 ? compiled.Utf8ExecOptions : compiled.AnsiExecOptions);
     }
 
     // Where the search goes on after an empty match at `at` that could not be extended.
@@ -375,7 +464,7 @@ struct Loop {
             if (firstSearch && checkFirst) options &= ~static_cast<int>(kNoUtfCheck);
             firstSearch = false;
 
-            int rc = Exec(pos, options);
+            int rc = Find(pos, options);
             size_t next = rc >= 0 ? static_cast<size_t>(ov[1]) : pos;
             if (rc >= 0 && ov[0] == ov[1]) {
                 const size_t at = static_cast<size_t>(ov[0]);
@@ -401,6 +490,10 @@ struct Loop {
             if (rc < 0) {
                 if (rc == PCRE_ERROR_BADUTF8 || rc == PCRE_ERROR_BADUTF8_OFFSET)
                     file.BadEncoding = true; // same values as the UTF-16 errors
+                if (IsLimit(rc)) {
+                    file.EndedEarly = true;
+                    ++result.PartsEndedEarly;
+                }
                 Progress();
                 break;
             }
@@ -448,6 +541,13 @@ bool FlushOutput(platform::File& output, ResultState& result, bool ok, bool writ
     }
     return ok;
 }
+
+namespace detail {
+SearchSlices& Slices() {
+    static SearchSlices slices;
+    return slices;
+}
+} // namespace detail
 
 uint64_t MatchHash(const char* bytes, size_t length, uint64_t h) {
     for (size_t i = 0; i < length; ++i) {

@@ -21,6 +21,9 @@ struct FileState {
     bool IsBigEndian = false;
     bool CheckUtfOnFirstSearch = false;
     bool BadEncoding = false;
+    // The library stopped a search of this file at one of its limits (match limit, recursion
+    // limit, JIT stack, memory): results after that point of a part are missing.
+    bool EndedEarly = false;
     std::u16string FileName;
     std::array<int, 300> OutputVector{};
 };
@@ -30,6 +33,7 @@ struct ResultState {
     HashSet64 SeenHashes;
     uint64_t TotalParts = 0;
     uint32_t PartsInFile = 0;
+    uint64_t PartsEndedEarly = 0;
     uint64_t MatchCount = 0;
     uint64_t DuplicateCount = 0;
     uint32_t ItemsWritten = 0;
@@ -56,6 +60,17 @@ bool SearchUnits(const char16_t* text, size_t length, platform::File& output,
 // Truncates the output on first use and, when `write` is set and `ok`, writes the buffer.
 // Returns the new ok.
 bool FlushOutput(platform::File& output, ResultState& result, bool ok, bool write);
+
+// Bounds of the slices a long search is cut into, in units of the text (see the match loop).
+struct SearchSlices {
+    size_t Smallest = 0x200;
+    size_t First = 0x1000;
+    size_t Largest = 0x10000;
+};
+namespace detail {
+// The bounds every search uses; tests and fuzz targets make them small to cut often.
+SearchSlices& Slices();
+} // namespace detail
 
 // The duplicate filter's 64-bit hash over UTF-8 (or raw) bytes; pass the previous result as `h`
 // to continue a hash over a text given in pieces.

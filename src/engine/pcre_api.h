@@ -19,9 +19,18 @@ struct Pcre16StudyFree {
     void operator()(pcre16_extra* p) const { pcre16_free_study(p); }
 };
 
+struct PcreJitStackFree {
+    void operator()(pcre_jit_stack* p) const { pcre_jit_stack_free(p); }
+};
+struct Pcre16JitStackFree {
+    void operator()(pcre16_jit_stack* p) const { pcre16_jit_stack_free(p); }
+};
+
 using PcreCode = std::unique_ptr<pcre, PcreFree>;
 using Pcre16Code = std::unique_ptr<pcre16, Pcre16Free>;
 using PcreExtra = std::unique_ptr<pcre_extra, PcreStudyFree>;
 using Pcre16Extra = std::unique_ptr<pcre16_extra, Pcre16StudyFree>;
+using PcreJitStack = std::unique_ptr<pcre_jit_stack, PcreJitStackFree>;
+using Pcre16JitStack = std::unique_ptr<pcre16_jit_stack, Pcre16JitStackFree>;
 
 } // namespace gleanery

@@ -285,6 +285,9 @@ std::u16string StatisticsText(const ExtractionJob& job, const JobOutcome& outcom
     if (s.NoDuplicates)
         t += kNl + std::u16string(u"*** ") + Decimal(r.DuplicateCount) +
              u" duplicate search results omitted ***";
+    if (r.PartsEndedEarly != 0)
+        t += kNl + std::u16string(u"*** ") + Decimal(r.PartsEndedEarly) +
+             u" file part(s) searched only in part: the search ended early at a limit ***";
     t += kNl + std::u16string(u"Successful matches: ");
     t += r.MatchCount != 0 ? Decimal(r.MatchCount) : std::u16string(u"*** No matches! ***");
     t += kNl + std::u16string(u"Output file: \"") + DisplayPath(job.OutputPath) + u"\": " +
@@ -301,6 +304,12 @@ std::u16string StatisticsText(const ExtractionJob& job, const JobOutcome& outcom
         t += kNl;
         t += u"or without a smaller read buffer, in line mode, or fix the encoding first:";
         t += job.BadEncoding;
+    }
+    if (!job.EndedEarly.empty()) {
+        t += kNl;
+        t += kNl;
+        t += Text(kTextEndedEarly);
+        t += job.EndedEarly;
     }
     if (job.Searched < job.Attempted) {
         t += kNl;

@@ -19,6 +19,9 @@ struct Settings {
     bool Multiline = false;
     bool UnicodeProperties = true;
     bool EmptyValid = false;
+    // Searches run on the library's JIT compiler where it is available; off runs the interpreter
+    // (for comparison, and as a fallback should a JIT build misbehave).
+    bool Jit = true;
     int8_t CopyClip = 0;           // 0 none, 1 copy, 2 copy and delete the output file
     int32_t Memory = 10;           // read memory in MiB, 5 to 500
     int32_t EncodingCheck = 262144; // bytes, 131072 << 0..7

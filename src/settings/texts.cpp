@@ -112,11 +112,14 @@ constexpr BuiltInText kBuiltInTexts[] = {
     {320, u"Clipboard copy failed!"},
     {321, u"File too big for Clipboard copy."},
     {322, u"Outfile not deleted!"},
+    {340, u"The search ended early in the following file(s), stopped by a limit of the "
+          u"expression library; some results could be missing. Try a simpler expression or "
+          u"line mode:"},
     {500, u"?"},
 };
 
 constexpr size_t kBuiltInCount = sizeof(kBuiltInTexts) / sizeof(kBuiltInTexts[0]);
-static_assert(kBuiltInCount == 94);
+static_assert(kBuiltInCount == 95);
 
 // Reads a whole file whose size comes from its attributes; false unless every byte arrived.
 bool ReadWholeFileAt(const std::u16string& path, std::string& bytes) {

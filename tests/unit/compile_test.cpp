@@ -54,8 +54,25 @@ TEST_F(CompileTest, OptionWordsOfTheThreeForms) {
     EXPECT_EQ(compiled.CaptureCount, 2);
     EXPECT_EQ(compiled.NewlineMode, 0x500000u);
     EXPECT_TRUE(compiled.CrlfIsNewline);
-    EXPECT_EQ(compiled.Utf8ExecOptions, 0x502000u);
-    EXPECT_EQ(compiled.Utf16ExecOptions, 0x502000u);
+    // The newline convention is fixed at compile time; searches pass only what the JIT takes.
+    EXPECT_EQ(compiled.AnsiExecOptions, 0u);
+    EXPECT_EQ(compiled.Utf8ExecOptions, 0x2000u);
+    EXPECT_EQ(compiled.Utf16ExecOptions, 0x2000u);
+#if defined(__x86_64__) || defined(__i386__)
+    // Every build for these processors has the JIT (the Windows ones too), and uses it.
+    EXPECT_TRUE(UsesJit(compiled, false));
+    EXPECT_TRUE(UsesJit(compiled, true));
+    int jit = 0;
+    pcre_fullinfo(compiled.AnsiCode.get(), compiled.AnsiExtra.get(), PCRE_INFO_JIT, &jit);
+    EXPECT_EQ(jit, 1);
+#endif
+    ReleaseCompiledExpression(compiled);
+
+    Settings interpreted = Plain(u"a(b)(c)");
+    interpreted.Jit = false;
+    EXPECT_EQ(CompileExpression(interpreted, compiled), 0);
+    EXPECT_FALSE(UsesJit(compiled, false));
+    EXPECT_FALSE(UsesJit(compiled, true));
     ReleaseCompiledExpression(compiled);
 
     Settings s = Plain(u"x");
@@ -84,8 +101,8 @@ TEST_F(CompileTest, NewlineVerbsAreReportedBack) {
         EXPECT_EQ(CompileExpression(Plain(c.regex), ce), 0);
         EXPECT_EQ(ce.NewlineMode, c.mode) << std::string(c.regex.begin(), c.regex.end());
         EXPECT_EQ(ce.CrlfIsNewline, c.crlf);
-        EXPECT_EQ(ce.Utf8ExecOptions, c.mode | 0x2000);
-        EXPECT_EQ(ce.Utf16ExecOptions, c.mode | 0x2000);
+        EXPECT_EQ(ce.Utf8ExecOptions, 0x2000u);
+        EXPECT_EQ(ce.Utf16ExecOptions, 0x2000u);
         ReleaseCompiledExpression(ce);
     }
 }
@@ -227,7 +244,7 @@ void RunDeepSearch(DeepSearch* job) {
         for (size_t i = 0; i < job->length; ++i) subject.push_back(i % 2 ? 'b' : 'a');
         job->result = pcre_exec(job->compiled->AnsiCode.get(), job->compiled->AnsiExtra.get(),
                                 subject.data(), static_cast<int>(subject.size()), 0,
-                                static_cast<int>(job->compiled->NewlineMode), ov, 300);
+                                static_cast<int>(job->compiled->AnsiExecOptions), ov, 300);
     }
 }
 
@@ -267,8 +284,11 @@ int SearchOnSmallStack(const CompiledExpression& ce, bool wide, size_t length) {
 }
 
 TEST_F(CompileTest, RecursionLimitKeepsDeepSearchesOffTheStackEnd) {
-    // Without the limit these searches need far more than 1 MiB of stack and crash the host.
-    ASSERT_EQ(CompileExpression(Plain(u"(a|b)*c"), compiled), 0);
+    // Without the limit these interpreter searches need far more than 1 MiB of stack and crash
+    // the host.
+    Settings interpreted = Plain(u"(a|b)*c");
+    interpreted.Jit = false;
+    ASSERT_EQ(CompileExpression(interpreted, compiled), 0);
     EXPECT_EQ(SearchOnSmallStack(compiled, false, 200000), PCRE_ERROR_RECURSIONLIMIT);
     EXPECT_EQ(SearchOnSmallStack(compiled, true, 200000), PCRE_ERROR_RECURSIONLIMIT);
     // Moderate depth still works.
@@ -276,8 +296,15 @@ TEST_F(CompileTest, RecursionLimitKeepsDeepSearchesOffTheStackEnd) {
     EXPECT_EQ(SearchOnSmallStack(compiled, true, 300), PCRE_ERROR_NOMATCH);
     ReleaseCompiledExpression(compiled);
 
+    // The JIT keeps its backtracking off the thread's stack: the same depth just works.
+    ASSERT_EQ(CompileExpression(Plain(u"(a|b)+"), compiled), 0);
+    EXPECT_EQ(SearchOnSmallStack(compiled, false, 200000), 2);
+    EXPECT_EQ(SearchOnSmallStack(compiled, true, 200000), 2);
+    ReleaseCompiledExpression(compiled);
+
     // Every form gets study data with the limit, also when the study found nothing to record.
-    ASSERT_EQ(CompileExpression(Plain(u"a*"), compiled), 0);
+    interpreted.regex = u"a*";
+    ASSERT_EQ(CompileExpression(interpreted, compiled), 0);
     ASSERT_TRUE(compiled.AnsiExtra && compiled.Utf8Extra && compiled.Utf16Extra);
     EXPECT_EQ(compiled.AnsiExtra->flags,
               static_cast<unsigned long>(PCRE_EXTRA_MATCH_LIMIT_RECURSION));

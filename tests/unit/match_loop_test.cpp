@@ -93,6 +93,30 @@ class MatchLoopTest : public ::testing::Test {
         return OnDisk();
     }
 
+    // Everything one setting writes for `text` in the three forms, code page 1252, UTF-8 and
+    // UTF-16 (one file each), into a fresh output.
+    std::string AllForms(const Settings& s, const std::u16string& text) {
+        platform::Close(output);
+        std::filesystem::remove(path);
+        OpenOutput();
+        result = ResultState{};
+        result.OutputBuffer.reserve(kOutputBufferCapacity);
+        settings = s;
+        Prepare(s.regex, s.replace);
+        std::string codePage;
+        platform::AppendWideAsCodePage(1252, text, -1, codePage);
+        file = FileState{};
+        EXPECT_TRUE(Bytes(codePage));
+        NextFile(u"utf8.txt");
+        file.IsUtf8 = true;
+        EXPECT_TRUE(Bytes(platform::WideToUtf8(text)));
+        NextFile(u"utf16.txt");
+        file.IsUtf8 = false;
+        file.IsUtf16 = true;
+        EXPECT_TRUE(Units(text));
+        return Finish();
+    }
+
     std::filesystem::path directory;
     std::filesystem::path path;
     Settings settings;
@@ -383,6 +407,134 @@ TEST_F(MatchLoopTest, SearchEndings) {
     Prepare(u"t", u"T");
     EXPECT_TRUE(Bytes("more text"));
     EXPECT_EQ(Finish(), "a(text)");
+}
+
+// Sets the slice bounds of long searches for one test, and puts them back.
+struct SliceBounds {
+    SearchSlices saved = detail::Slices();
+    explicit SliceBounds(SearchSlices bounds) { detail::Slices() = bounds; }
+    ~SliceBounds() { detail::Slices() = saved; }
+};
+
+// Text in every shape the engine meets: words, mail addresses, dates, numbers, every line break,
+// umlauts, Greek, a character beyond the BMP, double letters, quotes, empty lines.
+const std::u16string kMixedText =
+    u"Error 17: r\u00e4ume stra\u00dfe STRASSE Stra\u00dfe at 2024-02-29\r\n"
+    u"mail john.doe+x@example.co.uk, <title>Two</title> x=0x1F 12h\n\n"
+    u"\u03b1\u03b2\u03b3 \u0391\u0392 \U0001F600 aaa bbb abab \"q\\\"t\" C:\\dir\\f.txt\r"
+    u"192.168.0.1 http://host/p?q=1. tail  \r\n\r\nlast";
+
+TEST_F(MatchLoopTest, JitInterpreterAndSlicedSearchesWriteTheSameOutput) {
+    const std::u16string expressions[] = {u".*",
+                                          u"\\w+",
+                                          u"\\b\\w+\\b",
+                                          u"(\\d+)-(\\d+)",
+                                          u"(?m)^(.*)$",
+                                          u"(?m)^",
+                                          u"$",
+                                          u"\\R",
+                                          u"(a|b)+",
+                                          u"(?i)stra\\x{DF}e",
+                                          u"(?i)\u00c4",
+                                          u"\\p{L}+",
+                                          u"\\p{Greek}",
+                                          u"[\\w.+-]+@[\\w-]+\\.[\\w.-]+",
+                                          u"(?<=a)b",
+                                          u"(?<![\\d.])\\d+(?!\\.?\\d)",
+                                          u"a\\Kb",
+                                          u"(?=b)|\\Kx",
+                                          u"",
+                                          u"x*",
+                                          u"(*CRLF)(?m)^.*$",
+                                          u"(*CR)(?m).$",
+                                          u"(*LF)\\N+",
+                                          u"(?s)<title>(.*?)</title>",
+                                          u"\"(?:[^\"\\\\\\r\\n]|\\\\.)*\"",
+                                          u"[ \\t]+$",
+                                          u"\\b(?:0[xX][0-9A-Fa-f]+|\\d[0-9A-Fa-f]*[hH])\\b",
+                                          u"\\Ga",
+                                          u"(*COMMIT)x|a",
+                                          u"(?s).",
+                                          u"[^\\x00-\\x7F]+",
+                                          u"\\Z",
+                                          u"(*ANY)(?m)$",
+                                          u"(a)?b?(?:c|)",
+                                          u"(?|(a)|(b))\\1?"};
+    struct Mode {
+        const char* name;
+        bool emptyValid, replace, caseSensitive, noDuplicates;
+    } modes[] = {{"plain", false, false, true, false},
+                 {"empty valid", true, false, true, false},
+                 {"search and replace", true, true, false, false},
+                 {"no duplicates, ignore case", false, false, false, true}};
+    for (const std::u16string& regex : expressions) {
+        for (const Mode& mode : modes) {
+            SCOPED_TRACE(platform::WideToUtf8(regex) + " / " + mode.name);
+            Settings s = settings;
+            s.regex = regex;
+            s.replace = mode.replace ? u"[$0|$1]" : u"<$0>$1";
+            s.EmptyValid = mode.emptyValid;
+            s.SearchAndReplace = mode.replace;
+            s.CaseSensitive = mode.caseSensitive;
+            s.NoDuplicates = mode.noDuplicates;
+            s.UnicodeProperties = true;
+            const std::string jit = AllForms(s, kMixedText);
+            s.Jit = false;
+            EXPECT_EQ(AllForms(s, kMixedText), jit) << "interpreter";
+            // Slices of one to four units cut the text everywhere a search could.
+            SliceBounds tiny({1, 1, 4});
+            EXPECT_EQ(AllForms(s, kMixedText), jit) << "interpreter in slices";
+            s.Jit = true;
+            EXPECT_EQ(AllForms(s, kMixedText), jit) << "JIT in slices";
+        }
+    }
+}
+
+TEST_F(MatchLoopTest, DeepMatchesRunWholeAndLimitsAreReported) {
+    // A match that takes one level of backtracking per character runs over a whole 1 MiB text,
+    // in every form.
+    std::u16string run;
+    for (int i = 0; i < 0x40000; ++i) run += u"abab";
+    Settings s = settings;
+    s.regex = u"(a|b)+";
+    s.replace = u"$0";
+    const std::string whole = platform::WideToUtf8(run);
+    EXPECT_EQ(AllForms(s, run), whole + "\r\n" + whole + "\r\n" + whole);
+    EXPECT_FALSE(file.EndedEarly);
+    EXPECT_EQ(result.PartsEndedEarly, 0u);
+
+    // The interpreter stops at its recursion limit, and says so for every part.
+    s.Jit = false;
+    EXPECT_EQ(AllForms(s, run), "");
+    EXPECT_TRUE(file.EndedEarly);
+    EXPECT_EQ(result.PartsEndedEarly, 3u);
+
+    // A match limit ends the JIT's search the same way; matches before it stay.
+    s.Jit = true;
+    s.regex = u"(*LIMIT_MATCH=50)(a|b)*c|z";
+    EXPECT_EQ(AllForms(s, u"z " + run.substr(0, 400) + u" z"), "z\r\nz\r\nz");
+    EXPECT_TRUE(file.EndedEarly);
+    EXPECT_EQ(result.PartsEndedEarly, 3u);
+}
+
+int WCX_CALL CancelAtOnce(char16_t*, int) {
+    return 0;
+}
+
+TEST_F(MatchLoopTest, CancelStopsALongSearchThatFindsNothing) {
+    // Each start position costs about a million steps and none matches: searched whole, this text
+    // takes minutes. The host answers its first progress call with a cancel.
+    std::string text;
+    for (int line = 0; line < 300; ++line) text += std::string(100, 'x') + "\n";
+    Prepare(u"x*x*x*x*x*y", u"$0");
+    State().ProcessData = CancelAtOnce;
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_TRUE(Bytes(text));
+    const auto took = std::chrono::steady_clock::now() - began;
+    State().ProcessData = nullptr;
+    EXPECT_TRUE(abort);
+    // The progress call comes after half a second; a generous bound for a shared machine.
+    EXPECT_LT(took, std::chrono::seconds(5));
 }
 
 TEST(TextPiecesTest, PiecesNeverSplitCharacters) {
