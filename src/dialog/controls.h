@@ -1,7 +1,8 @@
 // The control-access layer: everything the dialog's behaviour does to its window and controls,
 // as free functions over a dialog handle. Two implementations exist: win32/ (the real dialog: the
-// handle is its HWND) and headless/ (an in-memory control table that tests drive through the same
-// command dispatcher). A program links exactly one of them.
+// handle is its HWND), headless/ (an in-memory control table that tests drive through the same
+// command dispatcher) and doublecmd/ (a form shown by Double Commander, whose controls are reached
+// by name through its SendDlgMsg). A program links exactly one of them.
 #pragma once
 
 #include <cstdint>
@@ -53,6 +54,9 @@ void SetTextLimit(DialogHandle dlg, int id, int limit);
 void SetEditSelection(DialogHandle dlg, int id, int start, int end);
 void GetEditSelection(DialogHandle dlg, int id, int& start, int& end);
 void ScrollCaretIntoView(DialogHandle dlg, int id);
+// Whether the editors show a selection set by the dialog. Where they do not (a host's dialog API
+// without selection messages), the dialog names in its labels what it would have selected.
+bool ShowsEditSelection(DialogHandle dlg);
 void Focus(DialogHandle dlg, int id);
 
 // Combo box lists.

@@ -466,6 +466,13 @@ void UpdateExpressionStatus(DialogState& state, bool highlight, std::u16string* 
                                        ? 2
                                        : 1;
                 SetEditSelection(dlg, kRegexEdit, at, at + length);
+                // An editor that shows no selection: the status line quotes the character.
+                if (!ShowsEditSelection(dlg))
+                    SetText(dlg, kStatusLine,
+                            compiled.ErrorText + u": \"" +
+                                expression.substr(static_cast<size_t>(at),
+                                                  static_cast<size_t>(length)) +
+                                u"\"");
             }
             ScrollCaretIntoView(dlg, kRegexEdit);
         }

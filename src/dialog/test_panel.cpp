@@ -26,13 +26,34 @@ std::u16string GroupLine(int subgroup) {
     return line;
 }
 
-// Selects the span of the shown subgroup of recorded match `offsets` in the test-string editor.
+// The text of a span of the test string for a label: one line, at most 40 units, an ellipsis
+// where it goes on; empty for a group that took no part in the match.
+std::u16string SpanText(const std::u16string& text, int start, int end) {
+    constexpr size_t kMost = 40;
+    if (start < 0 || end < start || static_cast<size_t>(end) > text.size()) return {};
+    std::u16string span = text.substr(static_cast<size_t>(start), static_cast<size_t>(end - start));
+    if (span.size() > kMost) {
+        size_t cut = kMost;
+        if (span[cut] >= 0xDC00 && span[cut] <= 0xDFFF) --cut; // not between a surrogate pair
+        span = span.substr(0, cut) + u"\u2026";
+    }
+    for (char16_t& unit : span)
+        if (unit < 0x20) unit = u' ';
+    return span;
+}
+
+// Selects the span of the shown subgroup of recorded match `offsets` in the test-string editor;
+// where the editor shows no selection, the label names the span's text after the "Group" line.
 void SelectSpan(DialogState& state, const std::array<int, kOffsetsSize>& offsets) {
-    const size_t group = static_cast<size_t>(state.Test->ShownSubgroup);
+    const int subgroup = state.Test->ShownSubgroup;
+    const size_t group = static_cast<size_t>(subgroup);
     const int start = offsets[2 * group];
     const int end = offsets[2 * group + 1];
     SetEditSelection(state.Handle, kReplaceEdit, start, end);
     if (start != 0 && end != 0) ScrollCaretIntoView(state.Handle, kReplaceEdit);
+    if (!ShowsEditSelection(state.Handle))
+        SetText(state.Handle, kReplaceLabel,
+                GroupLine(subgroup) + u": \"" + SpanText(state.TestString, start, end) + u"\"");
 }
 
 void ShowRecordedMatch(DialogState& state) {
@@ -50,8 +71,8 @@ void Record(ExpressionTest& test, const std::array<int, kOffsetsSize>& offsets) 
 // An empty match with empty matches valid: shown as a caret at the start of the test string and
 // recorded with every offset 0.
 void RecordEmptyMatch(DialogState& state) {
-    SetEditSelection(state.Handle, kReplaceEdit, 0, 0);
     Record(*state.Test, std::array<int, kOffsetsSize>{});
+    SelectSpan(state, state.Test->Recorded.back());
 }
 
 bool IsHighSurrogate(char16_t unit) {
@@ -241,8 +262,8 @@ void StepSubgroup(DialogState& state, int step) {
     Enable(dlg, kSubgroupUp, test.ShownSubgroup < groups);
     if (test.RecordedCount == 0 || test.ShownMatch < 1 || test.ShownMatch > test.RecordedCount)
         return;
-    ShowRecordedMatch(state);
     SetText(dlg, kReplaceLabel, GroupLine(test.ShownSubgroup));
+    ShowRecordedMatch(state);
 }
 
 } // namespace

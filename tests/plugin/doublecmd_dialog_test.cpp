@@ -109,8 +109,12 @@ TEST_F(DoubleCmdDialog, ExpressionAndCheckBoxChangedThenOkAndPack) {
     WriteLastSettings("regex=a+\r\n");
     Load();
     Configure([](HostForm& f) {
-        ASSERT_TRUE(Type(f, "memRegex", "b("));
-        EXPECT_NE(Item(f, "lblStatus").Text, "OK!");
+        ASSERT_TRUE(Type(f, "memRegex", "b(\xC3\xA4"));
+        EXPECT_EQ(Item(f, "lblStatus").Text, "missing ) at pos 5");
+        // A click on the status line cannot select the character: it quotes it.
+        ASSERT_TRUE(Click(f, "lblStatus"));
+        EXPECT_EQ(Item(f, "lblStatus").Text, "missing ) at pos 5: \"\xC3\xA4\"");
+        EXPECT_EQ(f.Focused, "memRegex");
         ASSERT_TRUE(Click(f, "btnOK"));
         EXPECT_TRUE(f.Open); // an expression with an error blocks OK
         ASSERT_TRUE(Type(f, "memRegex", "b+"));
@@ -185,18 +189,24 @@ TEST_F(DoubleCmdDialog, ExpressionTestPanel) {
             0u); // the sample, with the memo's own line ends
         EXPECT_EQ(Item(f, "lblReplace").Text, "Test String");
         EXPECT_FALSE(Item(f, "cbPresets").Enabled);
-        ASSERT_TRUE(Type(f, "memReplace", "foxes\r\nbox"));
+        ASSERT_TRUE(Type(f, "memReplace", "foxes\r\nbo!"));
         ASSERT_TRUE(Click(f, "btnTestStart"));
         EXPECT_EQ(Item(f, "btnTestStart").Text, "Stop");
         EXPECT_EQ(Item(f, "btnTestToggle").Text, "Prev");
         EXPECT_FALSE(Item(f, "memRegex").Enabled); // read-only while running
         EXPECT_FALSE(Item(f, "memReplace").Enabled);
         EXPECT_FALSE(Item(f, "chkCaseSensitive").Enabled);
-        EXPECT_EQ(Item(f, "lblReplace").Text.rfind("Group 0 (entire pattern)", 0), 0u);
+        // The memo shows no selection: the label quotes the match.
+        EXPECT_EQ(Item(f, "lblReplace").Text, "Group 0 (entire pattern): \"ox\"");
         ASSERT_TRUE(Click(f, "btnSubgroupUp"));
+        EXPECT_EQ(Item(f, "lblReplace").Text, "Group 1: \"o\"");
         ASSERT_TRUE(Click(f, "btnSubgroupUp"));
         EXPECT_FALSE(Item(f, "btnSubgroupUp").Enabled);
-        EXPECT_EQ(Item(f, "lblReplace").Text.rfind("Group 2", 0), 0u);
+        EXPECT_EQ(Item(f, "lblReplace").Text, "Group 2: \"x\"");
+        ASSERT_TRUE(Click(f, "btnTestNext"));
+        EXPECT_EQ(Item(f, "lblReplace").Text, "Group 2: \"\""); // "o" of "bo!": no x
+        ASSERT_TRUE(Click(f, "btnTestToggle"));                 // Prev
+        EXPECT_EQ(Item(f, "lblReplace").Text, "Group 2: \"x\"");
         ASSERT_TRUE(Click(f, "btnTestNext"));
         ASSERT_TRUE(Click(f, "btnTestNext")); // no third match: the run stops
         EXPECT_EQ(Item(f, "btnTestStart").Text, "Start");

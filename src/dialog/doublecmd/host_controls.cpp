@@ -171,6 +171,10 @@ void GetEditSelection(DialogHandle, int, int& start, int& end) {
 
 void ScrollCaretIntoView(DialogHandle, int) {}
 
+bool ShowsEditSelection(DialogHandle) {
+    return false;
+}
+
 void Focus(DialogHandle handle, int id) {
     QuietScope quiet(Dlg(handle));
     Send(Dlg(handle), id, kDmSetFocus);

@@ -200,6 +200,10 @@ void ScrollCaretIntoView(DialogHandle handle, int id) {
     if (HeadlessControl* control = Find(handle, id)) control->CaretScrolled = true;
 }
 
+bool ShowsEditSelection(DialogHandle handle) {
+    return !Dlg(handle).NoSelection;
+}
+
 void Focus(DialogHandle handle, int id) {
     Dlg(handle).Focused = id;
 }

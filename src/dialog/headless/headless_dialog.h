@@ -51,6 +51,7 @@ struct HeadlessDialog {
     std::set<std::u16string> MissingFaces;         // fonts that cannot be created
     std::set<int> RefusedCaptions;                 // controls whose SetText fails once
     bool TooltipsFail = false;
+    bool NoSelection = false; // editors without a visible selection, as in a host's form
     int DpiY = 96;
 
     // The window.

@@ -138,6 +138,10 @@ void ScrollCaretIntoView(DialogHandle dlg, int id) {
     Send(dlg, id, EM_SCROLLCARET);
 }
 
+bool ShowsEditSelection(DialogHandle) {
+    return true;
+}
+
 void Focus(DialogHandle dlg, int id) {
     // SetFocus keeps the editor's selection (moving the dialog focus would select everything).
     SetFocus(Item(dlg, id));
