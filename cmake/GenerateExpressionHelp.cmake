@@ -3,6 +3,7 @@
 #   cmake -DDOC=<pcre.txt or pcresyntax.txt> -DOUT=<generated .cpp> [-DPIECES=14] -P <this file>
 # The documentation is the concatenated manual (pcre.txt, where the summary is the PCRESYNTAX(3)
 # page) or the summary page alone. Lines end with CR LF, as the multi-line edit control needs.
+# Justified paragraphs are set with single blanks and their hyphenated line ends are joined.
 cmake_minimum_required(VERSION 3.25)
 
 if(NOT DOC OR NOT OUT)
@@ -50,6 +51,67 @@ string(REGEX MATCH "[^\n\t -~]" foreign "${text}")
 if(foreign)
     message(FATAL_ERROR "${DOC}: the syntax summary holds characters outside printable ASCII")
 endif()
+
+# The manual is typeset: its filled paragraphs are justified to the full line width with runs of
+# spaces, and words are hyphenated at line ends. In a paragraph line (the body indent, and the
+# full width where it is justified) the runs become single blanks, and a word split at a line end
+# is joined on the first line. Lines deeper in, the syntax tables, keep their spacing: their
+# column gaps are what lines them up.
+# (A CMake list splits at semicolons outside square brackets: both kinds stand aside meanwhile,
+# as control characters that the text, checked above, does not hold.)
+string(ASCII 1 semicolon)
+string(ASCII 2 open)
+string(ASCII 3 close)
+string(REPLACE ";" "${semicolon}" text "${text}")
+string(REPLACE "[" "${open}" text "${text}")
+string(REPLACE "]" "${close}" text "${text}")
+string(REPLACE "\n" ";" lines "${text}")
+set(width 0)
+set(body_indent "")
+foreach(line IN LISTS lines)
+    string(LENGTH "${line}" length)
+    if(length GREATER width)
+        set(width ${length})
+    endif()
+    if(NOT body_indent AND line MATCHES "^( +)[A-Za-z]")
+        set(body_indent "${CMAKE_MATCH_1}")
+    endif()
+endforeach()
+set(paragraph_line "^${body_indent}[^ ]")
+list(LENGTH lines count)
+math(EXPR last "${count} - 1")
+set(cleaned "")
+set(carry "") # the end of a word split at the previous line's end
+foreach(i RANGE ${last})
+    list(GET lines ${i} line)
+    string(LENGTH "${line}" length)
+    if(carry)
+        # The split word's end leaves this line; a line of nothing else goes with it.
+        if(line MATCHES "^( *)[^ ]+ *(.*)$")
+            set(line "${CMAKE_MATCH_1}${CMAKE_MATCH_2}")
+        endif()
+        set(carry "")
+        if(line MATCHES "^ *$")
+            continue()
+        endif()
+    endif()
+    if(line MATCHES "${paragraph_line}" AND length EQUAL width)
+        string(REGEX REPLACE "([^ ])  +" "\\1 " line "${line}")
+    endif()
+    if(i LESS last AND line MATCHES "${paragraph_line}" AND line MATCHES "[A-Za-z]-$")
+        math(EXPR next "${i} + 1")
+        list(GET lines ${next} following)
+        if(following MATCHES "^${body_indent}([a-z][^ ]*)")
+            string(REGEX REPLACE "-$" "${CMAKE_MATCH_1}" line "${line}")
+            set(carry TRUE)
+        endif()
+    endif()
+    list(APPEND cleaned "${line}")
+endforeach()
+string(REPLACE ";" "\n" text "${cleaned}")
+string(REPLACE "${semicolon}" ";" text "${text}")
+string(REPLACE "${open}" "[" text "${text}")
+string(REPLACE "${close}" "]" text "${text}")
 
 # Pieces of about equal size, cut after a line end; each line is a literal of its own.
 string(LENGTH "${text}" total)

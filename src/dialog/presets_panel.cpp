@@ -15,9 +15,7 @@ namespace gleanery::dialog {
 namespace {
 
 constexpr char16_t kTitle[] = u"Gleanery";
-// Not an interface text: a language file written before this limit existed has no entry for it.
-constexpr char16_t kNoRoomForPreset[] =
-    u"No free preset section left in the settings file (at most 2048 presets)!";
+constexpr uint16_t kNoRoomForPreset = 203;
 
 // Yes, No and Cancel with No as the default; only Yes goes ahead.
 bool Confirm(DialogState& state, uint16_t verb, const std::u16string& name) {
@@ -68,7 +66,8 @@ void AddOrSavePreset(DialogState& state) {
     // A name without a change record needs a section number of its own at the next save; when
     // none is left the preset would silently be missing from the file, so it is not taken.
     if (process.Changes.count(name) == 0 && PresetCapacityLeft() <= 0) {
-        ShowMessage(dlg, kNoRoomForPreset, kTitle, platform::kMbOk | platform::kMbIconWarning);
+        ShowMessage(dlg, Text(kNoRoomForPreset), kTitle,
+                    platform::kMbOk | platform::kMbIconWarning);
         return;
     }
     ReadControls(state, process.Presets[name]);

@@ -102,6 +102,7 @@ constexpr BuiltInText kBuiltInTexts[] = {
     {200, u"The ini file is present but not readable!"},
     {201, u"No presets loaded!"},
     {202, u"Could not save the presets to the ini file!"},
+    {203, u"No free preset section left in the settings file (at most 2048 presets)!"},
     {210, u"Subgroup(s) not found in expression:"},
     {211, u"Continue anyway?"},
     {212, u"(references would be removed)"},
@@ -119,7 +120,7 @@ constexpr BuiltInText kBuiltInTexts[] = {
 };
 
 constexpr size_t kBuiltInCount = sizeof(kBuiltInTexts) / sizeof(kBuiltInTexts[0]);
-static_assert(kBuiltInCount == 95);
+static_assert(kBuiltInCount == 96);
 
 // Reads a whole file whose size comes from its attributes; false unless every byte arrived.
 bool ReadWholeFileAt(const std::u16string& path, std::string& bytes) {

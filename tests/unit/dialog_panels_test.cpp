@@ -385,8 +385,10 @@ TEST_F(DialogPanelsTest, NamesUpTo255CharactersAndNoPresetBeyondTheLastSection) 
     OpenHeadless(*dlg_);
     ASSERT_EQ(C(kPresetsList).Entries.size(), static_cast<size_t>(kMaxPresetSection));
     Type(*dlg_, kPresetsList, u"one more");
+    State().Texts[203] = u"Kein Platz mehr!"; // an interface text: a language file translates it
     ASSERT_TRUE(Click(*dlg_, kPresetAdd));
     ASSERT_EQ(dlg_->Messages.size(), 1u);
+    EXPECT_EQ(dlg_->Messages[0].Text, u"Kein Platz mehr!");
     EXPECT_EQ(dlg_->Messages[0].Flags, platform::kMbOk | platform::kMbIconWarning);
     EXPECT_EQ(State().Presets.count(u"one more"), 0u);
     EXPECT_EQ(C(kPresetsList).Entries.size(), static_cast<size_t>(kMaxPresetSection));
