@@ -420,6 +420,13 @@ TEST_F(DialogPanelsTest, HelpPaneWidensSwapsAndCollapses) {
                                     u"\r\nBACKTRACKING CONTROL\r\n", u"\r\nCALLOUTS\r\n"})
         EXPECT_NE(expression.find(section), std::u16string::npos);
     EXPECT_EQ(expression.find(u"SEE ALSO"), std::u16string::npos);
+    // Typesetting undone: words split at line ends joined, justification runs single blanks;
+    // the tables keep their columns.
+    EXPECT_NE(expression.find(u"and \\9 are the literal\r\n       characters \"8\""),
+              std::u16string::npos);
+    EXPECT_EQ(expression.find(u"-\r\n       "), std::u16string::npos);
+    EXPECT_EQ(expression.find(u"even  in"), std::u16string::npos);
+    EXPECT_NE(expression.find(u"\r\n         \\Q...\\E    treat enclosed"), std::u16string::npos);
     for (size_t i = 0; i < expression.size(); ++i) {
         if (expression[i] == u'\n') {
             ASSERT_EQ(expression[i - 1], u'\r') << i;
