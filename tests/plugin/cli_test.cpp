@@ -1,6 +1,16 @@
 // The command-line host end to end: it loads the built plug-in and drives it as a file manager.
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <random>
+#include <thread>
 
 #include "plugin_fixture.h"
 
@@ -18,14 +28,23 @@ class Cli : public ::testing::Test {
         root =
             fs::temp_directory_path() / ("gleanery-cli-" + std::to_string(std::random_device{}()));
         config = root / "config";
-        fs::create_directories(root);
+        tmp = root / "tmp";
+        fs::create_directories(tmp);
     }
-    void TearDown() override { fs::remove_all(root); }
+    void TearDown() override {
+        // Whatever a run made for itself (settings copies, results for standard output) is gone.
+        EXPECT_TRUE(fs::is_empty(tmp));
+        fs::remove_all(root);
+    }
 
-    // Runs the host with `args` (already quoted for the shell), stdin not a terminal.
-    HostRun Host(const std::string& args) {
-        const std::string command = std::string("\"") + GLEANERY_HOST_PATH + "\" " + args +
-                                    " --config \"" + config.string() + "\" </dev/null 2>&1";
+    // Runs the host with `args` (already quoted for the shell), stdin not a terminal, in the
+    // directory `dir` when given; `tail` places its standard output and error.
+    HostRun Host(const std::string& args, const std::string& tail = "2>&1",
+                 const fs::path& dir = {}) {
+        const std::string command = (dir.empty() ? "" : "cd \"" + dir.string() + "\" && ") +
+                                    "TMPDIR=\"" + tmp.string() + "\" \"" + GLEANERY_HOST_PATH +
+                                    "\" " + args + " --config \"" + config.string() +
+                                    "\" </dev/null " + tail;
         HostRun run;
         FILE* pipe = popen(command.c_str(), "r");
         if (!pipe) return run;
@@ -37,8 +56,69 @@ class Cli : public ::testing::Test {
         return run;
     }
 
+    // Starts the host on a terminal of its own (standard input, output and error) or with its
+    // standard output on the pipe `out`; returns the process id, -1 on failure.
+    pid_t Start(const std::vector<std::string>& args, bool terminal, int& out) {
+        std::vector<std::string> all{GLEANERY_HOST_PATH};
+        all.insert(all.end(), args.begin(), args.end());
+        all.insert(all.end(), {"--config", config.string()});
+        int ends[2] = {-1, -1};
+        if (!terminal && ::pipe(ends) != 0) return -1;
+        const pid_t pid = terminal ? ::forkpty(&out, nullptr, nullptr, nullptr) : ::fork();
+        if (pid == 0) {
+            if (!terminal) {
+                ::dup2(ends[1], STDOUT_FILENO);
+                ::close(ends[0]); // else the host would hold its own pipe open
+            }
+            ::setenv("TMPDIR", tmp.c_str(), 1);
+            std::vector<char*> argv;
+            for (std::string& arg : all) argv.push_back(arg.data());
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        if (!terminal) {
+            ::close(ends[1]);
+            out = ends[0];
+        }
+        return pid;
+    }
+
+    // Waits, at most a minute, for the process to end; its exit status, -1 for anything else.
+    static int Wait(pid_t pid) {
+        int raw = 0;
+        for (int i = 0; i < 600; ++i) {
+            if (::waitpid(pid, &raw, WNOHANG) == pid) return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &raw, 0);
+        return -1;
+    }
+
+    // Runs the host on a terminal, with `typed` typed in: what the terminal showed, and the
+    // status.
+    HostRun OnTerminal(const std::vector<std::string>& args, const std::string& typed) {
+        HostRun run;
+        int terminal = -1;
+        const pid_t pid = Start(args, true, terminal);
+        if (pid < 0) return run;
+        if (!typed.empty() && ::write(terminal, typed.data(), typed.size()) < 0) return run;
+        char buffer[4096];
+        pollfd wait{terminal, POLLIN, 0};
+        while (::poll(&wait, 1, 60000) > 0) {
+            const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+            if (n <= 0) break; // EIO once the host has ended
+            run.out.append(buffer, static_cast<size_t>(n));
+        }
+        ::close(terminal);
+        run.status = Wait(pid);
+        return run;
+    }
+
     fs::path root;
     fs::path config;
+    fs::path tmp;
 };
 
 TEST_F(Cli, PackWithOptionsLeavesTheStoredSettingsAlone) {
@@ -57,10 +137,14 @@ TEST_F(Cli, PackWithOptionsLeavesTheStoredSettingsAlone) {
                                               "\":\r\n>> Line 1:\r\n7\r\n8");
     EXPECT_EQ(ReadFile(config / "Gleanery.ini"), stored);
 
-    // Without a terminal the overwrite question takes its default, No: the file stays.
+    // Without a terminal the overwrite question takes its default, No: the file stays, and the
+    // host says so.
     WriteFile(root / "out.txt", "mine");
-    EXPECT_EQ(
-        Host("pack -e '\\d' \"" + (root / "out").string() + "\" \"" + b.string() + "\"").status, 0);
+    const HostRun kept =
+        Host("pack -e '\\d' \"" + (root / "out").string() + "\" \"" + b.string() + "\"");
+    EXPECT_EQ(kept.status, 3);
+    EXPECT_NE(kept.out.find("nothing written: the existing file was kept"), std::string::npos)
+        << kept.out;
     EXPECT_EQ(ReadFile(root / "out.txt"), "mine");
     EXPECT_EQ(
         Host("pack --yes -e 'z' \"" + (root / "out").string() + "\" \"" + b.string() + "\"").status,
@@ -123,6 +207,202 @@ TEST_F(Cli, BadUsageIsExplained) {
     const HostRun help = Host("help");
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("--search-replace"), std::string::npos);
+}
+
+TEST_F(Cli, EveryOperandIsHandled) {
+    const fs::path in = root / "in";
+    fs::create_directories(in / "empty");
+    fs::create_directories(in / "x" / "a");
+    fs::create_directories(in / "x" / "ab");
+    WriteFile(in / "x" / "a" / "1", "hello");
+    WriteFile(in / "x" / "ab" / "2", "world");
+    WriteFile(in / "f.txt", "abc");
+    // Entries the plug-in cannot read: a FIFO, a dangling link, a link to itself.
+    fs::create_directories(in / "unreadable");
+    ASSERT_EQ(::mkfifo((in / "unreadable" / "fifo").c_str(), 0600), 0);
+    fs::create_symlink(in / "nowhere", in / "unreadable" / "dangling");
+    fs::create_symlink(in / "unreadable" / "loop", in / "unreadable" / "loop");
+    // Names that are not UTF-8 are searched under their own bytes, and an output name may
+    // have them too.
+    fs::create_directories(in / "bytes");
+    WriteFile(in / "bytes" / "\xFF\xFE", "alpha");
+    WriteFile(in / "bytes" / "ok", "beta");
+    WriteFile(in / "bytes" / "caf\xE9", "gamma");
+
+    const struct {
+        std::string operands;
+        int status;
+        std::string output; // of out.txt, "-" for none
+    } cases[] = {
+        {"in/empty", 22, "-"},
+        {"--stats in/empty", 22, "*Searched file(s): 0"},
+        {"in/unreadable", 22, "-"},
+        {"in/f.txt in/f.txt", 0, "abc\r\nabc"},
+        // Whole path components: x/ab/2 does not lie in x/a.
+        {"in/x/a/1 in/x/ab/2", 0, "hello\r\nworld"},
+        {"in/bytes", 0, "gamma\r\nbeta\r\nalpha"},
+        {"'in/bytes/\xFF\xFE'", 0, "alpha"},
+    };
+    for (const auto& c : cases) {
+        fs::remove(root / "out.txt");
+        const HostRun run = Host("pack -e '\\w+' out.txt " + c.operands, "2>&1", root);
+        EXPECT_EQ(run.status, c.status) << c.operands << "\n" << run.out;
+        if (c.output == "-")
+            EXPECT_FALSE(fs::exists(root / "out.txt")) << c.operands;
+        else if (c.output[0] == '*')
+            EXPECT_NE(ReadFile(root / "out.txt").find(c.output.substr(1)), std::string::npos);
+        else
+            EXPECT_EQ(ReadFile(root / "out.txt"), c.output) << c.operands;
+    }
+    const HostRun named = Host("pack -e '\\w+' 'out\xFF' in/bytes/ok", "2>&1", root);
+    EXPECT_EQ(named.status, 0) << named.out;
+    EXPECT_EQ(ReadFile(root / "out\xFF.txt"), "beta");
+    EXPECT_NE(named.out.find("out\\xFF.txt"), std::string::npos) << named.out;
+}
+
+TEST_F(Cli, ExpressionsThatDoNotCompileAreRefused) {
+    WriteFile(root / "a.txt", "abc");
+    ASSERT_EQ(Host("set -e 'b'").status, 0);
+    const std::string stored = ReadFile(config / "Gleanery.ini");
+    const fs::path out = root / "out";
+    const std::string files = " \"" + out.string() + "\" \"" + (root / "a.txt").string() + "\"";
+    const struct {
+        std::string args;
+        std::string message; // the library's message, the expression and the caret under it
+    } cases[] = {
+        {"pack -e '('" + files, "missing ) at pos 2\n  (\n   ^\n"},
+        {"pack -e 'a[b' --search-replace -r x" + files,
+         "missing terminating ] for character class at pos 4\n  a[b\n     ^\n"},
+        {"pack -e 'x(?<n>y|*)'" + files, "nothing to repeat at pos 9\n  x(?<n>y|*)\n          ^\n"},
+        {"set -e 'a)b'", "unmatched parentheses at pos 2\n  a)b\n   ^\n"},
+    };
+    for (const auto& c : cases) {
+        const HostRun run = Host(c.args);
+        EXPECT_EQ(run.status, 2) << c.args;
+        EXPECT_NE(run.out.find("the expression does not compile: " + c.message), std::string::npos)
+            << run.out;
+        EXPECT_FALSE(fs::exists(root / "out.txt"));
+    }
+    EXPECT_EQ(ReadFile(config / "Gleanery.ini"), stored);
+
+    // A replacement that refers to a group the expression lacks is only worth a warning.
+    const HostRun warned = Host("pack -e 'a(b)' -r '$1$3'" + files);
+    EXPECT_EQ(warned.status, 0) << warned.out;
+    EXPECT_NE(warned.out.find("warning: the replacement refers to groups the expression does not "
+                              "have (3)"),
+              std::string::npos)
+        << warned.out;
+    EXPECT_EQ(ReadFile(root / "out.txt"), "b");
+}
+
+TEST_F(Cli, SettingsCopyTakesOnlyWhatThePluginReads) {
+    // A link loop and a link to a directory outside in the settings directory: a run with
+    // search options neither walks nor copies them.
+    ASSERT_EQ(Host("set -e 'x' --line-mode").status, 0);
+    fs::create_directories(root / "elsewhere" / "deep");
+    WriteFile(root / "elsewhere" / "deep" / "big", std::string(1 << 20, 'z'));
+    fs::create_directory_symlink(root / "elsewhere", config / "linked");
+    fs::create_directory_symlink(config, config / "loop");
+    WriteFile(root / "a.txt", "x1 y2");
+    const HostRun run = Host("pack -e 'y\\d' out.txt a.txt", "2>&1", root);
+    ASSERT_EQ(run.status, 0) << run.out;
+    // The stored options apply with the run's own on top.
+    EXPECT_EQ(ReadFile(root / "out.txt"),
+              ">>>> \"" + (root / "a.txt").string() + "\":\r\n>> Line 1:\r\ny2");
+    EXPECT_NE(ReadFile(config / "Gleanery.ini").find("regex=x\r\n"), std::string::npos);
+
+    // Without a readable last-settings section the plug-in asks whether to go on with the
+    // defaults; No (the default without a terminal) writes nothing.
+    WriteFile(config / "Gleanery.ini", "[gleanery]\r\n");
+    const HostRun declined = Host("pack out2.txt a.txt", "2>&1", root);
+    EXPECT_EQ(declined.status, 3);
+    EXPECT_NE(declined.out.find("nothing written"), std::string::npos) << declined.out;
+    EXPECT_FALSE(fs::exists(root / "out2.txt"));
+}
+
+TEST_F(Cli, DashWritesToStandardOutput) {
+    fs::create_directories(root / "logs");
+    WriteFile(root / "logs" / "a.log", "ERROR disk\nok\nERROR net\n");
+    WriteFile(root / "logs" / "b.log", "ERROR disk\r\n");
+    WriteFile(root / "crlf.txt", "a\r\nb\r\n");
+    const struct {
+        std::string args;
+        std::string tail;
+        int status;
+        std::string out;
+    } cases[] = {
+        {"pack -e 'ERROR \\w+' - logs", "2>/dev/null | sort | uniq -c", 0,
+         "      2 ERROR disk\n      1 ERROR net\n"},
+        {"pack -e 'ERROR \\w+' - logs", "2>/dev/null", 0, "ERROR disk\nERROR net\nERROR disk\n"},
+        {"pack -e 'nothing' - logs", "2>/dev/null", 22, ""},
+        // File contents go out byte for byte.
+        {"pack -e 'a' -r 'A' --search-replace - crlf.txt", "2>/dev/null", 0, "A\r\nb\r\n"},
+    };
+    for (const auto& c : cases) {
+        const HostRun run = Host(c.args, c.tail, root);
+        EXPECT_EQ(run.status, c.status) << c.args;
+        EXPECT_EQ(run.out, c.out) << c.args;
+    }
+}
+
+TEST_F(Cli, TerminalShowsControlCharactersEscaped) {
+    // A name and a text that would clear the screen and retitle the window.
+    const std::string name = "e\x1B]0;owned\x07.txt";
+    WriteFile(root / name, "a\x1B[2Jb");
+    WriteFile(root / "out\x1B[2J.txt", "old");
+    const std::string out = (root / "out\x1B[2J").string();
+
+    // The overwrite question, answered No on the terminal.
+    const HostRun asked = OnTerminal({"pack", "-e", ".+", out, (root / name).string()}, "n\n");
+    EXPECT_EQ(asked.status, 3) << asked.out;
+    EXPECT_NE(asked.out.find("out\\x1B[2J.txt"), std::string::npos) << asked.out;
+    EXPECT_EQ(ReadFile(root / "out\x1B[2J.txt"), "old");
+
+    // Line mode to standard output: the file header, the matched text and the progress line.
+    const HostRun shown =
+        OnTerminal({"pack", "-e", ".+", "--line-mode", "-", (root / name).string()}, "");
+    EXPECT_EQ(shown.status, 0) << shown.out;
+    EXPECT_NE(shown.out.find("e\\x1B]0;owned\\x07.txt"), std::string::npos) << shown.out;
+    EXPECT_NE(shown.out.find("a\\x1B[2Jb"), std::string::npos) << shown.out;
+    for (const HostRun& run : {asked, shown}) {
+        EXPECT_EQ(run.out.find("\x1B]0;"), std::string::npos);
+        EXPECT_EQ(run.out.find("\x1B[2J"), std::string::npos);
+    }
+
+    // An output file keeps the bytes as found.
+    ASSERT_EQ(Host("pack --yes -e '.+' out.txt '" + name + "'", "2>&1", root).status, 0);
+    EXPECT_EQ(ReadFile(root / "out.txt"), "a\x1B[2Jb");
+}
+
+TEST_F(Cli, SecondCtrlCEndsAtOnceAndLeavesNothing) {
+    // 600 KiB of results for standard output, which nobody reads: once the pipe is full the
+    // host waits in a write that the first Ctrl-C cannot cut short.
+    std::string text;
+    for (int i = 0; i < 100000; ++i) text += "match\n";
+    WriteFile(root / "in.txt", text);
+    int out = -1;
+    const pid_t pid = Start({"pack", "-e", "match", "-", (root / "in.txt").string()}, false, out);
+    ASSERT_GT(pid, 0);
+    // Full: more than 60000 bytes waiting (pages of the pipe may be partly filled), and no
+    // more coming. Should the host still be busy, the first Ctrl-C cancels, with the same end.
+    int queued = 0, before = -1;
+    for (int i = 0; i < 600 && (queued < 60000 || queued != before); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        before = queued;
+        ASSERT_EQ(::ioctl(out, FIONREAD, &queued), 0);
+    }
+    // One Ctrl-C, then more until the host ends (signals sent too close together merge).
+    for (int i = 0; i < 600 && ::kill(pid, SIGINT) == 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        int raw = 0;
+        if (::waitpid(pid, &raw, WNOHANG) == pid) {
+            EXPECT_TRUE(WIFEXITED(raw) && WEXITSTATUS(raw) == 21) << raw;
+            ::close(out);
+            return; // TearDown checks that the temporary directory is empty
+        }
+    }
+    ::close(out);
+    ADD_FAILURE() << "the host did not end: " << Wait(pid);
 }
 
 } // namespace

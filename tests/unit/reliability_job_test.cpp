@@ -414,9 +414,11 @@ TEST_F(JobReliability, FilesThatVanishOrChangeSizeDuringThePack) {
 
 TEST_F(JobReliability, UnpairedSurrogatesInNamesOpenNoOtherFile) {
     // The replacement character stands for the unpaired surrogate in UTF-8; a file of that name
-    // must not be searched in its place.
+    // must not be searched in its place. U+DC80..U+DCFF stand for the bytes of a name that is
+    // not UTF-8.
     Spit(work / "x\xEF\xBF\xBD.txt", "A1");
     Spit(work / "ok\xF0\x9F\x98\x80.txt", "B2"); // a surrogate pair: U+1F600
+    Spit(work / "y\xFF.txt", "C3");
     std::u16string source = work.u16string() + u"/";
     std::u16string list = u"x";
     list += char16_t(0xD800);
@@ -428,6 +430,10 @@ TEST_F(JobReliability, UnpairedSurrogatesInNamesOpenNoOtherFile) {
     list += u'\0';
     list += u"ok\xD83D\xDE00.txt";
     list += u'\0';
+    list += u"y";
+    list += char16_t(0xDCFF);
+    list += u".txt";
+    list += u'\0';
     list += u'\0';
     const TreeSnapshot before = SnapshotTree(root);
     const std::u16string archive = (root / "out.zip").u16string();
@@ -435,8 +441,8 @@ TEST_F(JobReliability, UnpairedSurrogatesInNamesOpenNoOtherFile) {
     RunExtractionJob(archive.c_str(), source.c_str(), list.c_str(), outcome);
     ExpectPackInvariants(before, root, output, true);
     EXPECT_EQ(PackResultCode(outcome), 0);
-    EXPECT_EQ(Slurp(output), "B2");
-    ASSERT_EQ(g_calls.size(), 3u);
+    EXPECT_EQ(Slurp(output), "B2\r\nC3");
+    ASSERT_EQ(g_calls.size(), 4u);
     EXPECT_EQ(g_calls[0].substr(g_calls[0].size() - 2), "|0"); // skipped as missing
     EXPECT_EQ(g_calls[1].substr(g_calls[1].size() - 2), "|0");
 }

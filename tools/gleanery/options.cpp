@@ -59,7 +59,8 @@ bool ParseCheckBuffer(std::string text, int32_t& bytes) {
 std::string UsageText() {
     return R"(Usage:
   gleanery pack [OPTIONS] OUTPUT FILE...   search FILEs (directories: all files in them) and
-                                           write what was found to OUTPUT
+                                           write what was found to OUTPUT; OUTPUT "-" writes
+                                           it to standard output
   gleanery set [SEARCH OPTIONS]            store search options as the last settings
   gleanery show                            print the last settings
   gleanery presets                         list the stored presets
@@ -99,8 +100,16 @@ Search options (pack: for this run only; set: stored):
                         file), as-is (OUTPUT unchanged)
 Every switch has an opposite for `set`: --no-line-mode, --duplicates, --ignore-case, ...
 
-Exit status: 0 done, 2 bad usage, 16 output could not be created, 19 output could not be
-written, 21 cancelled, 22 no match, 1 other errors.
+Exit status:
+  0   done
+  1   other errors (settings directory, plug-in library)
+  2   bad usage, or an expression that does not compile (nothing searched or stored)
+  3   nothing written: a question was answered No (the existing output file was kept, or
+      the run did not go on without the last settings)
+  16  the output file could not be created
+  19  the output file (or standard output) could not be written
+  21  cancelled (Ctrl-C; a second Ctrl-C ends the program at once)
+  22  no match
 )";
 }
 
