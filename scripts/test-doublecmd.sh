@@ -69,13 +69,21 @@ host=$!
 trap 'kill $host 2>/dev/null || true' EXIT
 
 main=$(wait_window "Double Commander.*" 60) || fail "Double Commander did not start"
-# Mark every file of the left panel (a click on the first file gives the panel the focus).
-xdotool mousemove --window "$main" 60 230 click 1
-sleep 0.3
-xdotool key ctrl+a
-sleep 0.3
-xdotool key alt+F5
-pack=$(wait_window "Pack files") || fail "no pack dialog"
+sleep 2 # the panels fill after the window shows
+# Mark every file of the left panel (a click on the first file gives the panel the focus) and
+# press Alt+F5; a busy host may drop keys that come too early, so this is tried three times.
+pack=""
+for _ in 1 2 3; do
+    xdotool mousemove --window "$main" 60 230 click 1
+    sleep 0.5
+    xdotool key ctrl+a
+    sleep 0.5
+    xdotool key alt+F5
+    pack=$(wait_window "Pack files" 10) && break
+    xdotool key Escape # whatever else opened
+    sleep 1
+done
+[ -n "$pack" ] || fail "no pack dialog"
 # Configure, right of the packer list (the pack dialog's layout of Double Commander 1.0.10).
 xdotool mousemove --window "$pack" 465 130 click 1
 settings=$(wait_window "Gleanery Settings") || fail "Configure opened no settings dialog"
