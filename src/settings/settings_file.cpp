@@ -18,12 +18,13 @@
 #include "settings/settings_file.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
 #include <optional>
-#include <random>
 #include <set>
 #include <string>
 #include <string_view>
@@ -519,7 +520,6 @@ std::u16string SampleFilePath() {
     return State().PluginDirectory + u"Gleanery.Sample.ini";
 }
 
-bool ReadWholeFile(const std::u16string& path, std::string& data) {
 // Reads the open file to its end rather than to the size its name reports: a save in another
 // process may put a new file under that name between the open and the question, and the bytes
 // read must all come from the one file that was opened.
@@ -529,6 +529,7 @@ bool ReadWholeFile(const std::u16string& path, std::string& data) {
     if (size > kMaxSettingsFileSize) return false;
     data.clear();
     data.resize(static_cast<size_t>(std::clamp<int64_t>(size, 0, kMaxSettingsFileSize)) + 1);
+bool ReadWholeFile(const std::u16string& path, std::string& data) {
     size_t total = 0;
     for (;;) {
         if (total == data.size()) {
@@ -544,14 +545,22 @@ bool ReadWholeFile(const std::u16string& path, std::string& data) {
     return true;
 }
 
-// A name beside `path` for one save's temporary file: random, so that saves running at the same
-// moment (two processes, or the dialog and a job) each take their own.
+// A name beside `path` for one save's temporary file, so that saves running at the same moment
+// (two processes, or the dialog and a job) each take their own: different for every save of this
+// process (the counter) and, in all likelihood, from every other process's (the clock and where
+// this process has its data). A clash costs only another try, the file is created exclusively.
 std::u16string TemporaryNameFor(const std::u16string& path) {
-    thread_local std::mt19937_64 random(std::random_device{}() ^
-                                        (static_cast<uint64_t>(std::random_device{}()) << 32));
+    static std::atomic<uint32_t> counter{0};
+    uint64_t bits =
+        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) ^
+        reinterpret_cast<uintptr_t>(&counter) ^
+        (uint64_t{counter.fetch_add(1)} * 0x9E3779B97F4A7C15ULL);
+    // Mixed so that close inputs give names that differ in every digit.
+    bits = (bits ^ (bits >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    bits = (bits ^ (bits >> 27)) * 0x94D049BB133111EBULL;
+    bits ^= bits >> 31;
     static constexpr char16_t kDigits[] = u"0123456789abcdef";
     std::u16string name = path + u'.';
-    uint64_t bits = random();
     for (int i = 0; i < 12; ++i, bits >>= 4) name += kDigits[bits & 15];
     return name + u".tmp";
 }
@@ -702,13 +711,12 @@ bool LoadSettingsData(std::string_view data, bool* lastAvailable, TextBoxFont* f
         ResetSettingsDocument(doc);
         if (lastAvailable) *lastAvailable = false;
         return false;
-    }
     };
     std::string decoded;
     if (data.size() >= 2 && (data.substr(0, 2) == "\xFF\xFE" || data.substr(0, 2) == "\xFE\xFF")) {
         if (!Utf16FileText(data.substr(2), data[0] == '\xFE', decoded)) return refuse();
         data = decoded;
-    doc.fileComment = LeadingComment(data);
+    }
     // The document ends its text at a zero byte: what follows would be lost at the next save.
     if (data.find('\0') != std::string_view::npos) return refuse();
     if (doc.ini.LoadData(data.data(), data.size()) < 0) return refuse();
@@ -718,6 +726,7 @@ bool LoadSettingsData(std::string_view data, bool* lastAvailable, TextBoxFont* f
         Settings settings = ReadSettings(doc.ini, section.c_str());
         const char* stored = doc.ini.GetValue(section.c_str(), "name", nullptr);
         const std::u16string sectionName = FileTextToWide(section);
+    doc.fileComment = LeadingComment(data);
         std::u16string name = stored && *stored ? FileTextToWide(stored) : sectionName;
         if (st.Presets.count(name)) name = sectionName;
         st.Presets[name] = std::move(settings);

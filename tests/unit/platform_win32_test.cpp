@@ -176,6 +176,54 @@ TEST(PlatformWin32Files, LongPathsThroughTheLongForm) {
     EXPECT_TRUE(RemoveDirectoryW(W(longDir)));
 }
 
+TEST(PlatformWin32Files, ReplacingAFileKeepsItsAttributes) {
+    ClearFaults();
+    TempDir dir;
+    ASSERT_FALSE(dir.path.empty());
+    const std::u16string target = dir.path + u"Gleanery.ini";
+    const std::u16string temporary = dir.path + u"Gleanery.ini.1.tmp";
+    uint32_t lastError = 0;
+    {
+        File old = CreateNewForWriting(target, lastError);
+        ASSERT_TRUE(old.IsOpen());
+        EXPECT_EQ(lastError, kErrorSuccess);
+        ASSERT_TRUE(Write(old, "old", 3));
+    }
+    EXPECT_FALSE(CreateNewForWriting(target, lastError).IsOpen());
+    EXPECT_EQ(lastError, kErrorFileExists);
+    ASSERT_TRUE(SetFileAttributesW(W(target), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+
+    std::u16string resolved;
+    ASSERT_TRUE(LinkTargetOf(target, resolved)); // no link: the name itself
+    EXPECT_EQ(resolved, target);
+    {
+        File file = CreateNewForWriting(temporary, lastError);
+        ASSERT_TRUE(file.IsOpen());
+        ASSERT_TRUE(TakeOverPermissions(target, file));
+        ASSERT_TRUE(Write(file, "new", 3));
+        EXPECT_TRUE(FlushToDisk(file));
+    }
+    ASSERT_TRUE(ReplaceFileWith(temporary, target));
+    EXPECT_EQ(ReadAll(target), "new");
+    EXPECT_EQ(KindOf(temporary), PathKind::Missing);
+    EXPECT_EQ(GetFileAttributesW(W(target)) & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY),
+              static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
+
+    // A read-only file is not taken over; nothing there is no obstacle.
+    File other = CreateNewForWriting(temporary, lastError);
+    ASSERT_TRUE(other.IsOpen());
+    EXPECT_TRUE(TakeOverPermissions(dir.path + u"missing.ini", other));
+    ASSERT_TRUE(SetFileAttributesW(W(target), FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(TakeOverPermissions(target, other));
+    SetFileAttributesW(W(target), FILE_ATTRIBUTE_NORMAL);
+    Close(other);
+
+    // A name longer than the system accepts at all, even in the long form.
+    std::u16string tooLong = u"\\\\?\\" + dir.path;
+    while (tooLong.size() < 33000) tooLong += std::u16string(200, u'n') + u"\\";
+    EXPECT_EQ(KindOf(tooLong + u"x.txt"), PathKind::TooLong);
+}
+
 TEST(PlatformWin32Files, FullPathResolution) {
     std::u16string full;
     ASSERT_TRUE(FullPathOf(u"C:\\a\\b\\..\\c\\.\\d.txt", full));
