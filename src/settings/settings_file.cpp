@@ -523,13 +523,13 @@ std::u16string SampleFilePath() {
 // Reads the open file to its end rather than to the size its name reports: a save in another
 // process may put a new file under that name between the open and the question, and the bytes
 // read must all come from the one file that was opened.
+bool ReadWholeFile(const std::u16string& path, std::string& data) {
     platform::File file = platform::OpenForReading(path);
     if (!file.IsOpen()) return false;
     const int64_t size = platform::SizeOf(path);
     if (size > kMaxSettingsFileSize) return false;
     data.clear();
     data.resize(static_cast<size_t>(std::clamp<int64_t>(size, 0, kMaxSettingsFileSize)) + 1);
-bool ReadWholeFile(const std::u16string& path, std::string& data) {
     size_t total = 0;
     for (;;) {
         if (total == data.size()) {
@@ -720,13 +720,13 @@ bool LoadSettingsData(std::string_view data, bool* lastAvailable, TextBoxFont* f
     // The document ends its text at a zero byte: what follows would be lost at the next save.
     if (data.find('\0') != std::string_view::npos) return refuse();
     if (doc.ini.LoadData(data.data(), data.size()) < 0) return refuse();
+    doc.fileComment = LeadingComment(data);
 
     for (int32_t n : PresetSectionNumbers(doc)) {
         const std::string section = PresetSection(n);
         Settings settings = ReadSettings(doc.ini, section.c_str());
         const char* stored = doc.ini.GetValue(section.c_str(), "name", nullptr);
         const std::u16string sectionName = FileTextToWide(section);
-    doc.fileComment = LeadingComment(data);
         std::u16string name = stored && *stored ? FileTextToWide(stored) : sectionName;
         if (st.Presets.count(name)) name = sectionName;
         st.Presets[name] = std::move(settings);
