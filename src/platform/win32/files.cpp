@@ -161,8 +161,13 @@ bool FlushToDisk(File& file) {
     return file.IsOpen() && FlushFileBuffers(Handle(file)) != 0;
 }
 
+// The most UTF-16 units a name can have, even in the long form: the length of the system's own
+// counted strings, in bytes, is a 16-bit number.
+constexpr size_t kMaxNameUnits = 32767;
+
 PathKind KindOf(const std::u16string& path) {
     if (path.empty()) return PathKind::Missing;
+    if (path.size() > kMaxNameUnits) return PathKind::TooLong;
     const DWORD attributes = GetFileAttributesW(win32::Wide(path));
     if (attributes == INVALID_FILE_ATTRIBUTES)
         return GetLastError() == ERROR_FILENAME_EXCED_RANGE ? PathKind::TooLong : PathKind::Missing;
