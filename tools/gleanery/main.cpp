@@ -1,18 +1,14 @@
 // gleanery: a command-line host for the Gleanery plug-in. It loads the plug-in library and
 // drives it through its exports exactly as a file manager does.
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <utility>
 #include <vector>
 
 #if defined(_WIN32)
-#include <fcntl.h>
 #include <io.h>
 #else
 #include <unistd.h>
@@ -100,11 +96,16 @@ bool CollectFiles(const std::vector<std::string>& operands, std::vector<fs::path
         }
         if (fs::is_directory(path, ec)) {
             std::vector<fs::path> found;
-            for (auto it = fs::recursive_directory_iterator(
-                     path, fs::directory_options::skip_permission_denied, ec);
-                 !ec && !Interrupted() && it != fs::recursive_directory_iterator();
-                 it.increment(ec))
-                if (!it->is_directory(ec)) found.push_back(it->path());
+            auto it = fs::recursive_directory_iterator(
+                path, fs::directory_options::skip_permission_denied, ec);
+            for (; !ec && !Interrupted() && it != fs::recursive_directory_iterator();
+                 it.increment(ec)) {
+                // An entry whose kind cannot be read (a link loop) is listed: the plug-in
+                // reports what it cannot open.
+                std::error_code kind;
+                if (!it->is_directory(kind)) found.push_back(it->path());
+            }
+            if (ec) Fail("warning: cannot read all of " + Quoted(operand) + ": " + ec.message(), 0);
             SortAsPaths(found);
             files.insert(files.end(), found.begin(), found.end());
         } else if (fs::exists(path, ec)) {

@@ -50,6 +50,13 @@ void OnInterrupt(int) {
     }
 }
 
+#if !defined(_WIN32)
+void OnTermination(int signal) {
+    RemoveScratchFromSignal();
+    std::raise(signal); // the default action now, as SA_RESETHAND left it
+}
+#endif
+
 } // namespace
 
 std::string ToUtf8(const std::u16string& text) {
@@ -144,6 +151,11 @@ void InstallInterruptHandler() {
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
+    // Ended from outside (the terminal closed, a kill): the temporary directory goes too.
+    action.sa_handler = OnTermination;
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
 #endif
 }
 
