@@ -3,14 +3,16 @@
 // with nothing but a match count as output. The plug-in's job time divided by this program's
 // time is the plug-in's overhead.
 //
-//   bare_loop [--form utf8|utf16|ansi] [--caseless] [--ucp] [--check-first]
+//   bare_loop [--form utf8|utf16|ansi] [--jit] [--caseless] [--ucp] [--check-first]
 //             [--parts BYTES | --lines] -e EXPR FILE...
 //
 // --form picks the compiled form: UTF-8 (skips an EF BB BF mark), UTF-16 little-endian (skips
 // FF FE) or code-page bytes. --check-first lets the library validate the UTF encoding on the first
 // search of every piece, as the plug-in does for UTF files above 256 KiB. --parts cuts the file
 // into pieces of at most BYTES at the last newline, as the parts reader does; --lines calls the
-// library once per line, as the line reader must. Prints the number of matches.
+// library once per line, as the line reader must. --jit studies the expression with the JIT
+// compiler and searches with it (on a heap stack as large as the plug-in's), passing only options
+// the JIT takes; without it the interpreter runs. Prints the number of matches.
 #include <pcre.h>
 
 #include <fcntl.h>
@@ -29,6 +31,7 @@ namespace {
 
 constexpr int kOutputVector = 300; // the plug-in's vector: whole match, 99 groups, work space
 constexpr int kNoUtfCheck = 0x2000;
+constexpr int kJitStackBytes = 1024 * 1024 * 1024;
 
 enum class Form { Utf8, Utf16, Ansi };
 
@@ -37,6 +40,7 @@ struct Options {
     bool caseless = false;
     bool ucp = false;
     bool checkFirst = false;
+    bool jit = false;
     uint64_t partBytes = 0;
     bool lines = false;
     std::string expression;
@@ -90,7 +94,8 @@ std::u16string Widen(const std::string& utf8) {
 }
 
 // The plug-in's compile options: UTF forms with UTF, no UTF check and ANYCRLF newlines (plus UCP
-// when asked); the code-page form with ANYCRLF newlines and \R; every form studied with 0.
+// when asked); the code-page form with ANYCRLF newlines and \R; every form studied, with the JIT
+// when asked.
 Compiled Compile(const Options& o) {
     Compiled c;
     const char* error = nullptr;
@@ -106,17 +111,32 @@ Compiled Compile(const Options& o) {
         c.code16 = pcre16_compile(reinterpret_cast<PCRE_SPTR16>(wide.c_str()), common, &error,
                                   &offset, nullptr);
         if (!c.code16) Die("compile: ", error);
-        c.extra16 = pcre16_study(c.code16, 0, &error);
+        c.extra16 = pcre16_study(c.code16, o.jit ? PCRE_STUDY_JIT_COMPILE : 0, &error);
         if (error) Die("study: ", error);
+        if (o.jit) {
+            int jit = 0;
+            pcre16_fullinfo(c.code16, c.extra16, PCRE_INFO_JIT, &jit);
+            if (jit != 1) Die("the JIT did not compile the expression");
+            pcre16_assign_jit_stack(c.extra16, nullptr,
+                                    pcre16_jit_stack_alloc(32 * 1024, kJitStackBytes));
+        }
         pcre16_fullinfo(c.code16, c.extra16, PCRE_INFO_OPTIONS, &newline);
     } else {
         c.code8 = pcre_compile(o.expression.c_str(), common, &error, &offset, nullptr);
         if (!c.code8) Die("compile: ", error);
-        c.extra8 = pcre_study(c.code8, 0, &error);
+        c.extra8 = pcre_study(c.code8, o.jit ? PCRE_STUDY_JIT_COMPILE : 0, &error);
         if (error) Die("study: ", error);
+        if (o.jit) {
+            int jit = 0;
+            pcre_fullinfo(c.code8, c.extra8, PCRE_INFO_JIT, &jit);
+            if (jit != 1) Die("the JIT did not compile the expression");
+            pcre_assign_jit_stack(c.extra8, nullptr,
+                                  pcre_jit_stack_alloc(32 * 1024, kJitStackBytes));
+        }
         pcre_fullinfo(c.code8, c.extra8, PCRE_INFO_OPTIONS, &newline);
     }
-    c.execOptions = static_cast<int>(newline & 0x700000);
+    // The newline convention was fixed at compile time; the JIT takes no newline options.
+    c.execOptions = o.jit ? 0 : static_cast<int>(newline & 0x700000);
     if (o.form != Form::Ansi) c.execOptions |= kNoUtfCheck;
     return c;
 }
@@ -244,6 +264,8 @@ int main(int argc, char** argv) {
             o.caseless = true;
         } else if (a == "--ucp") {
             o.ucp = true;
+        } else if (a == "--jit") {
+            o.jit = true;
         } else if (a == "--check-first") {
             o.checkFirst = true;
         } else if (a == "--parts") {

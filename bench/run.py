@@ -9,8 +9,10 @@ times, and reports medians:
   wall    elapsed seconds
   peak    maximum resident set size, from /usr/bin/time -v's figure
 
-The overhead ratio is Gleanery's time over the limit's time; a peer's ratio is the peer's time
-over Gleanery's time from the same run (above 1: Gleanery is faster). Results go to the terminal
+The limit is the bare loop on PCRE's JIT, as Gleanery searches by default. The overhead ratio is
+Gleanery's time over the limit's time; a peer's ratio is the peer's time over Gleanery's time
+from the same run (above 1: Gleanery is faster). Every scenario also runs both on the
+interpreter (Gleanery --no-jit, the bare loop without --jit) for comparison. Results go to the terminal
 and to bench/results/results.md and bench/results/results.png.
 """
 
@@ -105,6 +107,17 @@ def reader_args(size, memory_mib, line_mode=False, replace=False):
     return ["--parts", str(memory_mib * MiB)]
 
 
+INTERPRETED = ("Gleanery no-JIT", "limit no-JIT")
+
+
+def with_engines(cmds):
+    """The scenario's commands with the limit on the JIT, and both again on the interpreter."""
+    (g_label, g_argv), (l_label, l_argv) = cmds[0], cmds[1]
+    gi = g_argv[:2] + ["--no-jit"] + g_argv[2:]
+    jit_limit = [l_argv[0], "--jit"] + l_argv[1:]
+    return [(g_label, g_argv), (l_label, jit_limit)] + cmds[2:] + [(INTERPRETED[0], gi), (INTERPRETED[1], l_argv)]
+
+
 def scenarios(tools, paths, work):
     """Each scenario: name, description, size text, and its commands (label, argv, stdout file)."""
     cfg = work / "config"
@@ -151,7 +164,7 @@ def scenarios(tools, paths, work):
             limit.append("--check-first")
         cmds = [("Gleanery", gl + [str(out / "result"), str(path)]), ("limit", limit + [str(path)])]
         cmds += peers(pattern, path, encoding)
-        result.append((name, f"{size / MiB:.0f} MiB, {pattern}", cmds))
+        result.append((name, f"{size / MiB:.0f} MiB, {pattern}", with_engines(cmds)))
 
     log_scenario("utf8-literal", "log-utf8", LITERAL, "utf8", encoding="utf-8")
     log_scenario("utf8-class", "log-utf8", EMAIL, "utf8", encoding="utf-8")
@@ -166,7 +179,7 @@ def scenarios(tools, paths, work):
             ("limit", [str(tools.bare), "--form", "ansi", "--lines", "-e", LITERAL, str(path)])]
     cmds += peers(LITERAL, path, line_numbers=True)
     lines = sum(1 for _ in open(path, "rb"))
-    result.append(("lines", f"{path.stat().st_size / MiB:.0f} MiB, {lines:,} lines", cmds))
+    result.append(("lines", f"{path.stat().st_size / MiB:.0f} MiB, {lines:,} lines", with_engines(cmds)))
 
     # Search and replace: always read in parts of the read memory (default 10 MiB).
     path = paths["replace"]
@@ -178,7 +191,7 @@ def scenarios(tools, paths, work):
         cmds.append(("rg", [tools.rg, "--no-config", "--passthru", "-N", "-r", "FAILURE", "-e", LITERAL, str(path)]))
     if tools.sed:
         cmds.append(("sed", ["env", "LC_ALL=C.UTF-8", tools.sed, "-E", r"s/ERROR \w+/FAILURE/g", str(path)]))
-    result.append(("replace", f"{size / MiB:.0f} MiB, {LITERAL} -> FAILURE", cmds))
+    result.append(("replace", f"{size / MiB:.0f} MiB, {LITERAL} -> FAILURE", with_engines(cmds)))
 
     # Many small files.
     folder = paths["small-files"]
@@ -186,7 +199,7 @@ def scenarios(tools, paths, work):
     cmds = [("Gleanery", g + ["-e", LITERAL, str(out / "result"), str(folder)]),
             ("limit", [str(tools.bare), "--form", "utf8", "-e", LITERAL] + names)]
     cmds += peers(LITERAL, folder, encoding="utf-8", recursive=True)
-    result.append(("small-files", f"{len(names):,} files of about 4 KiB", cmds))
+    result.append(("small-files", f"{len(names):,} files of about 4 KiB", with_engines(cmds)))
 
     # Duplicate filter: a million results, half of them repeats.
     path = paths["dupes"]
@@ -197,7 +210,8 @@ def scenarios(tools, paths, work):
         for label, argv in peers(IDENT, path):
             quoted = " ".join(shlex_quote(a) for a in argv)
             cmds.append((label, ["sh", "-c", f"{quoted} | {tools.awk} '!s[$0]++'"]))
-    result.append(("no-duplicates", f"{size / MiB:.0f} MiB, {IDENT}, 1,000,000 results, half repeats", cmds))
+    result.append(("no-duplicates", f"{size / MiB:.0f} MiB, {IDENT}, 1,000,000 results, half repeats",
+                   with_engines(cmds)))
 
     # A file larger than the read memory (the default 10 MiB), read in parts.
     path = paths["log-utf8"]
@@ -205,7 +219,7 @@ def scenarios(tools, paths, work):
     cmds = [("Gleanery", g + ["--memory", "10", "-e", LITERAL, str(out / "result"), str(path)]),
             ("limit", [str(tools.bare), "--form", "utf8", "--check-first", "-e", LITERAL]
              + reader_args(size, 10) + [str(path)])]
-    result.append(("parts", f"{size / MiB:.0f} MiB in 10 MiB parts, {LITERAL}", cmds))
+    result.append(("parts", f"{size / MiB:.0f} MiB in 10 MiB parts, {LITERAL}", with_engines(cmds)))
     return result
 
 
@@ -252,7 +266,7 @@ def main():
             if args.only and name not in args.only:
                 continue
             if args.no_peers:
-                cmds = cmds[:2]
+                cmds = [c for c in cmds if c[0] in ("Gleanery", "limit") + INTERPRETED]
             samples = {label: [] for label, _ in cmds}
             limit_count = gleanery_count = None
             for round_ in range(args.repeat):
@@ -285,11 +299,16 @@ def print_row(row):
     limit = dict((e[0], e) for e in entries)["limit"]
     print(f"\n{name}: {what}")
     print(f"  {'command':<18}{'cpu s':>8}{'wall s':>8}{'peak MiB':>10}  ratio")
+    interpreted_limit = dict((e[0], e) for e in entries).get(INTERPRETED[1])
     for label, cpu, wall, peak in entries:
         if label == "Gleanery":
             ratio = f"{cpu / limit[1]:.2f} x limit" if limit[1] > 0 else "-"
         elif label == "limit":
             ratio = "1.00"
+        elif label == INTERPRETED[0] and interpreted_limit and interpreted_limit[1] > 0:
+            ratio = f"{cpu / interpreted_limit[1]:.2f} x limit no-JIT, {cpu / g[1]:.2f} x Gleanery"
+        elif label == INTERPRETED[1]:
+            ratio = f"{cpu / limit[1]:.2f} x limit"
         else:
             ratio = f"{cpu / g[1]:.2f} x Gleanery" if g[1] > 0 else "-"
         print(f"  {label:<18}{cpu:>8.3f}{wall:>8.3f}{peak:>10.1f}  {ratio}")
@@ -301,7 +320,7 @@ def write_reports(rows, results, args):
     peers = []
     for _, _, entries in rows:
         for e in entries[2:]:
-            if e[0] not in peers:
+            if e[0] not in peers and e[0] not in INTERPRETED:
                 peers.append(e[0])
     lines = ["# Gleanery benchmark", "",
              f"Medians of {args.repeat} runs; time is user + system CPU time of the whole command.",
@@ -310,11 +329,14 @@ def write_reports(rows, results, args):
              "Peers: `rg -o`, `grep -oP`, `pcregrep -o` with output to a file (UTF-8 mode on UTF-8 "
              "text, byte mode on code-page text; grep and pcregrep cannot search UTF-16); replace: "
              "`rg --passthru -r`, `sed -E s///g`; no-duplicates: each peer piped into "
-             "`awk '!s[$0]++'`.", "",
+             "`awk '!s[$0]++'`.",
+             "The limit is the bare loop on PCRE's JIT. Interpreter columns: Gleanery --no-jit over "
+             "the bare interpreter loop, and the bare interpreter loop over the JIT limit.", "",
              "| scenario | size | overhead | µs per file over the limit | "
              + "".join(p + " | " for p in peers)
+             + "no-JIT overhead | interpreter limit / JIT limit | "
              + "peak MiB: " + " / ".join(["Gleanery", "limit"] + peers) + " |",
-             "|---|---|---|---|" + "---|" * len(peers) + "---|"]
+             "|---|---|---|---|" + "---|" * len(peers) + "---|---|---|"]
     for name, what, entries in rows:
         e = {x[0]: x for x in entries}
         g, limit = e["Gleanery"], e["limit"]
@@ -324,6 +346,9 @@ def write_reports(rows, results, args):
             count = int(what.split()[0].replace(",", ""))
             per_file = f"{(g[1] - limit[1]) / count * 1e6:.1f}"
         cells = [f"{e[p][1] / g[1]:.2f}" if p in e else "n/a" for p in peers]
+        gi, li = e.get(INTERPRETED[0]), e.get(INTERPRETED[1])
+        cells.append(f"{gi[1] / li[1]:.2f}" if gi and li and li[1] > 0 else "n/a")
+        cells.append(f"{li[1] / limit[1]:.2f}" if li and limit[1] > 0 else "n/a")
         peaks = [f"{e[p][3]:.0f}" if p in e else "-" for p in peers]
         lines.append(f"| {name} | {what} | {over:.2f} | {per_file} | " + "".join(c + " | " for c in cells)
                      + " / ".join([f"{g[3]:.0f}", f"{limit[3]:.0f}"] + peaks) + " |")

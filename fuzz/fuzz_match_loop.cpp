@@ -1,5 +1,6 @@
 // The match loop on arbitrary text, with expressions from a fixed set (or a short one taken from
-// the input), every option combination and all three shapes of text.
+// the input), every option combination and all three shapes of text; the JIT, the interpreter and
+// searches cut into tiny slices must write the same output.
 #include <fstream>
 #include <iterator>
 
@@ -45,7 +46,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                                    u"(a+)+$",
                                                    u"\\Q.*\\E",
                                                    u"(?i)stra\\x{DF}e",
-                                                   u"\\x{D800}"};
+                                                   u"\\x{D800}",
+                                                   u"a\\Kb|(?<=a)",
+                                                   u"\\Ga|b",
+                                                   u"(*COMMIT)b|a",
+                                                   u"\\Z|$",
+                                                   u"(*ANY)(?m)$",
+                                                   u"x*x*y"};
     const uint8_t pick = in.Byte();
     if (pick >= 240)
         settings.regex = fuzz::Wide(in.Bytes(pick - 240 + 1));
@@ -61,44 +68,74 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool replaceAlone = settings.SearchAndReplace && !settings.LineMode &&
                               !settings.WriteBom && !settings.NoDuplicates;
 
-    CompiledExpression compiled;
-    CompileExpression(settings, compiled);
-    ResultState result;
-    ParseReplacement(settings, result.Template, compiled);
-    FileState file;
-    file.FileName = u"/fuzz/input.txt";
-    file.CheckUtfOnFirstSearch = shape & 4;
-    bool abort = false;
-    bool ok;
     std::string searched; // the text's bytes as the file would hold them
+    std::u16string wideText;
+    std::string byteText;
+    bool checkFirst = shape & 4;
     if ((shape & 3) == 2) {
-        file.IsUtf16 = true;
-        const std::u16string text = in.RestAsWide();
-        searched.assign(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+        wideText = in.RestAsWide();
+        searched.assign(reinterpret_cast<const char*>(wideText.data()), wideText.size() * 2);
         // Unchecked searches are only ever given valid text (the readers make sure of that).
-        if (!fuzz::IsValidUtf16(text)) file.CheckUtfOnFirstSearch = true;
-        ok = SearchUnits(text.data(), text.size(), Output(), compiled, file, settings, result,
-                         abort);
+        if (!fuzz::IsValidUtf16(wideText)) checkFirst = true;
     } else {
-        file.IsUtf8 = (shape & 3) == 1;
-        const std::string text = in.Rest();
-        searched = text;
-        if (file.IsUtf8 && !utf8::is_valid(text.begin(), text.end()))
-            file.CheckUtfOnFirstSearch = true;
-        ok = SearchBytes(text.data(), text.size(), Output(), compiled, file, settings, result,
-                         abort);
+        byteText = in.Rest();
+        searched = byteText;
+        if ((shape & 3) == 1 && !utf8::is_valid(byteText.begin(), byteText.end()))
+            checkFirst = true;
     }
-    if (ok) ok = FlushOutput(Output(), result, ok, true);
-    if (!ok) std::abort();
-    ReleaseCompiledExpression(compiled);
+
+    // One run of the loop over the text with the JIT on or off and slices of the given bounds;
+    // returns what it wrote.
+    struct Run {
+        std::string written;
+        FileState file;
+    };
+    auto run = [&](bool jit, SearchSlices slices) {
+        Settings s = settings;
+        s.Jit = jit;
+        detail::Slices() = slices;
+        CompiledExpression compiled;
+        CompileExpression(s, compiled);
+        ResultState result;
+        ParseReplacement(s, result.Template, compiled);
+        Run r;
+        r.file.FileName = u"/fuzz/input.txt";
+        r.file.CheckUtfOnFirstSearch = checkFirst;
+        r.file.IsUtf16 = (shape & 3) == 2;
+        r.file.IsUtf8 = (shape & 3) == 1;
+        bool abort = false;
+        platform::Seek(Output(), 0);
+        platform::Truncate(Output());
+        bool ok = r.file.IsUtf16 ? SearchUnits(wideText.data(), wideText.size(), Output(), compiled,
+                                               r.file, s, result, abort)
+                                 : SearchBytes(byteText.data(), byteText.size(), Output(), compiled,
+                                               r.file, s, result, abort);
+        if (ok) ok = FlushOutput(Output(), result, ok, true);
+        if (!ok) std::abort();
+        ReleaseCompiledExpression(compiled);
+        std::ifstream written(fuzz::ScratchDirectory() + "match-out.txt", std::ios::binary);
+        r.written.assign(std::istreambuf_iterator<char>(written), {});
+        return r;
+    };
+    const SearchSlices whole{SIZE_MAX / 4, SIZE_MAX / 4, SIZE_MAX / 4};
+    const SearchSlices tiny{1, 1 + (shape >> 4 & 3), 2 + (shape >> 6)};
+    const Run jit = run(true, whole);
+    const Run interpreter = run(false, tiny);
+    const Run jitSliced = run(true, tiny);
+    detail::Slices() = SearchSlices{};
+    // The engines and the slicing agree, unless a limit ended a search (the two engines' limits
+    // are not the same).
+    if (!jit.file.EndedEarly && !interpreter.file.EndedEarly && jit.written != interpreter.written)
+        std::abort();
+    if (!jit.file.EndedEarly && !jitSliced.file.EndedEarly && jit.written != jitSliced.written)
+        std::abort();
+    if (jit.file.BadEncoding != jitSliced.file.BadEncoding) std::abort();
 
     // Search and replace with the whole match as the replacement copies the text unchanged,
     // whatever matched where (empty matches, \K, retries, searches ended by an error).
-    if (replaceAlone && settings.replace == u"$0" && !file.BadEncoding &&
-        (!file.IsUtf8 || utf8::is_valid(searched.begin(), searched.end()))) {
-        std::ifstream written(fuzz::ScratchDirectory() + "match-out.txt", std::ios::binary);
-        const std::string copy{std::istreambuf_iterator<char>(written), {}};
-        if (copy != searched) std::abort();
+    if (replaceAlone && settings.replace == u"$0" && !jit.file.BadEncoding &&
+        ((shape & 3) != 1 || utf8::is_valid(searched.begin(), searched.end()))) {
+        if (jit.written != searched) std::abort();
     }
     return 0;
 }

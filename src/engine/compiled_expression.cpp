@@ -133,10 +133,14 @@ int32_t Compile(const Settings& settings, CompiledExpression& compiled) {
         tables = state.OemTables;
     compiled.AnsiCode.reset(pcre_compile(codePageForm.c_str(), common | kCodePageCompileOptions,
                                          &message, &offset, tables));
+    // A code-page form that does not compile (a character the code page lacks became "?") only
+    // keeps code-page files from being searched: the UTF-16 form is compiled all the same, and
+    // the status names this first failure.
+    int32_t failedAt = -1;
     if (!compiled.AnsiCode) {
         compiled.ErrorText = u"ANSI: " + Widen(codePage, message) + u" at pos " +
                              Decimal(offset + 1L) + u" - try prefix (*UTF) !";
-        return offset;
+        failedAt = offset;
     }
 
     // The 16-bit form is compiled without the library's UTF-16 check, which is only sound for
@@ -147,21 +151,22 @@ int32_t Compile(const Settings& settings, CompiledExpression& compiled) {
                                  : utfOptions;
     compiled.Utf16Code.reset(pcre16_compile(reinterpret_cast<PCRE_SPTR16>(settings.regex.c_str()),
                                             utf16Options, &message, &offset, nullptr));
-    if (!compiled.Utf16Code) {
+    if (!compiled.Utf16Code && failedAt < 0) {
         compiled.ErrorText = Widen(codePage, message) + u" at pos " + Decimal(offset + 1L);
-        return offset;
+        failedAt = offset;
     }
 
     message = nullptr;
     const int study = settings.Jit ? kJitStudyOptions : 0;
-    compiled.AnsiExtra.reset(pcre_study(compiled.AnsiCode.get(), study, &message));
+    if (compiled.AnsiCode)
+        compiled.AnsiExtra.reset(pcre_study(compiled.AnsiCode.get(), study, &message));
     if (message == nullptr)
         compiled.Utf8Extra.reset(pcre_study(compiled.Utf8Code.get(), study, &message));
-    if (message == nullptr)
+    if (message == nullptr && compiled.Utf16Code)
         compiled.Utf16Extra.reset(pcre16_study(compiled.Utf16Code.get(), study, &message));
     if (message != nullptr) {
-        compiled.ErrorText = Widen(codePage, message);
-        return 0;
+        if (failedAt < 0) compiled.ErrorText = Widen(codePage, message);
+        return failedAt < 0 ? 0 : failedAt;
     }
 
     int captures = 0;
@@ -180,6 +185,7 @@ int32_t Compile(const Settings& settings, CompiledExpression& compiled) {
     compiled.AnsiExecOptions = 0;
     compiled.Utf8ExecOptions = kNoUtfCheck;
     compiled.Utf16ExecOptions = kNoUtfCheck;
+    if (failedAt >= 0) return failedAt;
     compiled.ErrorText.clear();
     return 0;
 }

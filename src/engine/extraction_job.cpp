@@ -148,6 +148,7 @@ void SearchFile(ExtractionJob& job, JobOutcome& outcome, const std::u16string& f
     result.TotalParts += result.PartsInFile;
     if (file.BadEncoding) job.BadEncoding += u"\r\n" + fullName;
     if (file.EndedEarly) job.EndedEarly += u"\r\n" + fullName;
+    if (file.NotCompiled) job.NotCompiled += u"\r\n" + fullName;
 }
 
 void WalkAddList(ExtractionJob& job, JobOutcome& outcome, const std::u16string& sourcePath,
@@ -213,6 +214,7 @@ int PackResultCode(const JobOutcome& outcome) {
 void RunExtractionJob(const char16_t* archivePath, const char16_t* sourcePath,
                       const char16_t* addList, JobOutcome& outcome) {
     ProcessState& state = State();
+    state.LastJobNotes.clear();
     if (state.DialogX == kNoDialogPosition && state.DialogY == kNoDialogPosition &&
         !LoadLastSettings()) {
         outcome.ok = true;

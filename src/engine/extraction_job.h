@@ -35,6 +35,8 @@ struct ExtractionJob {
     std::u16string BadEncoding;
     // Files whose search the library stopped at one of its limits, each after a line break.
     std::u16string EndedEarly;
+    // Files whose encoding's form of the expression did not compile, so they were not searched.
+    std::u16string NotCompiled;
     int64_t OutputSize = -1;
 };
 

@@ -106,7 +106,6 @@ struct Loop {
     bool utf8 = !kWide && file.IsUtf8;
     bool swap = kWide && file.IsBigEndian != State().HostIsBigEndian;
     size_t copyPos = 0;
-    bool lineHeaderWritten = false;
     bool timerRunning = false;
     uint32_t timerStart = 0;
     size_t slice = detail::Slices().First;
@@ -428,14 +427,14 @@ struct Loop {
                 out.Small("\":\r\n", 4);
                 result.FileHeaderWritten = true;
             }
-            if (!lineHeaderWritten) {
+            if (!file.LineHeaderWritten) {
                 char header[48] = ">> Line ";
                 char* p = std::to_chars(header + 8, header + 40, result.PartsInFile).ptr;
                 *p++ = ':';
                 *p++ = '\r';
                 *p++ = '\n';
                 out.Small(header, static_cast<size_t>(p - header));
-                lineHeaderWritten = true;
+                file.LineHeaderWritten = true;
             }
         }
         Items();
@@ -444,7 +443,10 @@ struct Loop {
 
     bool Run() {
         if (result.PartsInFile == 0) result.FileHeaderWritten = false;
-        ++result.PartsInFile;
+        if (!file.ContinuesLine || result.PartsInFile == 0) {
+            ++result.PartsInFile;
+            file.LineHeaderWritten = false;
+        }
         if constexpr (!kWide)
             PrepareCodePageText(result.Conversion, static_cast<uint32_t>(settings.CodePage));
 
@@ -494,6 +496,7 @@ struct Loop {
                     file.EndedEarly = true;
                     ++result.PartsEndedEarly;
                 }
+                if (rc == PCRE_ERROR_NULL) file.NotCompiled = true;
                 Progress();
                 break;
             }

@@ -24,6 +24,12 @@ struct FileState {
     // The library stopped a search of this file at one of its limits (match limit, recursion
     // limit, JIT stack, memory): results after that point of a part are missing.
     bool EndedEarly = false;
+    // The expression's form for this file's encoding did not compile: nothing of it was searched.
+    bool NotCompiled = false;
+    // The next search is the rest of a line whose start was searched already (a line longer
+    // than the read memory goes in pieces): it keeps the line's number and its line-mode header.
+    bool ContinuesLine = false;
+    bool LineHeaderWritten = false;
     std::u16string FileName;
     std::array<int, 300> OutputVector{};
 };
@@ -62,10 +68,13 @@ bool SearchUnits(const char16_t* text, size_t length, platform::File& output,
 bool FlushOutput(platform::File& output, ResultState& result, bool ok, bool write);
 
 // Bounds of the slices a long search is cut into, in units of the text (see the match loop).
+// Each text starts small, since one start position of a costly expression can take a fraction of
+// a millisecond; slices double while they take little time, up to a size where the cutting costs
+// nothing measurable (one library call per 16 Ki units).
 struct SearchSlices {
-    size_t Smallest = 0x200;
-    size_t First = 0x1000;
-    size_t Largest = 0x10000;
+    size_t Smallest = 0x10;
+    size_t First = 0x100;
+    size_t Largest = 0x4000;
 };
 namespace detail {
 // The bounds every search uses; tests and fuzz targets make them small to cut often.

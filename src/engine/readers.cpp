@@ -258,18 +258,23 @@ struct LineReader {
     void Line(const Unit* text, size_t length) {
         if (carry.size == 0) {
             ok = sink.Search(text, length);
-            return;
-        }
-        if (!carry.Append(text, length)) {
+        } else if (!carry.Append(text, length)) {
             stopped = true;
-            return;
+        } else {
+            ok = sink.Search(carry.data.get(), carry.size);
+            carry.size = 0;
         }
-        ok = sink.Search(carry.data.get(), carry.size);
-        carry.size = 0;
+        sink.file.ContinuesLine = false;
     }
     void EmptyLine() {
         static const Unit kEmpty[1] = {0};
+        sink.file.ContinuesLine = false;
         ok = sink.Search(kEmpty, 0);
+    }
+    // The start of a line longer than the read memory; the rest follows as the same line.
+    void Piece(Unit* units, size_t length) {
+        ok = sink.Search(units, length);
+        sink.file.ContinuesLine = true;
     }
 };
 
@@ -338,7 +343,7 @@ bool SearchLines(platform::File& input, uint64_t dataSize, uint64_t blockBytes,
                     // ends on a whole character; the rest of one cut in two starts the next.
                     Unit* carried = reader.carry.data.get();
                     const size_t whole = WholeCharacters(carried, reader.carry.size, sink.file);
-                    reader.ok = sink.Search(carried, whole);
+                    reader.Piece(carried, whole);
                     reader.carry.size -= whole;
                     std::memmove(carried, carried + whole, reader.carry.size * sizeof(Unit));
                 }

@@ -212,6 +212,16 @@ std::u16string SizeText(int64_t size) {
     return FixedPoint(size, 1048576, 2) + u" MiB";
 }
 
+std::u16string IncompleteSearchesText(const ExtractionJob& job) {
+    std::u16string t;
+    if (!job.NotCompiled.empty()) t += Text(kTextNotCompiled) + job.NotCompiled;
+    if (!job.EndedEarly.empty()) {
+        if (!t.empty()) t += u"\r\n\r\n";
+        t += Text(kTextEndedEarly) + job.EndedEarly;
+    }
+    return t;
+}
+
 std::u16string StatisticsText(const ExtractionJob& job, const JobOutcome& outcome) {
     const Settings& s = job.JobSettings;
     const ResultState& r = job.Result;
@@ -305,11 +315,11 @@ std::u16string StatisticsText(const ExtractionJob& job, const JobOutcome& outcom
         t += u"or without a smaller read buffer, in line mode, or fix the encoding first:";
         t += job.BadEncoding;
     }
-    if (!job.EndedEarly.empty()) {
+    const std::u16string incomplete = IncompleteSearchesText(job);
+    if (!incomplete.empty()) {
         t += kNl;
         t += kNl;
-        t += Text(kTextEndedEarly);
-        t += job.EndedEarly;
+        t += incomplete;
     }
     if (job.Searched < job.Attempted) {
         t += kNl;
@@ -321,6 +331,7 @@ std::u16string StatisticsText(const ExtractionJob& job, const JobOutcome& outcom
 }
 
 void ReportAndDeliver(ExtractionJob& job, JobOutcome& outcome) {
+    State().LastJobNotes = IncompleteSearchesText(job);
     // An output file that was never truncated still holds what an overwritten file held before;
     // none of that is this job's output.
     if (!job.Result.OutputStarted && job.OutputSize > 0) job.OutputSize = 0;

@@ -1,5 +1,6 @@
 // The exported WCX functions. Only packing with wide strings is real; every attempt to read a
 // file as an archive of this kind fails. No exception ever leaves an export.
+#include <algorithm>
 #include <cstring>
 #include <exception>
 
@@ -57,6 +58,23 @@ WCX_EXPORT int WCX_API PackFilesW(char16_t* packedFile, char16_t* /*subPath*/, c
         outcome.ok = false;
     }
     return PackResultCode(outcome);
+}
+
+// Beyond the WCX interface, for hosts that know it (the command-line host): the last pack's notes
+// on searches that stayed incomplete, as UTF-16 lines (empty when there are none). Copies at most
+// `size` - 1 units and a terminating zero into `buffer`; returns the notes' full length.
+WCX_EXPORT int WCX_API GleaneryJobNotesW(char16_t* buffer, int size) {
+    try {
+        const std::u16string& notes = State().LastJobNotes;
+        if (buffer != nullptr && size > 0) {
+            const size_t n = std::min(notes.size(), static_cast<size_t>(size - 1));
+            std::memcpy(buffer, notes.data(), n * sizeof(char16_t));
+            buffer[n] = 0;
+        }
+        return static_cast<int>(notes.size());
+    } catch (...) {
+        return 0;
+    }
 }
 
 WCX_EXPORT int WCX_API PackFiles(char*, char*, char*, char*, int) {

@@ -42,6 +42,8 @@ struct ProcessState {
     bool HostIsBigEndian = false;
     ProcessDataProc ProcessData = nullptr;
     void* ModuleInstance = nullptr;
+    // What the last pack left for its host to tell the user (see IncompleteSearchesText).
+    std::u16string LastJobNotes;
     int32_t DialogX = kNoDialogPosition;
     int32_t DialogY = kNoDialogPosition;
 };

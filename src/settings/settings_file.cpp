@@ -220,7 +220,7 @@ int32_t EncodingCheckLevel(int32_t bytes) {
     return level;
 }
 
-// The eleven switches of a settings section, in the order a save writes them.
+// The switches of a settings section, in the order a save writes them.
 constexpr std::pair<const char*, bool Settings::*> kSwitches[] = {
     {"BinaryMode", &Settings::BinaryMode},
     {"SearchAndReplace", &Settings::SearchAndReplace},
@@ -235,6 +235,10 @@ constexpr std::pair<const char*, bool Settings::*> kSwitches[] = {
     {"EmptyValid", &Settings::EmptyValid},
 };
 
+// The JIT switch is written where it is off, or where the section has it already, so that files
+// of users who never turned it off keep their form.
+constexpr char kJitKey[] = "Jit";
+
 Settings ReadSettings(const CSimpleIniA& ini, const char* section) {
     Settings s;
     auto value = [&](const char* key) { return ini.GetValue(section, key, nullptr); };
@@ -248,6 +252,7 @@ Settings ReadSettings(const CSimpleIniA& ini, const char* section) {
     s.teststring = test ? FileTextToWide(test) : std::u16string();
 
     for (const auto& [key, field] : kSwitches) flag(key, s.*field);
+    flag(kJitKey, s.Jit);
 
     int64_t n = 0;
     if (number("CopyClip", n) && n >= 0 && n <= 2) s.CopyClip = static_cast<int8_t>(n);
@@ -278,6 +283,7 @@ void WriteSettings(CSimpleIniA& ini, const char* section, const Settings& s,
     text("teststring",
          s.teststring == kSampleTestText ? std::string() : WideToFileText(s.teststring));
     for (const auto& [key, field] : kSwitches) flag(key, s.*field);
+    if (!s.Jit || ini.GetValue(section, kJitKey, nullptr) != nullptr) flag(kJitKey, s.Jit);
     number("CopyClip", s.CopyClip);
     number("Memory", s.Memory);
     number("EncodingCheck", EncodingCheckLevel(s.EncodingCheck));

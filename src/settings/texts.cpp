@@ -116,11 +116,13 @@ constexpr BuiltInText kBuiltInTexts[] = {
     {340, u"The search ended early in the following file(s), stopped by a limit of the "
           u"expression library; some results could be missing. Try a simpler expression or "
           u"line mode:"},
+    {341, u"The expression could not be compiled for the encoding of the following file(s), so "
+          u"they were not searched (the settings dialog's expression status tells why):"},
     {500, u"?"},
 };
 
 constexpr size_t kBuiltInCount = sizeof(kBuiltInTexts) / sizeof(kBuiltInTexts[0]);
-static_assert(kBuiltInCount == 96);
+static_assert(kBuiltInCount == 97);
 
 // Reads a whole file whose size comes from its attributes; false unless every byte arrived.
 bool ReadWholeFileAt(const std::u16string& path, std::string& bytes) {

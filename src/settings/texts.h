@@ -13,6 +13,7 @@ using TextTable = std::map<uint16_t, std::u16string>;
 
 // Texts looked up by code outside the dialog's own numbering.
 inline constexpr uint16_t kTextEndedEarly = 340;
+inline constexpr uint16_t kTextNotCompiled = 341;
 
 // Looks a text up in the process-wide table; a number without an entry yields (and enters) "".
 const std::u16string& Text(uint16_t number);

@@ -184,13 +184,14 @@ TEST_F(Packing, LargeFileSearchedInPartsAndLongLineInLineMode) {
     EXPECT_NE(parts.find("\r\nFile parts searched (cut at newlines): 3\r\n"), std::string::npos);
     Unload();
 
-    // A line longer than the read memory is searched in pieces, which count as lines.
+    // A line longer than the read memory is searched in pieces, and stays one line: the lines
+    // are numbered by their line ends.
     WriteFile(work / "long.txt", std::string(6u << 20, 'a') + "Q\nQ");
     WriteLastSettings("regex=Q\r\nMemory=5\r\nLineMode=true\r\n");
     Load();
     ASSERT_EQ(Pack(root / "lines.zip", {"long.txt"}), 0);
     EXPECT_EQ(ReadFile(root / "lines.txt"), ">>>> \"" + (work / "long.txt").string() +
-                                                "\":\r\n>> Line 2:\r\nQ\r\n>> Line 3:\r\nQ");
+                                                "\":\r\n>> Line 1:\r\nQ\r\n>> Line 2:\r\nQ");
 }
 
 TEST_F(Packing, StatisticsOfARunWithSkippedAndBadlyEncodedFiles) {
@@ -311,18 +312,61 @@ TEST_F(Packing, ClipboardReceivesUtf16BigEndianOutputAsText) {
 namespace gleanery::test {
 namespace {
 
-TEST_F(PluginTest, DeepRecursionEndsThePartNotTheHost) {
-    // Every character of this subject is one more level of the library's recursion: with no
-    // limit sized to the stack the search would run far past a file manager's 1 MiB stack.
+TEST_F(Packing, FilesWhoseFormDidNotCompileAreListedAndTheOthersSearched) {
+    // Code page 1252 has no alpha: that form of the expression does not compile, the UTF ones do.
+    WriteLastSettings("regex=\\x{3b1}+\r\nCodePage=1252\r\nWriteStats=true\r\n"
+                      "OutfileExtension=2\r\n");
+    WriteFile(work / "a.txt", "plain text");
+    WriteFile(work / "b.txt", "\xEF\xBB\xBFx \xCE\xB1\xCE\xB1");
+    WriteFile(work / "c.txt", std::string("\xFF\xFE\xB1\x03", 4));
+    Load();
+    ASSERT_EQ(Pack(root / "out.txt", {"a.txt", "b.txt", "c.txt"}), 0);
+    const std::string out = ReadFile(root / "out.txt");
+    EXPECT_EQ(out.substr(0, 8), "\xCE\xB1\xCE\xB1\r\n\xCE\xB1");
+    const std::string list = "\r\n\r\nThe expression could not be compiled for the encoding of "
+                             "the following file(s), so they were not searched (the settings "
+                             "dialog's expression status tells why):\r\n" +
+                             (work / "a.txt").string();
+    ASSERT_GT(out.size(), list.size());
+    EXPECT_EQ(out.substr(out.size() - list.size()), list);
+}
+
+TEST_F(PluginTest, DeepMatchesRunWholeAndSearchesEndedByALimitAreListed) {
+    // Every character of this line is one more level of backtracking: the JIT keeps it on a heap
+    // stack of its own, so the whole line matches, far past a file manager's 1 MiB stack.
     std::string subject;
     for (int i = 0; i < 100000; ++i) subject += "ab";
     WriteFile(work / "deep.txt", subject + "\r\nabc");
-    WriteLastSettings("regex=(a|b)*c\r\nLineMode=true\r\n");
+    WriteLastSettings("regex=(a|b)+c?\r\nLineMode=true\r\n");
     Load();
     ASSERT_EQ(Pack(root / "deep.zip", {"deep.txt"}), 0);
-    // The deep line ends silently; the job goes on and finds the short one.
-    EXPECT_EQ(ReadFile(root / "deep.txt"),
-              ">>>> \"" + (work / "deep.txt").string() + "\":\r\n>> Line 2:\r\nabc");
+    EXPECT_EQ(ReadFile(root / "deep.txt"), ">>>> \"" + (work / "deep.txt").string() +
+                                               "\":\r\n>> Line 1:\r\n" + subject +
+                                               "\r\n>> Line 2:\r\nabc");
+    Unload();
+
+    // A search the library stops at a limit ends that part, never silently: the statistics count
+    // the part and list the file, and the host can ask for the list.
+    WriteFile(work / "short.txt", "z " + std::string(300, 'a') + " z\r\nz");
+    WriteLastSettings("regex=(*LIMIT_MATCH=50)(a|b)*c|z\r\nWriteStats=true\r\n"
+                      "OutfileExtension=2\r\n");
+    Load();
+    ASSERT_EQ(Pack(root / "out.txt", {"short.txt"}), 0);
+    const std::string out = ReadFile(root / "out.txt");
+    EXPECT_EQ(out.substr(0, 1), "z");
+    const std::string list = "The search ended early in the following file(s), stopped by a limit "
+                             "of the expression library; some results could be missing. Try a "
+                             "simpler expression or line mode:\r\n" +
+                             (work / "short.txt").string();
+    EXPECT_NE(out.find("\r\n*** 1 file part(s) searched only in part: the search ended early at "
+                       "a limit ***\r\n"),
+              std::string::npos);
+    ASSERT_GT(out.size(), list.size() + 4);
+    EXPECT_EQ(out.substr(out.size() - list.size() - 4), "\r\n\r\n" + list);
+    ASSERT_NE(lib.GleaneryJobNotesW, nullptr);
+    char16_t notes[2048];
+    EXPECT_EQ(lib.GleaneryJobNotesW(notes, 2048), static_cast<int>(list.size()));
+    EXPECT_EQ(U8(notes), list);
 }
 
 } // namespace

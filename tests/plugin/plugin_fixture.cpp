@@ -108,6 +108,7 @@ void PluginTest::Load() {
     Bind(lib.handle, "PackSetDefaultParams", lib.PackSetDefaultParams);
     Bind(lib.handle, "ExtensionInitialize", lib.ExtensionInitialize);
     Bind(lib.handle, "ConfigurePacker", lib.ConfigurePacker);
+    Bind(lib.handle, "GleaneryJobNotesW", lib.GleaneryJobNotesW);
     ASSERT_NE(lib.PackFilesW, nullptr);
     ASSERT_NE(lib.PackSetDefaultParams, nullptr);
 

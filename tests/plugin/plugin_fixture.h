@@ -35,6 +35,7 @@ struct PluginLibrary {
     void(WCX_CALL* PackSetDefaultParams)(wcx::PackDefaultParamStruct*) = nullptr;
     void(WCX_CALL* ExtensionInitialize)(void*) = nullptr;
     void(WCX_CALL* ConfigurePacker)(void*, void*) = nullptr;
+    int(WCX_CALL* GleaneryJobNotesW)(char16_t*, int) = nullptr;
 };
 
 std::string ReadFile(const fs::path& path);

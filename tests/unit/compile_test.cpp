@@ -121,20 +121,17 @@ TEST_F(CompileTest, StatusTextsCarryTheOneBasedPosition) {
     EXPECT_EQ(compiled.ErrorText, u"missing ) at pos 6");
     ReleaseCompiledExpression(compiled);
 
-    // A character the code page lacks becomes "?", which only the code-page form trips over.
-    // The forms made before the failure stay; the numbers keep their earlier values.
-    compiled.CaptureCount = 7;
-    compiled.NewlineMode = 0x123;
-    compiled.CrlfIsNewline = false;
+    // A character the code page lacks becomes "?", which only the code-page form trips over:
+    // the status names that failure, and both UTF forms are made all the same.
     EXPECT_EQ(CompileExpression(Plain(u"\u0416(a)"), compiled), 0);
     EXPECT_EQ(compiled.ErrorText, u"ANSI: nothing to repeat at pos 1 - try prefix (*UTF) !");
     EXPECT_TRUE(compiled.Utf8Code);
     EXPECT_FALSE(compiled.AnsiCode);
-    EXPECT_FALSE(compiled.Utf16Code);
-    EXPECT_FALSE(compiled.Utf16Extra);
-    EXPECT_EQ(compiled.CaptureCount, 7);
-    EXPECT_EQ(compiled.NewlineMode, 0x123u);
-    EXPECT_FALSE(compiled.CrlfIsNewline);
+    EXPECT_TRUE(compiled.Utf16Code);
+    EXPECT_TRUE(compiled.Utf16Extra);
+    EXPECT_EQ(compiled.CaptureCount, 1);
+    EXPECT_EQ(compiled.NewlineMode, static_cast<uint32_t>(PCRE_NEWLINE_ANYCRLF));
+    EXPECT_TRUE(compiled.CrlfIsNewline);
     // The surviving form is searched all the same, so it carries the recursion limit.
     ASSERT_TRUE(compiled.Utf8Extra);
     EXPECT_TRUE(compiled.Utf8Extra->flags & PCRE_EXTRA_MATCH_LIMIT_RECURSION);
@@ -156,7 +153,8 @@ TEST_F(CompileTest, StatusTextsCarryTheOneBasedPosition) {
     EXPECT_TRUE(compiled.Utf8Code);
     EXPECT_TRUE(compiled.AnsiCode);
     EXPECT_FALSE(compiled.Utf16Code);
-    EXPECT_FALSE(compiled.AnsiExtra && (compiled.AnsiExtra->flags & PCRE_EXTRA_STUDY_DATA));
+    // The forms that did compile are studied, and searched.
+    EXPECT_TRUE(compiled.AnsiExtra && compiled.Utf8Extra);
 
     // The empty expression compiles.
     ReleaseCompiledExpression(compiled);

@@ -571,8 +571,9 @@ TEST(ReadLines, LineLongerThanTheReadMemory) {
     content += "\nb";
     EXPECT_TRUE(ReadLines(e.Input(content), e.output, static_cast<int64_t>(content.size()),
                           e.compiled, e.file, e.settings, e.result, 1, e.abort));
-    // 1.25 MiB searched when the carry passed 1 MiB, then the last 256 KiB, then "b".
-    EXPECT_EQ(e.result.PartsInFile, 3u);
+    // 1.25 MiB searched when the carry passed 1 MiB, then the last 256 KiB, then "b": three
+    // searches of two lines.
+    EXPECT_EQ(e.result.PartsInFile, 2u);
     EXPECT_EQ(e.result.MatchCount, 2u);
     EXPECT_EQ(g_progress.size(), 7u);
     EXPECT_EQ(g_progress.front(), 0x40000);
@@ -601,6 +602,20 @@ TEST(ReadLines, Utf16LinesLineModeHeadersAndAbort) {
                               e.compiled, e.file, e.settings, e.result, 5, e.abort));
         EXPECT_EQ(e.result.PartsInFile, 4u);
         EXPECT_EQ(e.Output(), ">>>> \"f.txt\":\r\n>> Line 1:\r\n<x>\r\n>> Line 3:\r\n<x>");
+    }
+    {
+        // A line longer than the read memory is searched in pieces but stays one line: one
+        // number, one header, and the lines after it keep their numbers.
+        Engine e(u"x");
+        e.settings.LineMode = true;
+        e.settings.EmptyValid = false;
+        e.file.FileName = u"f.txt";
+        const std::string content = "xaaaaaaaaax\ny\nx";
+        EXPECT_TRUE(detail::ReadLinesInBlocks(e.Input(content), e.output,
+                                              static_cast<int64_t>(content.size()), e.compiled,
+                                              e.file, e.settings, e.result, 3, 4, e.abort));
+        EXPECT_EQ(e.result.PartsInFile, 3u);
+        EXPECT_EQ(e.Output(), ">>>> \"f.txt\":\r\n>> Line 1:\r\n<x>\r\n<x>\r\n>> Line 3:\r\n<x>");
     }
     {
         ProgressScope progress(0);

@@ -126,6 +126,7 @@ TEST_F(SettingsFileTest, EveryFieldIsWrittenInItsTextFormAndReadBack) {
     last.Multiline = true;
     last.UnicodeProperties = false;
     last.EmptyValid = true;
+    last.Jit = false; // written only where it is off (or already present)
     last.CopyClip = 2;
     last.Memory = 500;
     last.EncodingCheck = 16777216;
@@ -211,6 +212,7 @@ TEST_F(SettingsFileTest, EveryFieldIsWrittenInItsTextFormAndReadBack) {
                                    "Multiline=true",
                                    "UnicodeProperties=false",
                                    "EmptyValid=true",
+                                   "Jit=false",
                                    "CopyClip=2",
                                    "Memory=500",
                                    "EncodingCheck=8",

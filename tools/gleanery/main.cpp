@@ -44,6 +44,27 @@ int Fail(const std::string& message, int status, bool hint = true) {
     return status;
 }
 
+// What the plug-in noted about searches that stayed incomplete (files whose search a limit
+// ended, or whose form of the expression did not compile), one line at a time on standard error.
+void PrintJobNotes(const PluginExports& plugin) {
+    if (!plugin.GleaneryJobNotesW) return;
+    const int length = plugin.GleaneryJobNotesW(nullptr, 0);
+    if (length <= 0) return;
+    std::u16string notes(static_cast<size_t>(length) + 1, u'\0');
+    plugin.GleaneryJobNotesW(notes.data(), length + 1);
+    notes.resize(static_cast<size_t>(length));
+    EndProgressLine();
+    size_t start = 0;
+    while (start <= notes.size()) {
+        size_t end = notes.find(u"\r\n", start);
+        if (end == std::u16string::npos) end = notes.size();
+        if (end > start)
+            std::fprintf(stderr, "gleanery: %s\n",
+                         Printable(ToUtf8(notes.substr(start, end - start))).c_str());
+        start = end + 2;
+    }
+}
+
 // A name for messages: quoted, control characters escaped.
 std::string Quoted(const std::string& name) {
     return "'" + Printable(name) + "'";
@@ -281,6 +302,7 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
     const int code =
         plugin.PackFilesW(archiveText.data(), nullptr, source.data(), addList.data(), 0);
     EndProgressLine();
+    PrintJobNotes(plugin);
     UnloadPlugin(plugin);
 
     // Both questions of a pack (go on with defaults? replace the existing file?) end it at once

@@ -27,6 +27,7 @@ const Switch kSwitches[] = {
     {"unicode-properties", "no-unicode-properties", &Settings::UnicodeProperties, true},
     {"empty-valid", "no-empty-valid", &Settings::EmptyValid, true},
     {"bom", "no-bom", &Settings::WriteBom, true},
+    {"jit", "no-jit", &Settings::Jit, true},
 };
 
 bool ParseInt(const std::string& text, long min, long max, long& value) {
@@ -90,6 +91,8 @@ Search options (pack: for this run only; set: stored):
                         \w, \d and friends match ASCII only
   --empty-valid         report empty matches
   --bom                 begin the output with the UTF-8 byte order mark
+  --no-jit              search with PCRE's interpreter instead of its JIT compiler
+                        (same results, slower; for comparison or as a fallback)
   --clipboard[=delete]  copy the output to the clipboard (and delete the file)
   --memory MIB          read memory, 5 to 500 MiB
   --check-buffer SIZE   encoding check buffer: 128k, 256k, 512k, 1M, 2M, 4M, 8M, 16M

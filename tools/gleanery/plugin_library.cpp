@@ -70,7 +70,8 @@ bool LoadPlugin(const std::string& path, PluginExports& exports, std::string& er
            Resolve(library, "PackFilesW", exports.PackFilesW, error, true) &&
            Resolve(library, "SetProcessDataProcW", exports.SetProcessDataProcW, error, true) &&
            Resolve(library, "PackSetDefaultParams", exports.PackSetDefaultParams, error, true) &&
-           Resolve(library, "ExtensionInitialize", exports.ExtensionInitialize, error, false);
+           Resolve(library, "ExtensionInitialize", exports.ExtensionInitialize, error, false) &&
+           Resolve(library, "GleaneryJobNotesW", exports.GleaneryJobNotesW, error, false);
 }
 
 void UnloadPlugin(PluginExports& exports) {

@@ -13,7 +13,8 @@ struct PluginExports {
     int(WCX_CALL* PackFilesW)(char16_t*, char16_t*, char16_t*, char16_t*, int) = nullptr;
     void(WCX_CALL* SetProcessDataProcW)(void*, ProcessDataProc) = nullptr;
     void(WCX_CALL* PackSetDefaultParams)(wcx::PackDefaultParamStruct*) = nullptr;
-    void(WCX_CALL* ExtensionInitialize)(void*) = nullptr; // optional
+    void(WCX_CALL* ExtensionInitialize)(void*) = nullptr;       // optional
+    int(WCX_CALL* GleaneryJobNotesW)(char16_t*, int) = nullptr; // optional, Gleanery's own
 };
 
 // Loads the library at `path`; on failure returns false and says why in `error`.
