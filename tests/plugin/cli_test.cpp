@@ -149,11 +149,25 @@ TEST_F(Cli, PackWithOptionsLeavesTheStoredSettingsAlone) {
     EXPECT_EQ(
         Host("pack --yes -e 'z' \"" + (root / "out").string() + "\" \"" + b.string() + "\"").status,
         22);
+
+    // A search the library ended at a limit is named on standard error.
+    WriteFile(root / "deep.txt", "z " + std::string(300, 'a') + " z");
+    const HostRun limited =
+        Host("pack -e '(*LIMIT_MATCH=50)(a|b)*c|z' \"" + (root / "limited").string() + "\" \"" +
+             (root / "deep.txt").string() + "\"");
+    EXPECT_EQ(limited.status, 0);
+    EXPECT_NE(limited.out.find("gleanery: The search ended early in the following file(s), "),
+              std::string::npos)
+        << limited.out;
+    EXPECT_NE(limited.out.find("\ngleanery: " + (root / "deep.txt").string() + "\n"),
+              std::string::npos)
+        << limited.out;
 }
 
 TEST_F(Cli, SetShowAndPresets) {
     ASSERT_EQ(Host("set -e 'a(b)c' -r '$1' --no-duplicates --memory 64 --check-buffer 1M "
-                   "--code-page 1251 --default-char '#' --extension first --clipboard=delete")
+                   "--code-page 1251 --default-char '#' --extension first --clipboard=delete "
+                   "--no-jit")
                   .status,
               0);
     const HostRun show = Host("show");
@@ -161,7 +175,7 @@ TEST_F(Cli, SetShowAndPresets) {
     for (const char* line :
          {"regex=a(b)c\n", "replace=$1\n", "NoDuplicates=true\n", "Memory=64 MiB\n",
           "EncodingCheck=1048576 bytes\n", "CodePage=1251\n", "DefaultCharacter=#\n",
-          "OutfileExtension=first\n", "CopyClip=copy and delete the file\n"})
+          "OutfileExtension=first\n", "CopyClip=copy and delete the file\n", "Jit=false\n"})
         EXPECT_NE(show.out.find(line), std::string::npos) << line << show.out;
 
     // The presets come from the sample settings beside the plug-in on first use.
