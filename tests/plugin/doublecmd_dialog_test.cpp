@@ -104,6 +104,21 @@ TEST_F(DoubleCmdDialog, TheGeneratedFormOpensWithTheStoredSettings) {
     EXPECT_EQ(Ini(), before); // closed with the close box, nothing changed: nothing written
 }
 
+TEST_F(DoubleCmdDialog, CaptionsFollowTheLanguageFile) {
+    WriteFile(hostIni, "[Configuration]\r\nlanguageini=HOST_DEU.LNG\r\n");
+    WriteFile(pluginDir / "Gleanery.lng", "[deu]\r\n0=Einstellungen\r\n1=Gut\r\n"
+                                          "9=Keine Duplikate\r\n42=Hilfe>\r\n44=Hilfe<\r\n");
+    Load();
+    Configure([](HostForm& f) {
+        EXPECT_EQ(f.Caption, "Einstellungen");
+        EXPECT_EQ(Item(f, "btnOK").Text, "Gut");
+        EXPECT_EQ(Item(f, "chkNoDuplicates").Text, "Keine Duplikate");
+        EXPECT_EQ(Item(f, "btnCancel").Text, "Cancel");
+        ASSERT_TRUE(Click(f, "btnRegexHelp"));
+        EXPECT_EQ(Item(f, "btnRegexHelp").Text, "Hilfe<");
+    });
+}
+
 // The host's story: Configure, change the expression and a check box, OK, then pack.
 TEST_F(DoubleCmdDialog, ExpressionAndCheckBoxChangedThenOkAndPack) {
     WriteLastSettings("regex=a+\r\n");
