@@ -63,7 +63,10 @@ wait_gone() {
     return 1
 }
 
-(cd "$dir" && exec doublecmd --config-dir="$dir/config" "$dir/work" "$dir/out") \
+# Its own home, so that nothing of the host lands in the user's configuration.
+mkdir -p "$dir/home"
+(cd "$dir" && HOME="$dir/home" XDG_CONFIG_HOME="$dir/home/.config" \
+    exec doublecmd --config-dir="$dir/config" "$dir/work" "$dir/out") \
     >"$dir/doublecmd.log" 2>&1 &
 host=$!
 trap 'kill $host 2>/dev/null || true' EXIT
