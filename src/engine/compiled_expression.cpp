@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "engine/line_confinement.h"
+#include "engine/text_pieces.h"
 #include "platform/codepage.h"
 #include "settings/process_state.h"
 
@@ -65,6 +67,34 @@ pcre16_jit_stack* WideStack(void* data) {
     auto* stacks = static_cast<JitStacks*>(data);
     if (!stacks->Wide) stacks->Wide.reset(pcre16_jit_stack_alloc(kJitStackStart, kJitStackMax));
     return stacks->Wide.get();
+}
+
+// The form's required character when it is ASCII, else -1.
+template <typename Code, typename Extra, typename Info>
+int32_t AsciiRequired(const Code& code, const Extra& extra, Info info) {
+    if (!code) return -1;
+    int set = 0;
+    uint32_t required = 0;
+    if (info(code.get(), extra.get(), PCRE_INFO_REQUIREDCHARFLAGS, &set) != 0 || set != 1 ||
+        info(code.get(), extra.get(), PCRE_INFO_REQUIREDCHAR, &required) != 0 || required >= 0x80)
+        return -1;
+    return static_cast<int32_t>(required);
+}
+
+// Whether the search may go from line to line, and with which required characters.
+void FindLineConfinement(const Settings& settings, CompiledExpression& compiled) {
+    int minimum = -1;
+    pcre_fullinfo(compiled.Utf8Code.get(), compiled.Utf8Extra.get(), PCRE_INFO_MINLENGTH, &minimum);
+    // An expression that can match the empty string could match right after a line's break,
+    // which is where the next line's search starts too.
+    compiled.LineConfined = !settings.Dotall && minimum >= 1 && IsLineConfined(settings.regex);
+    if (!compiled.LineConfined) return;
+    compiled.Utf8Required = AsciiRequired(compiled.Utf8Code, compiled.Utf8Extra, pcre_fullinfo);
+    compiled.Utf16Required =
+        AsciiRequired(compiled.Utf16Code, compiled.Utf16Extra, pcre16_fullinfo);
+    // Code pages whose ASCII range is not ASCII (EBCDIC) keep their own line-break bytes.
+    if (AsciiIsIdentity(static_cast<uint32_t>(settings.CodePage)))
+        compiled.AnsiRequired = AsciiRequired(compiled.AnsiCode, compiled.AnsiExtra, pcre_fullinfo);
 }
 
 template <typename Extra>
@@ -182,6 +212,7 @@ int32_t Compile(const Settings& settings, CompiledExpression& compiled) {
     compiled.Sliceable = (options & PCRE_ANCHORED) == 0 &&
                          settings.regex.find(u"\\G") == std::u16string::npos &&
                          settings.regex.find(u"(*COMMIT") == std::u16string::npos;
+    FindLineConfinement(settings, compiled);
     compiled.AnsiExecOptions = 0;
     compiled.Utf8ExecOptions = kNoUtfCheck;
     compiled.Utf16ExecOptions = kNoUtfCheck;
@@ -235,6 +266,8 @@ int32_t CompileExpression(const Settings& settings, CompiledExpression& compiled
 
 void ReleaseCompiledExpression(CompiledExpression& compiled) {
     compiled.Sliceable = false;
+    compiled.LineConfined = false;
+    compiled.AnsiRequired = compiled.Utf8Required = compiled.Utf16Required = -1;
     compiled.AnsiExtra.reset();
     compiled.Utf8Extra.reset();
     compiled.Utf16Extra.reset();

@@ -48,6 +48,13 @@ struct CompiledExpression {
     // the expression tries only the start position (anchored), matches at it (\G), or can end a
     // whole search early ((*COMMIT)), where a slice would not see what the whole search sees.
     bool Sliceable = false;
+    // Every match lies within one line (see IsLineConfined), and, per form, the ASCII character
+    // that every match holds (the library's required character), else -1: a search may then go
+    // only to the lines that hold it.
+    bool LineConfined = false;
+    int32_t AnsiRequired = -1;
+    int32_t Utf8Required = -1;
+    int32_t Utf16Required = -1;
     std::u16string ErrorText;
 };
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <climits>
+#include <cstring>
 #include <type_traits>
 
 #include "engine/utf8_validity.h"
@@ -152,25 +153,82 @@ struct Loop {
         return u == 0x85 || u == 0xA8 || u == 0xA9;
     }
 
-    // The next match at or after `start`, as Exec over the whole text would find it. A search
-    // that finds nothing for a long time would keep the host from hearing about a cancel until it
-    // ends, so a long text is searched in slices of start positions: the library searches up to
-    // the slice's end in its partial mode, which stops the moment any attempt looks at the end.
-    // A match found without looking there is the one the whole text gives; none at all means no
-    // start position before the end matches; an attempt that reached the end is taken up again
-    // in the next, larger slice. Slices adapt to the time one takes, so that the host is asked
-    // about a cancel at least every few hundred milliseconds, while cheap searches go on in slices
-    // too large for the cutting to cost anything measurable.
+    // The next match at or after `start`, as one call over the whole text would find it.
     int Find(size_t start, int options) {
-        if (!compiled.Sliceable || length - start <= slice) return Exec(start, options);
+        const bool byLine = compiled.LineConfined && Required() >= 0 && detail::Slices().ByLine;
+        if (!byLine && (!compiled.Sliceable || length - start <= slice))
+            return Exec(start, options);
         if ((options & static_cast<int>(kNoUtfCheck)) == 0) {
-            // The text is checked whole, once, before any slice is searched unchecked: a call at
-            // the text's end does the check and nothing else worth the name.
+            // The text is checked whole, once, before any part of it is searched unchecked: a
+            // call at the text's end does the check and nothing else worth the name.
             const int rc = Exec(length, options);
             if (rc == PCRE_ERROR_BADUTF8 || rc == PCRE_ERROR_BADUTF8_OFFSET) return rc;
             options |= static_cast<int>(kNoUtfCheck);
         }
-        while (length - start > slice) {
+        return byLine ? FindInLines(start, options) : FindInSlices(start, options, length);
+    }
+
+    // The search of an expression whose matches lie within one line and hold a required
+    // character: only the lines that hold that character (in either case, for a letter) can
+    // hold a match, and each is searched up to and with its line break, which gives the
+    // matches the whole text gives. Other lines cost a scan for one character, as in tools
+    // that search line by line.
+    int FindInLines(size_t start, int options) {
+        const auto required = static_cast<CharT>(Required());
+        const CharT otherCase = OtherCase(required);
+        size_t from = start;
+        while (from < length) {
+            const size_t at = NextOf(from, required, otherCase);
+            if (at == length) return PCRE_ERROR_NOMATCH;
+            size_t lineStart = at;
+            while (lineStart > from && !IsLineBreak(text[lineStart - 1])) --lineStart;
+            size_t lineEnd = at;
+            while (lineEnd < length && !IsLineBreak(text[lineEnd])) ++lineEnd;
+            const size_t end = std::min(lineEnd + 1, length);
+            const int rc = FindInSlices(lineStart, options, end);
+            if (rc != PCRE_ERROR_NOMATCH || abort) return rc;
+            from = end;
+            Progress();
+            if (abort) return PCRE_ERROR_NOMATCH;
+        }
+        return PCRE_ERROR_NOMATCH;
+    }
+
+    int Required() const {
+        if constexpr (kWide) return compiled.Utf16Required;
+        return utf8 ? compiled.Utf8Required : compiled.AnsiRequired;
+    }
+    static CharT OtherCase(CharT c) {
+        if (c >= CharT('a') && c <= CharT('z')) return static_cast<CharT>(c - 0x20);
+        if (c >= CharT('A') && c <= CharT('Z')) return static_cast<CharT>(c + 0x20);
+        return c;
+    }
+    static bool IsLineBreak(CharT c) { return c == CharT('\n') || c == CharT('\r'); }
+    // The first unit at or after `from` that is `a` or `b`; `length` when there is none.
+    size_t NextOf(size_t from, CharT a, CharT b) const {
+        if constexpr (!kWide) {
+            if (a == b) {
+                const void* hit = std::memchr(text + from, a, length - from);
+                return hit ? static_cast<size_t>(static_cast<const char*>(hit) - text) : length;
+            }
+        }
+        while (from < length && text[from] != a && text[from] != b) ++from;
+        return from;
+    }
+
+    // The next match at or after `start` within the first `limit` units, as one call over them
+    // would find it. A search that finds nothing for a long time would keep the host from
+    // hearing about a cancel until it ends, so a long text is searched in slices of start
+    // positions: the library searches up to the slice's end in its partial mode, which stops the
+    // moment any attempt looks at the end. A match found without looking there is the one the
+    // whole text gives; none at all means no start position before the end matches; an attempt
+    // that reached the end is taken up again in the next, larger slice. Slices adapt to the time
+    // one takes, so that the host is asked about a cancel at least every few hundred
+    // milliseconds, while cheap searches go on in slices too large for the cutting to cost
+    // anything measurable. The text is valid (checked) when this runs.
+    int FindInSlices(size_t start, int options, size_t limit) {
+        if (!compiled.Sliceable) return Exec(start, options, limit);
+        while (limit - start > slice) {
             const size_t end = SliceEnd(start, start + slice);
             if (end <= start) break;
             const size_t used = slice;
@@ -186,13 +244,13 @@ struct Loop {
                 next = std::max(start, static_cast<size_t>(std::max(ov[0], 0)));
                 // An attempt from the slice's first position reached its end: only a larger
                 // slice can tell, so it grows whatever the time was.
-                if (next == start) slice = std::max(slice, std::min(used * 2, length));
+                if (next == start) slice = std::max(slice, std::min(used * 2, limit));
             }
             start = next;
             Progress();
             if (abort) return PCRE_ERROR_NOMATCH;
         }
-        return Exec(start, options);
+        return Exec(start, options, limit);
     }
 
     void Adapt(uint32_t elapsedMs) {

@@ -7,6 +7,7 @@
 #include <type_traits>
 
 #include "engine/readers.h"
+#include "platform/system.h"
 #include "settings/process_state.h"
 
 namespace gleanery {
@@ -93,10 +94,14 @@ bool ReadExactly(platform::File& input, void* buffer, uint64_t bytes) {
 
 // ---- whole file ---------------------------------------------------------------------------
 
+// Buffers from this size on are filled with large pages where the system offers them.
+constexpr uint64_t kLargeBufferBytes = 0x400000;
+
 template <class Unit>
 bool SearchWholeFile(platform::File& input, uint64_t bytes, std::unique_ptr<Unit[]>& buffer,
                      Sink& sink) {
     const size_t units = static_cast<size_t>(bytes / sizeof(Unit));
+    if (bytes >= kLargeBufferBytes) platform::AdviseLargeBuffer(buffer.get(), bytes);
     if (!ReadExactly(input, buffer.get(), bytes)) {
         platform::Close(input);
         return true;
@@ -170,6 +175,7 @@ bool SearchParts(platform::File& input, uint64_t dataSize, uint64_t partBytes, S
                 buffer = detail::TryAllocate<Unit>(toRead / kUnit + 1);
             }
             if (!buffer) break;
+            if (toRead >= kLargeBufferBytes) platform::AdviseLargeBuffer(buffer.get(), toRead);
         }
         // The text after the previous cut is already in memory; read only the rest of the part.
         if (!ReadExactly(input, reinterpret_cast<char*>(buffer.get()) + carried, toRead - carried))

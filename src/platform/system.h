@@ -1,6 +1,7 @@
 // System facts: memory, time, environment, the plug-in's own location.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -9,6 +10,9 @@ namespace gleanery::platform {
 
 // Available physical memory in bytes (GlobalMemoryStatus).
 uint64_t AvailablePhysicalMemory();
+// Asks the system to back a large buffer that is about to be filled with large pages where it
+// offers them, so that filling it costs far fewer page faults. Harmless when it cannot.
+void AdviseLargeBuffer(void* buffer, size_t bytes);
 // Milliseconds since an arbitrary start, wrapping at 2^32 (GetTickCount).
 uint32_t TickCount();
 // An environment variable, or nothing when it is not set.
@@ -22,7 +26,7 @@ char16_t PathSeparator();
 int ReadProfileInt(const std::string& file, const std::string& section, const std::string& key,
                    int fallback);
 // Writes a key into an ini file (WritePrivateProfileStringA); false on failure.
-bool WriteProfileString(const std::string& file, const std::string& section,
-                        const std::string& key, const std::string& value);
+bool WriteProfileString(const std::string& file, const std::string& section, const std::string& key,
+                        const std::string& value);
 
 } // namespace gleanery::platform

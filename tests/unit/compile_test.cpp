@@ -12,6 +12,8 @@
 #include <string>
 
 #include "engine/compiled_expression.h"
+#include "engine/line_confinement.h"
+#include "platform/codepage.h"
 #include "settings/process_state.h"
 
 namespace gleanery {
@@ -217,6 +219,65 @@ TEST_F(CompileTest, CodePageFormUsesTheTablesOfItsCodePage) {
     state.OemTables = savedOem;
     state.AnsiCodePage = savedAnsiCp;
     state.OemCodePage = savedOemCp;
+}
+
+TEST(LineConfinement, OnlyExpressionsThatCannotReachPastALineAreConfined) {
+    const std::pair<std::u16string, bool> cases[] = {
+        {u"[\\w.+-]+@[\\w-]+\\.[\\w.-]+", true},
+        {u"(?i)ERROR \\w+ (\\d{2,})", true},
+        {u"\"(?:[^\"\\\\\\r\\n]|\\\\.)*\"", true}, // negated, listing CR and LF
+        {u"(?<name>a)\\k<name>", false},
+        {u"(?<name>ab)(?=c)(?<![0-9])\\1", true},
+        {u"[[:alpha:]_]+", true},
+        {u"a.b\\N\\S\\h\\V", true},
+        {u"[^\"]+", false}, // a negated class takes in line breaks unless it lists them
+        {u"[^\\s,]+", true},
+        {u"a\\sb", false},
+        {u"[\\s]", false},
+        {u"a\\Wb", false},
+        {u"\\Da", false},
+        {u"[\\x00-\\x7F]", false},
+        {u"[\\t-~]", false}, // a range over the line breaks
+        {u"^a", false},
+        {u"a$", false},
+        {u"\\Aa|\\z|\\Z|\\Ga|a\\Kb", false},
+        {u"(*CR)a", false},
+        {u"(?s)a.b", false},
+        {u"(?x)a b", false},
+        {u"a\\Rb", false},
+        {u"a\\nb", false},
+        {u"\\x0a", false},
+        {u"\\12", false}, // octal, not a reference
+        {u"\\Q\\E", false},
+        {u"\\p{L}", false},
+        {u"a\nb", false}, // a line break written in the expression
+        {u"(?(1)a|b)", false},
+        {u"(?1)", false},
+        {u"[a", false},
+    };
+    for (const auto& [regex, confined] : cases)
+        EXPECT_EQ(IsLineConfined(regex), confined) << platform::WideToUtf8(regex);
+
+    // Compiled: confinement also needs a non-empty minimum length and no dotall; the required
+    // character is taken where it is ASCII.
+    CreateProcessState();
+    Settings s;
+    s.CodePage = 1252;
+    s.regex = u"\\d+-x";
+    CompiledExpression compiled;
+    ASSERT_EQ(CompileExpression(s, compiled), 0);
+    EXPECT_TRUE(compiled.LineConfined);
+    EXPECT_EQ(compiled.Utf8Required, 'x');
+    EXPECT_EQ(compiled.Utf16Required, 'x');
+    EXPECT_EQ(compiled.AnsiRequired, 'x');
+    s.regex = u"\\d*";
+    ASSERT_EQ(CompileExpression(s, compiled), 0);
+    EXPECT_FALSE(compiled.LineConfined);
+    s.regex = u"\\d+-x";
+    s.Dotall = true;
+    ASSERT_EQ(CompileExpression(s, compiled), 0);
+    EXPECT_FALSE(compiled.LineConfined);
+    ReleaseCompiledExpression(compiled);
 }
 
 // Runs a backtracking search that recurses once per subject character on a thread with the

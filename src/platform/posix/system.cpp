@@ -3,6 +3,7 @@
 #include "platform/codepage.h"
 
 #include <dlfcn.h>
+#include <sys/mman.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -71,6 +72,19 @@ std::u16string ModuleFilePath() {
 
 char16_t PathSeparator() {
     return u'/';
+}
+
+void AdviseLargeBuffer(void* buffer, size_t bytes) {
+#ifdef MADV_HUGEPAGE
+    // Only whole pages inside the buffer; the kernel uses huge pages where they fit.
+    const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto first = (reinterpret_cast<uintptr_t>(buffer) + page - 1) / page * page;
+    const auto last = (reinterpret_cast<uintptr_t>(buffer) + bytes) / page * page;
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#else
+    (void)buffer;
+    (void)bytes;
+#endif
 }
 
 } // namespace gleanery::platform

@@ -76,4 +76,7 @@ bool WriteProfileString(const std::string& file, const std::string& section, con
            0;
 }
 
+// Large pages need a privilege that file-manager users do not hold; page faults are cheap enough.
+void AdviseLargeBuffer(void*, size_t) {}
+
 } // namespace gleanery::platform
