@@ -119,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     };
     // The usual search (line by line where it may be) against one in tiny slices of the whole.
     const SearchSlices whole{SIZE_MAX / 4, SIZE_MAX / 4, SIZE_MAX / 4, true};
-    const SearchSlices tiny{1, 1 + (shape >> 4 & 3), 2 + (shape >> 6), false};
+    const SearchSlices tiny{1, size_t{1} + (shape >> 4 & 3), size_t{2} + (shape >> 6), false};
     const Run jit = run(true, whole);
     const Run interpreter = run(false, tiny);
     const Run jitSliced = run(true, tiny);

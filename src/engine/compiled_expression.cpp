@@ -92,6 +92,12 @@ void FindLineConfinement(const Settings& settings, CompiledExpression& compiled)
     compiled.Utf8Required = AsciiRequired(compiled.Utf8Code, compiled.Utf8Extra, pcre_fullinfo);
     compiled.Utf16Required =
         AsciiRequired(compiled.Utf16Code, compiled.Utf16Extra, pcre16_fullinfo);
+    // In UTF text, k and s have case partners beyond ASCII (the Kelvin sign, the long s) that a
+    // scan for the ASCII pair would pass over.
+    for (int32_t* required : {&compiled.Utf8Required, &compiled.Utf16Required}) {
+        const int32_t lower = *required | 0x20;
+        if (lower == 'k' || lower == 's') *required = -1;
+    }
     // Code pages whose ASCII range is not ASCII (EBCDIC) keep their own line-break bytes.
     if (AsciiIsIdentity(static_cast<uint32_t>(settings.CodePage)))
         compiled.AnsiRequired = AsciiRequired(compiled.AnsiCode, compiled.AnsiExtra, pcre_fullinfo);

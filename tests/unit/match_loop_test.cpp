@@ -417,12 +417,13 @@ struct SliceBounds {
 };
 
 // Text in every shape the engine meets: words, mail addresses, dates, numbers, every line break,
-// umlauts, Greek, a character beyond the BMP, double letters, quotes, empty lines.
+// umlauts, Greek, a character beyond the BMP, double letters, quotes, empty lines, and letters
+// whose case partners lie beyond ASCII (the Kelvin sign, the long s).
 const std::u16string kMixedText =
     u"Error 17: r\u00e4ume stra\u00dfe STRASSE Stra\u00dfe at 2024-02-29\r\n"
     u"mail john.doe+x@example.co.uk, <title>Two</title> x=0x1F 12h\n\n"
     u"\u03b1\u03b2\u03b3 \u0391\u0392 \U0001F600 aaa bbb abab \"q\\\"t\" C:\\dir\\f.txt\r"
-    u"192.168.0.1 http://host/p?q=1. tail  \r\n\r\nlast";
+    u"192.168.0.1 http://host/p?q=1. tail  \r\n\r\n\u212Aelvin \u017Fun last";
 
 TEST_F(MatchLoopTest, JitInterpreterAndSlicedSearchesWriteTheSameOutput) {
     const std::u16string expressions[] = {u".*",
@@ -454,6 +455,8 @@ TEST_F(MatchLoopTest, JitInterpreterAndSlicedSearchesWriteTheSameOutput) {
                                           u"\\b(?:0[xX][0-9A-Fa-f]+|\\d[0-9A-Fa-f]*[hH])\\b",
                                           u"\\Ga",
                                           u"(*COMMIT)x|a",
+                                          u"(?i)\\w*k",
+                                          u"(?i)\\w*s",
                                           u"(?s).",
                                           u"[^\\x00-\\x7F]+",
                                           u"\\Z",
