@@ -118,8 +118,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return r;
     };
     // The usual search (line by line where it may be) against one in tiny slices of the whole.
-    const SearchSlices whole{SIZE_MAX / 4, SIZE_MAX / 4, SIZE_MAX / 4, true};
-    const SearchSlices tiny{1, size_t{1} + (shape >> 4 & 3), size_t{2} + (shape >> 6), false};
+    const SearchSlices whole{SIZE_MAX / 4, SIZE_MAX / 4, SIZE_MAX / 4, 0};
+    const SearchSlices tiny{1, size_t{1} + (shape >> 4 & 3), size_t{2} + (shape >> 6), SIZE_MAX};
     const Run jit = run(true, whole);
     const Run interpreter = run(false, tiny);
     const Run jitSliced = run(true, tiny);

@@ -155,7 +155,10 @@ struct Loop {
 
     // The next match at or after `start`, as one call over the whole text would find it.
     int Find(size_t start, int options) {
-        const bool byLine = compiled.LineConfined && Required() >= 0 && detail::Slices().ByLine;
+        // (Short texts, such as line mode's lines, gain nothing from it: the library rejects
+        // them by its required character itself.)
+        const bool byLine = compiled.LineConfined && Required() >= 0 &&
+                            length - start >= detail::Slices().LinesFrom;
         if (!byLine && (!compiled.Sliceable || length - start <= slice))
             return Exec(start, options);
         if ((options & static_cast<int>(kNoUtfCheck)) == 0) {

@@ -76,8 +76,9 @@ struct SearchSlices {
     size_t First = 0x100;
     size_t Largest = 0x4000;
     // Expressions whose matches lie within a line and hold a required character are searched in
-    // the lines that hold it (off only to compare the ways of searching).
-    bool ByLine = true;
+    // the lines that hold it, in texts of at least this many units (SIZE_MAX: never, to compare
+    // the ways of searching).
+    size_t LinesFrom = 0x400;
 };
 namespace detail {
 // The bounds every search uses; tests and fuzz targets make them small to cut often.

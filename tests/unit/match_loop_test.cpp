@@ -482,11 +482,16 @@ TEST_F(MatchLoopTest, JitInterpreterAndSlicedSearchesWriteTheSameOutput) {
             s.NoDuplicates = mode.noDuplicates;
             s.UnicodeProperties = true;
             const std::string jit = AllForms(s, kMixedText);
+            {
+                // Line by line wherever the expression allows it, however short the text.
+                SliceBounds lines({0x10, 0x100, 0x4000, 0});
+                EXPECT_EQ(AllForms(s, kMixedText), jit) << "JIT line by line";
+            }
             s.Jit = false;
             EXPECT_EQ(AllForms(s, kMixedText), jit) << "interpreter";
             // Slices of one to four units cut the text everywhere a search could; the search
             // goes over the whole text, never line by line.
-            SliceBounds tiny({1, 1, 4, false});
+            SliceBounds tiny({1, 1, 4, SIZE_MAX});
             EXPECT_EQ(AllForms(s, kMixedText), jit) << "interpreter in slices";
             s.Jit = true;
             EXPECT_EQ(AllForms(s, kMixedText), jit) << "JIT in slices";
