@@ -88,7 +88,12 @@ void FindLineConfinement(const Settings& settings, CompiledExpression& compiled)
     // An expression that can match the empty string could match right after a line's break,
     // which is where the next line's search starts too.
     compiled.LineConfined = !settings.Dotall && minimum >= 1 && IsLineConfined(settings.regex);
-    if (!compiled.LineConfined) return;
+    // An expression that starts with a known character is found fastest by the library's own
+    // scan for that character; the line search pays off for those that start with a class.
+    int firstFlags = 0;
+    pcre_fullinfo(compiled.Utf8Code.get(), compiled.Utf8Extra.get(), PCRE_INFO_FIRSTCHARACTERFLAGS,
+                  &firstFlags);
+    if (!compiled.LineConfined || firstFlags != 0) return;
     compiled.Utf8Required = AsciiRequired(compiled.Utf8Code, compiled.Utf8Extra, pcre_fullinfo);
     compiled.Utf16Required =
         AsciiRequired(compiled.Utf16Code, compiled.Utf16Extra, pcre16_fullinfo);

@@ -270,6 +270,10 @@ TEST(LineConfinement, OnlyExpressionsThatCannotReachPastALineAreConfined) {
     EXPECT_EQ(compiled.Utf8Required, 'x');
     EXPECT_EQ(compiled.Utf16Required, 'x');
     EXPECT_EQ(compiled.AnsiRequired, 'x');
+    // One that starts with a known character is left to the library's own scan for it.
+    s.regex = u"a\\d+-x";
+    ASSERT_EQ(CompileExpression(s, compiled), 0);
+    EXPECT_EQ(compiled.Utf8Required, -1);
     s.regex = u"\\d*";
     ASSERT_EQ(CompileExpression(s, compiled), 0);
     EXPECT_FALSE(compiled.LineConfined);
