@@ -181,4 +181,61 @@ bool IsLineConfined(std::u16string_view regex) {
     return true;
 }
 
+int Rarity(char16_t c) {
+    if (c == u' ') return 0;
+    if (c >= u'a' && c <= u'z') return 1;
+    if (c >= u'0' && c <= u'9') return 2;
+    if (c >= u'A' && c <= u'Z') return 3;
+    if (std::u16string_view(u".,-/:_=()'\"").find(c) != std::u16string_view::npos) return 4;
+    return 5;
+}
+
+int RarestMandatoryCharacter(std::u16string_view regex) {
+    int best = -1;
+    int depth = 0;
+    for (size_t i = 0; i < regex.size(); ++i) {
+        char16_t c = regex[i];
+        bool literal = false;
+        if (c == u'\\') {
+            if (i + 1 >= regex.size()) return -1;
+            c = regex[++i];
+            literal = !IsAlnum(c); // an escaped punctuation character stands for itself
+        } else if (c == u'[') {
+            // Skip the class: its end is the first ']' after at least one member.
+            size_t j = i + 1;
+            if (j < regex.size() && regex[j] == u'^') ++j;
+            if (j < regex.size() && regex[j] == u']') ++j;
+            for (; j < regex.size() && regex[j] != u']'; ++j)
+                if (regex[j] == u'\\') ++j;
+            i = j;
+            continue;
+        } else if (c == u'(') {
+            ++depth;
+        } else if (c == u')') {
+            --depth;
+        } else if (c == u'|') {
+            if (depth == 0) return -1; // alternatives at the top: no character is in all of them
+        } else if (c == u'{') {
+            // A repeat count {n}, {n,} or {n,m} is skipped whole; any other brace is a literal
+            // the library reads as such, left out here.
+            size_t j = i + 1;
+            while (j < regex.size() && ((regex[j] >= u'0' && regex[j] <= u'9') || regex[j] == u','))
+                ++j;
+            if (j > i + 1 && j < regex.size() && regex[j] == u'}' && regex[i + 1] != u',') i = j;
+            continue;
+        } else {
+            literal = c > u' ' && c < 0x7F &&
+                      std::u16string_view(u".*+?{}^$").find(c) == std::u16string_view::npos;
+        }
+        if (!literal || depth != 0) continue;
+        // A repeat that allows none makes the character optional.
+        const char16_t next = i + 1 < regex.size() ? regex[i + 1] : u'\0';
+        if (next == u'?' || next == u'*' ||
+            (next == u'{' && i + 2 < regex.size() && regex[i + 2] == u'0'))
+            continue;
+        if (best < 0 || Rarity(c) > Rarity(static_cast<char16_t>(best))) best = c;
+    }
+    return best;
+}
+
 } // namespace gleanery

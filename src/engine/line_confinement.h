@@ -13,4 +13,11 @@ namespace gleanery {
 // which lets a search go from line to line.
 bool IsLineConfined(std::u16string_view regex);
 
+// Of the ASCII characters that every match of a line-confined `regex` must hold (plain literals
+// outside any group, class or optional repeat, in an expression without alternatives at its top
+// level), the one least likely in ordinary text; -1 when there is none.
+int RarestMandatoryCharacter(std::u16string_view regex);
+// How uncommon an ASCII character is in ordinary text: 0 (space) to 5 (rare punctuation).
+int Rarity(char16_t c);
+
 } // namespace gleanery

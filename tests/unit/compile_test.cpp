@@ -258,18 +258,38 @@ TEST(LineConfinement, OnlyExpressionsThatCannotReachPastALineAreConfined) {
     for (const auto& [regex, confined] : cases)
         EXPECT_EQ(IsLineConfined(regex), confined) << platform::WideToUtf8(regex);
 
+    // The rarest character every match must hold, from the expression's own text.
+    const std::pair<std::u16string, int> mandatory[] = {{u"[\\w.+-]+@[\\w-]+\\.[\\w.-]+", '@'},
+                                                        {u"a{1,3}-", '-'},
+                                                        {u"(x|y)z", 'z'},
+                                                        {u"a|b", -1},
+                                                        {u"a?b", 'b'},
+                                                        {u"[@]x", 'x'},
+                                                        {u"\\.foo", '.'},
+                                                        {u"x{0,2}y", 'y'},
+                                                        {u"#?", -1},
+                                                        {u"(?i)ab", 'a'},
+                                                        {u"(?=@)x", 'x'},
+                                                        {u"a{,3}", ','}};
+    for (const auto& [regex, character] : mandatory)
+        EXPECT_EQ(RarestMandatoryCharacter(regex), character) << platform::WideToUtf8(regex);
+
     // Compiled: confinement also needs a non-empty minimum length and no dotall; the required
     // character is taken where it is ASCII.
     CreateProcessState();
     Settings s;
     s.CodePage = 1252;
-    s.regex = u"\\d+-x";
+    s.regex = u"\\d+x";
     CompiledExpression compiled;
     ASSERT_EQ(CompileExpression(s, compiled), 0);
     EXPECT_TRUE(compiled.LineConfined);
     EXPECT_EQ(compiled.Utf8Required, 'x');
     EXPECT_EQ(compiled.Utf16Required, 'x');
     EXPECT_EQ(compiled.AnsiRequired, 'x');
+    s.regex = u"[\\w.+-]+@[\\w-]+\\.[\\w.-]+";
+    ASSERT_EQ(CompileExpression(s, compiled), 0);
+    EXPECT_EQ(compiled.Utf8Required, '@');
+    EXPECT_EQ(compiled.AnsiRequired, '@');
     // One that starts with a known character is left to the library's own scan for it.
     s.regex = u"a\\d+-x";
     ASSERT_EQ(CompileExpression(s, compiled), 0);
@@ -277,7 +297,7 @@ TEST(LineConfinement, OnlyExpressionsThatCannotReachPastALineAreConfined) {
     s.regex = u"\\d*";
     ASSERT_EQ(CompileExpression(s, compiled), 0);
     EXPECT_FALSE(compiled.LineConfined);
-    s.regex = u"\\d+-x";
+    s.regex = u"\\d+x";
     s.Dotall = true;
     ASSERT_EQ(CompileExpression(s, compiled), 0);
     EXPECT_FALSE(compiled.LineConfined);
