@@ -100,13 +100,13 @@ void FindLineConfinement(const Settings& settings, CompiledExpression& compiled)
     // The library names the last literal every match holds; one of the expression's own may be
     // rarer in the text (an "@" rather than a "."), and the rarer one leaves fewer lines to search.
     const int mandatory = RarestMandatoryCharacter(settings.regex);
-    if (mandatory >= 0) {
-        for (int32_t* required : {&compiled.Utf8Required, &compiled.Utf16Required}) {
-            if (*required < 0 ||
-                Rarity(static_cast<char16_t>(mandatory)) > Rarity(static_cast<char16_t>(*required)))
-                *required = mandatory;
-        }
-    }
+    auto preferRarer = [mandatory](int32_t& required) {
+        if (mandatory >= 0 && (required < 0 || Rarity(static_cast<char16_t>(mandatory)) >
+                                                   Rarity(static_cast<char16_t>(required))))
+            required = mandatory;
+    };
+    preferRarer(compiled.Utf8Required);
+    preferRarer(compiled.Utf16Required);
     if (!compiled.Utf16Code) compiled.Utf16Required = -1;
     // In UTF text, k and s have case partners beyond ASCII (the Kelvin sign, the long s) that a
     // scan for the ASCII pair would pass over.
@@ -117,10 +117,7 @@ void FindLineConfinement(const Settings& settings, CompiledExpression& compiled)
     // Code pages whose ASCII range is not ASCII (EBCDIC) keep their own line-break bytes.
     if (AsciiIsIdentity(static_cast<uint32_t>(settings.CodePage))) {
         compiled.AnsiRequired = AsciiRequired(compiled.AnsiCode, compiled.AnsiExtra, pcre_fullinfo);
-        if (mandatory >= 0 && compiled.AnsiCode &&
-            (compiled.AnsiRequired < 0 || Rarity(static_cast<char16_t>(mandatory)) >
-                                              Rarity(static_cast<char16_t>(compiled.AnsiRequired))))
-            compiled.AnsiRequired = mandatory;
+        if (compiled.AnsiCode) preferRarer(compiled.AnsiRequired);
     }
 }
 

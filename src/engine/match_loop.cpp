@@ -161,8 +161,8 @@ struct Loop {
                             length - start >= detail::Slices().LinesFrom;
         if (!byLine && (!compiled.Sliceable || length - start <= slice))
             return Exec(start, options);
-        if ((options & static_cast<int>(kNoUtfCheck)) == 0) {
-            // The text is checked whole, once, before any part of it is searched unchecked: a
+        if ((kWide || utf8) && (options & static_cast<int>(kNoUtfCheck)) == 0) {
+            // UTF text is checked whole, once, before any part of it is searched unchecked: a
             // call at the text's end does the check and nothing else worth the name.
             const int rc = Exec(length, options);
             if (rc == PCRE_ERROR_BADUTF8 || rc == PCRE_ERROR_BADUTF8_OFFSET) return rc;
