@@ -282,9 +282,9 @@ std::u16string CodePageDisplayName(uint32_t codePage) {
 
 std::vector<std::u16string> CodePageEntries() {
     const ProcessState& state = State();
-    std::vector<std::u16string> entries{Text(150) + u" (" + Decimal(state.AnsiCodePage) + u")",
-                                        Text(151) + u" (" + Decimal(state.OemCodePage) + u")"};
-    for (uint32_t codePage : state.UsableCodePages)
+    std::vector<std::u16string> entries{Text(150) + u" (" + Decimal(state.System.AnsiCodePage) + u")",
+                                        Text(151) + u" (" + Decimal(state.System.OemCodePage) + u")"};
+    for (uint32_t codePage : state.System.UsableCodePages)
         entries.push_back(CodePageDisplayName(codePage));
     return entries;
 }

@@ -101,7 +101,7 @@ void SelectCodePage(DialogHandle dlg, int32_t codePage) {
         ListSelect(dlg, kCodePageList, codePage);
         return;
     }
-    const std::vector<uint32_t>& usable = State().UsableCodePages;
+    const std::vector<uint32_t>& usable = State().System.UsableCodePages;
     for (size_t k = 0; k < usable.size(); ++k) {
         if (static_cast<int32_t>(usable[k]) == codePage) {
             ListSelect(dlg, kCodePageList, static_cast<int>(k + 2));
@@ -115,10 +115,10 @@ void SelectCodePage(DialogHandle dlg, int32_t codePage) {
 uint32_t SelectedCodePageNumber(DialogHandle dlg) {
     const ProcessState& process = State();
     const int index = Selection(dlg, kCodePageList);
-    if (index == 1) return process.OemCodePage;
-    if (index >= 2 && static_cast<size_t>(index - 2) < process.UsableCodePages.size())
-        return process.UsableCodePages[static_cast<size_t>(index - 2)];
-    return process.AnsiCodePage;
+    if (index == 1) return process.System.OemCodePage;
+    if (index >= 2 && static_cast<size_t>(index - 2) < process.System.UsableCodePages.size())
+        return process.System.UsableCodePages[static_cast<size_t>(index - 2)];
+    return process.System.AnsiCodePage;
 }
 
 bool SelectedDefaultCharacter(DialogHandle dlg, int8_t& value) {
@@ -373,7 +373,7 @@ void ReadControls(DialogState& state, Settings& settings) {
     settings.EncodingCheck = kMinEncodingCheck << level;
 
     const int codePage = Selection(dlg, kCodePageList);
-    const std::vector<uint32_t>& usable = State().UsableCodePages;
+    const std::vector<uint32_t>& usable = State().System.UsableCodePages;
     if (codePage == 0 || codePage == 1)
         settings.CodePage = codePage;
     else if (codePage >= 2 && static_cast<size_t>(codePage - 2) < usable.size())

@@ -181,10 +181,10 @@ int32_t Compile(const Settings& settings, CompiledExpression& compiled) {
 
     const ProcessState& state = State();
     const unsigned char* tables = nullptr;
-    if (codePage == state.AnsiCodePage)
-        tables = state.AnsiTables;
-    else if (codePage == state.OemCodePage)
-        tables = state.OemTables;
+    if (codePage == state.System.AnsiCodePage)
+        tables = state.System.AnsiTables;
+    else if (codePage == state.System.OemCodePage)
+        tables = state.System.OemTables;
     compiled.AnsiCode.reset(pcre_compile(codePageForm.c_str(), common | kCodePageCompileOptions,
                                          &message, &offset, tables));
     // A code-page form that does not compile (a character the code page lacks became "?") only

@@ -4,6 +4,7 @@
 
 #include "engine/readers.h"
 #include "engine/utf8_validity.h"
+#include "platform/unicode.h"
 #include "settings/process_state.h"
 
 namespace gleanery {
@@ -16,10 +17,6 @@ uint16_t UnitAt(const unsigned char* units, size_t index) {
     uint16_t unit;
     std::memcpy(&unit, units + 2 * index, sizeof unit);
     return unit;
-}
-
-bool IsHighSurrogateUnit(uint16_t u) {
-    return u >= 0xD800 && u <= 0xDBFF;
 }
 
 // True when one of the four units packed in `word` is a surrogate, or 0xFFFF when `scanFfff`:
@@ -40,7 +37,7 @@ bool FourUnitsNeedALook(uint64_t word, bool scanFfff) {
 bool UnitsAreValid(const unsigned char* units, size_t count, bool nonCharacterScan) {
     if (count == 0) return true;
     // The check buffer may have cut a surrogate pair: a trailing high surrogate is left out.
-    if (IsHighSurrogateUnit(UnitAt(units, count - 1))) --count;
+    if (platform::IsHighSurrogate(UnitAt(units, count - 1))) --count;
     size_t i = 0;
     while (i < count) {
         if (count - i >= 4) {
@@ -53,11 +50,11 @@ bool UnitsAreValid(const unsigned char* units, size_t count, bool nonCharacterSc
         }
         const uint16_t unit = UnitAt(units, i++);
         if (nonCharacterScan && unit == 0xFFFF) return false;
-        if (unit < 0xD800 || unit > 0xDFFF) continue;
+        if (!platform::IsSurrogate(unit)) continue;
         // A high surrogate needs a low one right after it; a low one never stands alone.
-        if (unit >= 0xDC00 || i == count) return false;
+        if (platform::IsLowSurrogate(unit) || i == count) return false;
         const uint16_t low = UnitAt(units, i);
-        if (low < 0xDC00 || low > 0xDFFF) return false;
+        if (!platform::IsLowSurrogate(low)) return false;
         ++i;
     }
     return true;
@@ -181,7 +178,7 @@ bool CheckUtf16(const unsigned char* bytes, size_t length, bool bigEndian, bool 
                 bool& ok) {
     ok = true;
     const size_t units = length / 2;
-    if (bigEndian != State().HostIsBigEndian) {
+    if (bigEndian != State().System.HostIsBigEndian) {
         // Data in the other byte order is checked on a swapped copy.
         auto copy = detail::TryAllocate<char16_t>(units + 1);
         if (!copy) {

@@ -225,9 +225,9 @@ void RunExtractionJob(const char16_t* archivePath, const char16_t* sourcePath,
     Settings& settings = job.JobSettings;
     settings = state.CurrentSettings;
     if (settings.CodePage == 0)
-        settings.CodePage = static_cast<int32_t>(state.AnsiCodePage);
+        settings.CodePage = static_cast<int32_t>(state.System.AnsiCodePage);
     else if (settings.CodePage == 1)
-        settings.CodePage = static_cast<int32_t>(state.OemCodePage);
+        settings.CodePage = static_cast<int32_t>(state.System.OemCodePage);
     if (settings.regex.empty()) settings.regex = u".*";
     job.BomAtStart = settings.WriteBom;
 

@@ -105,7 +105,7 @@ struct Loop {
 
     int* ov = file.OutputVector.data();
     bool utf8 = !kWide && file.IsUtf8;
-    bool swap = kWide && file.IsBigEndian != State().HostIsBigEndian;
+    bool swap = kWide && file.IsBigEndian != State().System.HostIsBigEndian;
     size_t copyPos = 0;
     bool timerRunning = false;
     uint32_t timerStart = 0;

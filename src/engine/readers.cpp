@@ -40,7 +40,7 @@ struct Sink {
 };
 
 bool NeedsSwap(const FileState& file) {
-    return file.IsUtf16 && file.IsBigEndian != State().HostIsBigEndian;
+    return file.IsUtf16 && file.IsBigEndian != State().System.HostIsBigEndian;
 }
 
 void SwapUnits(char16_t* units, size_t count) {

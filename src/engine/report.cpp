@@ -58,8 +58,8 @@ std::u16string FixedPoint(int64_t numerator, uint64_t denominator, int decimals)
 }
 
 uint32_t ResolvedCodePage(int32_t codePage) {
-    if (codePage == 0) return State().AnsiCodePage;
-    if (codePage == 1) return State().OemCodePage;
+    if (codePage == 0) return State().System.AnsiCodePage;
+    if (codePage == 1) return State().System.OemCodePage;
     return static_cast<uint32_t>(codePage);
 }
 
@@ -109,7 +109,7 @@ void AppendLittleEndian(std::u16string_view units, std::string& out) {
     const size_t old = out.size();
     out.resize(old + units.size() * 2);
     char* dst = out.data() + old;
-    if (!State().HostIsBigEndian) {
+    if (!State().System.HostIsBigEndian) {
         std::memcpy(dst, units.data(), units.size() * 2);
         return;
     }

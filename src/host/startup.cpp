@@ -37,7 +37,7 @@ std::u16string HostLanguage(const std::u16string& hostIni) {
     if (ini.LoadData(bytes.data(), bytes.size()) < 0) return {};
     const char* value = ini.GetValue("Configuration", "languageini", "");
     std::u16string wide;
-    platform::AppendCodePageAsWide(State().AnsiCodePage, value ? value : "", wide);
+    platform::AppendCodePageAsWide(State().System.AnsiCodePage, value ? value : "", wide);
     return LanguageNameFromFile(wide);
 }
 
@@ -60,13 +60,13 @@ void DetachLibrary() {
 void PackSetDefaultParamsImpl(const wcx::PackDefaultParamStruct* params) {
     ProcessState& state = State();
 
-    state.HostIsBigEndian = std::endian::native == std::endian::big;
-    state.AnsiCodePage = platform::SystemAnsiCodePage();
-    state.OemCodePage = platform::SystemOemCodePage();
+    state.System.HostIsBigEndian = std::endian::native == std::endian::big;
+    state.System.AnsiCodePage = platform::SystemAnsiCodePage();
+    state.System.OemCodePage = platform::SystemOemCodePage();
 
     // The C runtime locale ends at ".ACP": OEM tables first, ANSI tables second.
-    if (!state.OemTables) state.OemTables = platform::MakeCharTables(/*oem=*/true);
-    if (!state.AnsiTables) state.AnsiTables = platform::MakeCharTables(/*oem=*/false);
+    if (!state.System.OemTables) state.System.OemTables = platform::MakeCharTables(/*oem=*/true);
+    if (!state.System.AnsiTables) state.System.AnsiTables = platform::MakeCharTables(/*oem=*/false);
 
     // Whether the settings live beside the host's own ini file. The host's record may lack a
     // terminating zero, so the name is bounded by the field.
@@ -98,7 +98,7 @@ void PackSetDefaultParamsImpl(const wcx::PackDefaultParamStruct* params) {
     state.IniDirectory.clear();
     if (useHostIniDir) state.IniDirectory = DirectoryOf(commanderIni);
 
-    state.UsableCodePages = ProbeUsableCodePages();
+    state.System.UsableCodePages = ProbeUsableCodePages();
 }
 
 } // namespace gleanery

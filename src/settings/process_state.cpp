@@ -23,8 +23,8 @@ void CreateProcessState() {
 
 void DestroyProcessState() {
     if (!g_state) return;
-    if (g_state->OemTables) pcre_free(const_cast<unsigned char*>(g_state->OemTables));
-    if (g_state->AnsiTables) pcre_free(const_cast<unsigned char*>(g_state->AnsiTables));
+    if (g_state->System.OemTables) pcre_free(const_cast<unsigned char*>(g_state->System.OemTables));
+    if (g_state->System.AnsiTables) pcre_free(const_cast<unsigned char*>(g_state->System.AnsiTables));
     delete g_state;
     g_state = nullptr;
 }

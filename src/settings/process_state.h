@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/system_facts.h"
 #include "settings/presets.h"
 #include "settings/settings.h"
 #include "settings/texts.h"
@@ -34,12 +35,7 @@ struct ProcessState {
     TextTable Texts;
     std::u16string PluginDirectory; // with a trailing separator
     std::u16string IniDirectory;    // empty unless the host's ini directory is used
-    std::vector<uint32_t> UsableCodePages;
-    uint32_t AnsiCodePage = 1252;
-    uint32_t OemCodePage = 437;
-    const unsigned char* OemTables = nullptr;
-    const unsigned char* AnsiTables = nullptr;
-    bool HostIsBigEndian = false;
+    platform::SystemFacts System;
     ProcessDataProc ProcessData = nullptr;
     void* ModuleInstance = nullptr;
     // What the last pack left for its host to tell the user (see IncompleteSearchesText).

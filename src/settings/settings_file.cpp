@@ -205,7 +205,7 @@ bool ParseBool(const char* value, bool fallback) {
 
 bool IsUsableCodePage(int64_t codePage) {
     if (codePage == 0 || codePage == 1) return true;
-    const auto& usable = State().UsableCodePages;
+    const auto& usable = State().System.UsableCodePages;
     return std::find(usable.begin(), usable.end(), codePage) != usable.end();
 }
 

@@ -186,14 +186,14 @@ bool MatchesCodePageForm(const CompiledExpression& ce, const std::string& subjec
 
 TEST_F(CompileTest, CodePageFormUsesTheTablesOfItsCodePage) {
     ProcessState& state = State();
-    const auto* savedAnsi = state.AnsiTables;
-    const auto* savedOem = state.OemTables;
-    const uint32_t savedAnsiCp = state.AnsiCodePage;
-    const uint32_t savedOemCp = state.OemCodePage;
-    state.AnsiCodePage = 1252;
-    state.OemCodePage = 437;
-    state.AnsiTables = TablesWithCase(0xC4, 0xE4);
-    state.OemTables = TablesWithCase(0x8E, 0x84);
+    const auto* savedAnsi = state.System.AnsiTables;
+    const auto* savedOem = state.System.OemTables;
+    const uint32_t savedAnsiCp = state.System.AnsiCodePage;
+    const uint32_t savedOemCp = state.System.OemCodePage;
+    state.System.AnsiCodePage = 1252;
+    state.System.OemCodePage = 437;
+    state.System.AnsiTables = TablesWithCase(0xC4, 0xE4);
+    state.System.OemTables = TablesWithCase(0x8E, 0x84);
 
     Settings s = Plain(u"\u00e4"); // caseless
     s.CodePage = 1252;
@@ -213,12 +213,12 @@ TEST_F(CompileTest, CodePageFormUsesTheTablesOfItsCodePage) {
     EXPECT_FALSE(MatchesCodePageForm(compiled, "\xC4"));
     ReleaseCompiledExpression(compiled);
 
-    pcre_free(const_cast<unsigned char*>(state.AnsiTables));
-    pcre_free(const_cast<unsigned char*>(state.OemTables));
-    state.AnsiTables = savedAnsi;
-    state.OemTables = savedOem;
-    state.AnsiCodePage = savedAnsiCp;
-    state.OemCodePage = savedOemCp;
+    pcre_free(const_cast<unsigned char*>(state.System.AnsiTables));
+    pcre_free(const_cast<unsigned char*>(state.System.OemTables));
+    state.System.AnsiTables = savedAnsi;
+    state.System.OemTables = savedOem;
+    state.System.AnsiCodePage = savedAnsiCp;
+    state.System.OemCodePage = savedOemCp;
 }
 
 TEST(LineConfinement, OnlyExpressionsThatCannotReachPastALineAreConfined) {

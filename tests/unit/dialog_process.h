@@ -30,9 +30,9 @@ struct DialogProcess {
         EnterBuiltInTexts(st.Texts);
         st.PluginDirectory = (dir / "").u16string();
         st.IniDirectory.clear();
-        st.AnsiCodePage = 1252;
-        st.OemCodePage = 437;
-        st.UsableCodePages = std::move(usableCodePages);
+        st.System.AnsiCodePage = 1252;
+        st.System.OemCodePage = 437;
+        st.System.UsableCodePages = std::move(usableCodePages);
         st.CurrentSettings = Settings{};
         st.Font = TextBoxFont{};
         st.DialogX = st.DialogY = kNoDialogPosition;

@@ -55,7 +55,7 @@ TEST(SizeText, Boundaries) {
 }
 
 TEST(StatisticsText, PlainRun) {
-    State().AnsiCodePage = 1252;
+    State().System.AnsiCodePage = 1252;
     ExtractionJob job;
     job.JobSettings.CodePage = 1252;
     SetTemplate(job, u"$0", 0);
@@ -83,7 +83,7 @@ TEST(StatisticsText, PlainRun) {
 }
 
 TEST(StatisticsText, LineModeWithEveryOptionalLine) {
-    State().AnsiCodePage = 1252;
+    State().System.AnsiCodePage = 1252;
     ExtractionJob job;
     Settings& s = job.JobSettings;
     s.LineMode = true;
@@ -134,7 +134,7 @@ TEST(StatisticsText, LineModeWithEveryOptionalLine) {
 }
 
 TEST(StatisticsText, BinarySearchAndReplaceAfterAWriteError) {
-    State().OemCodePage = 437;
+    State().System.OemCodePage = 437;
     ExtractionJob job;
     Settings& s = job.JobSettings;
     s.SearchAndReplace = true;

@@ -78,7 +78,7 @@ class SettingsFileTest : public ::testing::Test {
         ProcessState& st = State();
         st.PluginDirectory = Wide(dir_ + "/");
         st.IniDirectory.clear();
-        st.UsableCodePages = {850, 1252};
+        st.System.UsableCodePages = {850, 1252};
         st.CurrentSettings = Settings{};
         DiscardSettingsAndPresets();
     }

@@ -81,7 +81,7 @@ bool EditSettings(const HostConfig& config, const fs::path& pluginDir,
     ProcessState& state = State();
     state.PluginDirectory = DirWithSeparator(pluginDir);
     state.IniDirectory = DirWithSeparator(config.dir);
-    state.UsableCodePages = ProbeUsableCodePages();
+    state.System.UsableCodePages = ProbeUsableCodePages();
     state.CurrentSettings = Settings();
 
     TextBoxFont font;
