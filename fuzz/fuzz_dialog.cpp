@@ -106,9 +106,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const bool ready = [] {
         ProcessState& st = State();
         EnterBuiltInTexts(st.Texts);
-        st.AnsiCodePage = 1252;
-        st.OemCodePage = 437;
-        st.UsableCodePages = {850, 1252, 28591, 65001};
+        st.System.AnsiCodePage = 1252;
+        st.System.OemCodePage = 437;
+        st.System.UsableCodePages = {850, 1252, 28591, 65001};
         return true;
     }();
     (void)ready;
@@ -117,7 +117,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     st.CurrentSettings = Settings{};
     st.Font = TextBoxFont{};
     st.DialogX = st.DialogY = kNoDialogPosition;
-    DiscardSettingsAndPresets();
+    SettingsSession session = SettingsSessionOf(st);
+    DiscardSettingsAndPresets(session);
     const std::string iniPath = fuzz::ScratchDirectory() + "Gleanery.ini";
     std::remove(iniPath.c_str());
     if (const char* file = StartingFile(in.Byte()))
@@ -201,12 +202,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (std::u16string* text : {&saved.regex, &saved.replace, &saved.teststring})
             *text = CrLfLines(platform::Utf8ToWide(platform::WideToUtf8(*text)));
         bool lastAvailable = true;
-        if (!LoadSettingsAndPresets(&lastAvailable, nullptr)) std::abort();
+        if (!LoadSettingsAndPresets(session, &lastAvailable, nullptr)) std::abort();
         if (lastAvailable && !(st.CurrentSettings == saved)) {
             ReportDifference(saved, st.CurrentSettings);
             std::abort();
         }
-        DiscardSettingsAndPresets();
+        DiscardSettingsAndPresets(session);
     }
     return 0;
 }

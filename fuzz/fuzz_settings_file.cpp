@@ -13,36 +13,44 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t mode = in.Byte();
     const std::string bytes = in.Rest();
 
-    ProcessState& state = State();
-    state.CurrentSettings = Settings{};
+    static Settings current;
+    static PresetStore store;
+    static ChangeRecords changes;
+    static const SettingsDocumentPtr document = NewSettingsDocument();
+    static const std::u16string directory = fuzz::Wide(fuzz::ScratchDirectory());
+    static const std::vector<uint32_t> usableCodePages;
+    SettingsSession session{current,   store,     changes,        *document,
+                            directory, directory, usableCodePages};
+    current = Settings{};
     bool lastAvailable = true;
     TextBoxFont font;
     TextBoxFont* const fontOrNone = (mode & 1) ? &font : nullptr;
-    const bool loaded = detail::LoadSettingsData(bytes, &lastAvailable, fontOrNone);
+    const bool loaded = detail::LoadSettingsData(session, bytes, &lastAvailable, fontOrNone);
     if (loaded && (mode & 2)) {
-        const Settings first = state.CurrentSettings;
-        const auto presets = state.Presets;
+        const Settings first = current;
+        const auto presets = store;
         bool allWritten = false;
-        const std::optional<std::string> saved = detail::SaveSettingsData(fontOrNone, allWritten);
+        const std::optional<std::string> saved =
+            detail::SaveSettingsData(session, fontOrNone, allWritten);
         if (!saved) std::abort();
 
-        state.CurrentSettings = Settings{};
+        current = Settings{};
         bool again = true;
         TextBoxFont fontAgain;
-        if (!detail::LoadSettingsData(*saved, &again, fontOrNone ? &fontAgain : nullptr) || !again)
+        if (!detail::LoadSettingsData(session, *saved, &again, fontOrNone ? &fontAgain : nullptr) ||
+            !again)
             std::abort();
-        if (!(state.CurrentSettings == first)) std::abort();
+        if (!(current == first)) std::abort();
         if (fontOrNone && font.FaceName[0] != 0 && !(fontAgain == font)) std::abort();
-        // Every preset comes back under its name (the last settings joined them as a save entry).
+        // Every preset comes back under its name.
         for (const auto& [name, settings] : presets) {
-            auto it = state.Presets.find(name);
-            if (allWritten && (it == state.Presets.end() || !(it->second == settings)))
-                std::abort();
+            auto it = store.find(name);
+            if (allWritten && (it == store.end() || !(it->second == settings))) std::abort();
         }
         const std::optional<std::string> savedAgain =
-            detail::SaveSettingsData(fontOrNone, allWritten);
+            detail::SaveSettingsData(session, fontOrNone, allWritten);
         if (!savedAgain || *savedAgain != *saved) std::abort();
     }
-    DiscardSettingsAndPresets();
+    DiscardSettingsAndPresets(session);
     return 0;
 }

@@ -1,13 +1,14 @@
-// Presets in memory: the preset store, the change records and the settings document of one
-// load-save cycle.
+// Presets in memory: the preset store, the change records of one load-save cycle, and which
+// section of the settings file holds which preset.
 #pragma once
 
 #include <cstdint>
 #include <map>
-#include <memory>
+#include <set>
 #include <string>
 
 #include "settings/settings.h"
+#include "settings/settings_document.h"
 
 namespace gleanery {
 
@@ -21,25 +22,27 @@ inline constexpr int32_t kDeletedMark = 0x40000;
 // Preset sections are gleanery1 to gleanery2048; a load reads no others.
 inline constexpr int32_t kMaxPresetSection = 2048;
 
-// The in-memory ini document (SimpleIni); defined in settings_file.cpp.
-struct SettingsDocument;
-struct SettingsDocumentDeleter {
-    void operator()(SettingsDocument* doc) const; // defined beside SettingsDocument
-};
-using SettingsDocumentPtr = std::unique_ptr<SettingsDocument, SettingsDocumentDeleter>;
-SettingsDocumentPtr NewSettingsDocument();
-void ResetSettingsDocument(SettingsDocument& doc);
-bool SettingsDocumentIsEmpty(const SettingsDocument& doc);
+struct SettingsSession;
 
 // Presets panel transitions.
 void MarkPresetSaved(ChangeRecords& changes, const std::u16string& name);   // overwrite existing
 void MarkPresetAdded(ChangeRecords& changes, const std::u16string& name);   // add under new name
 void MarkPresetDeleted(ChangeRecords& changes, const std::u16string& name); // delete
 
-// How many more presets under new names the settings file can take (State()'s store, change
+// The name of preset section `number`.
+std::string PresetSection(int32_t number);
+// The numbers 1 to kMaxPresetSection whose preset section the document holds, in ascending order.
+std::set<int32_t> PresetSectionNumbers(const SettingsDocument& doc);
+// Section numbers that hold a preset now or will after the next save: those of the document
+// (presets that lost their name to another one included, so they are never overwritten) and
+// those of changed and unchanged presets, without the sections of deleted presets.
+std::set<int32_t> SectionsInUse(const SettingsDocument& doc, const PresetStore& presets,
+                                const ChangeRecords& changes);
+
+// How many more presets under new names the settings file can take (the session's store, change
 // records and document). Adding a name without a change record needs a value above 0; a save
 // never writes a section above kMaxPresetSection and reports false for a preset it had to leave
 // out.
-int32_t PresetCapacityLeft();
+int32_t PresetCapacityLeft(const SettingsSession& session);
 
 } // namespace gleanery

@@ -24,9 +24,21 @@ void CreateProcessState() {
 void DestroyProcessState() {
     if (!g_state) return;
     if (g_state->System.OemTables) pcre_free(const_cast<unsigned char*>(g_state->System.OemTables));
-    if (g_state->System.AnsiTables) pcre_free(const_cast<unsigned char*>(g_state->System.AnsiTables));
+    if (g_state->System.AnsiTables)
+        pcre_free(const_cast<unsigned char*>(g_state->System.AnsiTables));
     delete g_state;
     g_state = nullptr;
+}
+
+SettingsSession SettingsSessionOf(ProcessState& state) {
+    if (!state.Document) state.Document = NewSettingsDocument();
+    return SettingsSession{state.CurrentSettings,
+                           state.Presets,
+                           state.Changes,
+                           *state.Document,
+                           state.PluginDirectory,
+                           state.IniDirectory,
+                           state.System.UsableCodePages};
 }
 
 int ReportProgress(const std::u16string& fileName, int size) {

@@ -10,6 +10,8 @@
 #include "platform/system_facts.h"
 #include "settings/presets.h"
 #include "settings/settings.h"
+#include "settings/settings_document.h"
+#include "settings/settings_session.h"
 #include "settings/texts.h"
 
 namespace gleanery {
@@ -48,6 +50,10 @@ struct ProcessState {
 ProcessState& State();
 void CreateProcessState();
 void DestroyProcessState();
+
+// The settings session over the process's own records: the current settings, presets, change
+// records and document, the directories and the usable code pages.
+SettingsSession SettingsSessionOf(ProcessState& state);
 
 // Calls the host's progress callback; a missing callback counts as "go on".
 int ReportProgress(const std::u16string& fileName, int size);

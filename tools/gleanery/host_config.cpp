@@ -5,7 +5,7 @@
 
 #include "platform/system.h"
 #include "settings/code_pages.h"
-#include "settings/process_state.h"
+#include "settings/settings_document.h"
 #include "settings/settings_file.h"
 #include "terminal.h"
 
@@ -78,38 +78,40 @@ bool EditSettings(const HostConfig& config, const fs::path& pluginDir,
                   const std::vector<std::function<void(Settings&)>>& edits, bool save,
                   Settings& settings, PresetStore* presets, std::string& error,
                   const SettingsCheck& accept) {
-    ProcessState& state = State();
-    state.PluginDirectory = DirWithSeparator(pluginDir);
-    state.IniDirectory = DirWithSeparator(config.dir);
-    state.System.UsableCodePages = ProbeUsableCodePages();
-    state.CurrentSettings = Settings();
+    // The host's own records for one load-save cycle, as the plug-in keeps them for its dialog.
+    Settings current;
+    PresetStore store;
+    ChangeRecords changes;
+    const SettingsDocumentPtr document = NewSettingsDocument();
+    const std::u16string pluginDirectory = DirWithSeparator(pluginDir);
+    const std::u16string iniDirectory = DirWithSeparator(config.dir);
+    const std::vector<uint32_t> usableCodePages = ProbeUsableCodePages();
+    SettingsSession session{current,         store,        changes,        *document,
+                            pluginDirectory, iniDirectory, usableCodePages};
 
     TextBoxFont font;
     bool lastAvailable = true;
-    if (!LoadSettingsAndPresets(&lastAvailable, &font)) {
-        DiscardSettingsAndPresets();
+    if (!LoadSettingsAndPresets(session, &lastAvailable, &font)) {
         error = "the settings file in " + config.dir.string() + " is present but not readable";
         return false;
     }
-    if (presets) *presets = state.Presets;
+    if (presets) *presets = store;
     if (preset) {
-        const auto it = state.Presets.find(ToUtf16(*preset));
-        if (it == state.Presets.end()) {
-            DiscardSettingsAndPresets();
+        const auto it = store.find(ToUtf16(*preset));
+        if (it == store.end()) {
             error = "no preset named '" + *preset + "' (see: gleanery presets)";
             return false;
         }
-        state.CurrentSettings = it->second;
+        current = it->second;
     }
-    for (const auto& edit : edits) edit(state.CurrentSettings);
-    settings = state.CurrentSettings;
+    for (const auto& edit : edits) edit(current);
+    settings = current;
 
     bool ok = !accept || accept(settings, error);
     if (ok && save) {
-        ok = SaveSettingsAndPresets(font.FaceName[0] ? &font : nullptr);
+        ok = SaveSettingsAndPresets(session, font.FaceName[0] ? &font : nullptr);
         if (!ok) error = "could not save the settings to " + config.dir.string();
     }
-    DiscardSettingsAndPresets();
     return ok;
 }
 
