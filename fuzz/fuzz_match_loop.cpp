@@ -1,30 +1,14 @@
 // The match loop on arbitrary text, with expressions from a fixed set (or a short one taken from
 // the input), every option combination and all three shapes of text; the JIT, the interpreter and
 // searches cut into tiny slices must write the same output.
-#include <fstream>
-#include <iterator>
 
 #include <utf8.h>
 
 #include "engine/compiled_expression.h"
 #include "engine/match_loop.h"
 #include "fuzz_support.h"
-#include "platform/files.h"
 
 using namespace gleanery;
-
-namespace {
-
-platform::File& Output() {
-    static platform::File output = [] {
-        uint32_t lastError = 0;
-        return platform::OpenOrCreateForWriting(
-            fuzz::Wide(fuzz::ScratchDirectory() + "match-out.txt"), lastError);
-    }();
-    return output;
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::EnsureState();
@@ -95,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         s.Jit = jit;
         detail::Slices() = slices;
         CompiledExpression compiled;
-        CompileExpression(s, compiled);
+        CompileExpression(s, State().System, compiled);
         ResultState result;
         ParseReplacement(s, result.Template, compiled);
         Run r;
@@ -103,18 +87,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         r.file.CheckUtfOnFirstSearch = checkFirst;
         r.file.IsUtf16 = (shape & 3) == 2;
         r.file.IsUtf8 = (shape & 3) == 1;
-        bool abort = false;
-        platform::Seek(Output(), 0);
-        platform::Truncate(Output());
-        bool ok = r.file.IsUtf16 ? SearchUnits(wideText.data(), wideText.size(), Output(), compiled,
-                                               r.file, s, result, abort)
-                                 : SearchBytes(byteText.data(), byteText.size(), Output(), compiled,
-                                               r.file, s, result, abort);
-        if (ok) ok = FlushOutput(Output(), result, ok, true);
-        if (!ok) std::abort();
+        SearchContext context{s, compiled, State().System, result, StringSink(r.written)};
+        const SearchStatus status =
+            r.file.IsUtf16 ? SearchUnits(wideText.data(), wideText.size(), context, r.file)
+                           : SearchBytes(byteText.data(), byteText.size(), context, r.file);
+        if (status == SearchStatus::WriteFailed || !FlushOutput(context.Output, result))
+            std::abort();
         ReleaseCompiledExpression(compiled);
-        std::ifstream written(fuzz::ScratchDirectory() + "match-out.txt", std::ios::binary);
-        r.written.assign(std::istreambuf_iterator<char>(written), {});
         return r;
     };
     // The usual search (line by line where it may be) against one in tiny slices of the whole.

@@ -6,6 +6,7 @@
 #include <utf8.h>
 
 #include "engine/compiled_expression.h"
+#include "engine/detect_encoding.h"
 #include "engine/match_loop.h"
 #include "engine/readers.h"
 #include "fuzz_support.h"
@@ -48,21 +49,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::u16string inputName = fuzz::Wide(inputPath);
 
     CompiledExpression compiled;
-    CompileExpression(settings, compiled);
+    CompileExpression(settings, State().System, compiled);
     ResultState result;
     ParseReplacement(settings, result.Template, compiled);
-    uint32_t lastError = 0;
-    platform::File output = platform::OpenOrCreateForWriting(
-        fuzz::Wide(fuzz::ScratchDirectory() + "out.txt"), lastError);
+    std::string written;
+    SearchContext context{settings, compiled, State().System, result, StringSink(written)};
     platform::File input = platform::OpenForReading(inputName);
-    if (!input.IsOpen() || !output.IsOpen()) std::abort();
+    if (!input.IsOpen()) std::abort();
 
     FileState file;
     file.FileName = inputName;
     const int64_t fileSize = platform::SizeOf(inputName);
     uint32_t bom = 0;
-    bool abort = false;
-    bool ok = true;
+    SearchStatus status = SearchStatus::GoOn;
     if (DetectEncoding(fileSize, bom, input, file, settings)) {
         if (bom > fileSize) std::abort();
         // The job cuts text into parts and over-long lines only in files large enough to have
@@ -71,21 +70,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int64_t dataSize = fileSize - bom;
         switch (reader % 3) {
         case 0:
-            ok = ReadWholeFile(std::move(input), output, dataSize, compiled, file, settings, result,
-                               abort);
+            status = ReadWholeFile(std::move(input), dataSize, context, file);
             break;
         case 1:
-            ok = detail::ReadFileInPartsOfSize(std::move(input), output, dataSize, compiled, file,
-                                               settings, result, unit, abort);
+            status = detail::ReadFileInPartsOfSize(std::move(input), dataSize, context, file, unit);
             break;
         default:
-            ok = detail::ReadLinesInBlocks(std::move(input), output, dataSize, compiled, file,
-                                           settings, result, unit, carry, abort);
+            status =
+                detail::ReadLinesInBlocks(std::move(input), dataSize, context, file, unit, carry);
             break;
         }
     }
-    if (ok && !result.OutputBuffer.empty()) ok = FlushOutput(output, result, ok, true);
-    if (!ok) std::abort(); // the output is a writable scratch file
+    // The output is in memory: nothing can fail to be written.
+    if (status == SearchStatus::WriteFailed || !FlushOutput(context.Output, result)) std::abort();
     // Valid UTF is never reported as badly encoded, wherever parts and pieces were cut, as long
     // as they can hold a whole character (real parts and pieces are a megabyte at least).
     const bool roomForCharacters = unit >= 4 && carry >= 4;

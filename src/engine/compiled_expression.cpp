@@ -5,7 +5,7 @@
 #include "engine/line_confinement.h"
 #include "engine/text_pieces.h"
 #include "platform/codepage.h"
-#include "settings/process_state.h"
+#include "platform/unicode.h"
 
 namespace gleanery {
 
@@ -30,20 +30,16 @@ std::u16string Widen(uint32_t codePage, const char* message) {
     return wide;
 }
 
-std::u16string Decimal(long value) {
-    std::string digits = std::to_string(value);
-    return std::u16string(digits.begin(), digits.end());
-}
+using platform::Decimal;
 
 bool HasUnpairedSurrogate(const std::u16string& text) {
     for (size_t i = 0; i < text.size(); ++i) {
         const char16_t u = text[i];
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
+        if (platform::IsSurrogatePairAt(text, i)) {
             ++i;
             continue;
         }
-        if (u >= 0xD800 && u <= 0xDFFF) return true;
+        if (platform::IsSurrogate(u)) return true;
     }
     return false;
 }
@@ -152,7 +148,8 @@ void LimitRecursion(const Pcre16Code& code, Pcre16Extra& extra) {
     ApplyRecursionLimit(extra.get(), SearchRecursionLimit(true));
 }
 
-int32_t Compile(const Settings& settings, CompiledExpression& compiled) {
+int32_t Compile(const Settings& settings, const platform::SystemFacts& system,
+                CompiledExpression& compiled) {
     // The expression in the code page and in UTF-8, each zero-terminated by std::string.
     std::string codePageForm;
     std::string utf8Form;
@@ -179,12 +176,11 @@ int32_t Compile(const Settings& settings, CompiledExpression& compiled) {
         return offset;
     }
 
-    const ProcessState& state = State();
     const unsigned char* tables = nullptr;
-    if (codePage == state.System.AnsiCodePage)
-        tables = state.System.AnsiTables;
-    else if (codePage == state.System.OemCodePage)
-        tables = state.System.OemTables;
+    if (codePage == system.AnsiCodePage)
+        tables = system.AnsiTables;
+    else if (codePage == system.OemCodePage)
+        tables = system.OemTables;
     compiled.AnsiCode.reset(pcre_compile(codePageForm.c_str(), common | kCodePageCompileOptions,
                                          &message, &offset, tables));
     // A code-page form that does not compile (a character the code page lacks became "?") only
@@ -269,10 +265,11 @@ unsigned long SearchRecursionLimit(bool wide) {
     return wide ? limit16 : limit8;
 }
 
-int32_t CompileExpression(const Settings& settings, CompiledExpression& compiled) {
+int32_t CompileExpression(const Settings& settings, const platform::SystemFacts& system,
+                          CompiledExpression& compiled) {
     // Forms left over from an earlier compile must not survive a failed step.
     ReleaseCompiledExpression(compiled);
-    int32_t result = Compile(settings, compiled);
+    int32_t result = Compile(settings, system, compiled);
     // Every form that exists is searched, whatever the outcome, so each one gets its limit.
     LimitRecursion(compiled.AnsiCode, compiled.AnsiExtra);
     LimitRecursion(compiled.Utf8Code, compiled.Utf8Extra);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "engine/pcre_api.h"
+#include "platform/system_facts.h"
 #include "settings/settings.h"
 
 namespace gleanery {
@@ -60,8 +61,10 @@ struct CompiledExpression {
 
 // Compiles `settings.regex` in its three forms. Returns the PCRE error offset when a compile
 // step failed, else 0; success is told by `ErrorText` being empty. `settings.CodePage` must be a
-// concrete code page number.
-int32_t CompileExpression(const Settings& settings, CompiledExpression& compiled);
+// concrete code page number; the code-page form takes the system's character tables when it is
+// the system's ANSI or OEM code page.
+int32_t CompileExpression(const Settings& settings, const platform::SystemFacts& system,
+                          CompiledExpression& compiled);
 // Releases the compiled forms and their study data (all null again); the numbers, option words
 // and `ErrorText` are left as they are.
 void ReleaseCompiledExpression(CompiledExpression& compiled);

@@ -1,11 +1,12 @@
 // Encoding detection: byte-order marks, a UTF-16 guess for unmarked text and the UTF checks.
+#include "engine/detect_encoding.h"
+
 #include <algorithm>
 #include <cstring>
 
 #include "engine/readers.h"
 #include "engine/utf8_validity.h"
 #include "platform/unicode.h"
-#include "settings/process_state.h"
 
 namespace gleanery {
 
@@ -178,7 +179,7 @@ bool CheckUtf16(const unsigned char* bytes, size_t length, bool bigEndian, bool 
                 bool& ok) {
     ok = true;
     const size_t units = length / 2;
-    if (bigEndian != State().System.HostIsBigEndian) {
+    if (bigEndian != platform::kHostIsBigEndian) {
         // Data in the other byte order is checked on a swapped copy.
         auto copy = detail::TryAllocate<char16_t>(units + 1);
         if (!copy) {

@@ -2,13 +2,12 @@
 
 #include <algorithm>
 
+#include "engine/detect_encoding.h"
 #include "engine/paths.h"
 #include "engine/readers.h"
 #include "engine/report.h"
 #include "platform/message_box.h"
 #include "platform/system.h"
-#include "settings/process_state.h"
-#include "settings/settings_file.h"
 #include "settings/texts.h"
 
 namespace gleanery {
@@ -17,30 +16,6 @@ namespace {
 
 constexpr int64_t kWholeFileLimit = 0x500000;
 constexpr int64_t kUtfCheckThreshold = 0x40000;
-
-// A Yes/No question with No as the default; only Yes goes ahead.
-bool AskYesNo(const std::u16string& text) {
-    return platform::ShowMessageBox(text, u"Gleanery",
-                                    platform::kMbYesNo | platform::kMbIconWarning |
-                                        platform::kMbDefButton2 | platform::kMbSystemModal) ==
-           platform::kIdYes;
-}
-
-// First use since the library was loaded: take the last settings from the settings file.
-// False when the user declined to go on with defaults.
-bool LoadLastSettings() {
-    ProcessState& state = State();
-    bool lastAvailable = true;
-    const bool loaded = LoadSettingsAndPresets(&lastAvailable, nullptr);
-    DiscardSettingsAndPresets();
-    if (loaded && lastAvailable) {
-        Settings& s = state.CurrentSettings;
-        if (s.BinaryMode) s.WriteBom = false;
-        if (s.SearchAndReplace) s.WriteBom = s.WriteStats = s.NoDuplicates = s.LineMode = false;
-        return true;
-    }
-    return AskYesNo(Text(300) + u"\r\n" + Text(301));
-}
 
 // Cuts the extension of the file's own name. A dot in a directory name above it is no extension:
 // cutting there would send the output to another directory (a "v1.2" or "tmp.XXXX" folder).
@@ -66,14 +41,10 @@ bool OpenOutput(ExtractionJob& job, JobOutcome& outcome) {
     if (platform::KindOf(job.OutputPath) == platform::PathKind::File) {
         const std::u16string question =
             Text(310) + u" \"" + FileNamePart(job.OutputPath) + u"\" " + Text(500);
-        if (!AskYesNo(question)) return false;
+        if (!platform::AskYesNo(question, u"Gleanery")) return false;
     }
-    uint32_t lastError = 0;
-    job.Output = platform::OpenOrCreateForWriting(job.OutputPath, lastError);
-    if (!job.Output.IsOpen() ||
-        (lastError != platform::kErrorSuccess && lastError != platform::kErrorFileExists &&
-         lastError != platform::kErrorAlreadyExists)) {
-        platform::Close(job.Output);
+    job.Output = platform::OpenOrCreateForWriting(job.OutputPath);
+    if (!job.Output.IsOpen()) {
         outcome.created = false;
         return false;
     }
@@ -125,25 +96,24 @@ void SearchFile(ExtractionJob& job, JobOutcome& outcome, const std::u16string& f
     ++job.Searched;
 
     ResultState& result = job.Result;
-    const CompiledExpression& compiled = job.Compiled;
+    SearchContext& context = *job.Context;
+    SearchStatus status = SearchStatus::GoOn;
     if (!settings.LineMode && dataSize <= kWholeFileLimit) {
-        outcome.ok = ReadWholeFile(std::move(input), job.Output, dataSize, compiled, file, settings,
-                                   result, outcome.aborted);
+        status = ReadWholeFile(std::move(input), dataSize, context, file);
     } else {
         const uint32_t granted =
             GrantedReadMemory(settings.Memory, platform::AvailablePhysicalMemory());
         const bool fits = static_cast<int64_t>(granted) * 1048576 > dataSize;
         if (!fits && static_cast<int32_t>(granted) < settings.Memory) ++job.Declined;
         if (settings.LineMode)
-            outcome.ok = ReadLines(std::move(input), job.Output, dataSize, compiled, file, settings,
-                                   result, granted, outcome.aborted);
+            status = ReadLines(std::move(input), dataSize, context, file, granted);
         else if (!fits || settings.SearchAndReplace)
-            outcome.ok = ReadFileInParts(std::move(input), job.Output, dataSize, compiled, file,
-                                         settings, result, granted, outcome.aborted);
+            status = ReadFileInParts(std::move(input), dataSize, context, file, granted);
         else
-            outcome.ok = ReadWholeFile(std::move(input), job.Output, dataSize, compiled, file,
-                                       settings, result, outcome.aborted);
+            status = ReadWholeFile(std::move(input), dataSize, context, file);
     }
+    outcome.ok = status != SearchStatus::WriteFailed;
+    outcome.aborted = status == SearchStatus::Cancelled;
 
     result.TotalParts += result.PartsInFile;
     if (file.BadEncoding) job.BadEncoding += u"\r\n" + fullName;
@@ -165,7 +135,7 @@ void WalkAddList(ExtractionJob& job, JobOutcome& outcome, const std::u16string& 
         // files that could not be opened rather than passed over without a word.
         const platform::PathKind kind = platform::KindOf(accessName);
         if (kind != platform::PathKind::File && kind != platform::PathKind::TooLong) {
-            if (ReportProgress(fullName, 0) == 0) outcome.aborted = true;
+            if (!job.Context->KeepGoing(fullName, 0)) outcome.aborted = true;
             continue;
         }
         SearchFile(job, outcome, fullName, accessName);
@@ -211,49 +181,44 @@ int PackResultCode(const JobOutcome& outcome) {
     return outcome.ok ? 0 : 19;
 }
 
-void RunExtractionJob(const char16_t* archivePath, const char16_t* sourcePath,
-                      const char16_t* addList, JobOutcome& outcome) {
-    ProcessState& state = State();
-    state.LastJobNotes.clear();
-    if (state.DialogX == kNoDialogPosition && state.DialogY == kNoDialogPosition &&
-        !LoadLastSettings()) {
-        outcome.ok = true;
-        return;
-    }
-
+void RunExtractionJob(const JobRequest& request, JobOutcome& outcome) {
     ExtractionJob job;
+    job.System = request.System;
     Settings& settings = job.JobSettings;
-    settings = state.CurrentSettings;
+    settings = request.CurrentSettings;
     if (settings.CodePage == 0)
-        settings.CodePage = static_cast<int32_t>(state.System.AnsiCodePage);
+        settings.CodePage = static_cast<int32_t>(job.System.AnsiCodePage);
     else if (settings.CodePage == 1)
-        settings.CodePage = static_cast<int32_t>(state.System.OemCodePage);
+        settings.CodePage = static_cast<int32_t>(job.System.OemCodePage);
     if (settings.regex.empty()) settings.regex = u".*";
     job.BomAtStart = settings.WriteBom;
 
-    const std::u16string source(sourcePath);
-    job.OutputPath =
-        ResolveOutputPath(OutputNameFor(archivePath, settings.OutfileExtension, source, addList));
+    job.OutputPath = ResolveOutputPath(OutputNameFor(request.ArchivePath, settings.OutfileExtension,
+                                                     request.SourcePath, request.AddList));
 
     job.Result.OutputBuffer.reserve(kOutputBufferCapacity);
-    CompileExpression(settings, job.Compiled);
+    CompileExpression(settings, job.System, job.Compiled);
     ParseReplacement(settings, job.Result.Template, job.Compiled);
 
     if (!OpenOutput(job, outcome)) {
         outcome.ok = true;
         return;
     }
+    SearchContext context{settings,   job.Compiled,         job.System,
+                          job.Result, FileSink(job.Output), request.Progress};
+    job.Context = &context;
 
     outcome.ok = true;
     job.StartTime = platform::TickCount();
-    WalkAddList(job, outcome, source, addList);
+    WalkAddList(job, outcome, request.SourcePath, request.AddList);
 
     if (!job.Result.OutputBuffer.empty() && outcome.ok)
-        outcome.ok = FlushOutput(job.Output, job.Result, outcome.ok, true);
+        outcome.ok = FlushOutput(context.Output, job.Result);
     // An existing file that the user agreed to replace must not keep its old content when this
     // run wrote nothing into it.
     if (!job.Result.OutputStarted && outcome.ok && !outcome.aborted)
-        outcome.ok = FlushOutput(job.Output, job.Result, outcome.ok, false);
+        outcome.ok = StartOutput(context.Output, job.Result);
+    job.Context = nullptr;
     job.Elapsed = platform::TickCount() - job.StartTime;
     if (!(settings.WriteStats && outcome.ok && !outcome.aborted)) platform::Close(job.Output);
     ReleaseCompiledExpression(job.Compiled);

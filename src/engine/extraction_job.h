@@ -16,10 +16,25 @@ struct JobOutcome {
     bool aborted = false;
     bool created = true;
     bool matched = true;
+    // What the host should keep for its own host to tell the user (see IncompleteSearchesText).
+    std::u16string Notes;
+};
+
+// What a pack is asked to do, and with what.
+struct JobRequest {
+    std::u16string ArchivePath;
+    std::u16string SourcePath; // with a trailing separator
+    const char16_t* AddList;   // names after each other, each ended by a zero; a zero ends all
+    Settings CurrentSettings;
+    platform::SystemFacts System;
+    ProgressFn Progress = nullptr;
 };
 
 struct ExtractionJob {
     Settings JobSettings;
+    platform::SystemFacts System;
+    // Set while the files are searched.
+    SearchContext* Context = nullptr;
     bool BomAtStart = false;
     ResultState Result;
     CompiledExpression Compiled;
@@ -41,8 +56,7 @@ struct ExtractionJob {
 };
 
 // Runs one job. `addList` is a sequence of zero-terminated entries ended by an empty one.
-void RunExtractionJob(const char16_t* archivePath, const char16_t* sourcePath,
-                      const char16_t* addList, JobOutcome& outcome);
+void RunExtractionJob(const JobRequest& request, JobOutcome& outcome);
 
 // The WCX return code for an outcome.
 int PackResultCode(const JobOutcome& outcome);

@@ -9,7 +9,6 @@
 #include "engine/utf8_validity.h"
 #include "platform/codepage.h"
 #include "platform/system.h"
-#include "settings/process_state.h"
 
 namespace gleanery {
 
@@ -28,14 +27,14 @@ constexpr size_t kSwapChunkUnits = 0x8000;
 // Output of one call of the loop: everything goes through the run's buffer, which is written
 // whenever it holds more than kFlushThreshold bytes; once a write failed nothing more is written.
 struct Writer {
-    platform::File& file;
-    ResultState& result;
+    SearchContext& context;
+    ResultState& result = context.Result;
     bool ok = true;
 
     // Called before every piece is appended.
     bool Room() {
         if (ok && result.OutputBuffer.size() > kFlushThreshold)
-            ok = FlushOutput(file, result, ok, true);
+            ok = FlushOutput(context.Output, result);
         return ok;
     }
     void Small(const char* p, size_t n) {
@@ -46,8 +45,8 @@ struct Writer {
     void Text(const char* p, size_t n) {
         if (!Room() || n == 0) return;
         if (n > kFlushThreshold) {
-            ok = FlushOutput(file, result, ok, !result.OutputBuffer.empty());
-            if (ok) ok = platform::Write(file, p, n);
+            ok = FlushOutput(context.Output, result);
+            if (ok) ok = context.Output.Write(context.Output.Target, p, n);
             return;
         }
         result.OutputBuffer.append(p, n);
@@ -96,20 +95,22 @@ struct Loop {
 
     const CharT* text;
     size_t length;
-    const CompiledExpression& compiled;
+    SearchContext& context;
     FileState& file;
-    Settings& settings;
-    ResultState& result;
-    bool& abort;
-    Writer out;
+    Writer out{context};
 
+    const CompiledExpression& compiled = context.Compiled;
+    const Settings& settings = context.JobSettings;
+    ResultState& result = context.Result;
+    bool abort = false; // the host asked to stop
     int* ov = file.OutputVector.data();
     bool utf8 = !kWide && file.IsUtf8;
-    bool swap = kWide && file.IsBigEndian != State().System.HostIsBigEndian;
+    bool swap = kWide && file.IsBigEndian != platform::kHostIsBigEndian;
     size_t copyPos = 0;
     bool timerRunning = false;
     uint32_t timerStart = 0;
     size_t slice = detail::Slices().First;
+    bool limitHit = false;
 
     // One call of the library over the first `end` units of the text.
     int Exec(size_t start, int options, size_t end) {
@@ -285,7 +286,7 @@ struct Loop {
 
     void Progress() {
         if (platform::TickCount() - timerStart <= kProgressIntervalMs) return;
-        if (ReportProgress(file.FileName, 0) == 0) abort = true;
+        if (!context.KeepGoing(file.FileName, 0)) abort = true;
         timerStart = platform::TickCount();
     }
 
@@ -464,9 +465,9 @@ struct Loop {
                 return;
             }
         }
-        if (result.MatchCount == 0 && settings.WriteBom) {
+        if (result.MatchCount == 0 && settings.WriteBom && !result.BomWritten) {
             out.Small("\xEF\xBB\xBF", 3);
-            settings.WriteBom = false;
+            result.BomWritten = true;
         } else if (result.MatchCount != 0 && !settings.SearchAndReplace &&
                    !(result.ItemsWritten == 0 && result.Template.MissingGroupCount > 0)) {
             out.Small("\r\n", 2);
@@ -502,7 +503,7 @@ struct Loop {
         if (out.ok) ++result.MatchCount;
     }
 
-    bool Run() {
+    SearchStatus Run() {
         if (result.PartsInFile == 0) result.FileHeaderWritten = false;
         if (!file.ContinuesLine || result.PartsInFile == 0) {
             ++result.PartsInFile;
@@ -554,6 +555,7 @@ struct Loop {
                 if (rc == PCRE_ERROR_BADUTF8 || rc == PCRE_ERROR_BADUTF8_OFFSET)
                     file.BadEncoding = true; // same values as the UTF-16 errors
                 if (IsLimit(rc)) {
+                    limitHit = true;
                     file.EndedEarly = true;
                     ++result.PartsEndedEarly;
                 }
@@ -573,37 +575,21 @@ struct Loop {
         }
 
         if (settings.SearchAndReplace && out.ok && !abort) Copy(copyPos, length);
-        return out.ok;
+        if (!out.ok) return SearchStatus::WriteFailed;
+        if (abort) return SearchStatus::Cancelled;
+        return limitHit ? SearchStatus::LimitHit : SearchStatus::GoOn;
     }
 };
 
 } // namespace
 
-bool SearchBytes(const char* text, size_t length, platform::File& output,
-                 const CompiledExpression& compiled, FileState& file, Settings& settings,
-                 ResultState& result, bool& abort) {
-    Loop<char> loop{text, length, compiled, file, settings, result, abort, {output, result}};
-    return loop.Run();
+SearchStatus SearchBytes(const char* text, size_t length, SearchContext& context, FileState& file) {
+    return Loop<char>{text, length, context, file}.Run();
 }
 
-bool SearchUnits(const char16_t* text, size_t length, platform::File& output,
-                 const CompiledExpression& compiled, FileState& file, Settings& settings,
-                 ResultState& result, bool& abort) {
-    Loop<char16_t> loop{text, length, compiled, file, settings, result, abort, {output, result}};
-    return loop.Run();
-}
-
-bool FlushOutput(platform::File& output, ResultState& result, bool ok, bool write) {
-    if (!result.OutputStarted) {
-        const bool truncated = platform::Seek(output, 0) && platform::Truncate(output);
-        result.OutputStarted = true;
-        ok = ok && truncated;
-    }
-    if (write && ok) {
-        ok = platform::Write(output, result.OutputBuffer.data(), result.OutputBuffer.size());
-        result.OutputBuffer.clear();
-    }
-    return ok;
+SearchStatus SearchUnits(const char16_t* text, size_t length, SearchContext& context,
+                         FileState& file) {
+    return Loop<char16_t>{text, length, context, file}.Run();
 }
 
 namespace detail {

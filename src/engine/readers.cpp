@@ -8,7 +8,6 @@
 
 #include "engine/readers.h"
 #include "platform/system.h"
-#include "settings/process_state.h"
 
 namespace gleanery {
 
@@ -19,28 +18,30 @@ constexpr char16_t kLf = u'\n';
 
 // Everything one reader hands on to the match loop for every piece of one file.
 struct Sink {
-    platform::File& output;
-    const CompiledExpression& compiled;
+    SearchContext& context;
     FileState& file;
-    Settings& settings;
-    ResultState& result;
-    bool& abort;
+    // How the searches so far ended: a limit lets the reading go on, a cancel or a failed write
+    // ends it.
+    SearchStatus status = SearchStatus::GoOn;
 
-    bool Search(const char* text, size_t length) {
-        return SearchBytes(text, length, output, compiled, file, settings, result, abort);
+    bool Going() const { return GoesOn(status); }
+    void Note(SearchStatus latest) {
+        if (Going() && latest != SearchStatus::GoOn) status = latest;
     }
-    bool Search(const char16_t* text, size_t length) {
-        return SearchUnits(text, length, output, compiled, file, settings, result, abort);
+    void Search(const char* text, size_t length) { Note(SearchBytes(text, length, context, file)); }
+    void Search(const char16_t* text, size_t length) {
+        Note(SearchUnits(text, length, context, file));
     }
-    // The host's progress callback; an answer of 0 asks to stop.
-    void Progress(uint64_t bytes, bool mayStop = true) {
+    const Settings& JobSettings() const { return context.JobSettings; }
+    // The host's progress callback, which may ask to stop.
+    void Progress(uint64_t bytes) {
         const int size = bytes > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(bytes);
-        if (ReportProgress(file.FileName, size) == 0 && mayStop) abort = true;
+        if (!context.KeepGoing(file.FileName, size)) Note(SearchStatus::Cancelled);
     }
 };
 
 bool NeedsSwap(const FileState& file) {
-    return file.IsUtf16 && file.IsBigEndian != State().System.HostIsBigEndian;
+    return file.IsUtf16 && file.IsBigEndian != platform::kHostIsBigEndian;
 }
 
 void SwapUnits(char16_t* units, size_t count) {
@@ -98,25 +99,33 @@ bool ReadExactly(platform::File& input, void* buffer, uint64_t bytes) {
 constexpr uint64_t kLargeBufferBytes = 0x400000;
 
 template <class Unit>
-bool SearchWholeFile(platform::File& input, uint64_t bytes, std::unique_ptr<Unit[]>& buffer,
+void SearchWholeFile(platform::File& input, uint64_t bytes, std::unique_ptr<Unit[]>& buffer,
                      Sink& sink) {
     const size_t units = static_cast<size_t>(bytes / sizeof(Unit));
     if (bytes >= kLargeBufferBytes) platform::AdviseLargeBuffer(buffer.get(), bytes);
     if (!ReadExactly(input, buffer.get(), bytes)) {
         platform::Close(input);
-        return true;
+        return;
     }
     platform::Close(input);
     buffer[units] = 0;
     if constexpr (sizeof(Unit) == 2) {
         if (NeedsSwap(sink.file)) SwapUnits(buffer.get(), units);
     }
-    const bool ok = sink.Search(buffer.get(), units);
+    sink.Search(buffer.get(), units);
     buffer.reset();
     // Reported once the file is done. A 0 answer still stops the job: the user cancelled, and the
     // files after this one must not be searched.
     sink.Progress(bytes);
-    return ok;
+}
+
+// False when there is no memory for the whole file.
+template <class Unit>
+bool SearchWholeFileIfRoom(platform::File& input, uint64_t bytes, Sink& sink) {
+    auto buffer = detail::TryAllocate<Unit>(bytes / sizeof(Unit) + 1);
+    if (!buffer) return false;
+    SearchWholeFile(input, bytes, buffer, sink);
+    return true;
 }
 
 // ---- parts cut at newlines ------------------------------------------------------------------
@@ -155,7 +164,7 @@ size_t WholeCharacters(const Unit* units, size_t count, const FileState& file) {
 }
 
 template <class Unit>
-bool SearchParts(platform::File& input, uint64_t dataSize, uint64_t partBytes, Sink& sink) {
+void SearchParts(platform::File& input, uint64_t dataSize, uint64_t partBytes, Sink& sink) {
     constexpr uint64_t kUnit = sizeof(Unit);
     // Parts hold whole units; a part never exceeds what one allocation can address.
     partBytes = std::min<uint64_t>(partBytes, SIZE_MAX / 4) / kUnit * kUnit;
@@ -164,8 +173,7 @@ bool SearchParts(platform::File& input, uint64_t dataSize, uint64_t partBytes, S
     std::unique_ptr<Unit[]> buffer; // one buffer for the whole file, sized by the first part
     uint64_t position = 0;          // bytes consumed
     size_t carried = 0;             // bytes after the last cut, kept at the buffer's start
-    bool ok = true;
-    while (position < dataSize && ok && !sink.abort) {
+    while (position < dataSize && sink.Going()) {
         uint64_t toRead = std::min(partBytes, dataSize - position);
         if (!buffer) {
             buffer = detail::TryAllocate<Unit>(toRead / kUnit + 1);
@@ -195,7 +203,7 @@ bool SearchParts(platform::File& input, uint64_t dataSize, uint64_t partBytes, S
             // whole character.
             const size_t whole =
                 toRead == partBytes ? WholeCharacters(units, count, sink.file) : count;
-            ok = sink.Search(units, whole);
+            sink.Search(units, whole);
             if (whole < count) {
                 consumed = whole * kUnit;
                 carried = (count - whole) * kUnit;
@@ -205,21 +213,20 @@ bool SearchParts(platform::File& input, uint64_t dataSize, uint64_t partBytes, S
             const size_t through = cut + 1; // units up to and including the newline
             consumed = through * kUnit;
             size_t length = through;
-            if (position + consumed < dataSize && !sink.settings.SearchAndReplace) {
+            if (position + consumed < dataSize && !sink.JobSettings().SearchAndReplace) {
                 // The newline is left out of the text; CR LF counts as one newline.
                 --length;
                 if (Is(units[cut], kLf) && cut > 0 && Is(units[cut - 1], kCr)) --length;
             }
-            ok = sink.Search(units, length);
+            sink.Search(units, length);
             // The next part starts right after the newline.
             carried = (count - through) * kUnit;
             if (carried != 0) std::memmove(units, units + through, carried);
         }
-        if (!ok) break;
+        if (!sink.Going()) break;
         position += consumed;
         sink.Progress(consumed);
     }
-    return ok;
 }
 
 // ---- lines ----------------------------------------------------------------------------------
@@ -255,19 +262,18 @@ template <class Unit>
 struct LineReader {
     Sink& sink;
     CarryBuffer<Unit> carry;
-    bool ok = true;       // result of the last search
     bool stopped = false; // an allocation failed: the rest of the file is skipped
 
-    bool Going() const { return ok && !stopped && !sink.abort; }
+    bool Going() const { return !stopped && sink.Going(); }
 
     // One line: joined to the carried start of the line when there is one.
     void Line(const Unit* text, size_t length) {
         if (carry.size == 0) {
-            ok = sink.Search(text, length);
+            sink.Search(text, length);
         } else if (!carry.Append(text, length)) {
             stopped = true;
         } else {
-            ok = sink.Search(carry.data.get(), carry.size);
+            sink.Search(carry.data.get(), carry.size);
             carry.size = 0;
         }
         sink.file.ContinuesLine = false;
@@ -275,31 +281,31 @@ struct LineReader {
     void EmptyLine() {
         static const Unit kEmpty[1] = {0};
         sink.file.ContinuesLine = false;
-        ok = sink.Search(kEmpty, 0);
+        sink.Search(kEmpty, 0);
     }
     // The start of a line longer than the read memory; the rest follows as the same line.
     void Piece(Unit* units, size_t length) {
-        ok = sink.Search(units, length);
+        sink.Search(units, length);
         sink.file.ContinuesLine = true;
     }
 };
 
 template <class Unit>
-bool SearchLines(platform::File& input, uint64_t dataSize, uint64_t blockBytes,
+void SearchLines(platform::File& input, uint64_t dataSize, uint64_t blockBytes,
                  uint64_t carryLimitBytes, Sink& sink) {
     constexpr uint64_t kUnit = sizeof(Unit);
     const uint64_t totalUnits = dataSize / kUnit;
-    if (totalUnits == 0) return true;
+    if (totalUnits == 0) return;
     const uint64_t blockUnits =
         std::max<uint64_t>(1, std::min<uint64_t>(blockBytes, SIZE_MAX / 4) / kUnit);
     const uint64_t carryLimitUnits = std::min<uint64_t>(carryLimitBytes, SIZE_MAX / 4) / kUnit;
 
     auto block = detail::TryAllocate<Unit>(std::min(blockUnits, totalUnits) + 1);
-    if (!block) return true;
+    if (!block) return;
     LineReader<Unit> reader{sink, {}};
     // The carry never holds more than the limit plus one block before it is searched.
     reader.carry.ceiling = static_cast<size_t>(carryLimitUnits + blockUnits + 1);
-    if (!reader.carry.Reserve(static_cast<size_t>(kLineBlockBytes / kUnit))) return true;
+    if (!reader.carry.Reserve(static_cast<size_t>(kLineBlockBytes / kUnit))) return;
 
     uint64_t done = 0;      // units read so far
     bool pendingCr = false; // the previous block ended with a CR
@@ -355,84 +361,72 @@ bool SearchLines(platform::File& input, uint64_t dataSize, uint64_t blockBytes,
                 }
             }
         }
-        if (!reader.ok) break;
+        if (!sink.Going()) break;
         done += count;
         sink.Progress(count * kUnit);
     }
-    return reader.ok;
 }
 
 } // namespace
 
-bool ReadWholeFile(platform::File input, platform::File& output, int64_t dataSize,
-                   const CompiledExpression& compiled, FileState& file, Settings& settings,
-                   ResultState& result, bool& abort) {
+SearchStatus ReadWholeFile(platform::File input, int64_t dataSize, SearchContext& context,
+                           FileState& file) {
     if (dataSize < 0) {
         // Without a known size there is nothing that could be read whole.
         platform::Close(input);
-        return true;
+        return SearchStatus::GoOn;
     }
-    Sink sink{output, compiled, file, settings, result, abort};
+    Sink sink{context, file};
     const uint64_t bytes = static_cast<uint64_t>(dataSize);
-    if (file.IsUtf16) {
-        auto buffer = detail::TryAllocate<char16_t>(bytes / 2 + 1);
-        if (buffer) return SearchWholeFile(input, bytes, buffer, sink);
-    } else {
-        auto buffer = detail::TryAllocate<char>(bytes + 1);
-        if (buffer) return SearchWholeFile(input, bytes, buffer, sink);
-    }
+    const bool searched = file.IsUtf16 ? SearchWholeFileIfRoom<char16_t>(input, bytes, sink)
+                                       : SearchWholeFileIfRoom<char>(input, bytes, sink);
+    if (searched) return sink.status;
     // Not enough memory for the whole file: large files are read in 5 MiB parts instead.
     if (bytes > kFallbackPartBytes)
-        return detail::ReadFileInPartsOfSize(std::move(input), output, dataSize, compiled, file,
-                                             settings, result, kFallbackPartBytes, abort);
+        return detail::ReadFileInPartsOfSize(std::move(input), dataSize, context, file,
+                                             kFallbackPartBytes);
     platform::Close(input);
-    return true;
+    return SearchStatus::GoOn;
 }
 
-bool ReadFileInParts(platform::File input, platform::File& output, int64_t dataSize,
-                     const CompiledExpression& compiled, FileState& file, Settings& settings,
-                     ResultState& result, uint32_t memoryMiB, bool& abort) {
-    return detail::ReadFileInPartsOfSize(std::move(input), output, dataSize, compiled, file,
-                                         settings, result, static_cast<uint64_t>(memoryMiB) << 20,
-                                         abort);
+SearchStatus ReadFileInParts(platform::File input, int64_t dataSize, SearchContext& context,
+                             FileState& file, uint32_t memoryMiB) {
+    return detail::ReadFileInPartsOfSize(std::move(input), dataSize, context, file,
+                                         static_cast<uint64_t>(memoryMiB) << 20);
 }
 
-bool ReadLines(platform::File input, platform::File& output, int64_t dataSize,
-               const CompiledExpression& compiled, FileState& file, Settings& settings,
-               ResultState& result, uint32_t memoryMiB, bool& abort) {
-    return detail::ReadLinesInBlocks(std::move(input), output, dataSize, compiled, file, settings,
-                                     result, kLineBlockBytes,
-                                     static_cast<uint64_t>(memoryMiB) << 20, abort);
+SearchStatus ReadLines(platform::File input, int64_t dataSize, SearchContext& context,
+                       FileState& file, uint32_t memoryMiB) {
+    return detail::ReadLinesInBlocks(std::move(input), dataSize, context, file, kLineBlockBytes,
+                                     static_cast<uint64_t>(memoryMiB) << 20);
 }
 
 namespace detail {
 
-bool ReadFileInPartsOfSize(platform::File input, platform::File& output, int64_t dataSize,
-                           const CompiledExpression& compiled, FileState& file, Settings& settings,
-                           ResultState& result, uint64_t partBytes, bool& abort) {
-    Sink sink{output, compiled, file, settings, result, abort};
-    bool ok = true;
+SearchStatus ReadFileInPartsOfSize(platform::File input, int64_t dataSize, SearchContext& context,
+                                   FileState& file, uint64_t partBytes) {
+    Sink sink{context, file};
     if (dataSize > 0) {
-        ok = file.IsUtf16 ? SearchParts<char16_t>(input, dataSize, partBytes, sink)
-                          : SearchParts<char>(input, dataSize, partBytes, sink);
+        if (file.IsUtf16)
+            SearchParts<char16_t>(input, dataSize, partBytes, sink);
+        else
+            SearchParts<char>(input, dataSize, partBytes, sink);
     }
     platform::Close(input);
-    return ok;
+    return sink.status;
 }
 
-bool ReadLinesInBlocks(platform::File input, platform::File& output, int64_t dataSize,
-                       const CompiledExpression& compiled, FileState& file, Settings& settings,
-                       ResultState& result, uint64_t blockBytes, uint64_t carryLimitBytes,
-                       bool& abort) {
-    Sink sink{output, compiled, file, settings, result, abort};
-    bool ok = true;
+SearchStatus ReadLinesInBlocks(platform::File input, int64_t dataSize, SearchContext& context,
+                               FileState& file, uint64_t blockBytes, uint64_t carryLimitBytes) {
+    Sink sink{context, file};
     if (dataSize > 0) {
-        ok = file.IsUtf16
-                 ? SearchLines<char16_t>(input, dataSize, blockBytes, carryLimitBytes, sink)
-                 : SearchLines<char>(input, dataSize, blockBytes, carryLimitBytes, sink);
+        if (file.IsUtf16)
+            SearchLines<char16_t>(input, dataSize, blockBytes, carryLimitBytes, sink);
+        else
+            SearchLines<char>(input, dataSize, blockBytes, carryLimitBytes, sink);
     }
     platform::Close(input);
-    return ok;
+    return sink.status;
 }
 
 } // namespace detail

@@ -7,31 +7,19 @@
 
 #include "engine/compiled_expression.h"
 #include "engine/match_loop.h"
+#include "platform/faults.h"
 #include "platform/files.h"
 #include "settings/settings.h"
 
 namespace gleanery {
 
-enum class Utf16Guess { Neither, LittleEndian, BigEndian };
-
-// Decides how the open `input` is searched; leaves its position at the first byte to search.
-bool DetectEncoding(int64_t size, uint32_t& bomLength, platform::File& input, FileState& file,
-                    const Settings& settings);
-Utf16Guess GuessUtf16(const unsigned char* bytes, size_t n);
-// `ok` is cleared only when a byte-swapped copy could not be allocated.
-bool CheckUtf16(const unsigned char* bytes, size_t length, bool bigEndian, bool nonCharacterScan,
-                bool& ok);
-
-// Each reader closes `input` before it returns. False only when the output could not be written.
-bool ReadWholeFile(platform::File input, platform::File& output, int64_t dataSize,
-                   const CompiledExpression& compiled, FileState& file, Settings& settings,
-                   ResultState& result, bool& abort);
-bool ReadFileInParts(platform::File input, platform::File& output, int64_t dataSize,
-                     const CompiledExpression& compiled, FileState& file, Settings& settings,
-                     ResultState& result, uint32_t memoryMiB, bool& abort);
-bool ReadLines(platform::File input, platform::File& output, int64_t dataSize,
-               const CompiledExpression& compiled, FileState& file, Settings& settings,
-               ResultState& result, uint32_t memoryMiB, bool& abort);
+// Each reader closes `input` before it returns. The status says whether the job goes on.
+SearchStatus ReadWholeFile(platform::File input, int64_t dataSize, SearchContext& context,
+                           FileState& file);
+SearchStatus ReadFileInParts(platform::File input, int64_t dataSize, SearchContext& context,
+                             FileState& file, uint32_t memoryMiB);
+SearchStatus ReadLines(platform::File input, int64_t dataSize, SearchContext& context,
+                       FileState& file, uint32_t memoryMiB);
 
 // Sizes the readers work with.
 inline constexpr uint64_t kLineBlockBytes = 0x40000;     // ReadLines block (UTF-16: 0x20000 units)
@@ -48,14 +36,11 @@ std::unique_ptr<T[]> TryAllocate(uint64_t count) {
 }
 
 // ReadFileInParts with the part size in bytes (the MiB form calls this with memoryMiB << 20).
-bool ReadFileInPartsOfSize(platform::File input, platform::File& output, int64_t dataSize,
-                           const CompiledExpression& compiled, FileState& file, Settings& settings,
-                           ResultState& result, uint64_t partBytes, bool& abort);
+SearchStatus ReadFileInPartsOfSize(platform::File input, int64_t dataSize, SearchContext& context,
+                                   FileState& file, uint64_t partBytes);
 // ReadLines with the block size and the carry limit (the read memory) in bytes.
-bool ReadLinesInBlocks(platform::File input, platform::File& output, int64_t dataSize,
-                       const CompiledExpression& compiled, FileState& file, Settings& settings,
-                       ResultState& result, uint64_t blockBytes, uint64_t carryLimitBytes,
-                       bool& abort);
+SearchStatus ReadLinesInBlocks(platform::File input, int64_t dataSize, SearchContext& context,
+                               FileState& file, uint64_t blockBytes, uint64_t carryLimitBytes);
 } // namespace detail
 
 } // namespace gleanery

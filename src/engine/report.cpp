@@ -12,7 +12,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
-#include "settings/process_state.h"
+#include "platform/unicode.h"
 #include "settings/texts.h"
 
 namespace gleanery {
@@ -27,12 +27,7 @@ std::u16string Ascii(const std::string& text) {
     return std::u16string(text.begin(), text.end());
 }
 
-std::u16string Decimal(int64_t value) {
-    return Ascii(std::to_string(value));
-}
-std::u16string Decimal(uint64_t value) {
-    return Ascii(std::to_string(value));
-}
+using platform::Decimal;
 
 // numerator / denominator in fixed-point with `decimals` places, rounded half away from zero.
 // Integer arithmetic keeps the text the same on every platform and runtime.
@@ -57,9 +52,9 @@ std::u16string FixedPoint(int64_t numerator, uint64_t denominator, int decimals)
     return Ascii(text);
 }
 
-uint32_t ResolvedCodePage(int32_t codePage) {
-    if (codePage == 0) return State().System.AnsiCodePage;
-    if (codePage == 1) return State().System.OemCodePage;
+uint32_t ResolvedCodePage(const ExtractionJob& job, int32_t codePage) {
+    if (codePage == 0) return job.System.AnsiCodePage;
+    if (codePage == 1) return job.System.OemCodePage;
     return static_cast<uint32_t>(codePage);
 }
 
@@ -84,7 +79,7 @@ void WriteStatistics(ExtractionJob& job, JobOutcome& outcome) {
     if (settings.BinaryMode) {
         const int8_t substitute = IsPrintable(settings.DefaultCharacter) ? settings.DefaultCharacter
                                                                          : static_cast<int8_t>(-1);
-        converted = platform::AppendWideAsCodePage(ResolvedCodePage(settings.CodePage), text,
+        converted = platform::AppendWideAsCodePage(ResolvedCodePage(job, settings.CodePage), text,
                                                    substitute, bytes);
     }
     // A code page that the system cannot convert to still gets readable statistics.
@@ -93,11 +88,11 @@ void WriteStatistics(ExtractionJob& job, JobOutcome& outcome) {
         bytes = platform::WideToUtf8(text);
     }
 
-    outcome.ok = FlushOutput(job.Output, job.Result, outcome.ok, false);
-    if (job.JobSettings.WriteBom && outcome.ok) {
+    outcome.ok = outcome.ok && StartOutput(FileSink(job.Output), job.Result);
+    if (job.JobSettings.WriteBom && !job.Result.BomWritten && outcome.ok) {
         static const unsigned char kBom[3] = {0xEF, 0xBB, 0xBF};
         outcome.ok = platform::Write(job.Output, kBom, sizeof kBom);
-        job.JobSettings.WriteBom = false;
+        job.Result.BomWritten = true;
     }
     if (outcome.ok && !bytes.empty())
         outcome.ok = platform::Write(job.Output, bytes.data(), bytes.size());
@@ -109,7 +104,7 @@ void AppendLittleEndian(std::u16string_view units, std::string& out) {
     const size_t old = out.size();
     out.resize(old + units.size() * 2);
     char* dst = out.data() + old;
-    if (!State().System.HostIsBigEndian) {
+    if (!platform::kHostIsBigEndian) {
         std::memcpy(dst, units.data(), units.size() * 2);
         return;
     }
@@ -178,7 +173,7 @@ void CopyToClipboard(const ExtractionJob& job) {
             if (cut && block.size() >= 2) {
                 const unsigned lastUnit = static_cast<unsigned char>(block[block.size() - 2]) |
                                           static_cast<unsigned char>(block.back()) << 8;
-                if (lastUnit >= 0xD800 && lastUnit <= 0xDBFF) block.resize(block.size() - 2);
+                if (platform::IsHighSurrogate(lastUnit)) block.resize(block.size() - 2);
             }
         }
     }
@@ -278,7 +273,7 @@ std::u16string StatisticsText(const ExtractionJob& job, const JobOutcome& outcom
         t += kNl + std::u16string(u"Encoding check buffer: ") +
              FixedPoint(s.EncodingCheck, 1048576, 2) + u" MiB";
     t += kNl + std::u16string(u"Code page used for recoding: ") +
-         Decimal(uint64_t{ResolvedCodePage(s.CodePage)});
+         Decimal(uint64_t{ResolvedCodePage(job, s.CodePage)});
     t += kNl + std::u16string(u"Replacement character: ");
     if (s.DefaultCharacter == -1) {
         t += u"default";
@@ -331,7 +326,7 @@ std::u16string StatisticsText(const ExtractionJob& job, const JobOutcome& outcom
 }
 
 void ReportAndDeliver(ExtractionJob& job, JobOutcome& outcome) {
-    State().LastJobNotes = IncompleteSearchesText(job);
+    outcome.Notes = IncompleteSearchesText(job);
     // An output file that was never truncated still holds what an overwritten file held before;
     // none of that is this job's output.
     if (!job.Result.OutputStarted && job.OutputSize > 0) job.OutputSize = 0;

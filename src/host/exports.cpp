@@ -6,6 +6,7 @@
 
 #include "dialog/settings_dialog.h"
 #include "engine/extraction_job.h"
+#include "host/pack_job.h"
 #include "host/startup.h"
 #include "host/wcx.h"
 #include "platform/codepage.h"
@@ -49,7 +50,7 @@ WCX_EXPORT int WCX_API PackFilesW(char16_t* packedFile, char16_t* /*subPath*/, c
                                   char16_t* addList, int /*flags*/) {
     JobOutcome outcome;
     try {
-        RunExtractionJob(packedFile ? packedFile : u"", srcPath ? srcPath : u"",
+        RunPackJob(packedFile ? packedFile : u"", srcPath ? srcPath : u"",
                          addList ? addList : u"\0", outcome);
     } catch (const std::exception&) {
         // Only an out-of-memory condition can get here; the host sees it as a write failure.
@@ -151,13 +152,11 @@ WCX_EXPORT void WCX_API ExtensionInitialize(void* startupInfo) {
     platform::SetMessageBoxHandler(proc ? HostMessageBox : nullptr, nullptr);
 #if !defined(_WIN32)
     using namespace dialog::doublecmd;
-    const size_t dialogBoxAt = wcx::kDcMessageBoxOffset + kDialogBoxLfmSlot * sizeof(void*);
-    const size_t sendAt = wcx::kDcMessageBoxOffset + kSendDlgMsgSlot * sizeof(void*);
     DialogBoxLfmProc dialogBox = nullptr;
     DlgProc send = nullptr;
-    if (size >= sendAt + sizeof(void*)) {
-        std::memcpy(&dialogBox, bytes + dialogBoxAt, sizeof dialogBox);
-        std::memcpy(&send, bytes + sendAt, sizeof send);
+    if (size >= wcx::kDcSendDlgMsgOffset + sizeof(void*)) {
+        std::memcpy(&dialogBox, bytes + wcx::kDcDialogBoxLfmOffset, sizeof dialogBox);
+        std::memcpy(&send, bytes + wcx::kDcSendDlgMsgOffset, sizeof send);
     }
     SetHostDialogApi(dialogBox, send);
 #endif

@@ -1,7 +1,6 @@
 #include "host/startup.h"
 
 #include <SimpleIni.h>
-#include <bit>
 #include <cstring>
 
 #include "platform/char_tables.h"
@@ -60,7 +59,6 @@ void DetachLibrary() {
 void PackSetDefaultParamsImpl(const wcx::PackDefaultParamStruct* params) {
     ProcessState& state = State();
 
-    state.System.HostIsBigEndian = std::endian::native == std::endian::big;
     state.System.AnsiCodePage = platform::SystemAnsiCodePage();
     state.System.OemCodePage = platform::SystemOemCodePage();
 

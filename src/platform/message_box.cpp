@@ -27,4 +27,9 @@ int DefaultAnswer(uint32_t flags) {
     }
 }
 
+bool AskYesNo(const std::u16string& text, const std::u16string& title) {
+    return ShowMessageBox(text, title,
+                          kMbYesNo | kMbIconWarning | kMbDefButton2 | kMbSystemModal) == kIdYes;
+}
+
 } // namespace gleanery::platform

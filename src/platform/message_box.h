@@ -28,6 +28,8 @@ void SetMessageBoxHandler(MessageBoxHandler handler, void* context);
 // else the default button is taken.
 int ShowMessageBox(const std::u16string& text, const std::u16string& title, uint32_t flags);
 
+// A warning that asks Yes or No, with No as the default: true only for Yes.
+bool AskYesNo(const std::u16string& text, const std::u16string& title);
 // The button that a box with these flags answers by default.
 int DefaultAnswer(uint32_t flags);
 

@@ -2,10 +2,14 @@
 // searches and the settings need them, but never the host interface that holds them.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <vector>
 
 namespace gleanery::platform {
+
+// UTF-16 text in the other byte order is swapped before it is searched.
+inline constexpr bool kHostIsBigEndian = std::endian::native == std::endian::big;
 
 struct SystemFacts {
     // The system's ANSI and OEM code pages, which the settings' code page 0 and 1 stand for.
@@ -17,7 +21,6 @@ struct SystemFacts {
     const unsigned char* AnsiTables = nullptr;
     // The code pages this system can convert, offered in the dialog and accepted from the file.
     std::vector<uint32_t> UsableCodePages;
-    bool HostIsBigEndian = false;
 };
 
 } // namespace gleanery::platform

@@ -18,57 +18,43 @@
 namespace gleanery {
 namespace {
 
-// One run of the loop against a real output file in a temporary directory.
+// Runs of the loop into an in-memory output.
 class MatchLoopTest : public ::testing::Test {
   protected:
     void SetUp() override {
         CreateProcessState();
-        static std::atomic<int> serial{0};
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        directory =
-            std::filesystem::temp_directory_path() /
-            ("gleanery-matchloop-" + std::to_string(stamp) + "-" + std::to_string(serial++));
-        ASSERT_TRUE(std::filesystem::create_directory(directory));
-        path = directory / "out.txt";
         settings.CodePage = 1252;
         settings.UnicodeProperties = false;
         settings.CaseSensitive = true;
         file.FileName = u"C:\\dir\\f\u00e4.txt";
-        OpenOutput();
-    }
-    void TearDown() override {
-        ReleaseCompiledExpression(compiled);
-        platform::Close(output);
-        platform::ClearFaults();
-        std::error_code ignored;
-        std::filesystem::remove_all(directory, ignored);
-    }
-
-    void OpenOutput() {
-        uint32_t error = 0;
-        output = platform::OpenOrCreateForWriting(path.u16string(), error);
-        ASSERT_TRUE(output.IsOpen());
         result.OutputBuffer.reserve(kOutputBufferCapacity);
     }
+    void TearDown() override { ReleaseCompiledExpression(compiled); }
 
     // Compiles the expression and parses the template into the run's result state.
     void Prepare(const std::u16string& regex, const std::u16string& replace) {
         settings.regex = regex;
         settings.replace = replace;
         ReleaseCompiledExpression(compiled);
-        CompileExpression(settings, compiled);
+        CompileExpression(settings, State().System, compiled);
         ASSERT_TRUE(compiled.ErrorText.empty());
         result.Template = ReplacementTemplate{};
         ParseReplacement(settings, result.Template, compiled);
     }
 
+    SearchContext Context() {
+        return SearchContext{settings, compiled, State().System, result, sink, progress};
+    }
+    // False when the output could not be written; `status` tells how the search ended.
     bool Bytes(const std::string& text) {
-        return SearchBytes(text.data(), text.size(), output, compiled, file, settings, result,
-                           abort);
+        SearchContext context = Context();
+        status = SearchBytes(text.data(), text.size(), context, file);
+        return status != SearchStatus::WriteFailed;
     }
     bool Units(const std::u16string& text) {
-        return SearchUnits(text.data(), text.size(), output, compiled, file, settings, result,
-                           abort);
+        SearchContext context = Context();
+        status = SearchUnits(text.data(), text.size(), context, file);
+        return status != SearchStatus::WriteFailed;
     }
     // A new input file, as the job sets it up.
     void NextFile(const std::u16string& name) {
@@ -82,23 +68,17 @@ class MatchLoopTest : public ::testing::Test {
         result.PartsInFile = 0;
     }
 
-    std::string OnDisk() const {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
     std::string Finish() {
         if (!result.OutputBuffer.empty()) {
-            EXPECT_TRUE(FlushOutput(output, result, true, true));
+            EXPECT_TRUE(FlushOutput(sink, result));
         }
-        return OnDisk();
+        return written;
     }
 
     // Everything one setting writes for `text` in the three forms, code page 1252, UTF-8 and
     // UTF-16 (one file each), into a fresh output.
     std::string AllForms(const Settings& s, const std::u16string& text) {
-        platform::Close(output);
-        std::filesystem::remove(path);
-        OpenOutput();
+        written.clear();
         result = ResultState{};
         result.OutputBuffer.reserve(kOutputBufferCapacity);
         settings = s;
@@ -117,14 +97,14 @@ class MatchLoopTest : public ::testing::Test {
         return Finish();
     }
 
-    std::filesystem::path directory;
-    std::filesystem::path path;
     Settings settings;
     CompiledExpression compiled;
     ResultState result;
     FileState file;
-    platform::File output;
-    bool abort = false;
+    std::string written;
+    OutputSink sink = StringSink(written);
+    ProgressFn progress = nullptr;
+    SearchStatus status = SearchStatus::GoOn;
 };
 
 std::string Le(const std::u16string& s) {
@@ -299,7 +279,7 @@ TEST_F(MatchLoopTest, SeparatorsAndMissingGroups) {
     Prepare(u"a", u"$5");
     EXPECT_TRUE(Bytes("aaa"));
     EXPECT_EQ(result.MatchCount, 3u);
-    EXPECT_FALSE(settings.WriteBom);
+    EXPECT_TRUE(result.BomWritten);
     EXPECT_EQ(Finish(), "\xEF\xBB\xBF");
 
     // An empty template: one CR LF between consecutive matches.
@@ -341,7 +321,7 @@ TEST_F(MatchLoopTest, LargePiecesBypassTheBuffer) {
     EXPECT_TRUE(Bytes("y" + big + "y"));
     // The big copy went to the file at once; only the last replacement waits in the buffer.
     EXPECT_EQ(result.OutputBuffer, "Y");
-    EXPECT_EQ(OnDisk().size(), 1 + big.size());
+    EXPECT_EQ(written.size(), 1 + big.size());
     EXPECT_EQ(Finish(), "Y" + big + "Y");
 
     // A big matched group in extraction mode, and many small results that pass the threshold.
@@ -356,23 +336,22 @@ TEST_F(MatchLoopTest, LargePiecesBypassTheBuffer) {
     EXPECT_EQ(Finish(), expected);
 }
 
-TEST_F(MatchLoopTest, OutputFileTruncatedAtFirstFlushOnly) {
-    platform::Close(output); // Windows shares the open output for reading only
-    std::ofstream(path, std::ios::binary) << "old content that must go";
-    OpenOutput();
+TEST_F(MatchLoopTest, OutputEmptiedAtFirstFlushOnly) {
+    written = "old content that must go";
     Prepare(u"b", u"$0");
     EXPECT_TRUE(Bytes("abc"));
-    EXPECT_EQ(OnDisk(), "old content that must go"); // nothing written yet
+    EXPECT_EQ(written, "old content that must go"); // nothing written yet
     EXPECT_EQ(Finish(), "b");
     EXPECT_TRUE(result.OutputStarted);
     EXPECT_TRUE(Bytes("b"));
     EXPECT_EQ(Finish(), "b\r\nb");
 
-    // A failed write turns the ok flag false and is reported by the loop.
-    platform::InjectFault(platform::FaultKind::Write, 1);
+    // A failed write ends the search and is reported by the loop.
+    sink.Write = [](void*, const char*, size_t) { return false; };
     Prepare(u"x+", u"$0");
     settings.BinaryMode = true; // raw bytes: the big match is written at once
-    EXPECT_FALSE(Bytes(std::string(0x30000, 'x')));
+    EXPECT_FALSE(Bytes(std::string(0x30000, 'x') + "-x"));
+    EXPECT_EQ(status, SearchStatus::WriteFailed);
     EXPECT_EQ(result.MatchCount, 2u);
 }
 
@@ -396,16 +375,11 @@ TEST_F(MatchLoopTest, SearchEndings) {
     // A form that did not compile finds nothing; search and replace still copies the part.
     settings.regex = u"(";
     ReleaseCompiledExpression(compiled);
-    CompileExpression(settings, compiled);
+    CompileExpression(settings, State().System, compiled);
     ASSERT_FALSE(compiled.AnsiCode);
     settings.SearchAndReplace = true;
     EXPECT_TRUE(Bytes("(text)"));
     EXPECT_EQ(result.MatchCount, 1u);
-
-    // A set abort flag stops before the first search, and nothing is copied.
-    abort = true;
-    Prepare(u"t", u"T");
-    EXPECT_TRUE(Bytes("more text"));
     EXPECT_EQ(Finish(), "a(text)");
 }
 
@@ -526,10 +500,6 @@ TEST_F(MatchLoopTest, DeepMatchesRunWholeAndLimitsAreReported) {
     EXPECT_EQ(result.PartsEndedEarly, 3u);
 }
 
-int WCX_CALL CancelAtOnce(char16_t*, int) {
-    return 0;
-}
-
 TEST_F(MatchLoopTest, CancelStopsALongSearchThatFindsNothing) {
     // Each start position costs about a hundred thousand steps and none matches: searched whole,
     // this text takes more than ten seconds. The host answers its first progress call with a
@@ -538,12 +508,11 @@ TEST_F(MatchLoopTest, CancelStopsALongSearchThatFindsNothing) {
     for (int line = 0; line < 600; ++line) text += std::string(100, 'x') + "\n";
     // (Dotall keeps the search from going by the lines that hold a "y": there are none.)
     Prepare(u"(?s)x*x*x*x*x*y", u"$0");
-    State().ProcessData = CancelAtOnce;
+    progress = [](const std::u16string&, int) { return false; };
     const auto began = std::chrono::steady_clock::now();
     EXPECT_TRUE(Bytes(text));
     const auto took = std::chrono::steady_clock::now() - began;
-    State().ProcessData = nullptr;
-    EXPECT_TRUE(abort);
+    EXPECT_EQ(status, SearchStatus::Cancelled);
     // The progress call comes after half a second; a generous bound for a shared machine.
     EXPECT_LT(took, std::chrono::seconds(5));
 }

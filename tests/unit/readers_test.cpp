@@ -1,6 +1,7 @@
 // Tests of encoding detection and the three input readers, run over real files with a real
 // compiled expression and the match loop.
 #include "engine/compiled_expression.h"
+#include "engine/detect_encoding.h"
 #include "engine/match_loop.h"
 #include "engine/readers.h"
 #include "engine/replacement_template.h"
@@ -50,21 +51,17 @@ bool IsClosed(intptr_t fd) {
 std::vector<int> g_progress;
 int g_stopAfter = -1; // answer 0 from this call on (0-based); -1 never
 
-int WCX_CALL RecordProgress(char16_t*, int size) {
+bool RecordProgress(const std::u16string&, int size) {
     g_progress.push_back(size);
-    return g_stopAfter >= 0 && static_cast<int>(g_progress.size()) > g_stopAfter ? 0 : 1;
+    return g_stopAfter < 0 || static_cast<int>(g_progress.size()) <= g_stopAfter;
 }
 
 struct ProgressScope {
     ProgressScope(int stopAfter = -1) {
         g_progress.clear();
         g_stopAfter = stopAfter;
-        State().ProcessData = &RecordProgress;
     }
-    ~ProgressScope() {
-        State().ProcessData = nullptr;
-        g_stopAfter = -1;
-    }
+    ~ProgressScope() { g_stopAfter = -1; }
 };
 
 struct FaultScope {
@@ -341,15 +338,17 @@ TEST(CheckUtf16, SurrogatesNonCharactersAndByteOrder) {
 
 // ---- readers -----------------------------------------------------------------------------------
 
-// A compiled expression, a result state and an output file: what a job hands to the readers.
+// A compiled expression, a result state and an in-memory output: what a job hands to the readers.
 struct Engine {
     TempDir dir;
     Settings settings;
     CompiledExpression compiled;
     ResultState result;
-    platform::File output;
+    std::string written;
+    SearchContext context{settings,       compiled, State().System, result, StringSink(written),
+                          &RecordProgress};
     FileState file;
-    bool abort = false;
+    SearchStatus status = SearchStatus::GoOn;
 
     explicit Engine(const std::u16string& regex, const std::u16string& replace = u"<$0>",
                     bool emptyValid = true, bool searchAndReplace = false) {
@@ -358,11 +357,9 @@ struct Engine {
         settings.replace = replace;
         settings.EmptyValid = emptyValid;
         settings.SearchAndReplace = searchAndReplace;
-        CompileExpression(settings, compiled);
+        CompileExpression(settings, State().System, compiled);
         EXPECT_TRUE(compiled.ErrorText.empty());
         ParseReplacement(settings, result.Template, compiled);
-        uint32_t lastError = 0;
-        output = platform::OpenOrCreateForWriting(dir.Wide("out.txt"), lastError);
         file.FileName = dir.Wide("in.bin");
     }
     ~Engine() { ReleaseCompiledExpression(compiled); }
@@ -371,9 +368,14 @@ struct Engine {
         WriteAll(dir.Narrow("in.bin"), content);
         return platform::OpenForReading(dir.Wide("in.bin"));
     }
+    // Keeps how a reader ended; false when it could not write.
+    bool Ran(SearchStatus ended) {
+        status = ended;
+        return ended != SearchStatus::WriteFailed;
+    }
     std::string Output() {
-        FlushOutput(output, result, true, true);
-        return ReadAll(dir.Narrow("out.txt"));
+        EXPECT_TRUE(FlushOutput(context.Output, result));
+        return written;
     }
 };
 
@@ -382,9 +384,8 @@ const std::u16string kWhole = u"\\A[\\s\\S]*\\z";
 
 std::string Parts(const std::string& content, uint64_t partBytes, bool searchAndReplace = false) {
     Engine e(kWhole, u"<$0>", true, searchAndReplace);
-    EXPECT_TRUE(detail::ReadFileInPartsOfSize(e.Input(content), e.output,
-                                              static_cast<int64_t>(content.size()), e.compiled,
-                                              e.file, e.settings, e.result, partBytes, e.abort));
+    EXPECT_TRUE(e.Ran(detail::ReadFileInPartsOfSize(
+        e.Input(content), static_cast<int64_t>(content.size()), e.context, e.file, partBytes)));
     EXPECT_EQ(e.result.PartsInFile, e.result.MatchCount);
     return e.Output();
 }
@@ -392,9 +393,9 @@ std::string Parts(const std::string& content, uint64_t partBytes, bool searchAnd
 std::string Lines(const std::string& content, uint64_t blockBytes, uint64_t limit,
                   uint32_t* searches = nullptr) {
     Engine e(kWhole);
-    EXPECT_TRUE(detail::ReadLinesInBlocks(e.Input(content), e.output,
-                                          static_cast<int64_t>(content.size()), e.compiled, e.file,
-                                          e.settings, e.result, blockBytes, limit, e.abort));
+    EXPECT_TRUE(
+        e.Ran(detail::ReadLinesInBlocks(e.Input(content), static_cast<int64_t>(content.size()),
+                                        e.context, e.file, blockBytes, limit)));
     if (searches) *searches = e.result.PartsInFile;
     return e.Output();
 }
@@ -404,18 +405,16 @@ TEST(ReadWholeFile, SearchesOnceReportsProgressOnceAndClosesTheInput) {
     Engine e(kWhole);
     platform::File input = e.Input("one\r\ntwo");
     const intptr_t fd = input.handle;
-    EXPECT_TRUE(ReadWholeFile(std::move(input), e.output, 8, e.compiled, e.file, e.settings,
-                              e.result, e.abort));
+    EXPECT_TRUE(e.Ran(ReadWholeFile(std::move(input), 8, e.context, e.file)));
     EXPECT_TRUE(IsClosed(fd));
-    EXPECT_TRUE(e.abort);
+    EXPECT_EQ(e.status, SearchStatus::Cancelled);
     EXPECT_EQ(g_progress, std::vector<int>{8});
     EXPECT_EQ(e.result.PartsInFile, 1u);
     EXPECT_EQ(e.Output(), "<one\r\ntwo>");
 
     // An empty file is searched once, as an empty text.
     Engine empty(kWhole);
-    EXPECT_TRUE(ReadWholeFile(empty.Input(""), empty.output, 0, empty.compiled, empty.file,
-                              empty.settings, empty.result, empty.abort));
+    EXPECT_TRUE(empty.Ran(ReadWholeFile(empty.Input(""), 0, empty.context, empty.file)));
     EXPECT_EQ(empty.result.PartsInFile, 1u);
     EXPECT_EQ(empty.Output(), "<>");
 }
@@ -425,8 +424,8 @@ TEST(ReadWholeFile, Utf16IsSwappedToTheMachineOrder) {
     const std::string content = Utf16(u"say h\u00e9llo", true);
     e.file.IsUtf16 = true;
     e.file.IsBigEndian = true;
-    EXPECT_TRUE(ReadWholeFile(e.Input(content), e.output, static_cast<int64_t>(content.size()),
-                              e.compiled, e.file, e.settings, e.result, e.abort));
+    EXPECT_TRUE(e.Ran(
+        ReadWholeFile(e.Input(content), static_cast<int64_t>(content.size()), e.context, e.file)));
     EXPECT_EQ(e.Output(), "<h\xC3\xA9llo>");
 }
 
@@ -437,8 +436,7 @@ TEST(ReadWholeFile, AllocationFailureSkipsSmallFilesAndReadsLargeOnesInParts) {
         platform::InjectFault(platform::FaultKind::Allocate, 1);
         platform::File input = e.Input("abc");
         const intptr_t fd = input.handle;
-        EXPECT_TRUE(ReadWholeFile(std::move(input), e.output, 3, e.compiled, e.file, e.settings,
-                                  e.result, e.abort));
+        EXPECT_TRUE(e.Ran(ReadWholeFile(std::move(input), 3, e.context, e.file)));
         EXPECT_TRUE(IsClosed(fd));
         EXPECT_EQ(e.result.PartsInFile, 0u);
     }
@@ -450,8 +448,8 @@ TEST(ReadWholeFile, AllocationFailureSkipsSmallFilesAndReadsLargeOnesInParts) {
     for (int i = 0; i < 5121; ++i) content += line;
     Engine e(u"\\n", u"n", false);
     platform::InjectFault(platform::FaultKind::Allocate, 1);
-    EXPECT_TRUE(ReadWholeFile(e.Input(content), e.output, static_cast<int64_t>(content.size()),
-                              e.compiled, e.file, e.settings, e.result, e.abort));
+    EXPECT_TRUE(e.Ran(
+        ReadWholeFile(e.Input(content), static_cast<int64_t>(content.size()), e.context, e.file)));
     EXPECT_EQ(e.result.PartsInFile, 2u);
     EXPECT_EQ(e.result.MatchCount, 5120u);
 }
@@ -475,9 +473,8 @@ TEST(ReadFileInParts, CutsAtTheLastNewlineOfAFullPart) {
 TEST(ReadFileInParts, SearchAndReplaceCopiesEveryByte) {
     Engine e(u"b+", u"X", false, true);
     const std::string content = "aaa\nbbb\r\nccc\nbb";
-    EXPECT_TRUE(detail::ReadFileInPartsOfSize(e.Input(content), e.output,
-                                              static_cast<int64_t>(content.size()), e.compiled,
-                                              e.file, e.settings, e.result, 5, e.abort));
+    EXPECT_TRUE(e.Ran(detail::ReadFileInPartsOfSize(
+        e.Input(content), static_cast<int64_t>(content.size()), e.context, e.file, 5)));
     EXPECT_EQ(e.Output(), "aaa\nX\r\nccc\nX");
     EXPECT_GT(e.result.PartsInFile, 3u);
 }
@@ -488,9 +485,8 @@ TEST(ReadFileInParts, Utf16PartsAndProgress) {
     const std::string content = Utf16(u"ab\ncd\nef", true);
     e.file.IsUtf16 = true;
     e.file.IsBigEndian = true;
-    EXPECT_TRUE(detail::ReadFileInPartsOfSize(e.Input(content), e.output,
-                                              static_cast<int64_t>(content.size()), e.compiled,
-                                              e.file, e.settings, e.result, 6, e.abort));
+    EXPECT_TRUE(e.Ran(detail::ReadFileInPartsOfSize(
+        e.Input(content), static_cast<int64_t>(content.size()), e.context, e.file, 6)));
     EXPECT_EQ(e.Output(), "<ab>\r\n<cd>\r\n<ef>");
     EXPECT_EQ(g_progress, (std::vector<int>{6, 6, 4}));
 }
@@ -501,9 +497,9 @@ TEST(ReadFileInParts, AbortAndAllocationFailures) {
         Engine e(kWhole);
         platform::File input = e.Input("aaa\nbbb\nccc");
         const intptr_t fd = input.handle;
-        EXPECT_TRUE(detail::ReadFileInPartsOfSize(std::move(input), e.output, 11, e.compiled,
-                                                  e.file, e.settings, e.result, 6, e.abort));
-        EXPECT_TRUE(e.abort);
+        EXPECT_TRUE(
+            e.Ran(detail::ReadFileInPartsOfSize(std::move(input), 11, e.context, e.file, 6)));
+        EXPECT_EQ(e.status, SearchStatus::Cancelled);
         EXPECT_TRUE(IsClosed(fd));
         EXPECT_EQ(e.result.PartsInFile, 1u);
     }
@@ -512,16 +508,14 @@ TEST(ReadFileInParts, AbortAndAllocationFailures) {
         // Parts of 5 MiB or less that cannot be allocated end the file.
         Engine e(kWhole);
         platform::InjectFault(platform::FaultKind::Allocate, 1);
-        EXPECT_TRUE(detail::ReadFileInPartsOfSize(e.Input("abc"), e.output, 3, e.compiled, e.file,
-                                                  e.settings, e.result, 2, e.abort));
+        EXPECT_TRUE(e.Ran(detail::ReadFileInPartsOfSize(e.Input("abc"), 3, e.context, e.file, 2)));
         EXPECT_EQ(e.result.PartsInFile, 0u);
     }
     {
         // Larger parts fall back to 5 MiB.
         Engine e(kWhole);
         platform::InjectFault(platform::FaultKind::Allocate, 1);
-        EXPECT_TRUE(ReadFileInParts(e.Input("abc"), e.output, 3, e.compiled, e.file, e.settings,
-                                    e.result, 10, e.abort));
+        EXPECT_TRUE(e.Ran(ReadFileInParts(e.Input("abc"), 3, e.context, e.file, 10)));
         EXPECT_EQ(e.result.PartsInFile, 1u);
         EXPECT_EQ(e.Output(), "<abc>");
     }
@@ -530,8 +524,8 @@ TEST(ReadFileInParts, AbortAndAllocationFailures) {
         Engine e(kWhole);
         platform::File input = e.Input("aaa\nbbb\nccc");
         platform::InjectFault(platform::FaultKind::Read, 2);
-        EXPECT_TRUE(detail::ReadFileInPartsOfSize(std::move(input), e.output, 11, e.compiled,
-                                                  e.file, e.settings, e.result, 6, e.abort));
+        EXPECT_TRUE(
+            e.Ran(detail::ReadFileInPartsOfSize(std::move(input), 11, e.context, e.file, 6)));
         EXPECT_EQ(e.Output(), "<aaa>");
     }
 }
@@ -569,8 +563,8 @@ TEST(ReadLines, LineLongerThanTheReadMemory) {
     Engine e(u"a+", u"x", false);
     std::string content(0x180000, 'a'); // 1.5 MiB of one line
     content += "\nb";
-    EXPECT_TRUE(ReadLines(e.Input(content), e.output, static_cast<int64_t>(content.size()),
-                          e.compiled, e.file, e.settings, e.result, 1, e.abort));
+    EXPECT_TRUE(e.Ran(
+        ReadLines(e.Input(content), static_cast<int64_t>(content.size()), e.context, e.file, 1)));
     // 1.25 MiB searched when the carry passed 1 MiB, then the last 256 KiB, then "b": three
     // searches of two lines.
     EXPECT_EQ(e.result.PartsInFile, 2u);
@@ -586,9 +580,8 @@ TEST(ReadLines, Utf16LinesLineModeHeadersAndAbort) {
         const std::string content = Utf16(u"a\r\n\u00e9\nc", true);
         e.file.IsUtf16 = true;
         e.file.IsBigEndian = true;
-        EXPECT_TRUE(detail::ReadLinesInBlocks(e.Input(content), e.output,
-                                              static_cast<int64_t>(content.size()), e.compiled,
-                                              e.file, e.settings, e.result, 4, 1024, e.abort));
+        EXPECT_TRUE(e.Ran(detail::ReadLinesInBlocks(
+            e.Input(content), static_cast<int64_t>(content.size()), e.context, e.file, 4, 1024)));
         EXPECT_EQ(e.Output(), "<a>\r\n<\xC3\xA9>\r\n<c>");
     }
     {
@@ -598,8 +591,8 @@ TEST(ReadLines, Utf16LinesLineModeHeadersAndAbort) {
         e.settings.EmptyValid = false;
         e.file.FileName = u"f.txt";
         const std::string content = "x\n\nax\n";
-        EXPECT_TRUE(ReadLines(e.Input(content), e.output, static_cast<int64_t>(content.size()),
-                              e.compiled, e.file, e.settings, e.result, 5, e.abort));
+        EXPECT_TRUE(e.Ran(ReadLines(e.Input(content), static_cast<int64_t>(content.size()),
+                                    e.context, e.file, 5)));
         EXPECT_EQ(e.result.PartsInFile, 4u);
         EXPECT_EQ(e.Output(), ">>>> \"f.txt\":\r\n>> Line 1:\r\n<x>\r\n>> Line 3:\r\n<x>");
     }
@@ -611,9 +604,8 @@ TEST(ReadLines, Utf16LinesLineModeHeadersAndAbort) {
         e.settings.EmptyValid = false;
         e.file.FileName = u"f.txt";
         const std::string content = "xaaaaaaaaax\ny\nx";
-        EXPECT_TRUE(detail::ReadLinesInBlocks(e.Input(content), e.output,
-                                              static_cast<int64_t>(content.size()), e.compiled,
-                                              e.file, e.settings, e.result, 3, 4, e.abort));
+        EXPECT_TRUE(e.Ran(detail::ReadLinesInBlocks(
+            e.Input(content), static_cast<int64_t>(content.size()), e.context, e.file, 3, 4)));
         EXPECT_EQ(e.result.PartsInFile, 3u);
         EXPECT_EQ(e.Output(), ">>>> \"f.txt\":\r\n>> Line 1:\r\n<x>\r\n<x>\r\n>> Line 3:\r\n<x>");
     }
@@ -622,9 +614,9 @@ TEST(ReadLines, Utf16LinesLineModeHeadersAndAbort) {
         Engine e(kWhole);
         platform::File input = e.Input("aa\nbb\ncc\n");
         const intptr_t fd = input.handle;
-        EXPECT_TRUE(detail::ReadLinesInBlocks(std::move(input), e.output, 9, e.compiled, e.file,
-                                              e.settings, e.result, 3, 1024, e.abort));
-        EXPECT_TRUE(e.abort);
+        EXPECT_TRUE(
+            e.Ran(detail::ReadLinesInBlocks(std::move(input), 9, e.context, e.file, 3, 1024)));
+        EXPECT_EQ(e.status, SearchStatus::Cancelled);
         EXPECT_TRUE(IsClosed(fd));
         EXPECT_EQ(e.result.PartsInFile, 1u);
     }
@@ -683,18 +675,18 @@ TEST(ReadFileInParts, SearchAndReplaceCopiesEveryByteForEveryPartSize) {
             // Bytes of the UTF-8 form, and the big-endian UTF-16 form in parts of whole units.
             const std::string utf8 = platform::WideToUtf8(text);
             Engine bytes(u"Q", u"X", false, true);
-            EXPECT_TRUE(detail::ReadFileInPartsOfSize(
-                bytes.Input(utf8), bytes.output, static_cast<int64_t>(utf8.size()), bytes.compiled,
-                bytes.file, bytes.settings, bytes.result, part, bytes.abort));
+            EXPECT_TRUE(bytes.Ran(detail::ReadFileInPartsOfSize(bytes.Input(utf8),
+                                                                static_cast<int64_t>(utf8.size()),
+                                                                bytes.context, bytes.file, part)));
             EXPECT_EQ(bytes.Output(), utf8);
 
             const std::string be = Utf16(text, true);
             Engine units(u"Q", u"X", false, true);
             units.file.IsUtf16 = true;
             units.file.IsBigEndian = true;
-            EXPECT_TRUE(detail::ReadFileInPartsOfSize(
-                units.Input(be), units.output, static_cast<int64_t>(be.size()), units.compiled,
-                units.file, units.settings, units.result, part * 2, units.abort));
+            EXPECT_TRUE(units.Ran(
+                detail::ReadFileInPartsOfSize(units.Input(be), static_cast<int64_t>(be.size()),
+                                              units.context, units.file, part * 2)));
             EXPECT_EQ(units.Output(), be);
         }
     }
@@ -719,9 +711,8 @@ TEST(ReadLinesInBlocks, LineEndsAreFoundAtEveryPlaceOfAWord) {
             for (char c : text) utf16 += std::string{c, '\0'};
             Engine e(kWhole);
             e.file.IsUtf16 = true;
-            EXPECT_TRUE(detail::ReadLinesInBlocks(e.Input(utf16), e.output,
-                                                  static_cast<int64_t>(utf16.size()), e.compiled,
-                                                  e.file, e.settings, e.result, 128, 128, e.abort));
+            EXPECT_TRUE(e.Ran(detail::ReadLinesInBlocks(
+                e.Input(utf16), static_cast<int64_t>(utf16.size()), e.context, e.file, 128, 128)));
             EXPECT_EQ(e.Output(), expected);
         }
     }
@@ -735,9 +726,8 @@ TEST(ReadFileInParts, PiecesWithoutNewlinesEndOnWholeCharacters) {
     Engine e8(kWhole);
     e8.file.IsUtf8 = true;
     e8.file.CheckUtfOnFirstSearch = true;
-    EXPECT_TRUE(detail::ReadFileInPartsOfSize(e8.Input(utf8), e8.output,
-                                              static_cast<int64_t>(utf8.size()), e8.compiled,
-                                              e8.file, e8.settings, e8.result, 4, e8.abort));
+    EXPECT_TRUE(e8.Ran(detail::ReadFileInPartsOfSize(
+        e8.Input(utf8), static_cast<int64_t>(utf8.size()), e8.context, e8.file, 4)));
     EXPECT_FALSE(e8.file.BadEncoding);
     EXPECT_EQ(e8.Output(), "<a\xC3\xA9>\r\n<\xE2\x82\xAC>\r\n<\xF0\x9F\x98\x80>\r\n<b>");
 
@@ -748,8 +738,8 @@ TEST(ReadFileInParts, PiecesWithoutNewlinesEndOnWholeCharacters) {
     Engine e16(kWhole);
     e16.file.IsUtf16 = true;
     e16.file.CheckUtfOnFirstSearch = true;
-    EXPECT_TRUE(detail::ReadFileInPartsOfSize(e16.Input(utf16), e16.output, 8, e16.compiled,
-                                              e16.file, e16.settings, e16.result, 4, e16.abort));
+    EXPECT_TRUE(
+        e16.Ran(detail::ReadFileInPartsOfSize(e16.Input(utf16), 8, e16.context, e16.file, 4)));
     EXPECT_FALSE(e16.file.BadEncoding);
     EXPECT_EQ(e16.Output(), "<a>\r\n<\xF0\x9F\x98\x80>\r\n<b>");
 
@@ -758,9 +748,8 @@ TEST(ReadFileInParts, PiecesWithoutNewlinesEndOnWholeCharacters) {
     Engine l8(kWhole);
     l8.file.IsUtf8 = true;
     l8.file.CheckUtfOnFirstSearch = true;
-    EXPECT_TRUE(detail::ReadLinesInBlocks(l8.Input(utf8), l8.output,
-                                          static_cast<int64_t>(utf8.size()), l8.compiled, l8.file,
-                                          l8.settings, l8.result, 4, 4, l8.abort));
+    EXPECT_TRUE(l8.Ran(detail::ReadLinesInBlocks(l8.Input(utf8), static_cast<int64_t>(utf8.size()),
+                                                 l8.context, l8.file, 4, 4)));
     EXPECT_FALSE(l8.file.BadEncoding);
     EXPECT_EQ(l8.Output(), "<a\xC3\xA9\xE2\x82\xAC>\r\n<\xF0\x9F\x98\x80"
                            "b>");

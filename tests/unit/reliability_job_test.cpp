@@ -10,18 +10,19 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <random>
 #include <regex>
 #include <string>
 #include <vector>
 
-#include "engine/extraction_job.h"
+#include "host/pack_job.h"
 #include "platform/codepage.h"
+#include "platform/faults.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
 #include "settings/process_state.h"
 #include "settings/texts.h"
 #include "support/pack_invariants.h"
+#include "support/temp_dir.h"
 
 namespace gleanery {
 namespace {
@@ -53,14 +54,8 @@ int Answer(void*, const std::u16string& text, const std::u16string&, uint32_t) {
     return answer;
 }
 
-std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void Spit(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
+using test::ReadAll;
+using test::WriteAll;
 
 // Lines of `count` numbered words, `width` bytes each with CR LF.
 std::string NumberedLines(char tag, int count, size_t width = 32) {
@@ -90,8 +85,6 @@ class JobReliability : public ::testing::Test {
         g_hook = nullptr;
         g_answers.clear();
         g_boxes.clear();
-        std::random_device random;
-        root = fs::temp_directory_path() / ("gleanery-reliability-" + std::to_string(random()));
         work = root / "work";
         fs::create_directories(work);
         output = root / "out.txt";
@@ -104,8 +97,6 @@ class JobReliability : public ::testing::Test {
         st.ProcessData = nullptr;
         st.DialogX = st.DialogY = kNoDialogPosition;
         st.CurrentSettings = Settings{};
-        std::error_code ec;
-        fs::remove_all(root, ec);
     }
 
     Settings& Options() { return State().CurrentSettings; }
@@ -119,7 +110,7 @@ class JobReliability : public ::testing::Test {
         list += u'\0';
         const std::u16string archive = (root / "out.zip").u16string();
         JobOutcome outcome;
-        RunExtractionJob(archive.c_str(), source.c_str(), list.c_str(), outcome);
+        RunPackJob(archive.c_str(), source.c_str(), list.c_str(), outcome);
         ExpectPackInvariants(before, root, output, answeredYes);
         return PackResultCode(outcome);
     }
@@ -134,7 +125,9 @@ class JobReliability : public ::testing::Test {
         return code;
     }
 
-    fs::path root, work, output;
+    test::TempDir temp{"gleanery-reliability"};
+    const fs::path& root = temp.path;
+    fs::path work, output;
 };
 
 // ---- the failure table --------------------------------------------------------------------------
@@ -143,9 +136,9 @@ TEST_F(JobReliability, LastSettingsUnavailableAnsweredNoTouchesNothing) {
     State().DialogX = State().DialogY = kNoDialogPosition;
     State().PluginDirectory = root.u16string() + u"/";
     // A settings file one byte above the 5 MiB limit cannot be loaded.
-    Spit(root / "Gleanery.ini", "[gleanery_last]\nregex=x\n" + std::string(5242880 - 23, ';'));
+    WriteAll(root / "Gleanery.ini", "[gleanery_last]\nregex=x\n" + std::string(5242880 - 23, ';'));
     ASSERT_EQ(fs::file_size(root / "Gleanery.ini"), 5242881u);
-    Spit(work / "a.txt", "A1 B2");
+    WriteAll(work / "a.txt", "A1 B2");
     g_answers = {platform::kIdNo};
     EXPECT_EQ(Pack({"a.txt"}, false), 0);
     ASSERT_EQ(g_boxes.size(), 1u);
@@ -156,25 +149,25 @@ TEST_F(JobReliability, LastSettingsUnavailableAnsweredNoTouchesNothing) {
     Options().regex = u"[A-Z]\\d";
     g_answers = {platform::kIdYes};
     EXPECT_EQ(Pack({"a.txt"}), 0);
-    EXPECT_EQ(Slurp(output), "A1\r\nB2");
+    EXPECT_EQ(ReadAll(output), "A1\r\nB2");
     State().PluginDirectory.clear();
 }
 
 TEST_F(JobReliability, ExistingOutputAnsweredNoIsLeftAsItWas) {
-    Spit(work / "a.txt", "A1");
-    Spit(output, "old content");
+    WriteAll(work / "a.txt", "A1");
+    WriteAll(output, "old content");
     g_answers = {platform::kIdNo};
     EXPECT_EQ(Pack({"a.txt"}, false), 0);
-    EXPECT_EQ(Slurp(output), "old content");
+    EXPECT_EQ(ReadAll(output), "old content");
     ASSERT_EQ(g_boxes.size(), 1u);
     EXPECT_EQ(g_boxes[0], "Overwrite \"out.txt\" ?");
     // Yes replaces it.
     EXPECT_EQ(Pack({"a.txt"}, true), 0);
-    EXPECT_EQ(Slurp(output), "A1");
+    EXPECT_EQ(ReadAll(output), "A1");
 }
 
 TEST_F(JobReliability, OutputThatCannotBeCreatedGives16) {
-    Spit(work / "a.txt", "A1");
+    WriteAll(work / "a.txt", "A1");
     EXPECT_EQ(PackWithFault(FaultKind::Open, 1, {"a.txt"}), 16);
     EXPECT_FALSE(fs::exists(output));
 
@@ -193,7 +186,7 @@ TEST_F(JobReliability, OutputThatCannotBeCreatedGives16) {
 
 TEST_F(JobReliability, MissingEntriesDirectoriesAndSpecialFilesAreSkippedUncounted) {
     Options().WriteStats = true;
-    Spit(work / "a.txt", "A1");
+    WriteAll(work / "a.txt", "A1");
     fs::create_directory(work / "dir");
     ASSERT_EQ(::mkfifo((work / "fifo").c_str(), 0600), 0);
     // Without the FIFO guard this pack would wait for a writer forever.
@@ -203,18 +196,18 @@ TEST_F(JobReliability, MissingEntriesDirectoriesAndSpecialFilesAreSkippedUncount
     EXPECT_EQ(g_calls[0], w + "dir|0");
     EXPECT_EQ(g_calls[1], w + "missing.txt|0");
     EXPECT_EQ(g_calls[2], w + "fifo|0");
-    const std::string out = Slurp(output);
+    const std::string out = ReadAll(output);
     EXPECT_NE(out.find("Searched file(s): 1"), std::string::npos) << out;
     EXPECT_EQ(out.find("Could not open"), std::string::npos) << out;
 }
 
 TEST_F(JobReliability, NoMatchGives22AndRemovesTheEmptyOutput) {
-    Spit(work / "a.txt", "nothing here");
+    WriteAll(work / "a.txt", "nothing here");
     EXPECT_EQ(Pack({"a.txt"}), 22);
     EXPECT_FALSE(fs::exists(output));
     Options().SearchAndReplace = true; // search and replace always has output
     EXPECT_EQ(Pack({"a.txt"}), 0);
-    EXPECT_EQ(Slurp(output), "nothing here");
+    EXPECT_EQ(ReadAll(output), "nothing here");
 }
 
 // ---- faults at every point of a pack ------------------------------------------------------------
@@ -222,18 +215,18 @@ TEST_F(JobReliability, NoMatchGives22AndRemovesTheEmptyOutput) {
 TEST_F(JobReliability, WriteFailureAtEveryWriteGives19AndKeepsWhatWasWritten) {
     // About 600 KiB of results: several flushes of the output buffer.
     Options().replace = u"$0" + std::u16string(60, u'-');
-    Spit(work / "a.txt", NumberedLines('A', 6000));
-    Spit(work / "b.txt", NumberedLines('B', 6000));
+    WriteAll(work / "a.txt", NumberedLines('A', 6000));
+    WriteAll(work / "b.txt", NumberedLines('B', 6000));
     const std::vector<std::string> entries = {"a.txt", "b.txt"};
     ASSERT_EQ(Pack(entries), 0);
-    const std::string reference = Slurp(output);
+    const std::string reference = ReadAll(output);
     ASSERT_GT(reference.size(), 3 * 0x20000u);
 
     int failures = 0;
     for (uint64_t n = 1; n < 100; ++n) {
         const int code = PackWithFault(FaultKind::Write, n, entries);
         if (code == 0) {
-            EXPECT_EQ(Slurp(output), reference) << "fault " << n << " was never reached";
+            EXPECT_EQ(ReadAll(output), reference) << "fault " << n << " was never reached";
             break;
         }
         ++failures;
@@ -242,7 +235,7 @@ TEST_F(JobReliability, WriteFailureAtEveryWriteGives19AndKeepsWhatWasWritten) {
             EXPECT_FALSE(fs::exists(output)) << "an empty output is not kept";
         } else {
             ASSERT_TRUE(fs::exists(output)) << "write " << n;
-            const std::string kept = Slurp(output);
+            const std::string kept = ReadAll(output);
             EXPECT_FALSE(kept.empty());
             EXPECT_EQ(reference.compare(0, kept.size(), kept), 0) << "not a prefix at write " << n;
             EXPECT_LT(kept.size(), reference.size());
@@ -257,7 +250,7 @@ TEST_F(JobReliability, WriteFailureAtEveryWriteGives19AndKeepsWhatWasWritten) {
         if (code == 0) break;
         EXPECT_EQ(code, 19);
         if (n > 1) {
-            const std::string kept = Slurp(output);
+            const std::string kept = ReadAll(output);
             EXPECT_EQ(reference.compare(0, std::min(kept.size(), reference.size()),
                                         kept.substr(0, reference.size())),
                       0);
@@ -273,16 +266,16 @@ TEST_F(JobReliability, WriteFailureAtEveryWriteGives19AndKeepsWhatWasWritten) {
 
 TEST_F(JobReliability, OpenFailureAtEveryOpen) {
     Options().WriteStats = true;
-    Spit(work / "a.txt", "A1 A2");
-    Spit(work / "b.txt", "B1");
-    Spit(work / "c.txt", "C1");
+    WriteAll(work / "a.txt", "A1 A2");
+    WriteAll(work / "b.txt", "B1");
+    WriteAll(work / "c.txt", "C1");
     const std::vector<std::string> entries = {"a.txt", "b.txt", "c.txt"};
     EXPECT_EQ(PackWithFault(FaultKind::Open, 1, entries), 16);
     EXPECT_FALSE(fs::exists(output));
     const char* names[] = {"a.txt", "b.txt", "c.txt"};
     for (uint64_t n = 2; n <= 4; ++n) {
         EXPECT_EQ(PackWithFault(FaultKind::Open, n, entries), 0);
-        const std::string out = Slurp(output);
+        const std::string out = ReadAll(output);
         const std::string failed = names[n - 2];
         EXPECT_NE(out.find("Searched file(s): 2"), std::string::npos) << out;
         EXPECT_NE(out.find("Could not open the following file(s) for reading:\r\n" + work.string() +
@@ -297,7 +290,7 @@ TEST_F(JobReliability, OpenFailureAtEveryOpen) {
         }
     }
     EXPECT_EQ(PackWithFault(FaultKind::Open, 5, entries), 0);
-    EXPECT_EQ(Slurp(output).find("Could not open"), std::string::npos);
+    EXPECT_EQ(ReadAll(output).find("Could not open"), std::string::npos);
 }
 
 TEST_F(JobReliability, ReadFailureSkipsTheRestOfThatFileOnly) {
@@ -306,15 +299,15 @@ TEST_F(JobReliability, ReadFailureSkipsTheRestOfThatFileOnly) {
     Options().LineMode = true;
     Options().regex = u"[A-Z]1\\d+";
     const int lines = 5000; // 640 KB: three blocks
-    Spit(work / "a.txt", NumberedLines('A', lines, 128));
-    Spit(work / "b.txt", NumberedLines('B', 50));
+    WriteAll(work / "a.txt", NumberedLines('A', lines, 128));
+    WriteAll(work / "b.txt", NumberedLines('B', 50));
     const std::vector<std::string> entries = {"a.txt", "b.txt"};
     const std::regex token("([AB])1(\\d+)");
 
     for (uint64_t n = 1; n < 20; ++n) {
         const int code = PackWithFault(FaultKind::Read, n, entries);
         EXPECT_EQ(code, 0) << "read " << n;
-        const std::string out = Slurp(output);
+        const std::string out = ReadAll(output);
         std::vector<int> a, b;
         for (auto it = std::sregex_iterator(out.begin(), out.end(), token);
              it != std::sregex_iterator(); ++it)
@@ -333,8 +326,8 @@ TEST_F(JobReliability, ReadFailureSkipsTheRestOfThatFileOnly) {
 }
 
 TEST_F(JobReliability, CancelAtEveryProgressCallGives21AndNoOutput) {
-    Spit(work / "a.txt", "A1 A2");
-    Spit(work / "b.txt", NumberedLines('B', 20000)); // line mode: three blocks
+    WriteAll(work / "a.txt", "A1 A2");
+    WriteAll(work / "b.txt", NumberedLines('B', 20000)); // line mode: three blocks
     fs::create_directory(work / "dir");
     const std::vector<std::string> entries = {"dir", "missing", "a.txt", "b.txt"};
     for (bool lineMode : {false, true}) {
@@ -365,9 +358,9 @@ TEST_F(JobReliability, CancelAtEveryProgressCallGives21AndNoOutput) {
 TEST_F(JobReliability, FilesThatVanishOrChangeSizeDuringThePack) {
     Options().LineMode = true;
     Options().regex = u"[A-Z]1\\d+";
-    Spit(work / "a.txt", NumberedLines('A', 20000));
-    Spit(work / "b.txt", NumberedLines('B', 20000));
-    Spit(work / "c.txt", "C100");
+    WriteAll(work / "a.txt", NumberedLines('A', 20000));
+    WriteAll(work / "b.txt", NumberedLines('B', 20000));
+    WriteAll(work / "c.txt", "C100");
     // While a.txt is being read, b.txt vanishes, and a.txt itself shrinks after its first block.
     g_hook = [this](const std::string& name) {
         if (name.find("a.txt") != std::string::npos && fs::exists(work / "b.txt")) {
@@ -387,9 +380,9 @@ TEST_F(JobReliability, FilesThatVanishOrChangeSizeDuringThePack) {
     list += u'\0';
     const std::u16string archive = (root / "out.zip").u16string();
     JobOutcome outcome;
-    RunExtractionJob(archive.c_str(), source.c_str(), list.c_str(), outcome);
+    RunPackJob(archive.c_str(), source.c_str(), list.c_str(), outcome);
     EXPECT_EQ(PackResultCode(outcome), 0);
-    const std::string out = Slurp(output);
+    const std::string out = ReadAll(output);
     EXPECT_NE(out.find("A100000"), std::string::npos);
     EXPECT_EQ(out.find("B1"), std::string::npos);
     EXPECT_NE(out.find("C100"), std::string::npos);
@@ -398,7 +391,7 @@ TEST_F(JobReliability, FilesThatVanishOrChangeSizeDuringThePack) {
     // Growing while read: only the size taken before reading is searched.
     g_calls.clear();
     fs::remove(output);
-    Spit(work / "a.txt", NumberedLines('A', 20000));
+    WriteAll(work / "a.txt", NumberedLines('A', 20000));
     g_hook = [this](const std::string&) {
         std::ofstream(work / "a.txt", std::ios::binary | std::ios::app) << "Z100\r\n";
         return 1;
@@ -407,18 +400,18 @@ TEST_F(JobReliability, FilesThatVanishOrChangeSizeDuringThePack) {
     list += u'\0';
     list += u'\0';
     JobOutcome grown;
-    RunExtractionJob(archive.c_str(), source.c_str(), list.c_str(), grown);
+    RunPackJob(archive.c_str(), source.c_str(), list.c_str(), grown);
     EXPECT_EQ(PackResultCode(grown), 0);
-    EXPECT_EQ(Slurp(output).find("Z100"), std::string::npos);
+    EXPECT_EQ(ReadAll(output).find("Z100"), std::string::npos);
 }
 
 TEST_F(JobReliability, UnpairedSurrogatesInNamesOpenNoOtherFile) {
     // The replacement character stands for the unpaired surrogate in UTF-8; a file of that name
     // must not be searched in its place. U+DC80..U+DCFF stand for the bytes of a name that is
     // not UTF-8.
-    Spit(work / "x\xEF\xBF\xBD.txt", "A1");
-    Spit(work / "ok\xF0\x9F\x98\x80.txt", "B2"); // a surrogate pair: U+1F600
-    Spit(work / "y\xFF.txt", "C3");
+    WriteAll(work / "x\xEF\xBF\xBD.txt", "A1");
+    WriteAll(work / "ok\xF0\x9F\x98\x80.txt", "B2"); // a surrogate pair: U+1F600
+    WriteAll(work / "y\xFF.txt", "C3");
     std::u16string source = work.u16string() + u"/";
     std::u16string list = u"x";
     list += char16_t(0xD800);
@@ -438,10 +431,10 @@ TEST_F(JobReliability, UnpairedSurrogatesInNamesOpenNoOtherFile) {
     const TreeSnapshot before = SnapshotTree(root);
     const std::u16string archive = (root / "out.zip").u16string();
     JobOutcome outcome;
-    RunExtractionJob(archive.c_str(), source.c_str(), list.c_str(), outcome);
+    RunPackJob(archive.c_str(), source.c_str(), list.c_str(), outcome);
     ExpectPackInvariants(before, root, output, true);
     EXPECT_EQ(PackResultCode(outcome), 0);
-    EXPECT_EQ(Slurp(output), "B2\r\nC3");
+    EXPECT_EQ(ReadAll(output), "B2\r\nC3");
     ASSERT_EQ(g_calls.size(), 4u);
     EXPECT_EQ(g_calls[0].substr(g_calls[0].size() - 2), "|0"); // skipped as missing
     EXPECT_EQ(g_calls[1].substr(g_calls[1].size() - 2), "|0");
@@ -459,10 +452,10 @@ TEST_F(JobReliability, InvalidUtf8PastTheCheckBufferIsCheckedNotSearchedBlindly)
                 "e ";
     text += "\xFE\xFF\xFF\xFF\xC3";
     text += std::string(50000, 'x');
-    Spit(work / "u.txt", text);
+    WriteAll(work / "u.txt", text);
     // The checked search finds the part invalid: no result, the file is reported instead.
     EXPECT_EQ(Pack({"u.txt"}), 22);
-    const std::string out = Slurp(output);
+    const std::string out = ReadAll(output);
     EXPECT_NE(out.find("skipped due to bad UTF encoding"), std::string::npos);
 }
 
@@ -475,20 +468,20 @@ TEST_F(JobReliability, PathsOf260AndMoreCharacters) {
         relative += part + "/";
     }
     fs::create_directories(deep);
-    Spit(deep / "long.txt", "A7");
+    WriteAll(deep / "long.txt", "A7");
     relative += "long.txt";
     ASSERT_GE(work.string().size() + 1 + relative.size(), 260u);
     EXPECT_EQ(Pack({relative}), 0);
-    EXPECT_EQ(Slurp(output), "A7");
+    EXPECT_EQ(ReadAll(output), "A7");
 }
 
 TEST_F(JobReliability, CatastrophicBacktrackingEndsThatPartAndTheJobReports) {
     Options().regex = u"(a+)+$";
     Options().WriteStats = true;
-    Spit(work / "a.txt", std::string(40, 'a') + "b");
-    Spit(work / "b.txt", "aaa");
+    WriteAll(work / "a.txt", std::string(40, 'a') + "b");
+    WriteAll(work / "b.txt", "aaa");
     EXPECT_EQ(Pack({"a.txt", "b.txt"}), 0);
-    const std::string out = Slurp(output);
+    const std::string out = ReadAll(output);
     EXPECT_EQ(out.substr(0, 5), "aaa\r\n");
     EXPECT_NE(out.find("Searched file(s): 2"), std::string::npos) << out;
     EXPECT_NE(out.find("Successful matches: 1"), std::string::npos) << out;
@@ -507,10 +500,10 @@ TEST_F(JobReliability, LongestExpressionAndTemplate) {
     std::u16string replace(65532, u'-');
     replace = u"$0" + replace;
     Options().replace = replace;
-    Spit(work / "a.txt", "A1 A1");
+    WriteAll(work / "a.txt", "A1 A1");
     const int code = Pack({"a.txt"});
     if (code == 0) {
-        EXPECT_EQ(Slurp(output),
+        EXPECT_EQ(ReadAll(output),
                   "A1" + std::string(65532, '-') + "\r\nA1" + std::string(65532, '-'));
     } else {
         // Too large for the library to compile: the job still ends normally with no match.

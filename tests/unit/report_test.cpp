@@ -5,11 +5,12 @@
 #include "engine/replacement_template.h"
 #include "platform/clipboard.h"
 #include "platform/codepage.h"
+#include "platform/faults.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
-#include "posix_temp_dir.h"
 #include "settings/process_state.h"
 #include "settings/texts.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -183,11 +184,10 @@ struct Delivery {
         job.JobSettings.CodePage = 1252;
         job.OutputPath = dir.Wide("out.txt");
         if (!started) WriteAll(dir.Narrow("out.txt"), "stale content of an overwritten file");
-        uint32_t lastError = 0;
-        job.Output = platform::OpenOrCreateForWriting(job.OutputPath, lastError);
+        job.Output = platform::OpenOrCreateForWriting(job.OutputPath);
         job.Result.OutputBuffer = results;
         if (started) {
-            EXPECT_TRUE(FlushOutput(job.Output, job.Result, true, true));
+            EXPECT_TRUE(FlushOutput(FileSink(job.Output), job.Result));
         }
         job.OutputSize = platform::SizeOf(job.OutputPath);
         SetTemplate(job, u"$0", 0);
@@ -221,7 +221,7 @@ TEST(ReportAndDeliver, StatisticsOfAnEmptyRunTruncateAndGetThePendingMark) {
     d.job.BomAtStart = true;
     ReportAndDeliver(d.job, d.outcome);
     EXPECT_TRUE(d.outcome.ok);
-    EXPECT_FALSE(d.job.JobSettings.WriteBom);
+    EXPECT_TRUE(d.job.Result.BomWritten);
     const std::string content = d.Content();
     ASSERT_GE(content.size(), 5u);
     EXPECT_EQ(content.substr(0, 5), "\xEF\xBB\xBF\r\n");

@@ -5,13 +5,13 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <random>
 
 #include "engine/extraction_job.h"
 #include "engine/paths.h"
 #include "settings/code_pages.h"
 #include "settings/process_state.h"
 #include "settings/texts.h"
+#include "support/temp_dir.h"
 
 namespace gleanery {
 namespace {
@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 
 TEST(Spine, ReturnCodeMapping) {
     auto code = [](bool ok, bool aborted, bool created, bool matched) {
-        return PackResultCode(JobOutcome{ok, aborted, created, matched});
+        return PackResultCode(JobOutcome{ok, aborted, created, matched, {}});
     };
     EXPECT_EQ(code(true, false, true, true), 0);
     EXPECT_EQ(code(true, true, true, true), 21);
@@ -44,8 +44,8 @@ TEST(Spine, GrantedReadMemory) {
 }
 
 TEST(Spine, OutputNames) {
-    const fs::path dir =
-        fs::temp_directory_path() / ("gleanery-names-" + std::to_string(std::random_device{}()));
+    const test::TempDir temp("gleanery-names");
+    const fs::path& dir = temp.path;
     fs::create_directories(dir / "docs");
     fs::create_directories(dir / "v1.2");
     std::ofstream(dir / "docs" / "readme.md") << "x";
@@ -69,7 +69,6 @@ TEST(Spine, OutputNames) {
     EXPECT_EQ(OutputNameFor(u"/out/list.zip", 1, source, u"v1.2/plain\0docs/readme.md\0"),
               u"/out/list.txt");
     EXPECT_EQ(OutputNameFor(u"/out/list.zip", 2, source, u"docs/readme.md\0"), u"/out/list.zip");
-    fs::remove_all(dir);
 }
 
 TEST(Spine, LongFormAndDisplay) {
@@ -114,8 +113,8 @@ TEST(Texts, BuiltInTextsAndLanguageFile) {
     EXPECT_EQ(table[500], u"?");
     EXPECT_EQ(table[kLanguageMark], u"-");
 
-    const fs::path file =
-        fs::temp_directory_path() / ("gleanery-lng-" + std::to_string(std::random_device{}()));
+    const test::TempDir temp("gleanery-lng");
+    const fs::path file = temp.path / "Gleanery.lng";
     std::ofstream(file, std::ios::binary)
         << "\xEF\xBB\xBF[deu]\n0=Gleanery Einstellungen\n00=no\n65535=x\n171=\n"
            "[only0]\n0 = Nur null\n[empty]\n";
@@ -134,7 +133,6 @@ TEST(Texts, BuiltInTextsAndLanguageFile) {
     EXPECT_EQ(fresh[0], u"Nur null");
     EXPECT_EQ(fresh[1], u"OK");
     EXPECT_EQ(fresh[kLanguageMark], u"+");
-    fs::remove(file);
 }
 
 TEST(Texts, LanguageNameFromHostFile) {

@@ -1,0 +1,53 @@
+// What the searches of a job keep between calls: per file, and for the whole job.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "engine/hash_set.h"
+#include "engine/replacement_template.h"
+#include "engine/text_pieces.h"
+
+namespace gleanery {
+
+struct FileState {
+    bool IsUtf8 = false;
+    bool IsUtf16 = false;
+    bool IsBigEndian = false;
+    bool CheckUtfOnFirstSearch = false;
+    bool BadEncoding = false;
+    // The library stopped a search of this file at one of its limits (match limit, recursion
+    // limit, JIT stack, memory): results after that point of a part are missing.
+    bool EndedEarly = false;
+    // The expression's form for this file's encoding did not compile: nothing of it was searched.
+    bool NotCompiled = false;
+    // The next search is the rest of a line whose start was searched already (a line longer
+    // than the read memory goes in pieces): it keeps the line's number and its line-mode header.
+    bool ContinuesLine = false;
+    bool LineHeaderWritten = false;
+    std::u16string FileName;
+    std::array<int, 300> OutputVector{};
+};
+
+struct ResultState {
+    ReplacementTemplate Template;
+    HashSet64 SeenHashes;
+    uint64_t TotalParts = 0;
+    uint32_t PartsInFile = 0;
+    uint64_t PartsEndedEarly = 0;
+    uint64_t MatchCount = 0;
+    uint64_t DuplicateCount = 0;
+    uint32_t ItemsWritten = 0;
+    bool FileHeaderWritten = false;
+    bool OutputStarted = false;
+    // The byte order mark the settings ask for is in the output (it goes before the first result,
+    // or before the statistics when there was none).
+    bool BomWritten = false;
+    std::string OutputBuffer;
+    // Conversion state and scratch space reused from match to match.
+    CodePageText Conversion;
+    std::string HashScratch;
+};
+
+} // namespace gleanery

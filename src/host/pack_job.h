@@ -1,0 +1,14 @@
+// A pack as the host asks for it: the plug-in's process state supplies the settings, the system's
+// facts and the progress callback of the extraction job, and keeps what the job leaves to tell.
+#pragma once
+
+#include "engine/extraction_job.h"
+
+namespace gleanery {
+
+// On the first pack since the library was loaded (the dialog has not run), the last settings are
+// taken from the settings file first.
+void RunPackJob(const char16_t* archivePath, const char16_t* sourcePath, const char16_t* addList,
+                JobOutcome& outcome);
+
+} // namespace gleanery
