@@ -3,6 +3,7 @@
 #include <limits>
 
 #include "platform/codepage.h"
+#include "platform/unicode.h"
 
 namespace gleanery {
 
@@ -19,10 +20,7 @@ int HexValue(char16_t c) {
     return -1;
 }
 
-std::u16string Decimal(long value) {
-    std::string digits = std::to_string(value);
-    return std::u16string(digits.begin(), digits.end());
-}
+using platform::Decimal;
 
 struct Parser {
     ReplacementTemplate& tmpl;

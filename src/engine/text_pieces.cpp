@@ -123,39 +123,6 @@ size_t NextUnitPiece(const char16_t* text, size_t remaining, size_t limit) {
     return n;
 }
 
-void AppendUnitsAsUtf8(const char16_t* units, size_t count, std::string& out) {
-    size_t start = out.size();
-    out.resize(start + count * 3);
-    char* p = out.data() + start;
-    size_t i = 0;
-    while (i < count) {
-        uint32_t c = units[i++];
-        if (c < 0x80) {
-            *p++ = static_cast<char>(c);
-            continue;
-        }
-        if (c < 0x800) {
-            *p++ = static_cast<char>(0xC0 | (c >> 6));
-            *p++ = static_cast<char>(0x80 | (c & 0x3F));
-            continue;
-        }
-        if (IsHighSurrogate(static_cast<char16_t>(c)) && i < count && IsLowSurrogate(units[i])) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (units[i++] - 0xDC00);
-            // Two units take four bytes: within the six reserved for them.
-            *p++ = static_cast<char>(0xF0 | (c >> 18));
-            *p++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            *p++ = static_cast<char>(0x80 | (c & 0x3F));
-            continue;
-        }
-        if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
-        *p++ = static_cast<char>(0xE0 | (c >> 12));
-        *p++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        *p++ = static_cast<char>(0x80 | (c & 0x3F));
-    }
-    out.resize(static_cast<size_t>(p - out.data()));
-}
-
 void AppendUnitPiecesAsUtf8(const char16_t* units, size_t count, size_t limit, std::string& out) {
     while (count > 0) {
         size_t piece = NextUnitPiece(units, count, limit);

@@ -1,5 +1,5 @@
 // Fault injection for tests: every kind keeps a countdown to the operation that is to fail.
-#include "platform/files.h"
+#include "platform/faults.h"
 
 #include <array>
 #include <atomic>

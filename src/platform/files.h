@@ -8,7 +8,7 @@
 
 namespace gleanery::platform {
 
-// Error numbers that callers compare against after opening (the Win32 values).
+// Error numbers that callers compare against after an exclusive create (the Win32 values).
 inline constexpr uint32_t kErrorSuccess = 0;
 inline constexpr uint32_t kErrorAccessDenied = 5;    // ERROR_ACCESS_DENIED
 inline constexpr uint32_t kErrorFileExists = 80;     // ERROR_FILE_EXISTS
@@ -53,10 +53,13 @@ File OpenForReading(const std::u16string& path);
 // symbolic link too), so two callers can never both get the same new file.
 File CreateNewForWriting(const std::u16string& path, uint32_t& lastError);
 
+// What OpenOrCreateForWriting found at the name.
+enum class OpenedFile { Created, Existing };
+
 // Read and write, others may read, opened when it exists and created otherwise; never truncated
-// here. `lastError` receives the system's last error after the call (kErrorAlreadyExists when an
-// existing file was opened, as CreateFileW with OPEN_ALWAYS reports it).
-File OpenOrCreateForWriting(const std::u16string& path, uint32_t& lastError);
+// here. Only a file on a disk is opened (no directory, FIFO or device). `opened`, when given,
+// tells whether the file was there already.
+File OpenOrCreateForWriting(const std::u16string& path, OpenedFile* opened = nullptr);
 
 // Reads up to `count` bytes; `got` receives how many were read. False on a system failure.
 bool Read(File& file, void* buffer, size_t count, size_t& got);
@@ -98,17 +101,8 @@ bool FullPathOf(const std::u16string& path, std::u16string& full);
 // True where file names longer than MAX_PATH need the "\\?\" form (Windows only).
 bool UsesLongPathPrefix();
 
-// Test seam: makes the n-th operation of a kind fail (0 = never). Counted from the call.
-enum class FaultKind { Open, Read, Write, Truncate, Allocate };
-void InjectFault(FaultKind kind, uint64_t nth);
-void ClearFaults();
-// Consumes one operation of `kind`; true when that one is to fail.
-bool ShouldFail(FaultKind kind);
-
-} // namespace gleanery::platform
-
-namespace gleanery::platform {
 // True when both open files are the same file on disk (same device and file identity). An
 // identity the open did not record is asked of the system.
 bool IsSameFile(const File& a, const File& b);
+
 } // namespace gleanery::platform

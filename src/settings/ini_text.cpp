@@ -8,11 +8,10 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
-#include <utf8.h>
 #include <utility>
 #include <vector>
 
+#include "platform/unicode.h"
 #include "settings/settings_document_ini.h"
 
 namespace gleanery {
@@ -183,7 +182,6 @@ bool Utf16FileText(std::string_view bytes, bool bigEndian, std::string& text) {
     if (bytes.size() % 2 != 0) return false;
     text.clear();
     text.reserve(bytes.size());
-    auto sink = std::back_inserter(text);
     auto unit = [&](size_t i) -> uint32_t {
         const auto first = static_cast<unsigned char>(bytes[i]);
         const auto second = static_cast<unsigned char>(bytes[i + 1]);
@@ -191,15 +189,15 @@ bool Utf16FileText(std::string_view bytes, bool bigEndian, std::string& text) {
     };
     for (size_t i = 0; i < bytes.size(); i += 2) {
         uint32_t c = unit(i);
-        if (c >= 0xD800 && c <= 0xDBFF && i + 2 < bytes.size()) {
+        if (platform::IsHighSurrogate(c) && i + 2 < bytes.size()) {
             const uint32_t low = unit(i + 2);
-            if (low < 0xDC00 || low > 0xDFFF) return false;
-            c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+            if (!platform::IsLowSurrogate(low)) return false;
+            c = platform::CodePointFromSurrogates(c, low);
             i += 2;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
+        } else if (platform::IsSurrogate(c)) {
             return false;
         }
-        sink = utf8::append(c, sink);
+        platform::AppendUtf8(c, text);
     }
     return true;
 }

@@ -11,6 +11,7 @@
 #include <utf8.h>
 #include <utility>
 
+#include "platform/unicode.h"
 #include "settings/sample_test_text.h"
 #include "settings/settings_document_ini.h"
 
@@ -153,7 +154,7 @@ bool ParseFont(std::string_view value, TextBoxFont& font) {
     constexpr size_t kMaxFace = 31;
     if (face.size() > kMaxFace) {
         size_t cut = kMaxFace;
-        if (face[cut - 1] >= 0xD800 && face[cut - 1] <= 0xDBFF) --cut;
+        if (platform::IsHighSurrogate(face[cut - 1])) --cut;
         face.resize(cut);
     }
     std::copy(face.begin(), face.end(), parsed.FaceName.begin());
@@ -242,21 +243,19 @@ std::u16string PresetName(const SettingsDocument& doc, const char* section) {
 std::string WideToFileText(std::u16string_view text, bool lineBreaks) {
     std::string out;
     out.reserve(text.size());
-    auto sink = std::back_inserter(out);
     for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t c = text[i];
+        char32_t c = text[i];
         if (lineBreaks && c == u'\r') {
             if (i + 1 < text.size() && text[i + 1] == u'\n') continue;
             c = u'\n';
         }
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+        if (platform::IsSurrogatePairAt(text, i)) {
+            c = platform::CodePointFromSurrogates(c, text[i + 1]);
             ++i;
-        } else if (c >= 0xD800 && c <= 0xDFFF) {
-            c = 0xFFFD;
+        } else if (platform::IsSurrogate(c)) {
+            c = platform::kReplacementCharacter;
         }
-        sink = utf8::append(c, sink);
+        platform::AppendUtf8(c, out);
     }
     return out;
 }

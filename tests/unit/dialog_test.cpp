@@ -13,6 +13,7 @@
 #include "dialog/dialog_layout.h"
 #include "dialog/headless/headless_dialog.h"
 #include "dialog_process.h"
+#include "platform/faults.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
 #include "settings/process_state.h"

@@ -1,26 +1,36 @@
-// Tests of the POSIX platform layer: files, fault injection, code pages, character tables,
-// profile files, message box defaults and the clipboard tool hand-over.
+// Tests of the platform layer's contract on every system: files and fault injection, the Unicode
+// helpers, code pages, character tables, system facts, profile files, message boxes and the
+// clipboard. Where the systems differ by design (names, devices, links, permissions, the
+// terminal, the clipboard tools), the system's own part of a test sits in a #if branch.
 #include "platform/char_tables.h"
 #include "platform/clipboard.h"
 #include "platform/codepage.h"
+#include "platform/faults.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/system.h"
-#include "posix_temp_dir.h"
+#include "platform/unicode.h"
 
 #include <gtest/gtest.h>
 #include <pcre.h>
 
+#if defined(_WIN32)
+#include <windows.h>
+#undef WriteProfileString
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
+#include <chrono>
+#include <clocale>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <optional>
-#include <sstream>
 #include <string>
 
 namespace gleanery::platform {
@@ -28,10 +38,64 @@ namespace {
 
 namespace fs = std::filesystem;
 
-using test::ReadAll;
-using test::TempDir;
-using test::WriteAll;
+// A path as the plug-in's hosts hand it over: UTF-16 in the system's own form.
+std::u16string HostForm(const fs::path& path) {
+#if defined(_WIN32)
+    const std::wstring& native = path.native();
+    return std::u16string(native.begin(), native.end());
+#else
+    return Utf8ToWide(path.string());
+#endif
+}
 
+fs::path Utf8Path(std::string_view name) {
+    return fs::path(std::u8string(name.begin(), name.end()));
+}
+
+// A fresh directory under the system's temporary directory, removed with its files at the end.
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            path = fs::temp_directory_path() /
+                   ("gleanery-platform-" + std::to_string(stamp) + "-" + std::to_string(attempt));
+            std::error_code error;
+            if (fs::create_directory(path, error)) return;
+        }
+        path.clear();
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    ~TempDir() {
+        std::error_code ignored;
+        if (!path.empty()) fs::remove_all(path, ignored);
+    }
+    fs::path Path(std::string_view utf8Name) const { return path / Utf8Path(utf8Name); }
+    std::u16string Wide(std::string_view utf8Name) const { return HostForm(Path(utf8Name)); }
+};
+
+std::string ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const fs::path& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+// A handle opened behind the file services' back, so that nothing recorded its identity.
+intptr_t RawReadHandle(const fs::path& path) {
+#if defined(_WIN32)
+    return reinterpret_cast<intptr_t>(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                  nullptr, OPEN_EXISTING, 0, nullptr));
+#else
+    return ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+#endif
+}
+
+#if !defined(_WIN32)
 // Sets an environment variable for the lifetime of the object and restores it afterwards.
 struct ScopedEnv {
     std::string name;
@@ -50,49 +114,68 @@ struct ScopedEnv {
             ::unsetenv(name.c_str());
     }
 };
+#endif
 
 // ---- files -----------------------------------------------------------------------------------
 
 TEST(PlatformFiles, OpenOrCreateNeverTruncatesAndTellsExistingFiles) {
     ClearFaults(); // faults left armed elsewhere must not hit these operations
     TempDir dir;
+    ASSERT_FALSE(dir.path.empty());
     const std::u16string path = dir.Wide("out.txt");
-    uint32_t lastError = 12345;
+    OpenedFile opened = OpenedFile::Existing;
     {
-        File file = OpenOrCreateForWriting(path, lastError);
+        File file = OpenOrCreateForWriting(path, &opened);
         ASSERT_TRUE(file.IsOpen());
-        EXPECT_EQ(lastError, kErrorSuccess);
+        EXPECT_EQ(opened, OpenedFile::Created);
         ASSERT_TRUE(Write(file, "hello world", 11));
+#if defined(_WIN32)
+        // Shared for reading only: another writer is refused while it is open.
+        EXPECT_EQ(CreateFileW(dir.Path("out.txt").c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                              nullptr),
+                  INVALID_HANDLE_VALUE);
+#endif
     }
     {
-        File file = OpenOrCreateForWriting(path, lastError);
+        File file = OpenOrCreateForWriting(path, &opened);
         ASSERT_TRUE(file.IsOpen());
-        EXPECT_EQ(lastError, kErrorAlreadyExists);
+        EXPECT_EQ(opened, OpenedFile::Existing);
     }
-    EXPECT_EQ(ReadAll(dir.Narrow("out.txt")), "hello world");
+    EXPECT_EQ(ReadAll(dir.Path("out.txt")), "hello world");
     EXPECT_EQ(SizeOf(path), 11);
+    EXPECT_EQ(KindOf(path), PathKind::File);
 
-    // A directory cannot be opened for writing; a missing parent directory fails as well.
-    File onDirectory = OpenOrCreateForWriting(Utf8ToWide(dir.path.string()), lastError);
-    EXPECT_FALSE(onDirectory.IsOpen());
-    EXPECT_NE(lastError, kErrorSuccess);
-    EXPECT_NE(lastError, kErrorAlreadyExists);
-    File inMissing = OpenOrCreateForWriting(dir.Wide("missing/out.txt"), lastError);
-    EXPECT_FALSE(inMissing.IsOpen());
-    EXPECT_EQ(lastError, 3u); // ERROR_PATH_NOT_FOUND
+    // Directories, devices (whatever directory their name is given in: the console would wait
+    // for input for ever) and names in a missing directory are neither read nor written.
+    const std::u16string directory = HostForm(dir.path);
+#if defined(_WIN32)
+    const std::u16string devices[] = {u"NUL", dir.Wide("con")};
+#else
+    const std::u16string devices[] = {u"/dev/null"};
+#endif
+    EXPECT_FALSE(OpenOrCreateForWriting(directory).IsOpen());
+    EXPECT_FALSE(OpenForReading(directory).IsOpen());
+    for (const std::u16string& device : devices) {
+        EXPECT_FALSE(OpenOrCreateForWriting(device).IsOpen());
+        EXPECT_FALSE(OpenForReading(device).IsOpen());
+    }
+    EXPECT_FALSE(OpenOrCreateForWriting(dir.Wide("missing/out.txt")).IsOpen());
+    EXPECT_FALSE(OpenForReading(dir.Wide("missing/out.txt")).IsOpen());
 }
 
 TEST(PlatformFiles, ReadingRefusesDirectoriesAndMissingFiles) {
     ClearFaults(); // faults left armed elsewhere must not hit these operations
     TempDir dir;
-    EXPECT_FALSE(OpenForReading(Utf8ToWide(dir.path.string())).IsOpen());
+    ASSERT_FALSE(dir.path.empty());
+    EXPECT_FALSE(OpenForReading(HostForm(dir.path)).IsOpen());
     EXPECT_FALSE(OpenForReading(dir.Wide("nothing.txt")).IsOpen());
-    EXPECT_EQ(KindOf(Utf8ToWide(dir.path.string())), PathKind::Directory);
+    EXPECT_EQ(KindOf(HostForm(dir.path)), PathKind::Directory);
     EXPECT_EQ(KindOf(dir.Wide("nothing.txt")), PathKind::Missing);
     EXPECT_EQ(SizeOf(dir.Wide("nothing.txt")), -1);
 
-    // Non-ASCII names reach the file system as UTF-8.
-    WriteAll(dir.Narrow("d\xC3\xA4t\xC3\xA4.txt"), "0123456789");
+    // Non-ASCII names reach the file system (as UTF-8 on POSIX).
+    WriteAll(dir.Path("d\xC3\xA4t\xC3\xA4.txt"), "0123456789");
     const std::u16string name = dir.Wide("d\xC3\xA4t\xC3\xA4.txt");
     EXPECT_EQ(KindOf(name), PathKind::File);
     File file = OpenForReading(name);
@@ -107,12 +190,16 @@ TEST(PlatformFiles, ReadingRefusesDirectoriesAndMissingFiles) {
     ASSERT_TRUE(Read(file, buffer, sizeof buffer, got));
     EXPECT_EQ(got, 0u);
 
-    // Moving hands the descriptor over; the moved-from file is closed.
+    // Moving hands the handle over exactly once; the moved-from file is closed.
     File moved = std::move(file);
     EXPECT_FALSE(file.IsOpen());
     EXPECT_TRUE(moved.IsOpen());
-    Close(moved);
+    File assigned;
+    assigned = std::move(moved);
     EXPECT_FALSE(moved.IsOpen());
+    EXPECT_TRUE(assigned.IsOpen());
+    Close(assigned);
+    EXPECT_FALSE(assigned.IsOpen());
     EXPECT_TRUE(DeleteFileAt(name));
     EXPECT_EQ(KindOf(name), PathKind::Missing);
     EXPECT_FALSE(DeleteFileAt(name));
@@ -121,43 +208,60 @@ TEST(PlatformFiles, ReadingRefusesDirectoriesAndMissingFiles) {
 TEST(PlatformFiles, SeekAndTruncateCutAtTheCurrentPosition) {
     ClearFaults(); // faults left armed elsewhere must not hit these operations
     TempDir dir;
+    ASSERT_FALSE(dir.path.empty());
     const std::u16string path = dir.Wide("cut.txt");
-    WriteAll(dir.Narrow("cut.txt"), "abcdefghij");
-    uint32_t lastError = 0;
-    File file = OpenOrCreateForWriting(path, lastError);
-    ASSERT_TRUE(file.IsOpen());
-    ASSERT_TRUE(Seek(file, 4));
-    ASSERT_TRUE(Write(file, "XY", 2));
-    ASSERT_TRUE(Truncate(file));
-    Close(file);
-    EXPECT_EQ(ReadAll(dir.Narrow("cut.txt")), "abcdXY");
+    WriteAll(dir.Path("cut.txt"), "abcdefghij");
+    {
+        File file = OpenOrCreateForWriting(path);
+        ASSERT_TRUE(file.IsOpen());
+        ASSERT_TRUE(Seek(file, 4));
+        ASSERT_TRUE(Write(file, "XY", 2));
+        ASSERT_TRUE(Truncate(file));
+    }
+    EXPECT_EQ(ReadAll(dir.Path("cut.txt")), "abcdXY");
+    EXPECT_EQ(SizeOf(path), 6);
+    {
+        File file = OpenOrCreateForWriting(path);
+        ASSERT_TRUE(file.IsOpen());
+        ASSERT_TRUE(Seek(file, 5));
+        ASSERT_TRUE(Truncate(file));
+        ASSERT_TRUE(Write(file, "!", 1));
+    }
+    EXPECT_EQ(ReadAll(dir.Path("cut.txt")), "abcdX!");
     EXPECT_EQ(SizeOf(path), 6);
 }
 
 TEST(PlatformFiles, SameFileByIdentityThroughLinksMovesAndCreation) {
     ClearFaults();
     TempDir dir;
-    WriteAll(dir.Narrow("a.txt"), "a");
-    WriteAll(dir.Narrow("b.txt"), "b");
-    ASSERT_EQ(::link(dir.Narrow("a.txt").c_str(), dir.Narrow("link.txt").c_str()), 0);
-    uint32_t lastError = 0;
+    ASSERT_FALSE(dir.path.empty());
+    WriteAll(dir.Path("a.txt"), "a");
+    WriteAll(dir.Path("b.txt"), "b");
     // A created file records its identity as an opened one does.
-    File output = OpenOrCreateForWriting(dir.Wide("out.txt"), lastError);
-    ASSERT_EQ(lastError, kErrorSuccess);
+    OpenedFile opened = OpenedFile::Existing;
+    File output = OpenOrCreateForWriting(dir.Wide("out.txt"), &opened);
+    ASSERT_EQ(opened, OpenedFile::Created);
     EXPECT_TRUE(output.identity.known);
     EXPECT_TRUE(IsSameFile(output, OpenForReading(dir.Wide("out.txt"))));
     EXPECT_FALSE(IsSameFile(output, OpenForReading(dir.Wide("a.txt"))));
 
     File a = OpenForReading(dir.Wide("a.txt"));
-    EXPECT_TRUE(IsSameFile(a, OpenForReading(dir.Wide("link.txt"))));
+    EXPECT_TRUE(IsSameFile(a, OpenForReading(dir.Wide("a.txt"))));
     EXPECT_FALSE(IsSameFile(a, OpenForReading(dir.Wide("b.txt"))));
+#if !defined(_WIN32)
+    // A second name of the same file is the same file.
+    ASSERT_EQ(::link(dir.Path("a.txt").c_str(), dir.Path("link.txt").c_str()), 0);
+    EXPECT_TRUE(IsSameFile(a, OpenForReading(dir.Wide("link.txt"))));
+#endif
     File moved = std::move(a);
     EXPECT_FALSE(a.identity.known);
-    EXPECT_TRUE(IsSameFile(moved, OpenForReading(dir.Wide("link.txt"))));
+    EXPECT_TRUE(IsSameFile(moved, OpenForReading(dir.Wide("a.txt"))));
     // A handle adopted without a recorded identity is asked of the system.
-    File raw(::open(dir.Narrow("link.txt").c_str(), O_RDONLY | O_CLOEXEC));
+    File raw(RawReadHandle(dir.Path("a.txt")));
+    ASSERT_TRUE(raw.IsOpen());
     ASSERT_FALSE(raw.identity.known);
     EXPECT_TRUE(IsSameFile(raw, moved));
+    EXPECT_FALSE(IsSameFile(raw, output));
     Close(moved);
     EXPECT_FALSE(moved.identity.known);
     EXPECT_FALSE(IsSameFile(raw, moved));
@@ -166,14 +270,26 @@ TEST(PlatformFiles, SameFileByIdentityThroughLinksMovesAndCreation) {
 TEST(PlatformFiles, NewFilesLinkTargetsAndPermissionsForAReplace) {
     ClearFaults();
     TempDir dir;
-    uint32_t lastError = 0;
-    // A new file is made only where nothing has the name: no file, directory or link.
-    File created = CreateNewForWriting(dir.Wide("new.txt"), lastError);
-    ASSERT_TRUE(created.IsOpen());
-    EXPECT_EQ(lastError, kErrorSuccess);
+    ASSERT_FALSE(dir.path.empty());
+    const std::u16string target = dir.Wide("Gleanery.ini");
+    const std::u16string temporary = dir.Wide("Gleanery.ini.1.tmp");
+    uint32_t lastError = 12345;
+    // A new file is made only where nothing has the name (no file, directory or link), and
+    // only in a directory that exists.
+    {
+        File old = CreateNewForWriting(target, lastError);
+        ASSERT_TRUE(old.IsOpen());
+        EXPECT_EQ(lastError, kErrorSuccess);
+        ASSERT_TRUE(Write(old, "old", 3));
+    }
+    EXPECT_FALSE(CreateNewForWriting(target, lastError).IsOpen());
+    EXPECT_EQ(lastError, kErrorFileExists);
+    EXPECT_FALSE(CreateNewForWriting(dir.Wide("missing/new.txt"), lastError).IsOpen());
+    EXPECT_EQ(lastError, 3u); // ERROR_PATH_NOT_FOUND
+#if !defined(_WIN32)
     fs::create_directory(dir.path / "dir");
     fs::create_symlink("nowhere", dir.path / "dangling");
-    for (const char* taken : {"new.txt", "dir", "dangling"}) {
+    for (const char* taken : {"dir", "dangling"}) {
         EXPECT_FALSE(CreateNewForWriting(dir.Wide(taken), lastError).IsOpen()) << taken;
         EXPECT_EQ(lastError, kErrorFileExists) << taken;
     }
@@ -183,64 +299,148 @@ TEST(PlatformFiles, NewFilesLinkTargetsAndPermissionsForAReplace) {
     // when that file does not exist yet; a loop has no target.
     fs::create_directory(dir.path / "sub");
     fs::create_symlink("../dangling", dir.path / "sub" / "link");
-    std::u16string target;
-    ASSERT_TRUE(LinkTargetOf(dir.Wide("sub/link"), target));
-    EXPECT_EQ(target, dir.Wide("sub/../nowhere"));
-    ASSERT_TRUE(LinkTargetOf(dir.Wide("new.txt"), target));
-    EXPECT_EQ(target, dir.Wide("new.txt"));
+    std::u16string linked;
+    ASSERT_TRUE(LinkTargetOf(dir.Wide("sub/link"), linked));
+    EXPECT_EQ(linked, dir.Wide("sub/../nowhere"));
     fs::create_symlink("loop", dir.path / "loop");
-    EXPECT_FALSE(LinkTargetOf(dir.Wide("loop"), target));
+    EXPECT_FALSE(LinkTargetOf(dir.Wide("loop"), linked));
+    fs::permissions(dir.path / "Gleanery.ini", fs::perms::owner_read | fs::perms::owner_write);
+#else
+    ASSERT_TRUE(SetFileAttributesW(dir.Path("Gleanery.ini").c_str(),
+                                   FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+#endif
+    std::u16string resolved;
+    ASSERT_TRUE(LinkTargetOf(target, resolved)); // no link: the name itself
+    EXPECT_EQ(resolved, target);
 
-    // The mode of the file replaced goes to the new one; nothing there is no obstacle.
-    WriteAll(dir.Narrow("old.txt"), "old");
-    fs::permissions(dir.path / "old.txt", fs::perms::owner_read | fs::perms::owner_write);
-    ASSERT_TRUE(TakeOverPermissions(dir.Wide("old.txt"), created));
-    EXPECT_EQ(fs::status(dir.path / "new.txt").permissions(),
+    // The permissions of the file replaced go to the new one; nothing there is no obstacle.
+    {
+        File file = CreateNewForWriting(temporary, lastError);
+        ASSERT_TRUE(file.IsOpen());
+        ASSERT_TRUE(TakeOverPermissions(target, file));
+        EXPECT_TRUE(TakeOverPermissions(dir.Wide("missing.ini"), file));
+        ASSERT_TRUE(Write(file, "new", 3));
+        EXPECT_TRUE(FlushToDisk(file));
+    }
+    ASSERT_TRUE(ReplaceFileWith(temporary, target));
+    EXPECT_EQ(ReadAll(dir.Path("Gleanery.ini")), "new");
+    EXPECT_EQ(KindOf(temporary), PathKind::Missing);
+#if !defined(_WIN32)
+    EXPECT_EQ(fs::status(dir.path / "Gleanery.ini").permissions(),
               fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_TRUE(TakeOverPermissions(dir.Wide("missing.txt"), created));
-    EXPECT_FALSE(TakeOverPermissions(dir.Wide("dir"), created));
-    ASSERT_TRUE(Write(created, "x", 1));
-    EXPECT_TRUE(FlushToDisk(created));
+#else
+    EXPECT_EQ(GetFileAttributesW(dir.Path("Gleanery.ini").c_str()) &
+                  (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY),
+              static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN));
+#endif
+
+    // What may not be written (a directory, a read-only file) is not taken over.
+    File other = CreateNewForWriting(temporary, lastError);
+    ASSERT_TRUE(other.IsOpen());
+    EXPECT_FALSE(TakeOverPermissions(HostForm(dir.path), other));
+#if defined(_WIN32)
+    ASSERT_TRUE(SetFileAttributesW(dir.Path("Gleanery.ini").c_str(), FILE_ATTRIBUTE_READONLY));
+    EXPECT_FALSE(TakeOverPermissions(target, other));
+    SetFileAttributesW(dir.Path("Gleanery.ini").c_str(), FILE_ATTRIBUTE_NORMAL);
+#endif
+    Close(other);
 
     // A name longer than the system looks up is told apart from a missing file.
+#if defined(_WIN32)
+    std::u16string tooLong = u"\\\\?\\" + HostForm(dir.path) + u"\\";
+    while (tooLong.size() < 33000) tooLong += std::u16string(200, u'n') + u"\\";
+    EXPECT_EQ(KindOf(tooLong + u"x.txt"), PathKind::TooLong);
+#else
     std::string deep;
     while (deep.size() < 5000) deep += std::string(100, 'd') + "/";
     EXPECT_EQ(KindOf(dir.Wide(deep + "x.txt")), PathKind::TooLong);
     EXPECT_EQ(KindOf(dir.Wide(std::string(300, 'n'))), PathKind::TooLong);
+#endif
 }
 
-TEST(PlatformFiles, FullPathIsLexicallyNormalised) {
-    ClearFaults(); // faults left armed elsewhere must not hit these operations
+#if defined(_WIN32)
+TEST(PlatformFiles, LongPathsThroughTheLongForm) {
+    ClearFaults();
+    TempDir dir;
+    ASSERT_FALSE(dir.path.empty());
+    // A directory and file name that together pass MAX_PATH.
     std::u16string full;
-    ASSERT_TRUE(FullPathOf(u"/a/b/../c/./d.txt", full));
-    EXPECT_EQ(full, u"/a/c/d.txt");
-    ASSERT_TRUE(FullPathOf(u"/../../x//y/", full));
-    EXPECT_EQ(full, u"/x/y/");
-    ASSERT_TRUE(FullPathOf(u"/a/b/..", full));
-    EXPECT_EQ(full, u"/a");
-    ASSERT_TRUE(FullPathOf(u"/", full));
-    EXPECT_EQ(full, u"/");
+    ASSERT_TRUE(FullPathOf(HostForm(dir.path) + u"\\", full));
+    const std::u16string longDir = u"\\\\?\\" + full + std::u16string(120, u'd');
+    ASSERT_TRUE(CreateDirectoryW(reinterpret_cast<const wchar_t*>(longDir.c_str()), nullptr));
+    const std::u16string longFile = longDir + u"\\" + std::u16string(150, u'f') + u".txt";
+    ASSERT_GE(longFile.size(), 260u);
+    {
+        OpenedFile opened = OpenedFile::Existing;
+        File file = OpenOrCreateForWriting(longFile, &opened);
+        ASSERT_TRUE(file.IsOpen());
+        EXPECT_EQ(opened, OpenedFile::Created);
+        ASSERT_TRUE(Write(file, "deep", 4));
+    }
+    EXPECT_EQ(KindOf(longFile), PathKind::File);
+    EXPECT_EQ(SizeOf(longFile), 4);
+    File reader = OpenForReading(longFile);
+    char buffer[8];
+    size_t got = 0;
+    ASSERT_TRUE(Read(reader, buffer, sizeof buffer, got));
+    EXPECT_EQ(std::string(buffer, got), "deep");
+    Close(reader);
+    EXPECT_TRUE(DeleteFileAt(longFile));
+    EXPECT_TRUE(RemoveDirectoryW(reinterpret_cast<const wchar_t*>(longDir.c_str())));
+}
+#endif
+
+TEST(PlatformFiles, FullPathIsResolvedLexically) {
+    ClearFaults(); // faults left armed elsewhere must not hit these operations
+    struct Case {
+        const char16_t* path;
+        const char16_t* full;
+    };
+#if defined(_WIN32)
+    const Case cases[] = {{u"C:\\a\\b\\..\\c\\.\\d.txt", u"C:\\a\\c\\d.txt"}};
+    EXPECT_TRUE(UsesLongPathPrefix());
+    EXPECT_EQ(PathSeparator(), u'\\');
+#else
+    const Case cases[] = {{u"/a/b/../c/./d.txt", u"/a/c/d.txt"},
+                          {u"/../../x//y/", u"/x/y/"},
+                          {u"/a/b/..", u"/a"},
+                          {u"/", u"/"}};
+    EXPECT_FALSE(UsesLongPathPrefix());
+    EXPECT_EQ(PathSeparator(), u'/');
+#endif
+    std::u16string full;
+    for (const Case& c : cases) {
+        ASSERT_TRUE(FullPathOf(c.path, full));
+        EXPECT_EQ(full, c.full);
+    }
     EXPECT_FALSE(FullPathOf(u"", full));
 
     // Relative names are taken from the working directory; the file need not exist.
     TempDir dir;
+    ASSERT_FALSE(dir.path.empty());
     const fs::path previous = fs::current_path();
     fs::current_path(dir.path);
     const bool ok = FullPathOf(u"sub/../missing.txt", full);
-    const std::string cwd = fs::current_path().string();
+    const fs::path expected = fs::current_path() / "missing.txt";
     fs::current_path(previous);
     ASSERT_TRUE(ok);
-    EXPECT_EQ(full, Utf8ToWide(cwd + "/missing.txt"));
-    EXPECT_FALSE(UsesLongPathPrefix());
-    EXPECT_EQ(PathSeparator(), u'/');
+    EXPECT_EQ(full, HostForm(expected));
 }
 
 TEST(PlatformFiles, InjectedFaultsHitTheNthOperationOnly) {
     ClearFaults(); // faults left armed elsewhere must not hit these operations
     TempDir dir;
-    uint32_t lastError = 0;
-    File file = OpenOrCreateForWriting(dir.Wide("f.txt"), lastError);
+    ASSERT_FALSE(dir.path.empty());
+    const std::u16string path = dir.Wide("f.txt");
+    InjectFault(FaultKind::Open, 2);
+    File file = OpenOrCreateForWriting(path);
     ASSERT_TRUE(file.IsOpen());
+    EXPECT_FALSE(OpenOrCreateForWriting(path).IsOpen());
+    uint32_t lastError = 0;
+    InjectFault(FaultKind::Open, 1);
+    EXPECT_FALSE(CreateNewForWriting(dir.Wide("new.txt"), lastError).IsOpen());
+    EXPECT_EQ(lastError, kErrorAccessDenied);
+
     InjectFault(FaultKind::Write, 3);
     EXPECT_TRUE(Write(file, "1", 1));
     EXPECT_TRUE(Write(file, "2", 1));
@@ -250,18 +450,21 @@ TEST(PlatformFiles, InjectedFaultsHitTheNthOperationOnly) {
     EXPECT_FALSE(Truncate(file));
     EXPECT_TRUE(Truncate(file));
     Close(file);
-    EXPECT_EQ(ReadAll(dir.Narrow("f.txt")), "124");
+    EXPECT_EQ(ReadAll(dir.Path("f.txt")), "124");
 
     InjectFault(FaultKind::Open, 2);
-    EXPECT_TRUE(OpenForReading(dir.Wide("f.txt")).IsOpen());
-    EXPECT_FALSE(OpenForReading(dir.Wide("f.txt")).IsOpen());
-    File reader = OpenForReading(dir.Wide("f.txt"));
+    EXPECT_TRUE(OpenForReading(path).IsOpen());
+    EXPECT_FALSE(OpenForReading(path).IsOpen());
+    File reader = OpenForReading(path);
     ASSERT_TRUE(reader.IsOpen());
     InjectFault(FaultKind::Read, 1);
     char buffer[8];
     size_t got = 99;
     EXPECT_FALSE(Read(reader, buffer, sizeof buffer, got));
     EXPECT_EQ(got, 0u);
+    EXPECT_TRUE(Read(reader, buffer, 1, got));
+    EXPECT_EQ(got, 1u);
+    EXPECT_EQ(buffer[0], '1');
 
     InjectFault(FaultKind::Allocate, 2);
     ClearFaults();
@@ -272,6 +475,72 @@ TEST(PlatformFiles, InjectedFaultsHitTheNthOperationOnly) {
     EXPECT_TRUE(ShouldFail(FaultKind::Allocate));
     EXPECT_FALSE(ShouldFail(FaultKind::Allocate));
     ClearFaults();
+}
+
+// ---- Unicode helpers -------------------------------------------------------------------------
+
+TEST(PlatformUnicode, SurrogatesAndUtf8Forms) {
+    struct Unit {
+        char16_t unit;
+        bool high, low;
+    };
+    for (const Unit& u :
+         {Unit{0x0041, false, false}, Unit{0xD7FF, false, false}, Unit{0xD800, true, false},
+          Unit{0xDBFF, true, false}, Unit{0xDC00, false, true}, Unit{0xDFFF, false, true},
+          Unit{0xE000, false, false}, Unit{0xFFFF, false, false}}) {
+        EXPECT_EQ(IsHighSurrogate(u.unit), u.high) << std::hex << unsigned{u.unit};
+        EXPECT_EQ(IsLowSurrogate(u.unit), u.low) << std::hex << unsigned{u.unit};
+        EXPECT_EQ(IsSurrogate(u.unit), u.high || u.low) << std::hex << unsigned{u.unit};
+    }
+    const std::u16string pair = u"a\U0001F600";
+    EXPECT_TRUE(IsSurrogatePairAt(pair, 1));
+    EXPECT_FALSE(IsSurrogatePairAt(pair, 0));
+    EXPECT_FALSE(IsSurrogatePairAt(pair, 2));              // the second half
+    EXPECT_FALSE(IsSurrogatePairAt(pair.substr(0, 2), 1)); // cut after the first half
+    EXPECT_EQ(CodePointFromSurrogates(pair[1], pair[2]), 0x1F600u);
+    EXPECT_EQ(CodePointFromSurrogates(0xDBFF, 0xDFFF), 0x10FFFFu);
+
+    // Each code point at the edges of the UTF-8 lengths, both ways: encoded by itself, and as
+    // UTF-16 text (where the units of a pair make one character).
+    struct Code {
+        char32_t code;
+        std::string_view utf8;
+    };
+    for (const Code& c : {Code{0x00, {"\0", 1}}, Code{0x7F, "\x7F"}, Code{0x80, "\xC2\x80"},
+                          Code{0x7FF, "\xDF\xBF"}, Code{0x800, "\xE0\xA0\x80"},
+                          Code{0xFFFD, "\xEF\xBF\xBD"}, Code{0xFFFF, "\xEF\xBF\xBF"},
+                          Code{0x10000, "\xF0\x90\x80\x80"}, Code{0x10FFFF, "\xF4\x8F\xBF\xBF"}}) {
+        const std::string expected(c.utf8);
+        std::string utf8 = "<";
+        AppendUtf8(c.code, utf8);
+        EXPECT_EQ(utf8, "<" + expected) << std::hex << unsigned{c.code};
+        std::u16string utf16 = u"<";
+        AppendUtf16(c.code, utf16);
+        utf8 = "<";
+        AppendUtf16AsUtf8(utf16, utf8);
+        EXPECT_EQ(utf8, "<<" + expected) << std::hex << unsigned{c.code};
+    }
+    // An unpaired surrogate, high or low, at the end or not, has no UTF-8 form of its own.
+    std::string utf8;
+    AppendUtf16AsUtf8(
+        std::u16string(u"a") + char16_t(0xDC00) + char16_t(0xD800) + u"b" + char16_t(0xDBFF), utf8);
+    EXPECT_EQ(utf8, "a\xEF\xBF\xBD\xEF\xBF\xBD"
+                    "b\xEF\xBF\xBD");
+
+    // Bytes of a POSIX name that are no UTF-8 travel as U+DC80..U+DCFF.
+    EXPECT_EQ(EscapedByteUnit(0x80), 0xDC80);
+    EXPECT_EQ(EscapedByteOf(EscapedByteUnit(0xFF)), '\xFF');
+    EXPECT_TRUE(IsEscapedByte(0xDCFF));
+    EXPECT_FALSE(IsEscapedByte(0xDC7F)); // an ASCII byte is never escaped
+}
+
+TEST(PlatformUnicode, DecimalNumbers) {
+    EXPECT_EQ(Decimal(0), u"0");
+    EXPECT_EQ(Decimal(-7), u"-7");
+    EXPECT_EQ(Decimal(1234567890L), u"1234567890");
+    EXPECT_EQ(Decimal(std::numeric_limits<int64_t>::min()), u"-9223372036854775808");
+    EXPECT_EQ(Decimal(std::numeric_limits<uint64_t>::max()), u"18446744073709551615");
+    EXPECT_EQ(Decimal(uint32_t{65001}), u"65001");
 }
 
 // ---- code pages ------------------------------------------------------------------------------
@@ -292,29 +561,57 @@ TEST(PlatformCodePage, Utf8ConversionsReplaceWhatIsInvalid) {
     const std::u16string text = u"a\u00e4\u20ac\U0001F600";
     EXPECT_EQ(WideToUtf8(text), "a\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80");
     EXPECT_EQ(Utf8ToWide(WideToUtf8(text)), text);
-    // Unpaired surrogates have no UTF-8 form; ill-formed bytes read as U+FFFD.
+    // Invalid bytes become U+FFFD, as the system converter does.
+    EXPECT_EQ(Utf8ToWide("a\xFF"
+                         "b"),
+              u"a\uFFFD"
+              u"b");
+#if !defined(_WIN32)
+    // Unpaired surrogates have no UTF-8 form; ill-formed bytes read as U+FFFD, one for each
+    // maximal ill-formed subsequence.
     EXPECT_EQ(WideToUtf8(std::u16string(u"x") + char16_t(0xD800) + u"y"), "x\xEF\xBF\xBDy");
     EXPECT_EQ(Utf8ToWide("a\xFF"
                          "b\xC3"),
               u"a\uFFFDb\uFFFD");
     EXPECT_EQ(Utf8ToWide("\xED\xA0\x80!"), u"\uFFFD\uFFFD\uFFFD!"); // encoded surrogate
     EXPECT_EQ(Utf8ToWide("\xE2\x82z"), u"\uFFFDz"); // truncated sequence, one replacement
-    // Appending keeps what is there.
+#endif
+    // UTF-8 takes no default character even when one is given; appending keeps what is there
+    // and empty input appends nothing.
     std::string bytes = "pre:";
-    ASSERT_TRUE(AppendWideAsCodePage(kUtf8CodePage, u"\u00e4", 0, bytes));
+    ASSERT_TRUE(AppendWideAsCodePage(kUtf8CodePage, u"\u00e4", '#', bytes));
     EXPECT_EQ(bytes, "pre:\xC3\xA4");
+    ASSERT_TRUE(AppendWideAsCodePage(1252, u"", '#', bytes));
+    EXPECT_EQ(bytes, "pre:\xC3\xA4");
+    std::u16string wide = u"w";
+    ASSERT_TRUE(AppendCodePageAsWide(1252, "", wide));
+    EXPECT_EQ(wide, u"w");
+
+    // Far beyond what fits a fixed buffer, with pairs and double bytes.
+    std::u16string longText;
+    for (int i = 0; i < 50000; ++i) longText += (i % 7 == 0) ? u"\U0001F600" : u"\u00e4x\u65e5";
+    EXPECT_EQ(Utf8ToWide(WideToUtf8(longText)), longText);
 }
 
 TEST(PlatformCodePage, SingleBytePagesRoundTripWithDefaultCharacter) {
-    // 1252: the euro sign, umlauts; an undefined byte reads as U+FFFD.
+    // 1252: the euro sign and umlauts.
     EXPECT_EQ(ToWide(1252, "\x80\xC4\xE4x"), u"\u20ac\u00c4\u00e4x");
-    EXPECT_EQ(ToWide(1252, "\x81"), u"\uFFFD");
     EXPECT_EQ(FromWide(1252, u"\u20ac\u00c4\u00e4x"), "\x80\xC4\xE4x");
-    // Characters the page lacks become the given default, '?' without one; a surrogate pair is
-    // one character and gives one default character.
-    EXPECT_EQ(FromWide(1252, u"a\u4e00b\U0001F600c", '#'), "a#b#c");
+    // Characters the page lacks become the given default, the system's ('?') for anything
+    // below 1 as a signed byte; no best-fit look-alikes (a full-width backslash is no
+    // backslash).
+    EXPECT_EQ(FromWide(1252, u"\u00e4\u20ac\u03a9", '#'), "\xE4\x80#");
     EXPECT_EQ(FromWide(1252, u"a\u4e00b", 0), "a?b");
+    EXPECT_EQ(FromWide(1252, u"a\u4e00b", -1), "a?b");
     EXPECT_EQ(FromWide(1252, u"a\u4e00b", -5), "a?b");
+    EXPECT_EQ(FromWide(1252, u"\uff3c\u0391", '#'), "##");
+    // Cyrillic in the OEM page 866.
+    EXPECT_EQ(FromWide(866, u"\u0416", '#'), "\x86");
+#if !defined(_WIN32)
+    // An undefined byte reads as U+FFFD; a surrogate pair is one character and gives one
+    // default character, an unpaired surrogate one as well.
+    EXPECT_EQ(ToWide(1252, "\x81"), u"\uFFFD");
+    EXPECT_EQ(FromWide(1252, u"a\u4e00b\U0001F600c", '#'), "a#b#c");
     EXPECT_EQ(FromWide(1252, std::u16string(u"a") + char16_t(0xDC00), '*'), "a*");
 
     // 437: box drawing and umlauts at their OEM places.
@@ -327,7 +624,7 @@ TEST(PlatformCodePage, SingleBytePagesRoundTripWithDefaultCharacter) {
         for (int b = 1; b < 256; ++b) all += static_cast<char>(b);
         const std::u16string wide = ToWide(codePage, all);
         ASSERT_EQ(wide.size(), all.size()) << codePage;
-        std::string defined, back;
+        std::string defined;
         std::u16string definedWide;
         for (size_t i = 0; i < all.size(); ++i) {
             if (wide[i] == 0xFFFD) continue;
@@ -336,18 +633,21 @@ TEST(PlatformCodePage, SingleBytePagesRoundTripWithDefaultCharacter) {
         }
         EXPECT_EQ(FromWide(codePage, definedWide), defined) << codePage;
     }
-    // Empty input appends nothing and succeeds.
-    std::string out = "x";
-    EXPECT_TRUE(AppendWideAsCodePage(1252, u"", 0, out));
-    EXPECT_EQ(out, "x");
+#endif
 }
 
-TEST(PlatformCodePage, ShiftJisRoundTripWithDefaultCharacter) {
-    // "日本" and a half-width katakana "ｱ" in code page 932.
-    const std::string bytes = "A\x93\xFA\x96\x7B\xB1z";
-    const std::u16string wide = u"A\u65e5\u672c\uff71z";
+TEST(PlatformCodePage, DoubleBytePagesRoundTripWithDefaultCharacter) {
+    // "日本語" and a half-width katakana "ｱ" in code page 932.
+    const std::string bytes = "A\x93\xFA\x96\x7B\x8C\xEA\xB1z";
+    const std::u16string wide = u"A\u65e5\u672c\u8a9e\uff71z";
     EXPECT_EQ(ToWide(932, bytes), wide);
-    EXPECT_EQ(FromWide(932, wide), bytes);
+    EXPECT_EQ(FromWide(932, wide, '#'), bytes);
+    std::u16string cjk;
+    for (int i = 0; i < 30000; ++i) cjk += u"\u65e5a";
+    const std::string sjis = FromWide(932, cjk, '#');
+    EXPECT_EQ(sjis.size(), 90000u);
+    EXPECT_EQ(ToWide(932, sjis), cjk);
+#if !defined(_WIN32)
     // Hangul has no form in 932; an incomplete double-byte character reads as U+FFFD.
     EXPECT_EQ(FromWide(932, u"\u65e5\uac00x", '#'), "\x93\xFA#x");
     EXPECT_EQ(FromWide(932, u"\uac00\U0001F600", 0), "??");
@@ -355,6 +655,11 @@ TEST(PlatformCodePage, ShiftJisRoundTripWithDefaultCharacter) {
     // Stateful encodings end in their initial state; replacements do not upset the state.
     const std::string jis = FromWide(50220, u"\u65e5\uac00\u672c", '?');
     EXPECT_EQ(ToWide(50220, jis), u"\u65e5?\u672c");
+#else
+    // A code page that refuses flags and a default character still converts, with its own
+    // substitute (where the system has it at all).
+    if (IsValidCodePage(50220)) EXPECT_FALSE(FromWide(50220, u"A\u65e5", '#').empty());
+#endif
 }
 
 TEST(PlatformCodePage, UnknownCodePagesFail) {
@@ -362,11 +667,14 @@ TEST(PlatformCodePage, UnknownCodePagesFail) {
     std::u16string wide = u"keep";
     EXPECT_FALSE(AppendWideAsCodePage(12345, u"abc", 0, bytes));
     EXPECT_FALSE(AppendCodePageAsWide(12345, "abc", wide));
+#if !defined(_WIN32)
     EXPECT_FALSE(AppendCodePageAsWide(709, "abc", wide)); // no converter for this one
+#endif
     EXPECT_EQ(bytes, "keep");
     EXPECT_EQ(wide, u"keep");
 }
 
+#if !defined(_WIN32)
 TEST(PlatformCodePage, UsableCodePageProbe) {
     std::string printable;
     for (char c = ' '; c <= '~'; ++c) printable += c;
@@ -379,25 +687,29 @@ TEST(PlatformCodePage, UsableCodePageProbe) {
     EXPECT_FALSE(AppendCodePageAsWide(57002, printable, wide));
     EXPECT_TRUE(wide.empty());
 }
+#endif
 
 TEST(PlatformCodePage, LeadBytes) {
-    EXPECT_TRUE(IsLeadByte(932, 0x81));
-    EXPECT_TRUE(IsLeadByte(932, 0x9F));
-    EXPECT_TRUE(IsLeadByte(932, 0xE0));
-    EXPECT_TRUE(IsLeadByte(932, 0xFC));
-    EXPECT_FALSE(IsLeadByte(932, 0x41));
-    EXPECT_FALSE(IsLeadByte(932, 0x80));
-    EXPECT_FALSE(IsLeadByte(932, 0xA0));
-    EXPECT_FALSE(IsLeadByte(932, 0xB1)); // half-width katakana is a single byte
-    EXPECT_FALSE(IsLeadByte(932, 0xFD));
-    EXPECT_TRUE(IsLeadByte(936, 0xFE));
-    EXPECT_FALSE(IsLeadByte(936, 0x80));
+    struct Case {
+        uint32_t codePage;
+        uint8_t byte;
+        bool lead;
+    };
+    for (const Case& c :
+         {Case{932, 0x81, true}, Case{932, 0x93, true}, Case{932, 0x9F, true},
+          Case{932, 0xE0, true}, Case{932, 0xFC, true}, Case{932, 0x41, false},
+          Case{932, 0x80, false}, Case{932, 0xA0, false},
+          Case{932, 0xB1, false}, // half-width katakana is a single byte
+          Case{932, 0xFD, false}, Case{936, 0xFE, true}, Case{936, 0x80, false},
+          Case{1252, 0x81, false}, Case{1252, 0x93, false}, Case{kUtf8CodePage, 0xC3, false}})
+        EXPECT_EQ(IsLeadByte(c.codePage, c.byte), c.lead) << c.codePage << " " << int{c.byte};
+#if !defined(_WIN32)
     EXPECT_TRUE(IsLeadByte(1361, 0xD8));
     EXPECT_FALSE(IsLeadByte(1361, 0xD4));
-    EXPECT_FALSE(IsLeadByte(1252, 0x81));
-    EXPECT_FALSE(IsLeadByte(kUtf8CodePage, 0xC3));
+#endif
 }
 
+#if !defined(_WIN32)
 TEST(PlatformCodePage, SystemCodePagesFollowTheLocale) {
     ScopedEnv lcAll("LC_ALL", nullptr);
     ScopedEnv lcCtype("LC_CTYPE", nullptr);
@@ -436,6 +748,7 @@ TEST(PlatformCodePage, SystemCodePagesFollowTheLocale) {
     ScopedEnv all("LC_ALL", "pl_PL.UTF-8");
     EXPECT_EQ(SystemAnsiCodePage(), 1250u); // LC_ALL before both
 }
+#endif
 
 // ---- character tables ------------------------------------------------------------------------
 
@@ -447,6 +760,64 @@ struct Tables {
     }
 };
 
+TEST(PlatformCharTables, SystemTablesFoldTheCodePagesLetters) {
+    Tables oem(MakeCharTables(true));
+    Tables ansi(MakeCharTables(false));
+    ASSERT_NE(oem.data, nullptr);
+    ASSERT_NE(ansi.data, nullptr);
+    // The first table is the lower-case map: ASCII in both.
+    EXPECT_EQ(oem.data['A'], 'a');
+    EXPECT_EQ(ansi.data['Z'], 'z');
+#if defined(_WIN32)
+    const uint32_t ansiPage = SystemAnsiCodePage();
+    const uint32_t oemPage = SystemOemCodePage();
+    EXPECT_EQ(ansiPage, GetACP());
+    EXPECT_EQ(oemPage, GetOEMCP());
+    // The locale stays at the ANSI code page afterwards.
+    const std::string locale = std::setlocale(LC_CTYPE, nullptr);
+    EXPECT_NE(locale.find(std::to_string(ansiPage)), std::string::npos) << locale;
+    // A with diaeresis: 0xC4 in 1252 and 0x8E in 437, lower case 0xE4 and 0x84.
+    if (ansiPage == 1252) {
+        EXPECT_EQ(ansi.data[0xC4], 0xE4);
+    }
+    // Wine's C runtime classifies every 8-bit locale by the ANSI code page, so the OEM letters
+    // can only be checked on Windows itself.
+    const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    if (oemPage == 437 && !wine) {
+        EXPECT_EQ(oem.data[0x8E], 0x84);
+        EXPECT_NE(oem.data[0xC4], 0xE4);
+    }
+    // Compiled with the tables, a caseless expression folds the code page's own letters.
+    const char* error = nullptr;
+    int offset = 0;
+    pcre* code = pcre_compile("\xc4", PCRE_CASELESS, &error, &offset, ansi.data);
+    ASSERT_NE(code, nullptr);
+    int vector[3];
+    if (ansiPage == 1252) {
+        EXPECT_EQ(pcre_exec(code, nullptr, "x\xe4", 2, 0, 0, vector, 3), 1);
+    }
+    pcre_free(code);
+#else
+    // The system tables follow the locale's ANSI and OEM code pages.
+    ScopedEnv all("LC_ALL", "de_DE.UTF-8");
+    Tables german(MakeCharTables(true));
+    ASSERT_NE(german.data, nullptr);
+    EXPECT_EQ(german.data[0x8E], 0x84); // Ä -> ä in code page 850
+    Tables germanAnsi(MakeCharTables(false));
+    ASSERT_NE(germanAnsi.data, nullptr);
+    EXPECT_EQ(germanAnsi.data[0xC4], 0xE4);
+    EXPECT_EQ(MakeCharTablesFor(12345), nullptr);
+
+    // Arabic systems use OEM code page 720, which has no converter here: ASCII tables then.
+    ScopedEnv arabic("LC_ALL", "ar_EG.UTF-8");
+    Tables fallback(MakeCharTables(true));
+    ASSERT_NE(fallback.data, nullptr);
+    EXPECT_EQ(fallback.data[0x41], 0x61);
+    EXPECT_EQ(fallback.data[832 + 0xE4], 0);
+#endif
+}
+
+#if !defined(_WIN32)
 bool InClass(const unsigned char* tables, size_t cbitOffset, int byte) {
     return (tables[512 + cbitOffset + byte / 8] >> (byte % 8)) & 1;
 }
@@ -495,23 +866,6 @@ TEST(PlatformCharTables, Cp1252TablesFoldUmlautsForCaselessMatching) {
                         5, 0, 0, vector, 3),
               1);
     pcre_free(re);
-
-    // The system tables follow the locale's ANSI and OEM code pages.
-    ScopedEnv all("LC_ALL", "de_DE.UTF-8");
-    Tables oem(MakeCharTables(true));
-    ASSERT_NE(oem.data, nullptr);
-    EXPECT_EQ(oem.data[0x8E], 0x84); // Ä -> ä in code page 850
-    Tables ansi(MakeCharTables(false));
-    ASSERT_NE(ansi.data, nullptr);
-    EXPECT_EQ(ansi.data[0xC4], 0xE4);
-    EXPECT_EQ(MakeCharTablesFor(12345), nullptr);
-
-    // Arabic systems use OEM code page 720, which has no converter here: ASCII tables then.
-    ScopedEnv arabic("LC_ALL", "ar_EG.UTF-8");
-    Tables fallback(MakeCharTables(true));
-    ASSERT_NE(fallback.data, nullptr);
-    EXPECT_EQ(fallback.data[0x41], 0x61);
-    EXPECT_EQ(fallback.data[832 + 0xE4], 0);
 }
 
 TEST(PlatformCharTables, DoubleByteLeadBytesAreNoLetters) {
@@ -521,12 +875,38 @@ TEST(PlatformCharTables, DoubleByteLeadBytesAreNoLetters) {
     EXPECT_TRUE(tables.data[832 + 0xB1] & 0x02); // half-width katakana is a letter
     EXPECT_EQ(tables.data[0x41], 'a');
 }
+#endif
 
 // ---- profile files ---------------------------------------------------------------------------
 
+// The narrow name the profile functions take: UTF-8 on POSIX, the ANSI code page on Windows.
+std::string ProfileName(const TempDir& dir, std::string_view name) {
+#if defined(_WIN32)
+    std::string narrow;
+    EXPECT_TRUE(AppendWideAsCodePage(GetACP(), dir.Wide(name), -1, narrow));
+    return narrow;
+#else
+    return dir.Path(name).string();
+#endif
+}
+
+TEST(PlatformProfile, ReadAndWriteIntegers) {
+    TempDir dir;
+    ASSERT_FALSE(dir.path.empty());
+    const std::string file = ProfileName(dir, "wincmd.ini");
+    EXPECT_EQ(ReadProfileInt(file, "gleanery", "UseTcIniDir", 2048), 2048);
+    ASSERT_TRUE(WriteProfileString(file, "gleanery", "UseTcIniDir", "1"));
+    ASSERT_TRUE(WriteProfileString(file, "Configuration", "languageini", "wcmd_deu.lng"));
+    EXPECT_EQ(ReadProfileInt(file, "GLEANERY", "usetcinidir", 2048), 1);
+    ASSERT_TRUE(WriteProfileString(file, "gleanery", "UseTcIniDir", "0"));
+    EXPECT_EQ(ReadProfileInt(file, "gleanery", "UseTcIniDir", 2048), 0);
+    EXPECT_NE(ReadAll(dir.Path("wincmd.ini")).find("languageini=wcmd_deu.lng"), std::string::npos);
+}
+
+#if !defined(_WIN32)
 TEST(PlatformProfile, ReadsIntegersLikeTheSystem) {
     TempDir dir;
-    const std::string file = dir.Narrow("plugin.ini");
+    const std::string file = ProfileName(dir, "plugin.ini");
     WriteAll(file, "; comment\r\n[Other]\r\nUseTcIniDir=5\r\n[GLEANERY]\r\n  usetcinidir = 1 \r\n"
                    "Neg=-42xyz\r\nJunk=abc\r\nEmpty=\r\nQuoted=\"7\"\r\n[gleanery]\r\nLate=3\r\n");
     EXPECT_EQ(ReadProfileInt(file, "gleanery", "UseTcIniDir", 2048), 1);
@@ -536,12 +916,12 @@ TEST(PlatformProfile, ReadsIntegersLikeTheSystem) {
     EXPECT_EQ(ReadProfileInt(file, "gleanery", "Quoted", 2048), 7);
     EXPECT_EQ(ReadProfileInt(file, "gleanery", "Missing", 2048), 2048);
     EXPECT_EQ(ReadProfileInt(file, "nosection", "UseTcIniDir", 2048), 2048);
-    EXPECT_EQ(ReadProfileInt(dir.Narrow("none.ini"), "gleanery", "UseTcIniDir", 9), 9);
+    EXPECT_EQ(ReadProfileInt(ProfileName(dir, "none.ini"), "gleanery", "UseTcIniDir", 9), 9);
 }
 
 TEST(PlatformProfile, WritesKeepEveryOtherLine) {
     TempDir dir;
-    const std::string file = dir.Narrow("plugin.ini");
+    const std::string file = ProfileName(dir, "plugin.ini");
     // A new file gets the section and the key, with CR LF line ends.
     ASSERT_TRUE(WriteProfileString(file, "gleanery", "UseTcIniDir", "0"));
     EXPECT_EQ(ReadAll(file), "[gleanery]\r\nUseTcIniDir=0\r\n");
@@ -574,22 +954,46 @@ TEST(PlatformProfile, WritesKeepEveryOtherLine) {
 
     // A directory cannot be written as a profile file.
     EXPECT_FALSE(WriteProfileString(dir.path.string(), "s", "k", "v"));
-    EXPECT_FALSE(WriteProfileString(dir.Narrow("missing/x.ini"), "s", "k", "v"));
+    EXPECT_FALSE(WriteProfileString(ProfileName(dir, "missing/x.ini"), "s", "k", "v"));
 }
+#endif
 
 // ---- system facts ----------------------------------------------------------------------------
 
-TEST(PlatformSystem, EnvironmentAndModule) {
+TEST(PlatformSystem, EnvironmentModuleAndMemory) {
+#if defined(_WIN32)
+    ASSERT_TRUE(SetEnvironmentVariableW(L"GLEANERY_TEST_VALUE", L"C:\\tc\\wincmd.ini"));
+    EXPECT_EQ(Environment(u"GLEANERY_TEST_VALUE"), std::u16string(u"C:\\tc\\wincmd.ini"));
+    const std::u16string big(1000, u'v');
+    ASSERT_TRUE(SetEnvironmentVariableW(L"GLEANERY_TEST_VALUE",
+                                        reinterpret_cast<const wchar_t*>(big.c_str())));
+    EXPECT_EQ(Environment(u"GLEANERY_TEST_VALUE"), big);
+    ASSERT_TRUE(SetEnvironmentVariableW(L"GLEANERY_TEST_VALUE", nullptr));
+    EXPECT_FALSE(Environment(u"GLEANERY_TEST_VALUE").has_value());
+    EXPECT_FALSE(Environment(u"").has_value());
+#else
     ScopedEnv set("GLEANERY_TEST_VARIABLE", "C:\\w\xC3\xA4r\\wincmd.ini");
     EXPECT_EQ(Environment(u"GLEANERY_TEST_VARIABLE"), std::u16string(u"C:\\w\u00e4r\\wincmd.ini"));
     ScopedEnv unset("GLEANERY_TEST_UNSET", nullptr);
     EXPECT_FALSE(Environment(u"GLEANERY_TEST_UNSET").has_value());
+#endif
     EXPECT_GT(AvailablePhysicalMemory(), 0u);
 
+    // Linked into this test program, the module is the program itself.
     const std::u16string module = ModuleFilePath();
     ASSERT_FALSE(module.empty());
-    EXPECT_EQ(module.front(), u'/');
     EXPECT_EQ(KindOf(module), PathKind::File);
+#if defined(_WIN32)
+    wchar_t self[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    ASSERT_GT(n, 0u);
+    EXPECT_EQ(module, std::u16string(reinterpret_cast<const char16_t*>(self), n));
+    const uint32_t before = TickCount();
+    Sleep(20);
+    EXPECT_NE(TickCount(), before);
+#else
+    EXPECT_EQ(module.front(), u'/');
+#endif
 }
 
 // ---- message boxes ---------------------------------------------------------------------------
@@ -597,7 +1001,7 @@ TEST(PlatformSystem, EnvironmentAndModule) {
 int AnswerNo(void* context, const std::u16string& text, const std::u16string& title,
              uint32_t flags) {
     auto* seen = static_cast<std::u16string*>(context);
-    *seen = title + u"|" + text + u"|" + Utf8ToWide(std::to_string(flags));
+    *seen = title + u"|" + text + u"|" + Decimal(flags);
     return kIdNo;
 }
 
@@ -605,18 +1009,25 @@ TEST(PlatformMessageBox, DefaultsAndHandler) {
     EXPECT_EQ(DefaultAnswer(kMbOk), kIdOk);
     EXPECT_EQ(DefaultAnswer(kMbOk | kMbIconWarning), kIdOk);
     EXPECT_EQ(DefaultAnswer(kMbYesNo), kIdYes);
+    EXPECT_EQ(DefaultAnswer(kMbYesNo | kMbDefButton2 | kMbIconWarning), kIdNo);
     EXPECT_EQ(DefaultAnswer(kMbYesNo | kMbDefButton2 | kMbIconWarning | kMbSystemModal), kIdNo);
     EXPECT_EQ(DefaultAnswer(kMbYesNoCancel), kIdYes);
     EXPECT_EQ(DefaultAnswer(kMbYesNoCancel | kMbDefButton2), kIdNo);
     EXPECT_EQ(DefaultAnswer(kMbYesNoCancel | 0x200), kIdCancel);
 
+    // The handler answers instead of the system.
     std::u16string seen;
     SetMessageBoxHandler(&AnswerNo, &seen);
     EXPECT_EQ(ShowMessageBox(u"Overwrite?", u"Gleanery", kMbYesNo), kIdNo);
     EXPECT_EQ(seen, u"Gleanery|Overwrite?|4");
+    EXPECT_EQ(ShowMessageBox(u"Overwrite \"a.txt\" ?", u"Gleanery",
+                             kMbYesNo | kMbIconWarning | kMbDefButton2),
+              kIdNo);
+    EXPECT_EQ(seen, u"Gleanery|Overwrite \"a.txt\" ?|308");
     SetMessageBoxHandler(nullptr, nullptr);
 }
 
+#if !defined(_WIN32)
 // Puts `fd` in place of standard input and standard error for the lifetime of the object.
 struct ScopedStdio {
     int savedIn, savedErr;
@@ -675,12 +1086,59 @@ TEST(PlatformMessageBox, TerminalOrDefaultButton) {
     EXPECT_NE(text.find("Overwrite?"), std::string::npos);
     EXPECT_NE(text.find("[y/n/c]"), std::string::npos);
 }
+#endif
 
 // ---- clipboard -------------------------------------------------------------------------------
 
+bool TakeClip(void* context, uint32_t format, const std::string& bytes) {
+    *static_cast<std::string*>(context) = std::to_string(format) + ":" + bytes;
+    return true;
+}
+
+#if defined(_WIN32)
+std::string ClipboardBytes(UINT format, size_t size) {
+    if (!OpenClipboard(nullptr)) return "<not opened>";
+    std::string bytes = "<no data>";
+    if (HANDLE data = GetClipboardData(format)) {
+        const void* memory = GlobalLock(data);
+        if (memory != nullptr) bytes.assign(static_cast<const char*>(memory), size);
+        GlobalUnlock(data);
+    }
+    CloseClipboard();
+    return bytes;
+}
+#endif
+
+TEST(PlatformClipboard, SystemClipboardAndHandler) {
+#if defined(_WIN32)
+    const std::u16string text = u"f\u00fcnf\r\nzeilen\0";
+    const std::string unicode(reinterpret_cast<const char*>(text.data()), text.size() * 2 + 2);
+    ASSERT_TRUE(SetClipboard(kCfUnicodeText, unicode));
+    EXPECT_EQ(ClipboardBytes(CF_UNICODETEXT, unicode.size()), unicode);
+    ASSERT_TRUE(SetClipboard(kCfText, std::string("raw\x01\xff", 6)));
+    EXPECT_EQ(ClipboardBytes(CF_TEXT, 6), std::string("raw\x01\xff", 6));
+#else
+    ScopedEnv display("DISPLAY", nullptr);
+    ScopedEnv wayland("WAYLAND_DISPLAY", nullptr);
+#endif
+    // A handler takes the text in place of the system clipboard, which is left alone.
+    std::string got;
+    SetClipboardHandler(&TakeClip, &got);
+    EXPECT_TRUE(SetClipboard(kCfText, std::string("ab\0", 3)));
+    EXPECT_EQ(got, std::string("1:ab\0", 5));
+    SetClipboardHandler(nullptr, nullptr);
+#if defined(_WIN32)
+    EXPECT_EQ(ClipboardBytes(CF_TEXT, 6), std::string("raw\x01\xff", 6));
+#else
+    // Without a display there is no clipboard.
+    EXPECT_FALSE(SetClipboard(kCfText, std::string("ab\0", 3)));
+#endif
+}
+
+#if !defined(_WIN32)
 TEST(PlatformClipboard, HandsTheTextToXclip) {
     TempDir dir;
-    const std::string script = dir.Narrow("xclip");
+    const std::string script = dir.Path("xclip").string();
     WriteAll(script, "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$GLEANERY_FAKE_OUT.args\"\n"
                      "cat > \"$GLEANERY_FAKE_OUT.data\"\n");
     ::chmod(script.c_str(), 0755);
@@ -689,7 +1147,7 @@ TEST(PlatformClipboard, HandsTheTextToXclip) {
     ScopedEnv pathVariable("PATH", path.c_str());
     ScopedEnv wayland("WAYLAND_DISPLAY", nullptr);
     ScopedEnv display("DISPLAY", ":77");
-    const std::string out = dir.Narrow("clip");
+    const std::string out = dir.Path("clip").string();
     ScopedEnv fakeOut("GLEANERY_FAKE_OUT", out.c_str());
 
     // Wide text: UTF-16LE with its terminating zero becomes UTF-8 without it.
@@ -704,8 +1162,7 @@ TEST(PlatformClipboard, HandsTheTextToXclip) {
     EXPECT_EQ(ReadAll(out + ".data"), "raw\xFF\r\n");
 
     // Under Wayland wl-copy takes the text, with the MIME type of the format.
-    const std::string waylandTool = dir.Narrow("wl-copy");
-    fs::copy_file(script, waylandTool);
+    fs::copy_file(script, dir.Path("wl-copy"));
     {
         ScopedEnv waylandDisplay("WAYLAND_DISPLAY", "wayland-0");
         ASSERT_TRUE(SetClipboard(kCfUnicodeText, wide));
@@ -721,22 +1178,7 @@ TEST(PlatformClipboard, HandsTheTextToXclip) {
     ScopedEnv noDisplay("DISPLAY", nullptr);
     EXPECT_FALSE(SetClipboard(kCfText, std::string("x\0", 2)));
 }
-
-bool TakeClip(void* context, uint32_t format, const std::string& bytes) {
-    *static_cast<std::string*>(context) = std::to_string(format) + ":" + bytes;
-    return true;
-}
-
-TEST(PlatformClipboard, HandlerTakesPrecedence) {
-    ScopedEnv display("DISPLAY", nullptr);
-    ScopedEnv wayland("WAYLAND_DISPLAY", nullptr);
-    std::string got;
-    SetClipboardHandler(&TakeClip, &got);
-    EXPECT_TRUE(SetClipboard(kCfText, std::string("ab\0", 3)));
-    EXPECT_EQ(got, std::string("1:ab\0", 5));
-    SetClipboardHandler(nullptr, nullptr);
-    EXPECT_FALSE(SetClipboard(kCfText, std::string("ab\0", 3)));
-}
+#endif
 
 } // namespace
 } // namespace gleanery::platform

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "platform/codepage.h"
+#include "platform/faults.h"
 #include "platform/files.h"
 #include "settings/process_state.h"
 #include "settings/settings_file.h"

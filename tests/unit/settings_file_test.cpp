@@ -15,6 +15,7 @@
 
 #include "engine/compiled_expression.h"
 #include "platform/codepage.h"
+#include "platform/faults.h"
 #include "platform/files.h"
 #include "settings/presets.h"
 #include "settings/process_state.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <utf8.h>
 
-#include "engine/readers.h"
+#include "engine/detect_encoding.h"
 #include "engine/utf8_validity.h"
 
 namespace gleanery {

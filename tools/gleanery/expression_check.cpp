@@ -5,19 +5,13 @@
 #include "engine/compiled_expression.h"
 #include "engine/replacement_template.h"
 #include "platform/codepage.h"
+#include "platform/unicode.h"
 #include "printable.h"
 #include "terminal.h"
 
 namespace gleanery::cli {
 
 namespace {
-
-bool IsHighSurrogate(char16_t unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-bool IsLowSurrogate(char16_t unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
 
 // The UTF-16 index of the character that holds unit `offset` of the form that failed: bytes of
 // the code-page form for an "ANSI: " message, else bytes of the UTF-8 form.
@@ -28,10 +22,7 @@ size_t ErrorIndex(const Settings& settings, const std::u16string& message, int32
     size_t i = 0;
     while (i < expression.size()) {
         const char16_t unit = expression[i];
-        const size_t width =
-            IsHighSurrogate(unit) && i + 1 < expression.size() && IsLowSurrogate(expression[i + 1])
-                ? 2
-                : 1;
+        const size_t width = platform::IsSurrogatePairAt(expression, i) ? 2 : 1;
         int64_t length;
         if (codePageForm) {
             std::string bytes;

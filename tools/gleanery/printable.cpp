@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/unicode.h"
 #include "platform/utf8_sequence.h"
 
 namespace gleanery::cli {
@@ -54,9 +55,9 @@ std::string Printable(std::string_view text, bool keepLineBreaks) {
             ++i;
             continue;
         }
-        if (code >= 0xDC80 && code <= 0xDCFF)
-            AppendEscape("\\x%02X", static_cast<unsigned>(code - 0xDC00), out);
-        else if (code <= 0x9F || (code >= 0xD800 && code <= 0xDFFF))
+        if (platform::IsEscapedByte(code))
+            AppendEscape("\\x%02X", static_cast<unsigned char>(platform::EscapedByteOf(code)), out);
+        else if (code <= 0x9F || platform::IsSurrogate(code))
             AppendEscape("\\u%04X", static_cast<unsigned>(code), out);
         else
             out.append(text.substr(i, length));

@@ -1,5 +1,6 @@
 #include "wide_names.h"
 
+#include "platform/unicode.h"
 #include "platform/utf8_sequence.h"
 
 namespace gleanery::cli {
@@ -36,24 +37,6 @@ size_t SequenceAt(const std::string& bytes, size_t i, char32_t& code) {
     return static_cast<size_t>(rule.length);
 }
 
-void AppendUtf8(char32_t code, std::string& out) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
 } // namespace
 
 std::u16string WideName(const std::filesystem::path& path) {
@@ -65,16 +48,11 @@ std::u16string WideName(const std::filesystem::path& path) {
         char32_t code = byte;
         const size_t length = byte < 0x80 ? 1 : SequenceAt(bytes, i, code);
         if (length == 0) {
-            wide.push_back(static_cast<char16_t>(0xDC00 + byte));
+            wide.push_back(platform::EscapedByteUnit(byte));
             ++i;
             continue;
         }
-        if (code >= 0x10000) {
-            wide.push_back(static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10)));
-            wide.push_back(static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF)));
-        } else {
-            wide.push_back(static_cast<char16_t>(code));
-        }
+        platform::AppendUtf16(code, wide);
         i += length;
     }
     return wide;
@@ -85,16 +63,15 @@ std::filesystem::path PathFromWide(std::u16string_view name) {
     bytes.reserve(name.size());
     for (size_t i = 0; i < name.size(); ++i) {
         const char16_t unit = name[i];
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < name.size() && name[i + 1] >= 0xDC00 &&
-            name[i + 1] <= 0xDFFF) {
-            AppendUtf8(0x10000 + ((char32_t(unit) - 0xD800) << 10) + (name[i + 1] - 0xDC00), bytes);
+        if (platform::IsSurrogatePairAt(name, i)) {
+            platform::AppendUtf8(platform::CodePointFromSurrogates(unit, name[i + 1]), bytes);
             ++i;
-        } else if (unit >= 0xDC80 && unit <= 0xDCFF) {
-            bytes += static_cast<char>(unit - 0xDC00);
-        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-            AppendUtf8(0xFFFD, bytes); // no byte string names it
+        } else if (platform::IsEscapedByte(unit)) {
+            bytes += platform::EscapedByteOf(unit);
+        } else if (platform::IsSurrogate(unit)) {
+            platform::AppendUtf8(platform::kReplacementCharacter, bytes); // no byte string names it
         } else {
-            AppendUtf8(unit, bytes);
+            platform::AppendUtf8(unit, bytes);
         }
     }
     return std::filesystem::path(std::move(bytes));

@@ -5,6 +5,7 @@
 // the tables follow the code page and not the locale of the process.
 #include "platform/char_tables.h"
 #include "platform/codepage.h"
+#include "platform/unicode.h"
 
 #include <pcre.h>
 
@@ -90,7 +91,7 @@ const unsigned char* MakeCharTablesFor(uint32_t codePage) {
         std::u16string wide;
         const char byte = static_cast<char>(b);
         if (!AppendCodePageAsWide(codePage, std::string_view(&byte, 1), wide)) return nullptr;
-        if (wide.size() != 1 || wide[0] == 0xFFFD || (wide[0] >= 0xD800 && wide[0] <= 0xDFFF))
+        if (wide.size() != 1 || wide[0] == kReplacementCharacter || IsSurrogate(wide[0]))
             continue;
         bytes[b].mapped = true;
         bytes[b].character = wide[0];

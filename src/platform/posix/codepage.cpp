@@ -7,6 +7,7 @@
 // - characters the code page cannot represent, and unpaired surrogates, become the default
 //   character (one per code point; no "best fit" replacement such as A for A-macron).
 #include "platform/codepage.h"
+#include "platform/unicode.h"
 #include "platform/utf8_sequence.h"
 
 #include <iconv.h>
@@ -24,7 +25,7 @@ namespace gleanery::platform {
 
 namespace {
 
-constexpr char16_t kReplacement = 0xFFFD;
+constexpr char16_t kReplacement = kReplacementCharacter;
 constexpr char kSystemDefaultChar = '?';
 
 const char* NativeUtf16() {
@@ -189,50 +190,6 @@ Converter* ConverterFor(uint32_t codePage) {
 
 // ---- UTF-8 -----------------------------------------------------------------------------------
 
-void AppendUtf8(char32_t cp, std::string& out) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
-bool IsHighSurrogate(char16_t c) {
-    return c >= 0xD800 && c <= 0xDBFF;
-}
-bool IsLowSurrogate(char16_t c) {
-    return c >= 0xDC00 && c <= 0xDFFF;
-}
-
-void WideToUtf8Append(std::u16string_view in, std::string& out) {
-    out.reserve(out.size() + in.size());
-    const size_t n = in.size();
-    for (size_t i = 0; i < n; ++i) {
-        const char16_t c = in[i];
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (IsHighSurrogate(c) && i + 1 < n && IsLowSurrogate(in[i + 1])) {
-            AppendUtf8(0x10000 + ((char32_t(c) - 0xD800) << 10) + (char32_t(in[i + 1]) - 0xDC00),
-                       out);
-            ++i;
-        } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
-            AppendUtf8(kReplacement, out); // an unpaired surrogate has no UTF-8 form
-        } else {
-            AppendUtf8(c, out);
-        }
-    }
-}
-
 // Decodes UTF-8; every maximal ill-formed subsequence becomes one U+FFFD.
 void Utf8ToWideAppend(std::string_view in, std::u16string& out) {
     out.reserve(out.size() + in.size());
@@ -270,13 +227,7 @@ void Utf8ToWideAppend(std::string_view in, std::u16string& out) {
             i = j; // resume at the byte that broke the sequence
             continue;
         }
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (cp >> 10));
-            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
+        AppendUtf16(cp, out);
         i = j;
     }
 }
@@ -356,7 +307,7 @@ bool IconvFromWide(Converter& converter, std::u16string_view in, char defaultCha
         // The character at `at` has no form in this code page: put the default character in
         // its place, encoded through the converter so that shift states stay right.
         size_t skip = 1;
-        if (at + 1 < in.size() && IsHighSurrogate(in[at]) && IsLowSurrogate(in[at + 1])) skip = 2;
+        if (IsSurrogatePairAt(in, at)) skip = 2;
         at += std::min(skip, in.size() - at);
         bool substituteBad = false;
         size_t substituteUsed = 0;
@@ -379,7 +330,7 @@ bool IconvFromWide(Converter& converter, std::u16string_view in, char defaultCha
 bool AppendWideAsCodePage(uint32_t codePage, std::u16string_view in, int8_t defaultChar,
                           std::string& out) {
     if (codePage == kUtf8CodePage) {
-        WideToUtf8Append(in, out);
+        AppendUtf16AsUtf8(in, out);
         return true;
     }
     Converter* converter = ConverterFor(codePage);
@@ -404,7 +355,7 @@ bool AppendWideAsCodePage(uint32_t codePage, std::u16string_view in, int8_t defa
             continue;
         }
         // One default character per code point: a surrogate pair stands for one character.
-        if (IsHighSurrogate(c) && i + 1 < n && IsLowSurrogate(in[i + 1])) ++i;
+        if (IsSurrogatePairAt(in, i)) ++i;
         dst[written++] = substitute;
     }
     out.resize(old + written);
@@ -433,7 +384,7 @@ bool AppendCodePageAsWide(uint32_t codePage, std::string_view in, std::u16string
 
 std::string WideToUtf8(std::u16string_view in) {
     std::string out;
-    WideToUtf8Append(in, out);
+    AppendUtf16AsUtf8(in, out);
     return out;
 }
 

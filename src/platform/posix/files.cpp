@@ -1,6 +1,9 @@
 // File services on POSIX: file descriptors behind the Win32-shaped interface of files.h.
 #include "platform/files.h"
 #include "platform/codepage.h"
+#include "platform/faults.h"
+#include "platform/system_files.h"
+#include "platform/unicode.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -14,20 +17,18 @@ namespace gleanery::platform {
 
 namespace {
 
-// Win32 error numbers that the callers and the tests may see after an open.
-constexpr uint32_t kErrorFileNotFound = 2;
+// Win32 error numbers that the callers and the tests may see after an exclusive create.
 constexpr uint32_t kErrorPathNotFound = 3;
 constexpr uint32_t kErrorTooManyOpenFiles = 4;
 constexpr uint32_t kErrorGenFailure = 31;
 constexpr uint32_t kErrorDiskFull = 112;
 constexpr uint32_t kErrorFilenameTooLong = 206;
 
-uint32_t Win32ErrorOf(int error, bool creating) {
+uint32_t Win32ErrorOf(int error) {
     switch (error) {
     case 0:
         return kErrorSuccess;
     case ENOENT:
-        return creating ? kErrorPathNotFound : kErrorFileNotFound;
     case ENOTDIR:
         return kErrorPathNotFound;
     case EACCES:
@@ -64,14 +65,14 @@ bool SystemPath(const std::u16string& path, std::string& name) {
     for (size_t i = 0; i < n; ++i) {
         const char16_t c = path[i];
         if (c == 0) return false;
-        if (c >= 0xD800 && c <= 0xDBFF) {
-            if (i + 1 == n || path[i + 1] < 0xDC00 || path[i + 1] > 0xDFFF) return false;
+        if (IsHighSurrogate(c)) {
+            if (!IsSurrogatePairAt(path, i)) return false;
             ++i;
-        } else if (c >= 0xDC80 && c <= 0xDCFF) {
+        } else if (IsEscapedByte(c)) {
             name += WideToUtf8(std::u16string_view(path).substr(run, i - run));
-            name += static_cast<char>(c - 0xDC00);
+            name += EscapedByteOf(c);
             run = i + 1;
-        } else if (c >= 0xDC00 && c <= 0xDFFF) {
+        } else if (IsLowSurrogate(c)) {
             return false;
         }
     }
@@ -94,43 +95,43 @@ FileIdentity IdentityFrom(const struct stat& info) {
     return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino), true};
 }
 
-// The identity the open recorded, else the system's answer now.
-bool IdentityOf(const File& file, FileIdentity& identity) {
-    if (!file.IsOpen()) return false;
-    if (file.identity.known) {
-        identity = file.identity;
-        return true;
-    }
+// open(2), asked again for as long as a signal interrupts it.
+int OpenRetrying(const std::string& name, int flags, mode_t mode = 0) {
+    int fd;
+    do {
+        fd = ::open(name.c_str(), flags, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// O_EXCL also refuses a symbolic link of that name, dangling or not: the new file is never made
+// somewhere else.
+constexpr int kCreateExclusive = O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC;
+
+// A file an exclusive create has just made, with its identity.
+File CreatedFile(int fd) {
+    File created(fd);
     struct stat info;
-    if (::fstat(Fd(file), &info) != 0) return false;
-    identity = IdentityFrom(info);
-    return true;
+    if (::fstat(fd, &info) == 0) created.identity = IdentityFrom(info);
+    return created;
 }
 
 } // namespace
 
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close(*this);
-        handle = other.handle;
-        identity = other.identity;
-        other.handle = -1;
-        other.identity = {};
-    }
-    return *this;
+namespace os {
+
+void CloseHandle(intptr_t handle) {
+    ::close(static_cast<int>(handle));
 }
 
-File::~File() {
-    Close(*this);
+bool AskIdentity(intptr_t handle, FileIdentity& identity) {
+    struct stat info;
+    if (::fstat(static_cast<int>(handle), &info) != 0) return false;
+    identity = IdentityFrom(info);
+    return true;
 }
 
-void Close(File& file) {
-    if (file.handle != -1) {
-        ::close(Fd(file));
-        file.handle = -1;
-        file.identity = {};
-    }
-}
+} // namespace os
 
 // Files from this size on are read in large pieces from start to end; the kernel is told so.
 constexpr off_t kSequentialHintBytes = off_t{1} << 20;
@@ -146,10 +147,7 @@ File OpenForReading(const std::u16string& path) {
         return File();
     }
     // Without O_NONBLOCK, opening a FIFO would wait for a writer that may never come.
-    int fd;
-    do {
-        fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = OpenRetrying(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return File();
     struct stat info;
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -175,37 +173,22 @@ File CreateNewForWriting(const std::u16string& path, uint32_t& lastError) {
         lastError = kErrorPathNotFound;
         return File();
     }
-    // O_EXCL also refuses a symbolic link of that name, dangling or not: the new file is never
-    // made somewhere else.
-    int fd;
-    do {
-        fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = OpenRetrying(name, kCreateExclusive, 0666);
     if (fd < 0) {
-        lastError = Win32ErrorOf(errno, true);
+        lastError = Win32ErrorOf(errno);
         return File();
     }
     lastError = kErrorSuccess;
-    File created(fd);
-    struct stat info;
-    if (::fstat(fd, &info) == 0) created.identity = IdentityFrom(info);
-    return created;
+    return CreatedFile(fd);
 }
 
-File OpenOrCreateForWriting(const std::u16string& path, uint32_t& lastError) {
-    if (ShouldFail(FaultKind::Open)) {
-        lastError = kErrorAccessDenied;
-        return File();
-    }
+File OpenOrCreateForWriting(const std::u16string& path, OpenedFile* opened) {
     std::string name;
-    if (!SystemPath(path, name)) {
-        lastError = kErrorPathNotFound;
-        return File();
-    }
+    if (ShouldFail(FaultKind::Open) || !SystemPath(path, name)) return File();
     // Open an existing file first so that the answer tells apart "opened" and "created", as
     // OPEN_ALWAYS does; the exclusive create closes the race with another creator.
     for (int attempt = 0; attempt < 8; ++attempt) {
-        int fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
+        int fd = OpenRetrying(name, O_RDWR | O_CLOEXEC | O_NONBLOCK);
         if (fd >= 0) {
             // Only a regular file is written: a FIFO or a device would take the output
             // somewhere else (or block once its buffer is full).
@@ -214,30 +197,19 @@ File OpenOrCreateForWriting(const std::u16string& path, uint32_t& lastError) {
             if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flags == -1 ||
                 ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1) {
                 ::close(fd);
-                lastError = kErrorAccessDenied;
                 return File();
             }
-            lastError = kErrorAlreadyExists;
+            if (opened != nullptr) *opened = OpenedFile::Existing;
             return File(fd, IdentityFrom(info));
         }
-        if (errno == EINTR) continue;
-        if (errno != ENOENT) {
-            lastError = Win32ErrorOf(errno, false);
-            return File();
-        }
-        fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (errno != ENOENT) return File();
+        fd = OpenRetrying(name, kCreateExclusive, 0666);
         if (fd >= 0) {
-            lastError = kErrorSuccess;
-            File created(fd);
-            struct stat info;
-            if (::fstat(fd, &info) == 0) created.identity = IdentityFrom(info);
-            return created;
+            if (opened != nullptr) *opened = OpenedFile::Created;
+            return CreatedFile(fd);
         }
-        if (errno == EEXIST || errno == EINTR) continue;
-        lastError = Win32ErrorOf(errno, true);
-        return File();
+        if (errno != EEXIST) return File();
     }
-    lastError = kErrorGenFailure;
     return File();
 }
 
@@ -430,12 +402,6 @@ bool FullPathOf(const std::u16string& path, std::u16string& full) {
 
 bool UsesLongPathPrefix() {
     return false;
-}
-
-bool IsSameFile(const File& a, const File& b) {
-    FileIdentity ia;
-    FileIdentity ib;
-    return IdentityOf(a, ia) && IdentityOf(b, ib) && ia == ib;
 }
 
 } // namespace gleanery::platform

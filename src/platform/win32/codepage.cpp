@@ -1,5 +1,6 @@
 // Code page conversions on Windows: the system's own converters.
 #include "platform/codepage.h"
+#include "platform/unicode.h"
 #include "platform/win32/wide.h"
 
 #include <windows.h>
@@ -18,10 +19,6 @@ constexpr size_t kMaxBytePiece = size_t{1} << 30;
 // Up to this many output bytes the output is converted straight into reserved room; longer
 // conversions ask for the exact length first instead of reserving the worst case.
 constexpr size_t kDirectLimit = size_t{1} << 20;
-
-bool IsHighSurrogate(char16_t c) {
-    return c >= 0xD800 && c <= 0xDBFF;
-}
 
 UINT SystemCodePage(uint32_t codePage) {
     return codePage == kUtf8CodePage ? CP_UTF8 : static_cast<UINT>(codePage);

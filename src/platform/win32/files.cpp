@@ -1,6 +1,8 @@
 // File services on Windows: thin wrappers over the kernel's file API. The fault-injection seam is
 // consulted before each operation that tests make fail.
 #include "platform/files.h"
+#include "platform/faults.h"
+#include "platform/system_files.h"
 #include "platform/win32/wide.h"
 
 #include <windows.h>
@@ -14,21 +16,6 @@ namespace {
 
 HANDLE Handle(const File& file) {
     return reinterpret_cast<HANDLE>(file.handle);
-}
-
-// The identity the open recorded, else the system's answer now.
-bool IdentityOf(const File& file, FileIdentity& identity) {
-    if (!file.IsOpen()) return false;
-    if (file.identity.known) {
-        identity = file.identity;
-        return true;
-    }
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(Handle(file), &info)) return false;
-    identity.volume = info.dwVolumeSerialNumber;
-    identity.index = static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
-    identity.known = true;
-    return true;
 }
 
 // Only files on a disk are read and written. A name can stand for a device ("C:\dir\con" is
@@ -45,7 +32,7 @@ File AdoptDiskFile(HANDLE handle) {
     // Read once here, for every comparison with this file; the caller may still read the
     // open's own last error (ERROR_ALREADY_EXISTS) afterwards.
     const DWORD lastError = GetLastError();
-    IdentityOf(file, file.identity);
+    os::AskIdentity(file.handle, file.identity);
     SetLastError(lastError);
     return file;
 }
@@ -55,28 +42,22 @@ constexpr size_t kMaxTransfer = size_t{1} << 30;
 
 } // namespace
 
-File& File::operator=(File&& other) noexcept {
-    if (this != &other) {
-        Close(*this);
-        handle = other.handle;
-        identity = other.identity;
-        other.handle = -1;
-        other.identity = {};
-    }
-    return *this;
+namespace os {
+
+void CloseHandle(intptr_t handle) {
+    ::CloseHandle(reinterpret_cast<HANDLE>(handle));
 }
 
-File::~File() {
-    Close(*this);
+bool AskIdentity(intptr_t handle, FileIdentity& identity) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle), &info)) return false;
+    identity.volume = info.dwVolumeSerialNumber;
+    identity.index = static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    identity.known = true;
+    return true;
 }
 
-void Close(File& file) {
-    if (file.IsOpen()) {
-        CloseHandle(Handle(file));
-        file.handle = -1;
-        file.identity = {};
-    }
-}
+} // namespace os
 
 File OpenForReading(const std::u16string& path) {
     if (ShouldFail(FaultKind::Open)) {
@@ -101,17 +82,15 @@ File CreateNewForWriting(const std::u16string& path, uint32_t& lastError) {
     return file;
 }
 
-File OpenOrCreateForWriting(const std::u16string& path, uint32_t& lastError) {
-    if (ShouldFail(FaultKind::Open)) {
-        lastError = ERROR_ACCESS_DENIED;
-        return File();
-    }
+File OpenOrCreateForWriting(const std::u16string& path, OpenedFile* opened) {
+    if (ShouldFail(FaultKind::Open)) return File();
     HANDLE handle = CreateFileW(win32::Wide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     // Taken at once: OPEN_ALWAYS reports ERROR_ALREADY_EXISTS for a file that was there.
-    lastError = GetLastError();
+    const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
     File file = AdoptDiskFile(handle);
-    if (handle != INVALID_HANDLE_VALUE && !file.IsOpen()) lastError = ERROR_ACCESS_DENIED;
+    if (file.IsOpen() && opened != nullptr)
+        *opened = existed ? OpenedFile::Existing : OpenedFile::Created;
     return file;
 }
 
@@ -269,12 +248,6 @@ bool FullPathOf(const std::u16string& path, std::u16string& full) {
 
 bool UsesLongPathPrefix() {
     return true;
-}
-
-bool IsSameFile(const File& a, const File& b) {
-    FileIdentity ia;
-    FileIdentity ib;
-    return IdentityOf(a, ia) && IdentityOf(b, ib) && ia == ib;
 }
 
 } // namespace gleanery::platform

@@ -1,0 +1,25 @@
+// Encoding detection: how a file is searched (code page, UTF-8, UTF-16 in either byte order),
+// from its byte-order mark or a look at its start, and the UTF-16 checks behind it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/files.h"
+
+namespace gleanery {
+
+struct FileState;
+struct Settings;
+
+enum class Utf16Guess { Neither, LittleEndian, BigEndian };
+
+// Decides how the open `input` is searched; leaves its position at the first byte to search.
+bool DetectEncoding(int64_t size, uint32_t& bomLength, platform::File& input, FileState& file,
+                    const Settings& settings);
+Utf16Guess GuessUtf16(const unsigned char* bytes, size_t n);
+// `ok` is cleared only when a byte-swapped copy could not be allocated.
+bool CheckUtf16(const unsigned char* bytes, size_t length, bool bigEndian, bool nonCharacterScan,
+                bool& ok);
+
+} // namespace gleanery
