@@ -51,7 +51,7 @@ WCX_EXPORT int WCX_API PackFilesW(char16_t* packedFile, char16_t* /*subPath*/, c
     JobOutcome outcome;
     try {
         RunPackJob(packedFile ? packedFile : u"", srcPath ? srcPath : u"",
-                         addList ? addList : u"\0", outcome);
+                   addList ? addList : u"\0", outcome);
     } catch (const std::exception&) {
         // Only an out-of-memory condition can get here; the host sees it as a write failure.
         outcome.ok = false;

@@ -74,6 +74,9 @@ inline constexpr size_t kDcPluginDirOffset = 4;
 inline constexpr size_t kDcPluginConfDirOffset = kDcPluginDirOffset + kDcPathSize;
 inline constexpr size_t kDcInputBoxOffset = kDcPluginConfDirOffset + kDcPathSize;
 inline constexpr size_t kDcMessageBoxOffset = kDcInputBoxOffset + sizeof(void*);
+// Behind MessageBox: DialogBoxLFM, DialogBoxLRS, DialogBoxLFMFile, SendDlgMsg.
+inline constexpr size_t kDcDialogBoxLfmOffset = kDcMessageBoxOffset + 1 * sizeof(void*);
+inline constexpr size_t kDcSendDlgMsgOffset = kDcMessageBoxOffset + 4 * sizeof(void*);
 inline constexpr size_t kDcStructSize =
     kDcInputBoxOffset + 6 * sizeof(void*) + 4096 * sizeof(void*);
 

@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <random>
 
 #include <utf8.h>
+
+#include "host/dc_startup_record.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -34,11 +35,6 @@ int WCX_CALL FixtureProgress(char16_t* name, int size);
 
 } // namespace
 
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 void WriteFile(const fs::path& path, const std::string& bytes) {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << bytes;
@@ -57,8 +53,6 @@ std::string U8(const std::u16string& text) {
 }
 
 void PluginTest::SetUp() {
-    std::random_device random;
-    root = fs::temp_directory_path() / ("gleanery-plugin-" + std::to_string(random()));
     pluginDir = root / "plugin";
     configDir = root / "config";
     work = root / "work";
@@ -76,8 +70,6 @@ void PluginTest::SetUp() {
 void PluginTest::TearDown() {
     Unload();
     g_host = nullptr;
-    std::error_code ec;
-    fs::remove_all(root, ec);
 }
 
 void PluginTest::Load() {
@@ -120,17 +112,12 @@ void PluginTest::Load() {
                 std::min(iniName.size(), sizeof params.DefaultIniName));
     lib.PackSetDefaultParams(&params);
     if (callExtensionInitialize && lib.ExtensionInitialize) {
-        std::vector<unsigned char> info(wcx::kDcStructSize, 0);
-        const uint32_t size = static_cast<uint32_t>(info.size());
-        std::memcpy(info.data(), &size, sizeof size);
-        wcx::DcMessageBoxProc box = FixtureMessageBox;
-        std::memcpy(info.data() + wcx::kDcMessageBoxOffset, &box, sizeof box);
-        // DialogBoxLFM and SendDlgMsg: the first and the fourth pointer after MessageBox.
-        std::memcpy(info.data() + wcx::kDcMessageBoxOffset + sizeof(void*), &hostDialogBoxLfm,
-                    sizeof(void*));
-        std::memcpy(info.data() + wcx::kDcMessageBoxOffset + 4 * sizeof(void*), &hostSendDlgMsg,
-                    sizeof(void*));
-        lib.ExtensionInitialize(info.data());
+        wcx::DcStartupFields fields;
+        fields.MessageBox = FixtureMessageBox;
+        fields.DialogBoxLfm = hostDialogBoxLfm;
+        fields.SendDlgMsg = hostSendDlgMsg;
+        std::vector<unsigned char> record = wcx::DcStartupRecord(fields);
+        lib.ExtensionInitialize(record.data());
     }
     lib.SetProcessDataProcW(nullptr, FixtureProgress);
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/wcx.h"
+#include "support/temp_dir.h"
 
 namespace gleanery::test {
 
@@ -38,7 +39,6 @@ struct PluginLibrary {
     int(WCX_CALL* GleaneryJobNotesW)(char16_t*, int) = nullptr;
 };
 
-std::string ReadFile(const fs::path& path);
 void WriteFile(const fs::path& path, const std::string& bytes);
 std::u16string U16(const std::string& utf8);
 std::string U8(const std::u16string& text);
@@ -70,12 +70,13 @@ class PluginTest : public ::testing::Test {
     // Packs `files` (names relative to `work`, directories end with '/') into `archive`.
     int Pack(const fs::path& archive, const std::vector<std::string>& files);
 
-    fs::path root;      // everything of this test
-    fs::path pluginDir; // the private copy of the plug-in and its settings
-    fs::path configDir; // the host's ini files
-    fs::path work;      // input files
-    fs::path hostIni;   // COMMANDER_INI
-    fs::path pluginIni; // DefaultIniName
+    TempDir temp{"gleanery-plugin"};
+    const fs::path& root = temp.path; // everything of this test
+    fs::path pluginDir;               // the private copy of the plug-in and its settings
+    fs::path configDir;               // the host's ini files
+    fs::path work;                    // input files
+    fs::path hostIni;                 // COMMANDER_INI
+    fs::path pluginIni;               // DefaultIniName
     PluginLibrary lib;
     bool callExtensionInitialize = true;
     // Double Commander's DialogBoxLFM and SendDlgMsg for the extension record; none by default.

@@ -16,6 +16,7 @@
 
 #include "engine/extraction_job.h"
 #include "expression_check.h"
+#include "host/dc_startup_record.h"
 #include "host/wcx.h"
 #include "host_config.h"
 #include "options.h"
@@ -37,10 +38,14 @@ constexpr int kOtherError = 1;
 constexpr int kBadUsage = 2;
 constexpr int kNothingWritten = 3;
 
-int Fail(const std::string& message, int status, bool hint = true) {
+// Whether a usage error's message ends with the pointer to the help text.
+enum class HelpHint { Show, Omit };
+
+int Fail(const std::string& message, int status, HelpHint hint = HelpHint::Show) {
     EndProgressLine();
-    std::fprintf(stderr, "gleanery: %s\n", Printable(message, true).c_str());
-    if (status == kBadUsage && hint) std::fprintf(stderr, "Try 'gleanery help'.\n");
+    std::fprintf(stderr, "gleanery: %s\n", Printable(message, LineBreaks::Keep).c_str());
+    if (status == kBadUsage && hint == HelpHint::Show)
+        std::fprintf(stderr, "Try 'gleanery help'.\n");
     return status;
 }
 
@@ -223,6 +228,46 @@ std::string ResultMessage(int code, const fs::path& output) {
     }
 }
 
+// Loads the plug-in and hands it what a file manager hands it before a pack: the settings file
+// the host suggests, the start-up record with the host's message box, the progress callback.
+bool StartPlugin(const HostConfig& config, const fs::path& pluginPath, PluginExports& plugin,
+                 std::string& error) {
+    SetEnvironment("COMMANDER_INI", config.hostIni);
+    if (!LoadPlugin(pluginPath.string(), plugin, error)) return false;
+
+    wcx::PackDefaultParamStruct params{};
+    params.size = sizeof params;
+    params.PluginInterfaceVersionLow = 22;
+    params.PluginInterfaceVersionHi = 2;
+    CopyBounded(config.pluginIni.string(), params.DefaultIniName, sizeof params.DefaultIniName);
+    plugin.PackSetDefaultParams(&params);
+    if (plugin.ExtensionInitialize) {
+        wcx::DcStartupFields fields;
+        fields.PluginDir = pluginPath.parent_path().string() + "/";
+        fields.PluginConfDir = config.dir.string() + "/";
+        fields.MessageBox = HostMessageBox;
+        std::vector<unsigned char> record = wcx::DcStartupRecord(fields);
+        plugin.ExtensionInitialize(record.data());
+    }
+    plugin.SetProcessDataProcW(nullptr, ProgressCallback);
+    return true;
+}
+
+// After a pack to "-": the result, if any, goes to standard output.
+int PassToStdout(int code, const fs::path& output, const Settings& settings) {
+    std::error_code ec;
+    if (fs::exists(output, ec)) {
+        // The lines of an extraction end in a line feed there, as other tools write them; file
+        // contents (search and replace, binary mode) go out byte for byte.
+        const bool lines = !settings.SearchAndReplace && !settings.BinaryMode;
+        std::string error;
+        const CopyResult copied = CopyToStdout(output, lines, error);
+        if (copied == CopyResult::Cancelled) return Fail("cancelled", kCancelledStatus);
+        if (copied == CopyResult::Failed) return Fail(error, wcx::kEEWrite);
+    }
+    return code == 0 ? 0 : Fail(ResultMessage(code, "standard output"), code);
+}
+
 int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::path& pluginPath) {
     if (line.operands.size() < 2) return Fail("pack needs OUTPUT and at least one FILE", kBadUsage);
     // From here on Ctrl-C cancels, and everything the run creates for itself is removed at
@@ -256,35 +301,12 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
     };
     if (!EditSettings(config, pluginPath.parent_path(), line.preset, line.edits, overridden,
                       settings, nullptr, error, check))
-        return rejected ? Fail(error + "\nnothing was searched", kBadUsage, false)
+        return rejected ? Fail(error + "\nnothing was searched", kBadUsage, HelpHint::Omit)
                         : Fail(error, kOtherError);
     if (!warning.empty()) Fail("warning: " + warning, 0);
 
-    SetEnvironment("COMMANDER_INI", config.hostIni);
     PluginExports plugin;
-    if (!LoadPlugin(pluginPath.string(), plugin, error)) return Fail(error, kOtherError);
-
-    wcx::PackDefaultParamStruct params{};
-    params.size = sizeof params;
-    params.PluginInterfaceVersionLow = 22;
-    params.PluginInterfaceVersionHi = 2;
-    CopyBounded(config.pluginIni.string(), params.DefaultIniName, sizeof params.DefaultIniName);
-    plugin.PackSetDefaultParams(&params);
-    if (plugin.ExtensionInitialize) {
-        std::vector<unsigned char> info(wcx::kDcStructSize, 0);
-        const uint32_t size = static_cast<uint32_t>(info.size());
-        std::memcpy(info.data() + wcx::kDcStructSizeOffset, &size, sizeof size);
-        const std::string pluginDir = pluginPath.parent_path().string() + "/";
-        const std::string confDir = config.dir.string() + "/";
-        CopyBounded(pluginDir, reinterpret_cast<char*>(info.data() + wcx::kDcPluginDirOffset),
-                    wcx::kDcPathSize);
-        CopyBounded(confDir, reinterpret_cast<char*>(info.data() + wcx::kDcPluginConfDirOffset),
-                    wcx::kDcPathSize);
-        wcx::DcMessageBoxProc box = HostMessageBox;
-        std::memcpy(info.data() + wcx::kDcMessageBoxOffset, &box, sizeof box);
-        plugin.ExtensionInitialize(info.data());
-    }
-    plugin.SetProcessDataProcW(nullptr, ProgressCallback);
+    if (!StartPlugin(config, pluginPath, plugin, error)) return Fail(error, kOtherError);
 
     std::u16string source, addList;
     BuildAddList(files, fs::absolute(operands.front()).lexically_normal(), source, addList);
@@ -311,17 +333,7 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
         return Fail(existed ? "nothing written: the existing file was kept"
                             : "nothing written: the last settings were not available",
                     kNothingWritten);
-    if (toStdout) {
-        if (fs::exists(output, ec)) {
-            // The lines of an extraction end in a line feed there, as other tools write them;
-            // file contents (search and replace, binary mode) go out byte for byte.
-            const bool lines = !settings.SearchAndReplace && !settings.BinaryMode;
-            const CopyResult copied = CopyToStdout(output, lines, error);
-            if (copied == CopyResult::Cancelled) return Fail("cancelled", kCancelledStatus);
-            if (copied == CopyResult::Failed) return Fail(error, wcx::kEEWrite);
-        }
-        return code == 0 ? 0 : Fail(ResultMessage(code, "standard output"), code);
-    }
+    if (toStdout) return PassToStdout(code, output, settings);
     const std::string message = ResultMessage(code, output);
     if (code == 0) {
         if (!line.quiet) std::printf("%s\n", Printable(message).c_str());
@@ -365,7 +377,7 @@ int Main(int argc, char** argv) {
     };
     if (!EditSettings(config, pluginPath.parent_path(), line.preset, line.edits, save, settings,
                       &presets, error, save ? SettingsCheck(check) : nullptr))
-        return rejected ? Fail(error + "\nnothing was stored", kBadUsage, false)
+        return rejected ? Fail(error + "\nnothing was stored", kBadUsage, HelpHint::Omit)
                         : Fail(error, kOtherError);
     if (!warning.empty()) Fail("warning: " + warning, 0);
     if (line.command == "presets") {

@@ -1,34 +1,69 @@
 #include "options.h"
 
+#include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <map>
+#include <string_view>
+#include <utility>
 
 namespace gleanery::cli {
 
 namespace {
 
-struct Switch {
-    const char* on;
-    const char* off;
-    bool Settings::*field;
-    bool onValue; // the value `on` gives the field
+// What parsing does after an option.
+enum class Next { Go, Stop, Fail };
+
+// An option as it appeared: the name it was given by, and its value when it takes one.
+struct Given {
+    std::string name;
+    std::string value;
+    bool hasValue = false;
 };
 
-const Switch kSwitches[] = {
-    {"line-mode", "no-line-mode", &Settings::LineMode, true},
-    {"binary", "no-binary", &Settings::BinaryMode, true},
-    {"search-replace", "no-search-replace", &Settings::SearchAndReplace, true},
-    {"no-duplicates", "duplicates", &Settings::NoDuplicates, true},
-    {"stats", "no-stats", &Settings::WriteStats, true},
-    {"case-sensitive", "ignore-case", &Settings::CaseSensitive, true},
-    {"dotall", "no-dotall", &Settings::Dotall, true},
-    {"multiline", "no-multiline", &Settings::Multiline, true},
-    {"unicode-properties", "no-unicode-properties", &Settings::UnicodeProperties, true},
-    {"empty-valid", "no-empty-valid", &Settings::EmptyValid, true},
-    {"bom", "no-bom", &Settings::WriteBom, true},
-    {"jit", "no-jit", &Settings::Jit, true},
+// Whether an option takes a value: after it or after '=' (Separate), only after '=' (Inline,
+// optional), or none (an '=' part is ignored).
+enum class Value { None, Separate, Inline };
+
+// Where the usage text lists an option.
+enum class Section { Host, Search };
+
+struct Option;
+using Handler = Next (*)(const Option& option, const Given& given, CommandLine& line,
+                         std::string& error);
+
+// One row of the command line: the spellings it is accepted by, how the usage text shows it
+// (an empty `usage` keeps it out of the text), and what it does.
+struct Option {
+    std::string_view names; // separated by spaces
+    Value value;
+    Section section;
+    std::string_view usage; // the left column
+    std::string_view help;  // the right column; a line feed continues it on the next line
+    Handler handle;
+    // Switches: the field, the value the first name gives it, and the opposite's name.
+    bool Settings::*field = nullptr;
+    bool fieldValue = true;
+    std::string_view opposite = {};
 };
+
+bool HasName(std::string_view names, std::string_view name) {
+    while (!names.empty()) {
+        const size_t space = names.find(' ');
+        if (names.substr(0, space) == name) return true;
+        if (space == std::string_view::npos) break;
+        names.remove_prefix(space + 1);
+    }
+    return false;
+}
+
+Next Bad(const Given& given, const std::string& what, std::string& error) {
+    error = "bad value '" + given.value + "' for " + given.name + ": " + what;
+    return Next::Fail;
+}
+
+void Edit(CommandLine& line, std::function<void(Settings&)> edit) {
+    line.edits.push_back(std::move(edit));
+}
 
 bool ParseInt(const std::string& text, long min, long max, long& value) {
     if (text.empty()) return false;
@@ -55,6 +90,200 @@ bool ParseCheckBuffer(std::string text, int32_t& bytes) {
     return false;
 }
 
+Next Help(const Option&, const Given&, CommandLine& line, std::string&) {
+    line.command = "help";
+    return Next::Stop;
+}
+Next Yes(const Option&, const Given&, CommandLine& line, std::string&) {
+    line.answers = AnswerPolicy::Yes;
+    return Next::Go;
+}
+Next No(const Option&, const Given&, CommandLine& line, std::string&) {
+    line.answers = AnswerPolicy::No;
+    return Next::Go;
+}
+Next Quiet(const Option&, const Given&, CommandLine& line, std::string&) {
+    line.quiet = true;
+    return Next::Go;
+}
+Next PluginPath(const Option&, const Given& given, CommandLine& line, std::string&) {
+    line.pluginPath = given.value;
+    return Next::Go;
+}
+Next ConfigDir(const Option&, const Given& given, CommandLine& line, std::string&) {
+    line.configDir = given.value;
+    return Next::Go;
+}
+Next Preset(const Option&, const Given& given, CommandLine& line, std::string&) {
+    line.preset = given.value;
+    return Next::Go;
+}
+Next Regex(const Option&, const Given& given, CommandLine& line, std::string&) {
+    Edit(line, [w = ToUtf16(given.value)](Settings& s) { s.regex = w; });
+    return Next::Go;
+}
+Next Replace(const Option&, const Given& given, CommandLine& line, std::string&) {
+    Edit(line, [w = ToUtf16(given.value)](Settings& s) { s.replace = w; });
+    return Next::Go;
+}
+Next Switch(const Option& option, const Given& given, CommandLine& line, std::string&) {
+    const bool value = HasName(option.names, given.name) ? option.fieldValue : !option.fieldValue;
+    Edit(line, [f = option.field, value](Settings& s) { s.*f = value; });
+    return Next::Go;
+}
+Next Clipboard(const Option&, const Given& given, CommandLine& line, std::string& error) {
+    if (given.hasValue && given.value != "delete")
+        return Bad(given, "only =delete is allowed", error);
+    const int8_t mode = given.hasValue ? 2 : 1;
+    Edit(line, [mode](Settings& s) { s.CopyClip = mode; });
+    return Next::Go;
+}
+Next NoClipboard(const Option&, const Given&, CommandLine& line, std::string&) {
+    Edit(line, [](Settings& s) { s.CopyClip = 0; });
+    return Next::Go;
+}
+Next Memory(const Option&, const Given& given, CommandLine& line, std::string& error) {
+    long n = 0;
+    if (!ParseInt(given.value, 5, 500, n))
+        return Bad(given, "a number of MiB from 5 to 500", error);
+    Edit(line, [n](Settings& s) { s.Memory = static_cast<int32_t>(n); });
+    return Next::Go;
+}
+Next CheckBuffer(const Option&, const Given& given, CommandLine& line, std::string& error) {
+    int32_t bytes = 0;
+    if (!ParseCheckBuffer(given.value, bytes))
+        return Bad(given, "one of 128k, 256k, 512k, 1M, 2M, 4M, 8M, 16M", error);
+    Edit(line, [bytes](Settings& s) { s.EncodingCheck = bytes; });
+    return Next::Go;
+}
+Next CodePage(const Option&, const Given& given, CommandLine& line, std::string& error) {
+    long n = 0;
+    if (given.value == "ansi")
+        n = 0;
+    else if (given.value == "oem")
+        n = 1;
+    else if (!ParseInt(given.value, 0, 65535, n))
+        return Bad(given, "ansi, oem or a Windows code page number", error);
+    Edit(line, [n](Settings& s) { s.CodePage = static_cast<int32_t>(n); });
+    return Next::Go;
+}
+Next DefaultChar(const Option&, const Given& given, CommandLine& line, std::string& error) {
+    const std::string& v = given.value;
+    int8_t c = -1;
+    if (v != "default") {
+        if (v.size() != 1 || v[0] < 32 || v[0] > 126)
+            return Bad(given, "one printable ASCII character or \"default\"", error);
+        c = static_cast<int8_t>(v[0]);
+    }
+    Edit(line, [c](Settings& s) { s.DefaultCharacter = c; });
+    return Next::Go;
+}
+Next Extension(const Option&, const Given& given, CommandLine& line, std::string& error) {
+    static const std::map<std::string, int8_t> kExtensions = {
+        {"txt", 0}, {"first", 1}, {"as-is", 2}};
+    const auto it = kExtensions.find(given.value);
+    if (it == kExtensions.end()) return Bad(given, "txt, first or as-is", error);
+    Edit(line, [e = it->second](Settings& s) { s.OutfileExtension = e; });
+    return Next::Go;
+}
+
+constexpr Option SwitchOption(std::string_view name, std::string_view opposite,
+                              bool Settings::*field, bool fieldValue, std::string_view help) {
+    return {name, Value::None, Section::Search, name, help, Switch, field, fieldValue, opposite};
+}
+
+// Every option, in the order of the usage text.
+const Option kOptions[] = {
+    {"--help -h", Value::None, Section::Host, "", "", Help},
+    {"--plugin", Value::Separate, Section::Host, "--plugin PATH",
+     "the plug-in library to load (default: the one beside this program)", PluginPath},
+    {"--config", Value::Separate, Section::Host, "--config DIR",
+     "settings directory (default: $XDG_CONFIG_HOME/gleanery)", ConfigDir},
+    {"--yes -y", Value::None, Section::Host, "--yes, --no",
+     "answer every question of the plug-in with Yes / No", Yes},
+    {"--no -n", Value::None, Section::Host, "", "", No},
+    {"--quiet -q", Value::None, Section::Host, "--quiet", "no progress line", Quiet},
+
+    {"-e --regex", Value::Separate, Section::Search, "-e, --regex EXPR",
+     "the regular expression (PCRE syntax)", Regex},
+    {"-r --replace", Value::Separate, Section::Search, "-r, --replace TEXT",
+     "the replacement template ($0 whole match, $1..$99 groups,\n"
+     "\\xNN byte, \\xM0..\\xM9 / \\xm0..\\xm9 counters, \\xNn file name,\n"
+     "\\xNN path and file name)",
+     Replace},
+    {"--preset", Value::Separate, Section::Search, "--preset NAME",
+     "start from the stored preset NAME", Preset},
+    SwitchOption("--line-mode", "--no-line-mode", &Settings::LineMode, true,
+                 "report matching lines with line numbers"),
+    SwitchOption("--binary", "--no-binary", &Settings::BinaryMode, true,
+                 "search every file as raw bytes"),
+    SwitchOption("--search-replace", "--no-search-replace", &Settings::SearchAndReplace, true,
+                 "write each file with every match replaced"),
+    SwitchOption("--no-duplicates", "--duplicates", &Settings::NoDuplicates, true,
+                 "write each distinct result once"),
+    SwitchOption("--stats", "--no-stats", &Settings::WriteStats, true,
+                 "append the statistics block"),
+    SwitchOption("--case-sensitive", "--ignore-case", &Settings::CaseSensitive, true,
+                 "match case (default: ignore case)"),
+    SwitchOption("--dotall", "--no-dotall", &Settings::Dotall, true, "dot matches line breaks too"),
+    SwitchOption("--multiline", "--no-multiline", &Settings::Multiline, true,
+                 "^ and $ match at line breaks"),
+    SwitchOption("--no-unicode-properties", "--unicode-properties", &Settings::UnicodeProperties,
+                 false, "\\w, \\d and friends match ASCII only"),
+    SwitchOption("--empty-valid", "--no-empty-valid", &Settings::EmptyValid, true,
+                 "report empty matches"),
+    SwitchOption("--bom", "--no-bom", &Settings::WriteBom, true,
+                 "begin the output with the UTF-8 byte order mark"),
+    SwitchOption("--no-jit", "--jit", &Settings::Jit, false,
+                 "search with PCRE's interpreter instead of its JIT compiler\n"
+                 "(same results, slower; for comparison or as a fallback)"),
+    {"--clipboard", Value::Inline, Section::Search, "--clipboard[=delete]",
+     "copy the output to the clipboard (and delete the file)", Clipboard},
+    {"--no-clipboard", Value::None, Section::Search, "", "", NoClipboard},
+    {"--memory", Value::Separate, Section::Search, "--memory MIB", "read memory, 5 to 500 MiB",
+     Memory},
+    {"--check-buffer", Value::Separate, Section::Search, "--check-buffer SIZE",
+     "encoding check buffer: 128k, 256k, 512k, 1M, 2M, 4M, 8M, 16M", CheckBuffer},
+    {"--code-page", Value::Separate, Section::Search, "--code-page N",
+     "code page for 8-bit text: ansi, oem or a Windows code page number", CodePage},
+    {"--default-char", Value::Separate, Section::Search, "--default-char C",
+     "replacement for characters the code page lacks: one ASCII\ncharacter, or \"default\"",
+     DefaultChar},
+    {"--extension", Value::Separate, Section::Search, "--extension E",
+     "output name: txt (OUTPUT with .txt), first (extension of the first\n"
+     "file), as-is (OUTPUT unchanged)",
+     Extension},
+};
+
+const Option* FindOption(const std::string& name) {
+    for (const Option& option : kOptions)
+        if (HasName(option.names, name) || (!option.opposite.empty() && option.opposite == name))
+            return &option;
+    return nullptr;
+}
+
+// The usage lines of one section: the left column indented by two, the help from column 24 (on
+// a line of its own after a long left column), continued lines aligned with it.
+std::string UsageLines(Section section) {
+    constexpr size_t kHelpColumn = 24;
+    std::string text;
+    for (const Option& option : kOptions) {
+        if (option.section != section || option.usage.empty()) continue;
+        std::string line = "  " + std::string(option.usage);
+        if (line.size() + 2 > kHelpColumn) {
+            text += line + "\n";
+            line.clear();
+        }
+        line.resize(kHelpColumn, ' ');
+        for (const char c : option.help) {
+            line += c;
+            if (c == '\n') line.append(kHelpColumn, ' ');
+        }
+        text += line + "\n";
+    }
+    return text;
+}
+
 } // namespace
 
 std::string UsageText() {
@@ -68,40 +297,10 @@ std::string UsageText() {
   gleanery help                            this text
 
 Host options:
-  --plugin PATH         the plug-in library to load (default: the one beside this program)
-  --config DIR          settings directory (default: $XDG_CONFIG_HOME/gleanery)
-  --yes, --no           answer every question of the plug-in with Yes / No
-  --quiet               no progress line
-
-Search options (pack: for this run only; set: stored):
-  -e, --regex EXPR      the regular expression (PCRE syntax)
-  -r, --replace TEXT    the replacement template ($0 whole match, $1..$99 groups,
-                        \xNN byte, \xM0..\xM9 / \xm0..\xm9 counters, \xNn file name,
-                        \xNN path and file name)
-  --preset NAME         start from the stored preset NAME
-  --line-mode           report matching lines with line numbers
-  --binary              search every file as raw bytes
-  --search-replace      write each file with every match replaced
-  --no-duplicates       write each distinct result once
-  --stats               append the statistics block
-  --case-sensitive      match case (default: ignore case)
-  --dotall              dot matches line breaks too
-  --multiline           ^ and $ match at line breaks
-  --no-unicode-properties
-                        \w, \d and friends match ASCII only
-  --empty-valid         report empty matches
-  --bom                 begin the output with the UTF-8 byte order mark
-  --no-jit              search with PCRE's interpreter instead of its JIT compiler
-                        (same results, slower; for comparison or as a fallback)
-  --clipboard[=delete]  copy the output to the clipboard (and delete the file)
-  --memory MIB          read memory, 5 to 500 MiB
-  --check-buffer SIZE   encoding check buffer: 128k, 256k, 512k, 1M, 2M, 4M, 8M, 16M
-  --code-page N         code page for 8-bit text: ansi, oem or a Windows code page number
-  --default-char C      replacement for characters the code page lacks: one ASCII
-                        character, or "default"
-  --extension E         output name: txt (OUTPUT with .txt), first (extension of the first
-                        file), as-is (OUTPUT unchanged)
-Every switch has an opposite for `set`: --no-line-mode, --duplicates, --ignore-case, ...
+)" + UsageLines(Section::Host) +
+           "\nSearch options (pack: for this run only; set: stored):\n" +
+           UsageLines(Section::Search) +
+           R"(Every switch has an opposite for `set`: --no-line-mode, --duplicates, --ignore-case, ...
 
 Exit status:
   0   done
@@ -132,7 +331,7 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& err
     }
 
     for (int i = 2; i < argc; ++i) {
-        std::string arg = argv[i];
+        const std::string arg = argv[i];
         if (arg == "--") {
             for (++i; i < argc; ++i) line.operands.push_back(argv[i]);
             break;
@@ -141,144 +340,29 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& err
             line.operands.push_back(arg);
             continue;
         }
-        std::string name = arg;
-        std::optional<std::string> inlineValue;
+        Given given;
+        given.name = arg;
         if (const size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-            name = arg.substr(0, eq);
-            inlineValue = arg.substr(eq + 1);
+            given.name = arg.substr(0, eq);
+            given.value = arg.substr(eq + 1);
+            given.hasValue = true;
         }
-        auto value = [&](std::string& out) {
-            if (inlineValue) {
-                out = *inlineValue;
-                return true;
-            }
-            if (i + 1 >= argc) {
-                error = name + " needs a value";
-                return false;
-            }
-            out = argv[++i];
-            return true;
-        };
-        auto bad = [&](const std::string& v, const std::string& what) {
-            error = "bad value '" + v + "' for " + name + ": " + what;
-            return false;
-        };
-
-        if (name == "--help" || name == "-h") {
-            line.command = "help";
-            return true;
-        }
-        if (name == "--yes" || name == "-y") {
-            line.answers = AnswerPolicy::Yes;
-            continue;
-        }
-        if (name == "--no" || name == "-n") {
-            line.answers = AnswerPolicy::No;
-            continue;
-        }
-        if (name == "--quiet" || name == "-q") {
-            line.quiet = true;
-            continue;
-        }
-        std::string v;
-        if (name == "--plugin") {
-            if (!value(line.pluginPath)) return false;
-            continue;
-        }
-        if (name == "--config") {
-            if (!value(line.configDir)) return false;
-            continue;
-        }
-        if (name == "--preset") {
-            if (!value(v)) return false;
-            line.preset = v;
-            continue;
-        }
-        if (name == "-e" || name == "--regex") {
-            if (!value(v)) return false;
-            line.edits.push_back([w = ToUtf16(v)](Settings& s) { s.regex = w; });
-            continue;
-        }
-        if (name == "-r" || name == "--replace") {
-            if (!value(v)) return false;
-            line.edits.push_back([w = ToUtf16(v)](Settings& s) { s.replace = w; });
-            continue;
-        }
-        if (name == "--clipboard") {
-            int8_t mode = 1;
-            if (inlineValue) {
-                if (*inlineValue != "delete") return bad(*inlineValue, "only =delete is allowed");
-                mode = 2;
-            }
-            line.edits.push_back([mode](Settings& s) { s.CopyClip = mode; });
-            continue;
-        }
-        if (name == "--no-clipboard") {
-            line.edits.push_back([](Settings& s) { s.CopyClip = 0; });
-            continue;
-        }
-        if (name == "--memory") {
-            long n = 0;
-            if (!value(v)) return false;
-            if (!ParseInt(v, 5, 500, n)) return bad(v, "a number of MiB from 5 to 500");
-            line.edits.push_back([n](Settings& s) { s.Memory = static_cast<int32_t>(n); });
-            continue;
-        }
-        if (name == "--check-buffer") {
-            int32_t bytes = 0;
-            if (!value(v)) return false;
-            if (!ParseCheckBuffer(v, bytes))
-                return bad(v, "one of 128k, 256k, 512k, 1M, 2M, 4M, 8M, 16M");
-            line.edits.push_back([bytes](Settings& s) { s.EncodingCheck = bytes; });
-            continue;
-        }
-        if (name == "--code-page") {
-            long n = 0;
-            if (!value(v)) return false;
-            if (v == "ansi")
-                n = 0;
-            else if (v == "oem")
-                n = 1;
-            else if (!ParseInt(v, 0, 65535, n))
-                return bad(v, "ansi, oem or a Windows code page number");
-            line.edits.push_back([n](Settings& s) { s.CodePage = static_cast<int32_t>(n); });
-            continue;
-        }
-        if (name == "--default-char") {
-            if (!value(v)) return false;
-            int8_t c = -1;
-            if (v != "default") {
-                if (v.size() != 1 || v[0] < 32 || v[0] > 126)
-                    return bad(v, "one printable ASCII character or \"default\"");
-                c = static_cast<int8_t>(v[0]);
-            }
-            line.edits.push_back([c](Settings& s) { s.DefaultCharacter = c; });
-            continue;
-        }
-        if (name == "--extension") {
-            if (!value(v)) return false;
-            static const std::map<std::string, int8_t> kExtensions = {
-                {"txt", 0}, {"first", 1}, {"as-is", 2}};
-            const auto it = kExtensions.find(v);
-            if (it == kExtensions.end()) return bad(v, "txt, first or as-is");
-            line.edits.push_back([e = it->second](Settings& s) { s.OutfileExtension = e; });
-            continue;
-        }
-        bool matched = false;
-        for (const Switch& sw : kSwitches) {
-            if (name == std::string("--") + sw.on || name == std::string("--") + sw.off) {
-                const bool on = name == std::string("--") + sw.on;
-                const bool fieldValue = on ? sw.onValue : !sw.onValue;
-                line.edits.push_back(
-                    [f = sw.field, fieldValue](Settings& s) { s.*f = fieldValue; });
-                matched = true;
-                break;
-            }
-        }
-        if (!matched) {
+        const Option* option = FindOption(given.name);
+        if (!option) {
             error = "unknown option '" + arg + "'";
             return false;
         }
+        if (option->value == Value::Separate && !given.hasValue) {
+            if (i + 1 >= argc) {
+                error = given.name + " needs a value";
+                return false;
+            }
+            given.value = argv[++i];
+            given.hasValue = true;
+        }
+        const Next next = option->handle(*option, given, line, error);
+        if (next == Next::Fail) return false;
+        if (next == Next::Stop) return true;
     }
     return true;
 }

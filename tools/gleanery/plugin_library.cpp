@@ -24,15 +24,17 @@ std::filesystem::path ProgramDirectory() {
 #endif
 }
 
+enum class Export { Required, Optional };
+
 template <typename F>
-bool Resolve(void* library, const char* name, F& target, std::string& error, bool required) {
+bool Resolve(void* library, const char* name, F& target, std::string& error, Export kind) {
 #if defined(_WIN32)
     void* symbol = reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
 #else
     void* symbol = dlsym(library, name);
 #endif
     target = reinterpret_cast<F>(symbol);
-    if (!symbol && required) {
+    if (!symbol && kind == Export::Required) {
         error = std::string("the library does not export ") + name;
         return false;
     }
@@ -66,12 +68,16 @@ bool LoadPlugin(const std::string& path, PluginExports& exports, std::string& er
     }
 #endif
     exports.library = library;
-    return Resolve(library, "GetPackerCaps", exports.GetPackerCaps, error, true) &&
-           Resolve(library, "PackFilesW", exports.PackFilesW, error, true) &&
-           Resolve(library, "SetProcessDataProcW", exports.SetProcessDataProcW, error, true) &&
-           Resolve(library, "PackSetDefaultParams", exports.PackSetDefaultParams, error, true) &&
-           Resolve(library, "ExtensionInitialize", exports.ExtensionInitialize, error, false) &&
-           Resolve(library, "GleaneryJobNotesW", exports.GleaneryJobNotesW, error, false);
+    return Resolve(library, "GetPackerCaps", exports.GetPackerCaps, error, Export::Required) &&
+           Resolve(library, "PackFilesW", exports.PackFilesW, error, Export::Required) &&
+           Resolve(library, "SetProcessDataProcW", exports.SetProcessDataProcW, error,
+                   Export::Required) &&
+           Resolve(library, "PackSetDefaultParams", exports.PackSetDefaultParams, error,
+                   Export::Required) &&
+           Resolve(library, "ExtensionInitialize", exports.ExtensionInitialize, error,
+                   Export::Optional) &&
+           Resolve(library, "GleaneryJobNotesW", exports.GleaneryJobNotesW, error,
+                   Export::Optional);
 }
 
 void UnloadPlugin(PluginExports& exports) {

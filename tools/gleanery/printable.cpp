@@ -33,7 +33,8 @@ size_t SequenceAt(std::string_view text, size_t i, char32_t& code) {
 
 } // namespace
 
-std::string Printable(std::string_view text, bool keepLineBreaks) {
+std::string Printable(std::string_view text, LineBreaks lineBreaks) {
+    const bool keepLineBreaks = lineBreaks == LineBreaks::Keep;
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size();) {

@@ -12,8 +12,9 @@ namespace gleanery::cli {
 // `text` (UTF-8, possibly with bytes that are not) with every C0 and C1 control character and DEL
 // written as \xHH or \uHHHH, and every byte outside a well-formed UTF-8 sequence as \xHH. A
 // surrogate U+DC80..U+DCFF, the form a name's stray byte takes in UTF-16, shows as that byte.
-// With `keepLineBreaks` line feeds, CR LF pairs and tabs stay as they are.
-std::string Printable(std::string_view text, bool keepLineBreaks = false);
+// With LineBreaks::Keep line feeds, CR LF pairs and tabs stay as they are.
+enum class LineBreaks { Escape, Keep };
+std::string Printable(std::string_view text, LineBreaks lineBreaks = LineBreaks::Escape);
 // The length of `text` without an incomplete UTF-8 sequence at its end, so that text printed in
 // pieces is escaped as a whole.
 size_t CompletePrefix(std::string_view text);

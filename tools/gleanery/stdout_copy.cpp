@@ -88,7 +88,8 @@ CopyResult CopyToStdout(const std::filesystem::path& file, bool lines, std::stri
             }
             piece.swap(converted);
         }
-        if (!Put(terminal ? Printable(piece, true) : piece, error)) return CopyResult::Failed;
+        if (!Put(terminal ? Printable(piece, LineBreaks::Keep) : piece, error))
+            return CopyResult::Failed;
     }
     if (lines && last != '\n' && !Put(kLineEnd, error)) return CopyResult::Failed;
     return CopyResult::Done;

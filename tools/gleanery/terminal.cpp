@@ -121,7 +121,7 @@ int Answer(const std::string& text, const std::string& caption, int32_t flags) {
 }
 
 int WCX_CALL HostMessageBox(char* text, char* caption, int32_t flags) {
-    const int answer = Answer(text ? Printable(text, true) : std::string(),
+    const int answer = Answer(text ? Printable(text, LineBreaks::Keep) : std::string(),
                               caption ? Printable(caption) : std::string(), flags);
     if (answer == platform::kIdNo) g_declined = true;
     return answer;

@@ -48,11 +48,6 @@ using DlgProc = intptr_t (*)(uintptr_t dlg, char* itemName, intptr_t msg, intptr
                              intptr_t lParam);
 using DialogBoxLfmProc = int32_t (*)(intptr_t lfmData, unsigned long dataSize, DlgProc dlgProc);
 
-// Offsets in the extension record behind MessageBox: DialogBoxLFM, DialogBoxLRS,
-// DialogBoxLFMFile, SendDlgMsg (host/wcx.h has the start of the record).
-inline constexpr size_t kDialogBoxLfmSlot = 1;
-inline constexpr size_t kSendDlgMsgSlot = 4;
-
 // Both functions come from the host's extension record; without them there is no dialog.
 void SetHostDialogApi(DialogBoxLfmProc dialogBoxLfm, DlgProc sendDlgMsg);
 
