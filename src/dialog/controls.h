@@ -72,7 +72,9 @@ void SetDropDownWidth(DialogHandle dlg, int id, int pixels);
 int ScreenPixelsPerInchY(DialogHandle dlg);
 FontHandle CreateFontFrom(DialogHandle dlg, const TextBoxFont& font); // null on failure
 void DeleteFont(DialogHandle dlg, FontHandle font);
-void SetFont(DialogHandle dlg, int id, FontHandle font, bool redraw);
+// Whether a control given a font draws itself again at once, or with the next paint.
+enum class Redraw { Later, Now };
+void SetFont(DialogHandle dlg, int id, FontHandle font, Redraw redraw);
 // Width in pixels of `text` drawn with `font` on the screen.
 int MeasureTextWidth(DialogHandle dlg, FontHandle font, std::u16string_view text);
 int VerticalScrollBarWidth(DialogHandle dlg);

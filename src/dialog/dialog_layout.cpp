@@ -4,6 +4,7 @@
 #include <array>
 #include <string>
 
+#include "platform/unicode.h"
 #include "settings/process_state.h"
 #include "settings/texts.h"
 
@@ -190,10 +191,7 @@ constexpr std::array<CodePageName, 99> kCodePageNames{{
     {57011, u"57011 ISCII Punjabi"},
 }};
 
-std::u16string Decimal(int64_t value) {
-    std::string ascii = std::to_string(value);
-    return std::u16string(ascii.begin(), ascii.end());
-}
+using platform::Decimal;
 
 } // namespace
 
@@ -265,7 +263,7 @@ std::vector<std::u16string> ReadMemoryEntries() {
 }
 
 std::vector<std::u16string> ReplacementCharacterEntries() {
-    std::vector<std::u16string> entries{Text(152), Text(153)};
+    std::vector<std::u16string> entries{Text(kTextDefaultCharacter), Text(kTextSpace)};
     for (char16_t code = 33; code <= 126; ++code) entries.push_back(std::u16string(1, code));
     return entries;
 }
@@ -282,15 +280,16 @@ std::u16string CodePageDisplayName(uint32_t codePage) {
 
 std::vector<std::u16string> CodePageEntries() {
     const ProcessState& state = State();
-    std::vector<std::u16string> entries{Text(150) + u" (" + Decimal(state.System.AnsiCodePage) + u")",
-                                        Text(151) + u" (" + Decimal(state.System.OemCodePage) + u")"};
+    std::vector<std::u16string> entries{
+        Text(kTextSystemAnsiPage) + u" (" + Decimal(state.System.AnsiCodePage) + u")",
+        Text(kTextSystemOemPage) + u" (" + Decimal(state.System.OemCodePage) + u")"};
     for (uint32_t codePage : state.System.UsableCodePages)
         entries.push_back(CodePageDisplayName(codePage));
     return entries;
 }
 
 std::vector<std::u16string> OutfileExtensionEntries() {
-    return {u".txt", Text(160), Text(161)};
+    return {u".txt", Text(kTextFirstFile), Text(kTextPackDialog)};
 }
 
 int LongestEntry(const std::vector<std::u16string>& entries) {

@@ -123,12 +123,14 @@ struct HelpButton {
     int Id;
     uint16_t ShowCaption;
     uint16_t HideCaption;
-    int PaneState;
+    HelpPane PaneState;
     std::span<const std::u16string_view> (*Pieces)();
 };
 
-constexpr HelpButton kExpressionButton{kRegexHelp, 42, 44, 1, ExpressionHelpPieces};
-constexpr HelpButton kReplacementButton{kReplaceHelp, 43, 45, 2, ReplacementHelpPieces};
+constexpr HelpButton kExpressionButton{kRegexHelp, kTextRegexHelpShow, kTextRegexHelpHide,
+                                       HelpPane::ExpressionHelp, ExpressionHelpPieces};
+constexpr HelpButton kReplacementButton{kReplaceHelp, kTextReplaceHelpShow, kTextReplaceHelpHide,
+                                        HelpPane::ReplacementHelp, ReplacementHelpPieces};
 
 void Press(DialogState& state, const HelpButton& own, const HelpButton& other) {
     DialogHandle dlg = state.Handle;
@@ -136,10 +138,10 @@ void Press(DialogState& state, const HelpButton& own, const HelpButton& other) {
         Widen(state, -state.HelpWidth);
         Enable(dlg, kHelpPane, false);
         SetText(dlg, own.Id, Text(own.ShowCaption));
-        state.HelpPaneState = 0;
+        state.HelpPaneState = HelpPane::Collapsed;
         return;
     }
-    if (state.HelpPaneState == 0) {
+    if (state.HelpPaneState == HelpPane::Collapsed) {
         Widen(state, state.HelpWidth);
         Enable(dlg, kHelpPane, true);
     } else {

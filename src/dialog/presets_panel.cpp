@@ -6,6 +6,7 @@
 
 #include "dialog/dialog_layout.h"
 #include "dialog/panels.h"
+#include "dialog/status_line.h"
 #include "platform/message_box.h"
 #include "settings/process_state.h"
 #include "settings/texts.h"
@@ -15,11 +16,11 @@ namespace gleanery::dialog {
 namespace {
 
 constexpr char16_t kTitle[] = u"Gleanery";
-constexpr uint16_t kNoRoomForPreset = 203;
 
 // Yes, No and Cancel with No as the default; only Yes goes ahead.
 bool Confirm(DialogState& state, uint16_t verb, const std::u16string& name) {
-    const std::u16string question = Text(verb) + u"\r\n\"" + name + u"\" " + Text(500);
+    const std::u16string question =
+        Text(verb) + u"\r\n\"" + name + u"\" " + Text(kTextQuestionMark);
     return ShowMessage(state.Handle, question, kTitle,
                        platform::kMbYesNoCancel | kMbIconQuestion | platform::kMbDefButton2) ==
            platform::kIdYes;
@@ -43,7 +44,7 @@ void LoadPreset(DialogState& state) {
     if (it == store.end()) return;
     const Settings preset = it->second; // FillControls may run commands that touch the store
     FillControls(state, preset);
-    UpdateExpressionStatus(state, false);
+    UpdateExpressionStatus(state);
 }
 
 void AddOrSavePreset(DialogState& state) {
@@ -53,7 +54,7 @@ void AddOrSavePreset(DialogState& state) {
     if (name.empty()) return;
 
     if (process.Presets.count(name) > 0) {
-        if (!Confirm(state, 310, name)) return;
+        if (!Confirm(state, kTextOverwrite, name)) return;
         process.Presets.erase(name);
         ReadControls(state, process.Presets[name]);
         ListSelect(dlg, kPresetsList, -1);
@@ -65,8 +66,8 @@ void AddOrSavePreset(DialogState& state) {
 
     // A name without a change record needs a section number of its own at the next save; when
     // none is left the preset would silently be missing from the file, so it is not taken.
-    if (process.Changes.count(name) == 0 && PresetCapacityLeft() <= 0) {
-        ShowMessage(dlg, Text(kNoRoomForPreset), kTitle,
+    if (process.Changes.count(name) == 0 && PresetCapacityLeft(SettingsSessionOf(process)) <= 0) {
+        ShowMessage(dlg, Text(kTextNoPresetSectionLeft), kTitle,
                     platform::kMbOk | platform::kMbIconWarning);
         return;
     }
@@ -84,7 +85,7 @@ void DeletePreset(DialogState& state) {
     if (Selection(dlg, kPresetsList) < 0) return;
     const std::u16string name = GetText(dlg, kPresetsList);
     if (name.empty() || process.Presets.count(name) == 0) return;
-    if (!Confirm(state, 80, name)) return;
+    if (!Confirm(state, kTextDelete, name)) return;
 
     process.Presets.erase(name);
     // The entry that shows the name goes, so list and store keep the same names even when the
@@ -124,12 +125,12 @@ void RefreshPresetButtons(DialogState& state) {
         Enable(dlg, kPresetLoad, true);
         Enable(dlg, kPresetDelete, true);
         Enable(dlg, kPresetAdd, true);
-        SetText(dlg, kPresetAdd, Text(70));
+        SetText(dlg, kPresetAdd, Text(kTextSave));
         return;
     }
     Enable(dlg, kPresetLoad, false);
     Enable(dlg, kPresetDelete, false);
-    SetText(dlg, kPresetAdd, Text(39));
+    SetText(dlg, kPresetAdd, Text(kTextAdd));
     Enable(dlg, kPresetAdd, !GetText(dlg, kPresetsList).empty());
 }
 

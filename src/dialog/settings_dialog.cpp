@@ -12,9 +12,11 @@
 
 #include "dialog/dialog_layout.h"
 #include "dialog/panels.h"
+#include "dialog/status_line.h"
 #include "engine/replacement_template.h"
 #include "platform/codepage.h"
 #include "platform/message_box.h"
+#include "platform/unicode.h"
 #include "settings/process_state.h"
 #include "settings/settings_file.h"
 #include "settings/texts.h"
@@ -29,10 +31,7 @@ constexpr int kPresetNameLimit = 255;
 constexpr int kDropDownExtra = 24;
 constexpr size_t kStandardMemoryEntries = 17;
 
-std::u16string Decimal(int64_t value) {
-    std::string ascii = std::to_string(value);
-    return std::u16string(ascii.begin(), ascii.end());
-}
+using platform::Decimal;
 
 // A decimal number from a list entry of our own; 0 when it holds no digits.
 int64_t ParseDecimal(const std::u16string& text) {
@@ -134,7 +133,7 @@ bool SelectedDefaultCharacter(DialogHandle dlg, int8_t& value) {
     return false;
 }
 
-void SetTextBoxFont(DialogState& state, bool redraw) {
+void SetTextBoxFont(DialogState& state, Redraw redraw) {
     const FontHandle font = state.TextFont ? state.TextFont : state.DialogFont;
     for (int id : {kRegexEdit, kReplaceEdit, kHelpPane}) SetFont(state.Handle, id, font, redraw);
 }
@@ -162,7 +161,7 @@ void Surround(DialogState& state, std::u16string_view open, std::u16string_view 
     SetEditSelection(dlg, kRegexEdit, static_cast<int>(caret), static_cast<int>(caret));
     ScrollCaretIntoView(dlg, kRegexEdit);
     Focus(dlg, kRegexEdit);
-    UpdateExpressionStatus(state, false);
+    UpdateExpressionStatus(state);
 }
 
 void ChangeFont(DialogState& state) {
@@ -181,37 +180,37 @@ void ChangeFont(DialogState& state) {
     const FontHandle made = CreateFontFrom(dlg, font);
     if (!made) {
         font = TextBoxFont{};
-        Warn(state, Text(220));
+        Warn(state, Text(kTextFontChangeFailed));
         return;
     }
     if (state.TextFont) DeleteFont(dlg, state.TextFont);
     state.TextFont = made;
-    SetTextBoxFont(state, true);
+    SetTextBoxFont(state, Redraw::Now);
     if (font != before) state.SaveNeeded = true;
 }
 
 void Ok(DialogState& state) {
     DialogHandle dlg = state.Handle;
-    if (state.ExpressionState == 1) {
-        ShowMessage(dlg, Text(174), kTitle, platform::kMbOk);
+    if (state.ExpressionState == ExpressionStatus::Error) {
+        ShowMessage(dlg, Text(kTextIncorrectExpression), kTitle, platform::kMbOk);
         return;
     }
     EndTestMode(state);
-    std::u16string missing;
-    UpdateExpressionStatus(state, false, &missing);
-    if (state.ExpressionState == 1) {
+    const std::u16string missing = CheckReplaceGroups(state);
+    if (state.ExpressionState == ExpressionStatus::Error) {
         // The lists changed the compiled form since the last status; still no way past an error.
-        ShowMessage(dlg, Text(174), kTitle, platform::kMbOk);
+        ShowMessage(dlg, Text(kTextIncorrectExpression), kTitle, platform::kMbOk);
         return;
     }
-    if (state.ExpressionState == 3) {
-        const std::u16string question =
-            Text(210) + u"\r\n " + missing + u"\r\n" + Text(211) + u"\r\n" + Text(212);
+    if (state.ExpressionState == ExpressionStatus::MissingSubgroups) {
+        const std::u16string question = Text(kTextSubgroupsNotFound) + u"\r\n " + missing +
+                                        u"\r\n" + Text(kTextContinueAnyway) + u"\r\n" +
+                                        Text(kTextReferencesRemoved);
         const int answer = ShowMessage(dlg, question, kTitle,
                                        platform::kMbYesNoCancel | platform::kMbIconWarning |
                                            platform::kMbDefButton2);
         if (answer != platform::kIdYes) {
-            state.ExpressionState = 0;
+            state.ExpressionState = ExpressionStatus::Compiles;
             return;
         }
     }
@@ -224,7 +223,7 @@ void Ok(DialogState& state) {
 
 void LoadDefaults(DialogState& state) {
     FillControls(state, Settings{});
-    UpdateExpressionStatus(state, false);
+    UpdateExpressionStatus(state);
 }
 
 std::u16string LinkedPcreVersion() {
@@ -259,13 +258,14 @@ void InitialiseDialog(DialogState& state) {
     ProcessState& process = State();
 
     if (LanguageApplied()) Relabel(dlg);
-    SetCaption(dlg, Text(0));
+    SetCaption(dlg, Text(kTextDialogTitle));
     state.StatusBrush = CreateButtonFaceBrush(dlg);
 
     // A load needs an empty store and document; a cycle left open must not leak into this one.
-    DiscardSettingsAndPresets();
-    if (!LoadSettingsAndPresets(nullptr, &process.Font))
-        Warn(state, Text(200) + u"\r\n" + Text(201));
+    SettingsSession session = SettingsSessionOf(process);
+    DiscardSettingsAndPresets(session);
+    if (!LoadSettingsAndPresets(session, nullptr, &process.Font))
+        Warn(state, Text(kTextIniNotReadable) + u"\r\n" + Text(kTextNoPresetsLoaded));
 
     if (state.DialogFont) DeleteFont(dlg, state.DialogFont);
     state.DialogFont = CreateFontFrom(dlg, DialogFontDescription(state));
@@ -274,8 +274,8 @@ void InitialiseDialog(DialogState& state) {
         state.TextFont = CreateFontFrom(dlg, process.Font);
         if (!state.TextFont) process.Font = TextBoxFont{};
     }
-    SetTextBoxFont(state, false);
-    SetFont(dlg, kPresetsList, state.DialogFont, false);
+    SetTextBoxFont(state, Redraw::Later);
+    SetFont(dlg, kPresetsList, state.DialogFont, Redraw::Later);
 
     SetTextLimit(dlg, kRegexEdit, kEditorLimit);
     SetTextLimit(dlg, kReplaceEdit, kEditorLimit);
@@ -307,7 +307,7 @@ void InitialiseDialog(DialogState& state) {
 
     ListSelect(dlg, kDefaultCharacterList, 0);
     FillControls(state, process.CurrentSettings);
-    UpdateExpressionStatus(state, false);
+    UpdateExpressionStatus(state);
 
     if (process.DialogX != kNoDialogPosition && process.DialogY != kNoDialogPosition)
         MoveWindowTo(dlg, process.DialogX, process.DialogY);
@@ -432,113 +432,6 @@ Settings StatusSettings(DialogState& state) {
     return settings;
 }
 
-void UpdateExpressionStatus(DialogState& state, bool highlight, std::u16string* missing) {
-    DialogHandle dlg = state.Handle;
-    const std::u16string expression = GetText(dlg, kRegexEdit);
-    Settings settings = StatusSettings(state);
-    CompiledExpression compiled;
-    const int32_t offset = CompileExpression(settings, compiled);
-
-    if (!compiled.ErrorText.empty()) {
-        state.ExpressionState = 1;
-        SetText(dlg, kStatusLine, compiled.ErrorText);
-        if (highlight) {
-            Focus(dlg, kRegexEdit);
-            if (!expression.empty()) {
-                int at = ErrorCharacterIndex(expression, compiled.ErrorText, offset,
-                                             static_cast<uint32_t>(settings.CodePage),
-                                             settings.DefaultCharacter);
-                const int size = static_cast<int>(expression.size());
-                if (at >= size) {
-                    at = size - 1;
-                    // The last character may be the second half of a surrogate pair.
-                    if (at > 0 && expression[static_cast<size_t>(at)] >= 0xDC00 &&
-                        expression[static_cast<size_t>(at)] <= 0xDFFF &&
-                        expression[static_cast<size_t>(at - 1)] >= 0xD800 &&
-                        expression[static_cast<size_t>(at - 1)] <= 0xDBFF)
-                        --at;
-                }
-                // One character: both halves of a surrogate pair.
-                const char16_t unit = expression[static_cast<size_t>(at)];
-                const int length = unit >= 0xD800 && unit <= 0xDBFF && at + 1 < size &&
-                                           expression[static_cast<size_t>(at + 1)] >= 0xDC00 &&
-                                           expression[static_cast<size_t>(at + 1)] <= 0xDFFF
-                                       ? 2
-                                       : 1;
-                SetEditSelection(dlg, kRegexEdit, at, at + length);
-                // An editor that shows no selection: the status line quotes the character.
-                if (!ShowsEditSelection(dlg))
-                    SetText(dlg, kStatusLine,
-                            compiled.ErrorText + u": \"" +
-                                expression.substr(static_cast<size_t>(at),
-                                                  static_cast<size_t>(length)) +
-                                u"\"");
-            }
-            ScrollCaretIntoView(dlg, kRegexEdit);
-        }
-    } else if (!missing) {
-        if (expression.find_first_of(u"\r\n") != std::u16string::npos) {
-            state.ExpressionState = 2;
-            SetText(dlg, kStatusLine, Text(60));
-        } else {
-            state.ExpressionState = 0;
-            SetText(dlg, kStatusLine, Text(61));
-        }
-    } else {
-        settings.replace = GetText(dlg, kReplaceEdit);
-        if (settings.replace.empty()) {
-            state.ExpressionState = 0;
-        } else {
-            ReplacementTemplate tmpl;
-            *missing = ParseReplacement(settings, tmpl, compiled);
-            state.ExpressionState = tmpl.MissingGroupCount > 0 ? 3 : 0;
-        }
-    }
-    ReleaseCompiledExpression(compiled);
-}
-
-int ErrorCharacterIndex(const std::u16string& expression, const std::u16string& errorText,
-                        int offset, uint32_t codePage, int8_t defaultCharacter) {
-    const bool codePageForm = errorText.starts_with(u"ANSI: ");
-    const size_t size = expression.size();
-    int64_t units = 0;
-    size_t i = 0;
-    while (i < size) {
-        const char16_t unit = expression[i];
-        const bool pair = unit >= 0xD800 && unit <= 0xDBFF && i + 1 < size &&
-                          expression[i + 1] >= 0xDC00 && expression[i + 1] <= 0xDFFF;
-        const size_t width = pair ? 2 : 1;
-        int64_t length = 0;
-        if (codePageForm) {
-            std::string bytes;
-            platform::AppendWideAsCodePage(codePage,
-                                           std::u16string_view(expression).substr(i, width),
-                                           defaultCharacter, bytes);
-            length = static_cast<int64_t>(std::max<size_t>(bytes.size(), 1));
-        } else {
-            // Unpaired surrogates become U+FFFD, three bytes, in the UTF-8 form.
-            length = pair ? 4 : unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3;
-        }
-        if (units + length > offset) return static_cast<int>(i);
-        units += length;
-        i += width;
-    }
-    return static_cast<int>(size);
-}
-
-std::optional<uint32_t> StatusTextColour(const DialogState& state, uint32_t buttonTextColour) {
-    switch (state.ExpressionState) {
-    case 0:
-        return buttonTextColour;
-    case 1:
-        return 0x0000FFu; // red
-    case 2:
-        return 0xFF0000u; // blue
-    default:
-        return std::nullopt;
-    }
-}
-
 const std::u16string* TooltipText(const DialogState& state, int id) {
     if (!state.TooltipsReady) return nullptr;
     const uint16_t number = TooltipTextNumber(id);
@@ -546,34 +439,33 @@ const std::u16string* TooltipText(const DialogState& state, int id) {
     return &Text(number);
 }
 
-void SetPresetsGroup(DialogState& state, int level) {
-    if (level == 0) return;
-    const bool on = level == 2;
+void SetPresetsGroup(DialogState& state, GroupLevel level) {
+    const bool on = level == GroupLevel::Enabled;
     Enable(state.Handle, kPresetsList, on);
     Enable(state.Handle, kLoadDefaults, on);
     if (!on)
         for (int id : {kPresetLoad, kPresetDelete, kPresetAdd}) Enable(state.Handle, id, false);
 }
 
-void SetOptionsGroup(DialogState& state, int level) {
-    if (level == 0) return;
+void SetOptionsGroup(DialogState& state, GroupLevel level) {
     for (int id : {kCaseSensitive, kDotall, kMultiline, kUnicodeProperties, kEmptyValid,
                    kDefaultCharacterList, kCodePageList})
-        Enable(state.Handle, id, level == 2);
+        Enable(state.Handle, id, level == GroupLevel::Enabled);
 }
 
 void DispatchCommand(DialogState& state, int id, int code) {
     if (state.Closed) return;
     switch (id) {
     case kRegexEdit:
-        if (code == kEnChange) UpdateExpressionStatus(state, false);
+        if (code == kEnChange) UpdateExpressionStatus(state);
         return;
     case kDefaultCharacterList:
     case kCodePageList:
-        if (code == kSelChange) UpdateExpressionStatus(state, false);
+        if (code == kSelChange) UpdateExpressionStatus(state);
         return;
     case kStatusLine:
-        if (code == kClicked && state.ExpressionState == 1) UpdateExpressionStatus(state, true);
+        if (code == kClicked && state.ExpressionState == ExpressionStatus::Error)
+            UpdateExpressionStatusMarkingError(state);
         return;
     case kPresetsList:
         PresetsCommand(state, id, code);
@@ -642,20 +534,22 @@ void CloseDialog(DialogState& state, int result) {
     state.Closed = true;
     DialogHandle dlg = state.Handle;
     ProcessState& process = State();
+    SettingsSession session = SettingsSessionOf(process);
 
     if (state.SaveNeeded) {
         const bool dialogFont = process.Font == DialogFontDescription(state);
-        if (!SaveSettingsAndPresets(dialogFont ? nullptr : &process.Font)) Warn(state, Text(202));
+        if (!SaveSettingsAndPresets(session, dialogFont ? nullptr : &process.Font))
+            Warn(state, Text(kTextPresetsNotSaved));
     }
     state.TestMode = false;
     state.TestRunning = false;
     state.SaveNeeded = false;
-    state.HelpPaneState = 0;
+    state.HelpPaneState = HelpPane::Collapsed;
     state.SavedReplace.clear();
     state.TestString.clear();
     ResetTest(state);
 
-    DiscardSettingsAndPresets();
+    DiscardSettingsAndPresets(session);
 
     DeleteBrush(dlg, state.StatusBrush);
     state.StatusBrush = nullptr;

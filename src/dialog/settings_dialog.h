@@ -35,11 +35,21 @@ struct ExpressionTest {
     int NextStart = 0;
 };
 
+// What the last check of the expression found; the status line's colour follows it.
+enum class ExpressionStatus {
+    Compiles,
+    Error,
+    CompilesWithLineBreak,
+    MissingSubgroups, // the replace string refers to groups the expression lacks (OK's check)
+};
+
+// What the help pane beside the dialog shows.
+enum class HelpPane { Collapsed, ExpressionHelp, ReplacementHelp };
+
 // Everything one opening of the dialog keeps. The dialog is modal and open once at a time.
 struct DialogState {
     DialogHandle Handle = nullptr;
-    // 0 compiles, 1 error, 2 compiles with a line break, 3 replace refers to missing subgroups.
-    int ExpressionState = 0;
+    ExpressionStatus ExpressionState = ExpressionStatus::Compiles;
     bool SaveNeeded = false;
     // Expression test panel.
     bool TestMode = false;
@@ -47,8 +57,8 @@ struct DialogState {
     std::u16string SavedReplace;
     std::u16string TestString;
     std::unique_ptr<ExpressionTest> Test;
-    // Help pane: 0 collapsed, 1 expression help, 2 replacement help; the width it adds.
-    int HelpPaneState = 0;
+    // Help pane: what it shows, and the width it adds to the dialog when it is open.
+    HelpPane HelpPaneState = HelpPane::Collapsed;
     int HelpWidth = 0;
     // Owned system objects.
     FontHandle DialogFont = nullptr;
@@ -62,8 +72,6 @@ struct DialogState {
 void InitialiseDialog(DialogState& state);
 // A WM_COMMAND from control `id` with notification `code`.
 void DispatchCommand(DialogState& state, int id, int code);
-// The text colour of the status line (0x00BBGGRR), or nothing when it is left as it is.
-std::optional<uint32_t> StatusTextColour(const DialogState& state, uint32_t buttonTextColour);
 // The tooltip text for a control, or null when the control has none or tooltips are not set up.
 const std::u16string* TooltipText(const DialogState& state, int id);
 
@@ -71,24 +79,19 @@ const std::u16string* TooltipText(const DialogState& state, int id);
 void FillControls(DialogState& state, const Settings& settings); // then the interlocks
 void ReadControls(DialogState& state, Settings& settings);
 void ApplyInterlocks(DialogState& state);
-// Compiles the expression of the dialog for the status line. With `fromOk`, checks the replace
-// string instead of showing a status and returns the list of missing subgroups in `missing`.
-void UpdateExpressionStatus(DialogState& state, bool highlight, std::u16string* missing = nullptr);
 // The settings the status line compiles: defaults with the dialog's expression, code page number
 // and replacement character.
 Settings StatusSettings(DialogState& state);
-// Group switches: 0 leaves the group alone, 1 disables, 2 enables.
-void SetPresetsGroup(DialogState& state, int level);
-void SetOptionsGroup(DialogState& state, int level);
+// Group switches: the presets group (list and Load defaults; disabling also disables Load, Del and
+// Add) and the group of compile options (the PCRE option boxes and the two recoding lists).
+enum class GroupLevel { Disabled, Enabled };
+void SetPresetsGroup(DialogState& state, GroupLevel level);
+void SetOptionsGroup(DialogState& state, GroupLevel level);
 // The text-box font description of the dialog font ("MS Shell Dlg", 8 point on this screen).
 TextBoxFont DialogFontDescription(DialogState& state);
 // Ends the dialog with `result` (1 OK, 2 Cancel): saves when needed and releases everything.
 void CloseDialog(DialogState& state, int result);
 
-// UTF-16 index of the character at which a compile error lies: `offset` counts units of the form
-// that failed (UTF-8 bytes, code page bytes for an "ANSI: " error).
-int ErrorCharacterIndex(const std::u16string& expression, const std::u16string& errorText,
-                        int offset, uint32_t codePage, int8_t defaultCharacter);
 // The About box text with the given library version.
 std::u16string AboutText(const std::u16string& pcreVersion);
 

@@ -7,7 +7,10 @@
 
 #include "dialog/dialog_layout.h"
 #include "dialog/panels.h"
+#include "dialog/status_line.h"
 #include "platform/message_box.h"
+#include "platform/unicode.h"
+#include "settings/process_state.h"
 #include "settings/sample_test_text.h"
 #include "settings/texts.h"
 
@@ -20,9 +23,8 @@ constexpr int kMaxSubgroup = 99;
 constexpr int kOffsetsSize = 300;
 
 std::u16string GroupLine(int subgroup) {
-    const std::string digits = std::to_string(subgroup);
-    std::u16string line = Text(90) + u" " + std::u16string(digits.begin(), digits.end());
-    if (subgroup == 0) line += u" " + Text(91);
+    std::u16string line = Text(kTextGroup) + u" " + platform::Decimal(subgroup);
+    if (subgroup == 0) line += u" " + Text(kTextEntirePattern);
     return line;
 }
 
@@ -34,7 +36,7 @@ std::u16string SpanText(const std::u16string& text, int start, int end) {
     std::u16string span = text.substr(static_cast<size_t>(start), static_cast<size_t>(end - start));
     if (span.size() > kMost) {
         size_t cut = kMost;
-        if (span[cut] >= 0xDC00 && span[cut] <= 0xDFFF) --cut; // not between a surrogate pair
+        if (platform::IsLowSurrogate(span[cut])) --cut; // not between a surrogate pair
         span = span.substr(0, cut) + u"\u2026";
     }
     for (char16_t& unit : span)
@@ -75,29 +77,27 @@ void RecordEmptyMatch(DialogState& state) {
     SelectSpan(state, state.Test->Recorded.back());
 }
 
-bool IsHighSurrogate(char16_t unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-bool IsLowSurrogate(char16_t unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
-
 // The offset after an empty match at `at` that the anchored retry could not widen: one unit on,
 // or two over a CR LF pair (where CR LF is a newline) or a surrogate pair, so that a search never
 // starts between the two halves.
 int StepOverEmptyMatch(const std::u16string& text, bool crlfIsNewline, int at) {
     const size_t i = static_cast<size_t>(at);
-    if (i + 1 < text.size()) {
-        if (crlfIsNewline && text[i] == u'\r' && text[i + 1] == u'\n') return at + 2;
-        if (IsHighSurrogate(text[i]) && IsLowSurrogate(text[i + 1])) return at + 2;
-    }
+    if (i + 1 < text.size() && crlfIsNewline && text[i] == u'\r' && text[i + 1] == u'\n')
+        return at + 2;
+    if (platform::IsSurrogatePairAt(text, i)) return at + 2;
     return at + 1;
 }
 
-// Searches the test string from `start`. On a match the offsets are recorded (and the match is
-// shown); false when there is none or the library reports an error.
-bool SearchMatch(DialogState& state, int start, bool atStart) {
+// Where a search of the test string begins: at its start (Start), or where the last search left
+// off (Next).
+enum class SearchFrom { TextStart, LastMatch };
+
+// Searches the test string. On a match the offsets are recorded (and the match is shown); false
+// when there is none or the library reports an error.
+bool SearchMatch(DialogState& state, SearchFrom from) {
     ExpressionTest& test = *state.Test;
+    const bool atStart = from == SearchFrom::TextStart;
+    int start = atStart ? 0 : test.NextStart;
     DialogHandle dlg = state.Handle;
     const std::u16string& text = state.TestString;
     const auto* subject = reinterpret_cast<PCRE_SPTR16>(text.data());
@@ -158,9 +158,9 @@ void EnterTestMode(DialogState& state) {
     state.TestMode = true;
     Enable(dlg, kTestStart, true);
     for (int id : {kTestNext, kSubgroupDown, kSubgroupUp}) Enable(dlg, id, false);
-    SetPresetsGroup(state, 1);
+    SetPresetsGroup(state, GroupLevel::Disabled);
     SetText(dlg, kTestToggle, u"<");
-    SetText(dlg, kReplaceLabel, Text(170));
+    SetText(dlg, kReplaceLabel, Text(kTextTestString));
     state.SavedReplace = GetText(dlg, kReplaceEdit);
     SetText(dlg, kReplaceEdit,
             state.TestString.empty() ? std::u16string(kSampleTestText) : state.TestString);
@@ -169,21 +169,22 @@ void EnterTestMode(DialogState& state) {
 void StopTest(DialogState& state) {
     DialogHandle dlg = state.Handle;
     state.TestRunning = false;
-    SetText(dlg, kTestStart, Text(32));
+    SetText(dlg, kTestStart, Text(kTextStart));
     SetText(dlg, kTestToggle, u"<");
     SetReadOnly(dlg, kRegexEdit, false);
     SetReadOnly(dlg, kReplaceEdit, false);
-    SetText(dlg, kReplaceLabel, Text(170));
+    SetText(dlg, kReplaceLabel, Text(kTextTestString));
     Enable(dlg, kTestToggle, true);
     for (int id : {kTestNext, kSubgroupDown, kSubgroupUp}) Enable(dlg, id, false);
-    SetOptionsGroup(state, 2);
+    SetOptionsGroup(state, GroupLevel::Enabled);
 }
 
 void StartTest(DialogState& state) {
     DialogHandle dlg = state.Handle;
-    UpdateExpressionStatus(state, false);
-    if (state.ExpressionState == 1 || state.ExpressionState == 3) {
-        ShowMessage(dlg, Text(174), kTitle, platform::kMbOk);
+    UpdateExpressionStatus(state);
+    if (state.ExpressionState == ExpressionStatus::Error ||
+        state.ExpressionState == ExpressionStatus::MissingSubgroups) {
+        ShowMessage(dlg, Text(kTextIncorrectExpression), kTitle, platform::kMbOk);
         return;
     }
     state.TestString = GetText(dlg, kReplaceEdit);
@@ -200,13 +201,13 @@ void StartTest(DialogState& state) {
     test.Working.Multiline = IsChecked(dlg, kMultiline);
     test.Working.UnicodeProperties = IsChecked(dlg, kUnicodeProperties);
     test.Working.EmptyValid = IsChecked(dlg, kEmptyValid);
-    CompileExpression(test.Working, test.Compiled);
+    CompileExpression(test.Working, State().System, test.Compiled);
     if (!test.Compiled.ErrorText.empty() || !test.Compiled.Utf16Code) {
         // The option boxes take part here but not in the status line; a form that did not
         // compile (or study) is not run.
         Enable(dlg, kSubgroupDown, false);
         Enable(dlg, kSubgroupUp, false);
-        ShowMessage(dlg, Text(174), kTitle, platform::kMbOk);
+        ShowMessage(dlg, Text(kTextIncorrectExpression), kTitle, platform::kMbOk);
         return;
     }
 
@@ -214,21 +215,21 @@ void StartTest(DialogState& state) {
     Enable(dlg, kSubgroupDown, false);
     if (test.Compiled.CaptureCount == 0) Enable(dlg, kSubgroupUp, false);
 
-    if (SearchMatch(state, 0, true)) {
+    if (SearchMatch(state, SearchFrom::TextStart)) {
         state.TestRunning = true;
-        SetText(dlg, kTestStart, Text(172));
-        SetText(dlg, kTestToggle, Text(173));
+        SetText(dlg, kTestStart, Text(kTextStop));
+        SetText(dlg, kTestToggle, Text(kTextPrevious));
         SetReadOnly(dlg, kRegexEdit, true);
         SetReadOnly(dlg, kReplaceEdit, true);
         Enable(dlg, kTestNext, true);
-        SetOptionsGroup(state, 1);
+        SetOptionsGroup(state, GroupLevel::Disabled);
         return;
     }
     SetEditSelection(dlg, kReplaceEdit, 0, 0);
-    SetText(dlg, kReplaceLabel, Text(170));
+    SetText(dlg, kReplaceLabel, Text(kTextTestString));
     Enable(dlg, kSubgroupDown, false);
     Enable(dlg, kSubgroupUp, false);
-    ShowMessage(dlg, Text(171), kTitle, platform::kMbOk);
+    ShowMessage(dlg, Text(kTextNoMatch), kTitle, platform::kMbOk);
 }
 
 void NextMatch(DialogState& state) {
@@ -238,7 +239,7 @@ void NextMatch(DialogState& state) {
         ShowRecordedMatch(state);
         return;
     }
-    if (!SearchMatch(state, test.NextStart, false)) StopTest(state);
+    if (!SearchMatch(state, SearchFrom::LastMatch)) StopTest(state);
 }
 
 void PreviousMatch(DialogState& state) {
@@ -305,12 +306,12 @@ void EndTestMode(DialogState& state) {
     DialogHandle dlg = state.Handle;
     if (state.TestRunning) {
         state.TestRunning = false;
-        SetText(dlg, kTestStart, Text(32));
+        SetText(dlg, kTestStart, Text(kTextStart));
         SetReadOnly(dlg, kRegexEdit, false);
         SetReadOnly(dlg, kReplaceEdit, false);
         Enable(dlg, kTestToggle, true);
         Enable(dlg, kTestNext, false);
-        SetOptionsGroup(state, 2);
+        SetOptionsGroup(state, GroupLevel::Enabled);
     }
     state.TestString = GetText(dlg, kReplaceEdit);
     state.TestMode = false;
@@ -318,10 +319,10 @@ void EndTestMode(DialogState& state) {
     Enable(dlg, kTestNext, false);
     Enable(dlg, kSubgroupDown, false);
     Enable(dlg, kSubgroupUp, false);
-    SetPresetsGroup(state, 2);
+    SetPresetsGroup(state, GroupLevel::Enabled);
     RefreshPresetButtons(state);
     SetText(dlg, kTestToggle, u">");
-    SetText(dlg, kReplaceLabel, Text(7));
+    SetText(dlg, kReplaceLabel, Text(kTextReplaceString));
     SetText(dlg, kReplaceEdit, state.SavedReplace);
 }
 

@@ -54,7 +54,7 @@ class DialogPanelsTest : public ::testing::Test {
         return it == State().Changes.end() ? -1 : it->second;
     }
 
-    test::DialogProcess process_{"gleanery_panels_", {1252}};
+    test::DialogProcess process_{"gleanery_panels", {1252}};
     std::unique_ptr<HeadlessDialog> dlg_ = std::make_unique<HeadlessDialog>();
 };
 
@@ -456,7 +456,7 @@ TEST_F(DialogPanelsTest, HelpPaneWidensSwapsAndCollapses) {
     ASSERT_TRUE(Click(*dlg_, kRegexHelp));
     EXPECT_EQ(C(kReplaceHelp).Text, u"Replace Help>");
     EXPECT_TRUE(C(kHelpPane).Text.starts_with(u"QUOTING"));
-    EXPECT_EQ(dlg_->State.HelpPaneState, 1);
+    EXPECT_EQ(dlg_->State.HelpPaneState, HelpPane::ExpressionHelp);
     Click(*dlg_, kReplaceHelp);
     ASSERT_TRUE(Click(*dlg_, kReplaceHelp));
     EXPECT_EQ(dlg_->Window.Width(), collapsed);

@@ -12,6 +12,7 @@
 
 #include "dialog/dialog_layout.h"
 #include "dialog/headless/headless_dialog.h"
+#include "dialog/status_line.h"
 #include "dialog_process.h"
 #include "platform/faults.h"
 #include "platform/files.h"
@@ -46,7 +47,7 @@ class DialogTest : public ::testing::Test {
     HeadlessControl& C(int id) { return Control(*dlg_, id); }
     void Open() { OpenHeadless(*dlg_); }
 
-    test::DialogProcess process_{"gleanery_dialog_", {850, 1252, 28591}};
+    test::DialogProcess process_{"gleanery_dialog", {850, 1252, 28591}};
     const fs::path& dir_ = process_.dir;
     std::unique_ptr<HeadlessDialog> dlg_ = std::make_unique<HeadlessDialog>();
 };
@@ -128,7 +129,7 @@ TEST_F(DialogTest, OpeningShowsTheStoredSettingsInEveryControl) {
     EXPECT_EQ(DialogFontDescription(dlg_->State), shellDlg);
 
     // Status, collapsed width, tooltips.
-    EXPECT_EQ(dlg_->State.ExpressionState, 0);
+    EXPECT_EQ(dlg_->State.ExpressionState, ExpressionStatus::Compiles);
     EXPECT_EQ(C(kStatusLine).Text, u"OK!");
     EXPECT_EQ(dlg_->Window.Right, C(kReplaceEdit).Bounds.Right + 8);
     EXPECT_EQ(dlg_->Window.Width() + dlg_->State.HelpWidth, 680 * 6 / 4 + 6); // the full width
@@ -238,13 +239,13 @@ TEST_F(DialogTest, StatusLineStatesColoursAndErrorHighlight) {
     EXPECT_EQ(StatusTextColour(dlg_->State, buttonText), buttonText);
 
     ASSERT_TRUE(Type(*dlg_, kRegexEdit, u"a\r\nb"));
-    EXPECT_EQ(dlg_->State.ExpressionState, 2);
+    EXPECT_EQ(dlg_->State.ExpressionState, ExpressionStatus::CompilesWithLineBreak);
     EXPECT_EQ(C(kStatusLine).Text, u"OK, but newlines / line breaks in expression!");
     EXPECT_EQ(StatusTextColour(dlg_->State, buttonText), 0xFF0000u);
 
     // An error at the very end highlights the last character.
     ASSERT_TRUE(Type(*dlg_, kRegexEdit, u"ab("));
-    EXPECT_EQ(dlg_->State.ExpressionState, 1);
+    EXPECT_EQ(dlg_->State.ExpressionState, ExpressionStatus::Error);
     EXPECT_EQ(C(kStatusLine).Text.rfind(u"missing ) at pos 4", 0), 0u) << "status";
     EXPECT_EQ(StatusTextColour(dlg_->State, buttonText), 0x0000FFu);
     dlg_->Focused = 0;
@@ -282,14 +283,14 @@ TEST_F(DialogTest, StatusLineStatesColoursAndErrorHighlight) {
     // The code page list takes part: the euro sign has no place in code page 850, so the
     // code-page form reads "x?*" and fails where the UTF-8 form does not.
     ASSERT_TRUE(Type(*dlg_, kRegexEdit, u"x\u20ac*"));
-    EXPECT_EQ(dlg_->State.ExpressionState, 0);
+    EXPECT_EQ(dlg_->State.ExpressionState, ExpressionStatus::Compiles);
     ASSERT_TRUE(Pick(*dlg_, kCodePageList, 2));
-    EXPECT_EQ(dlg_->State.ExpressionState, 1);
+    EXPECT_EQ(dlg_->State.ExpressionState, ExpressionStatus::Error);
     EXPECT_EQ(C(kStatusLine).Text.rfind(u"ANSI: ", 0), 0u);
     ASSERT_TRUE(Click(*dlg_, kStatusLine));
     EXPECT_EQ(C(kRegexEdit).SelStart, 2);
     ASSERT_TRUE(Pick(*dlg_, kCodePageList, 0));
-    EXPECT_EQ(dlg_->State.ExpressionState, 0);
+    EXPECT_EQ(dlg_->State.ExpressionState, ExpressionStatus::Compiles);
 }
 
 TEST(DialogErrorPosition, OffsetsCountUnitsOfTheFormThatFailed) {
@@ -311,7 +312,7 @@ TEST(DialogErrorPosition, OffsetsCountUnitsOfTheFormThatFailed) {
 TEST_F(DialogTest, SurroundButtons) {
     Open();
     ASSERT_TRUE(Type(*dlg_, kRegexEdit, u"a(b"));
-    EXPECT_EQ(dlg_->State.ExpressionState, 1);
+    EXPECT_EQ(dlg_->State.ExpressionState, ExpressionStatus::Error);
     // Without a selection the whole text is surrounded and the caret goes to the end.
     ASSERT_TRUE(Click(*dlg_, kPlaceholderButton));
     EXPECT_EQ(C(kRegexEdit).Text, u".*a(b.*");
@@ -325,7 +326,7 @@ TEST_F(DialogTest, SurroundButtons) {
     EXPECT_EQ(C(kRegexEdit).SelStart, 9);
     EXPECT_EQ(C(kRegexEdit).SelEnd, 9);
     // The status follows without an edit notification.
-    EXPECT_EQ(dlg_->State.ExpressionState, 0);
+    EXPECT_EQ(dlg_->State.ExpressionState, ExpressionStatus::Compiles);
     ASSERT_TRUE(SelectText(*dlg_, kRegexEdit, 0, 2));
     ASSERT_TRUE(Click(*dlg_, kGroupButton));
     EXPECT_EQ(C(kRegexEdit).Text, u"(.*)a\\Q(b\\E.*");
@@ -348,7 +349,7 @@ TEST_F(DialogTest, MissingSubgroupsNeedAYes) {
     EXPECT_EQ(dlg_->Messages[0].Flags,
               platform::kMbYesNoCancel | platform::kMbIconWarning | platform::kMbDefButton2);
     EXPECT_TRUE(dlg_->Open);
-    EXPECT_EQ(dlg_->State.ExpressionState, 0);
+    EXPECT_EQ(dlg_->State.ExpressionState, ExpressionStatus::Compiles);
     EXPECT_EQ(State().CurrentSettings.regex, u".*");
     EXPECT_FALSE(fs::exists(Ini()));
 

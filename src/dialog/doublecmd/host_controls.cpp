@@ -239,7 +239,7 @@ void DeleteFont(DialogHandle, FontHandle font) {
     delete static_cast<TextBoxFont*>(font);
 }
 
-void SetFont(DialogHandle, int, FontHandle, bool) {}
+void SetFont(DialogHandle, int, FontHandle, Redraw) {}
 
 int MeasureTextWidth(DialogHandle, FontHandle font, std::u16string_view text) {
     return font ? static_cast<int>(text.size()) * kAverageCharWidth : 0;

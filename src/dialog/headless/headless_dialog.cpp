@@ -277,10 +277,10 @@ void DeleteFont(DialogHandle handle, FontHandle font) {
     delete static_cast<HeadlessFont*>(font);
 }
 
-void SetFont(DialogHandle handle, int id, FontHandle font, bool redraw) {
+void SetFont(DialogHandle handle, int id, FontHandle font, Redraw redraw) {
     if (HeadlessControl* control = Find(handle, id)) {
         control->Font = static_cast<const HeadlessFont*>(font);
-        control->RedrawnWithFont = redraw;
+        control->RedrawnWithFont = redraw == Redraw::Now;
     }
 }
 

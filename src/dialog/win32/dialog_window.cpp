@@ -6,6 +6,7 @@
 
 #include "dialog/dialog_layout.h"
 #include "dialog/settings_dialog.h"
+#include "dialog/status_line.h"
 
 namespace gleanery {
 

@@ -199,8 +199,8 @@ void DeleteFont(DialogHandle, FontHandle font) {
     if (font) DeleteObject(static_cast<HFONT>(font));
 }
 
-void SetFont(DialogHandle dlg, int id, FontHandle font, bool redraw) {
-    Send(dlg, id, WM_SETFONT, reinterpret_cast<WPARAM>(font), redraw ? TRUE : FALSE);
+void SetFont(DialogHandle dlg, int id, FontHandle font, Redraw redraw) {
+    Send(dlg, id, WM_SETFONT, reinterpret_cast<WPARAM>(font), redraw == Redraw::Now ? TRUE : FALSE);
 }
 
 int MeasureTextWidth(DialogHandle, FontHandle font, std::u16string_view text) {
