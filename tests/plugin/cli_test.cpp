@@ -9,7 +9,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <random>
 #include <thread>
 
 #include "plugin_fixture.h"
@@ -25,8 +24,6 @@ struct HostRun {
 class Cli : public ::testing::Test {
   protected:
     void SetUp() override {
-        root =
-            fs::temp_directory_path() / ("gleanery-cli-" + std::to_string(std::random_device{}()));
         config = root / "config";
         tmp = root / "tmp";
         fs::create_directories(tmp);
@@ -34,7 +31,6 @@ class Cli : public ::testing::Test {
     void TearDown() override {
         // Whatever a run made for itself (settings copies, results for standard output) is gone.
         EXPECT_TRUE(fs::is_empty(tmp));
-        fs::remove_all(root);
     }
 
     // Runs the host with `args` (already quoted for the shell), stdin not a terminal, in the
@@ -116,7 +112,8 @@ class Cli : public ::testing::Test {
         return run;
     }
 
-    fs::path root;
+    TempDir temp{"gleanery-cli"};
+    const fs::path& root = temp.path;
     fs::path config;
     fs::path tmp;
 };
@@ -125,17 +122,17 @@ TEST_F(Cli, PackWithOptionsLeavesTheStoredSettingsAlone) {
     WriteFile(root / "a.txt", "no digits\nroom 101\n");
     WriteFile(root / "b.txt", "7 and 8");
     ASSERT_EQ(Host("set -e 'x+' --case-sensitive").status, 0);
-    const std::string stored = ReadFile(config / "Gleanery.ini");
+    const std::string stored = ReadAll(config / "Gleanery.ini");
     ASSERT_NE(stored.find("regex=x+\r\n"), std::string::npos);
 
     const fs::path a = root / "a.txt", b = root / "b.txt";
     const HostRun run = Host("pack --regex '\\d+' --line-mode \"" + (root / "out").string() +
                              "\" \"" + a.string() + "\" \"" + b.string() + "\"");
     ASSERT_EQ(run.status, 0) << run.out;
-    EXPECT_EQ(ReadFile(root / "out.txt"), ">>>> \"" + a.string() +
-                                              "\":\r\n>> Line 2:\r\n101\r\n>>>> \"" + b.string() +
-                                              "\":\r\n>> Line 1:\r\n7\r\n8");
-    EXPECT_EQ(ReadFile(config / "Gleanery.ini"), stored);
+    EXPECT_EQ(ReadAll(root / "out.txt"), ">>>> \"" + a.string() +
+                                             "\":\r\n>> Line 2:\r\n101\r\n>>>> \"" + b.string() +
+                                             "\":\r\n>> Line 1:\r\n7\r\n8");
+    EXPECT_EQ(ReadAll(config / "Gleanery.ini"), stored);
 
     // Without a terminal the overwrite question takes its default, No: the file stays, and the
     // host says so.
@@ -145,7 +142,7 @@ TEST_F(Cli, PackWithOptionsLeavesTheStoredSettingsAlone) {
     EXPECT_EQ(kept.status, 3);
     EXPECT_NE(kept.out.find("nothing written: the existing file was kept"), std::string::npos)
         << kept.out;
-    EXPECT_EQ(ReadFile(root / "out.txt"), "mine");
+    EXPECT_EQ(ReadAll(root / "out.txt"), "mine");
     EXPECT_EQ(
         Host("pack --yes -e 'z' \"" + (root / "out").string() + "\" \"" + b.string() + "\"").status,
         22);
@@ -187,7 +184,7 @@ TEST_F(Cli, SetShowAndPresets) {
     const HostRun run = Host("pack --preset 'E-mail addresses' \"" + (root / "mail").string() +
                              "\" \"" + (root / "m.txt").string() + "\"");
     ASSERT_EQ(run.status, 0) << run.out;
-    EXPECT_EQ(ReadFile(root / "mail.txt"), "ann@example.org\r\nbob@example.com");
+    EXPECT_EQ(ReadAll(root / "mail.txt"), "ann@example.org\r\nbob@example.com");
 }
 
 TEST_F(Cli, ADirectoryIsPackedInPathOrder) {
@@ -204,7 +201,7 @@ TEST_F(Cli, ADirectoryIsPackedInPathOrder) {
     const HostRun run =
         Host("pack -e '\\w+' \"" + (root / "out").string() + "\" \"" + dir.string() + "\"");
     ASSERT_EQ(run.status, 0) << run.out;
-    EXPECT_EQ(ReadFile(root / "out.txt"), "A_B_Y\r\nA_X\r\nAB_X\r\nA_TXT\r\nB");
+    EXPECT_EQ(ReadAll(root / "out.txt"), "A_B_Y\r\nA_X\r\nAB_X\r\nA_TXT\r\nB");
 }
 
 TEST_F(Cli, BadUsageIsExplained) {
@@ -264,20 +261,20 @@ TEST_F(Cli, EveryOperandIsHandled) {
         if (c.output == "-")
             EXPECT_FALSE(fs::exists(root / "out.txt")) << c.operands;
         else if (c.output[0] == '*')
-            EXPECT_NE(ReadFile(root / "out.txt").find(c.output.substr(1)), std::string::npos);
+            EXPECT_NE(ReadAll(root / "out.txt").find(c.output.substr(1)), std::string::npos);
         else
-            EXPECT_EQ(ReadFile(root / "out.txt"), c.output) << c.operands;
+            EXPECT_EQ(ReadAll(root / "out.txt"), c.output) << c.operands;
     }
     const HostRun named = Host("pack -e '\\w+' 'out\xFF' in/bytes/ok", "2>&1", root);
     EXPECT_EQ(named.status, 0) << named.out;
-    EXPECT_EQ(ReadFile(root / "out\xFF.txt"), "beta");
+    EXPECT_EQ(ReadAll(root / "out\xFF.txt"), "beta");
     EXPECT_NE(named.out.find("out\\xFF.txt"), std::string::npos) << named.out;
 }
 
 TEST_F(Cli, ExpressionsThatDoNotCompileAreRefused) {
     WriteFile(root / "a.txt", "abc");
     ASSERT_EQ(Host("set -e 'b'").status, 0);
-    const std::string stored = ReadFile(config / "Gleanery.ini");
+    const std::string stored = ReadAll(config / "Gleanery.ini");
     const fs::path out = root / "out";
     const std::string files = " \"" + out.string() + "\" \"" + (root / "a.txt").string() + "\"";
     const struct {
@@ -297,7 +294,7 @@ TEST_F(Cli, ExpressionsThatDoNotCompileAreRefused) {
             << run.out;
         EXPECT_FALSE(fs::exists(root / "out.txt"));
     }
-    EXPECT_EQ(ReadFile(config / "Gleanery.ini"), stored);
+    EXPECT_EQ(ReadAll(config / "Gleanery.ini"), stored);
 
     // A replacement that refers to a group the expression lacks is only worth a warning.
     const HostRun warned = Host("pack -e 'a(b)' -r '$1$3'" + files);
@@ -306,7 +303,7 @@ TEST_F(Cli, ExpressionsThatDoNotCompileAreRefused) {
                               "have (3)"),
               std::string::npos)
         << warned.out;
-    EXPECT_EQ(ReadFile(root / "out.txt"), "b");
+    EXPECT_EQ(ReadAll(root / "out.txt"), "b");
 }
 
 TEST_F(Cli, SettingsCopyTakesOnlyWhatThePluginReads) {
@@ -321,9 +318,9 @@ TEST_F(Cli, SettingsCopyTakesOnlyWhatThePluginReads) {
     const HostRun run = Host("pack -e 'y\\d' out.txt a.txt", "2>&1", root);
     ASSERT_EQ(run.status, 0) << run.out;
     // The stored options apply with the run's own on top.
-    EXPECT_EQ(ReadFile(root / "out.txt"),
+    EXPECT_EQ(ReadAll(root / "out.txt"),
               ">>>> \"" + (root / "a.txt").string() + "\":\r\n>> Line 1:\r\ny2");
-    EXPECT_NE(ReadFile(config / "Gleanery.ini").find("regex=x\r\n"), std::string::npos);
+    EXPECT_NE(ReadAll(config / "Gleanery.ini").find("regex=x\r\n"), std::string::npos);
 
     // Without a readable last-settings section the plug-in asks whether to go on with the
     // defaults; No (the default without a terminal) writes nothing.
@@ -370,7 +367,7 @@ TEST_F(Cli, TerminalShowsControlCharactersEscaped) {
     const HostRun asked = OnTerminal({"pack", "-e", ".+", out, (root / name).string()}, "n\n");
     EXPECT_EQ(asked.status, 3) << asked.out;
     EXPECT_NE(asked.out.find("out\\x1B[2J.txt"), std::string::npos) << asked.out;
-    EXPECT_EQ(ReadFile(root / "out\x1B[2J.txt"), "old");
+    EXPECT_EQ(ReadAll(root / "out\x1B[2J.txt"), "old");
 
     // Line mode to standard output: the file header, the matched text and the progress line.
     const HostRun shown =
@@ -385,7 +382,7 @@ TEST_F(Cli, TerminalShowsControlCharactersEscaped) {
 
     // An output file keeps the bytes as found.
     ASSERT_EQ(Host("pack --yes -e '.+' out.txt '" + name + "'", "2>&1", root).status, 0);
-    EXPECT_EQ(ReadFile(root / "out.txt"), "a\x1B[2Jb");
+    EXPECT_EQ(ReadAll(root / "out.txt"), "a\x1B[2Jb");
 }
 
 TEST_F(Cli, SecondCtrlCEndsAtOnceAndLeavesNothing) {

@@ -36,7 +36,7 @@ class DoubleCmdDialog : public PluginTest {
         for (const std::string& f : form.Faults) faults += f + "\n";
         EXPECT_TRUE(form.Faults.empty()) << faults;
     }
-    std::string Ini() { return ReadFile(pluginDir / "Gleanery.ini"); }
+    std::string Ini() { return ReadAll(pluginDir / "Gleanery.ini"); }
     bool BoxShown(const std::string& text) {
         return std::any_of(host.boxes.begin(), host.boxes.end(), [&](const std::string& box) {
             return box.find("|" + text + "|") != std::string::npos;
@@ -148,7 +148,7 @@ TEST_F(DoubleCmdDialog, ExpressionAndCheckBoxChangedThenOkAndPack) {
 
     WriteFile(work / "a.txt", "abba bb abbba\n");
     EXPECT_EQ(Pack(root / "found.zip", {"a.txt"}), 0);
-    const std::string out = ReadFile(root / "found.txt");
+    const std::string out = ReadAll(root / "found.txt");
     EXPECT_NE(out.find("bb"), std::string::npos);
     EXPECT_NE(out.find("bbb"), std::string::npos);
     EXPECT_EQ(out.find("bb\r\nbb\r\n"), std::string::npos) << out; // no duplicates

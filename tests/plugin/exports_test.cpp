@@ -87,7 +87,7 @@ TEST_F(Exports, ReturnCodesOfTheJob) {
     WriteFile(root / "keep.txt", "precious");
     host.answers = {7};
     EXPECT_EQ(Pack(root / "keep.zip", {"a.txt"}), 0);
-    EXPECT_EQ(ReadFile(root / "keep.txt"), "precious");
+    EXPECT_EQ(ReadAll(root / "keep.txt"), "precious");
     ASSERT_EQ(host.boxes.size(), 1u);
     EXPECT_EQ(host.boxes.back(), "Gleanery|Overwrite \"keep.txt\" ?|4404");
 }
@@ -99,26 +99,26 @@ TEST_F(Exports, OutputNameFollowsOutfileExtension) {
     WriteLastSettings("regex=b+\r\nOutfileExtension=0\r\n");
     Load();
     EXPECT_EQ(Pack(root / "list.zip", {"docs/readme.md"}), 0);
-    EXPECT_EQ(ReadFile(root / "list.txt"), "bb");
+    EXPECT_EQ(ReadAll(root / "list.txt"), "bb");
     Unload();
 
     WriteLastSettings("regex=b+\r\nOutfileExtension=1\r\n");
     Load();
     EXPECT_EQ(Pack(root / "first.zip", {"docs/", "docs/readme.md"}), 0);
-    EXPECT_EQ(ReadFile(root / "first.md"), "bb");
+    EXPECT_EQ(ReadAll(root / "first.md"), "bb");
     EXPECT_EQ(Pack(root / "noext.zip", {"plain"}), 0);
-    EXPECT_EQ(ReadFile(root / "noext.txt"), "bb");
+    EXPECT_EQ(ReadAll(root / "noext.txt"), "bb");
     Unload();
 
     WriteLastSettings("regex=b+\r\nOutfileExtension=2\r\n");
     Load();
     EXPECT_EQ(Pack(root / "asis.zip", {"plain"}), 0);
-    EXPECT_EQ(ReadFile(root / "asis.zip"), "bb");
+    EXPECT_EQ(ReadAll(root / "asis.zip"), "bb");
 }
 
 TEST_F(Exports, UseTcIniDirIsWrittenAndHonoured) {
     Load();
-    EXPECT_NE(ReadFile(pluginIni).find("UseTcIniDir=0"), std::string::npos);
+    EXPECT_NE(ReadAll(pluginIni).find("UseTcIniDir=0"), std::string::npos);
     Unload();
 
     // With 1 the settings live beside the host's own ini file.
@@ -128,7 +128,7 @@ TEST_F(Exports, UseTcIniDirIsWrittenAndHonoured) {
     WriteFile(work / "a.txt", "yyzz");
     Load();
     EXPECT_EQ(Pack(root / "out.zip", {"a.txt"}), 0);
-    EXPECT_EQ(ReadFile(root / "out.txt"), "zz");
+    EXPECT_EQ(ReadAll(root / "out.txt"), "zz");
 }
 
 TEST_F(Exports, LanguageFollowsTheHost) {

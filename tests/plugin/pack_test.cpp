@@ -40,9 +40,9 @@ TEST_F(Packing, ExtractionWithEveryTemplateItem) {
     Load();
     ASSERT_EQ(Pack(root / "out.zip", {"x.txt"}), 0);
     const std::string path = (work / "x.txt").string();
-    EXPECT_EQ(ReadFile(root / "out.txt"),
-              "[42|Zo\xC3\xAB|x.txt|000|1|A|$1|id=42 name=Zo\xC3\xAB|]" + path +
-                  "\r\n[7|Al|x.txt|001|2|A|$1|id=7 name=Al|]" + path);
+    EXPECT_EQ(ReadAll(root / "out.txt"), "[42|Zo\xC3\xAB|x.txt|000|1|A|$1|id=42 name=Zo\xC3\xAB|]" +
+                                             path + "\r\n[7|Al|x.txt|001|2|A|$1|id=7 name=Al|]" +
+                                             path);
 }
 
 TEST_F(Packing, LineModeAcrossTwoFiles) {
@@ -51,10 +51,10 @@ TEST_F(Packing, LineModeAcrossTwoFiles) {
     WriteFile(work / "b.txt", "none\nbaz 4");
     Load();
     ASSERT_EQ(Pack(root / "out.zip", {"a.txt", "b.txt"}), 0);
-    EXPECT_EQ(ReadFile(root / "out.txt"), ">>>> \"" + (work / "a.txt").string() +
-                                              "\":\r\n>> Line 1:\r\n1\r\n>> Line 3:\r\n2\r\n3\r\n"
-                                              ">>>> \"" +
-                                              (work / "b.txt").string() + "\":\r\n>> Line 2:\r\n4");
+    EXPECT_EQ(ReadAll(root / "out.txt"), ">>>> \"" + (work / "a.txt").string() +
+                                             "\":\r\n>> Line 1:\r\n1\r\n>> Line 3:\r\n2\r\n3\r\n"
+                                             ">>>> \"" +
+                                             (work / "b.txt").string() + "\":\r\n>> Line 2:\r\n4");
 }
 
 TEST_F(Packing, SearchAndReplaceKeepsEachEncoding) {
@@ -83,14 +83,14 @@ TEST_F(Packing, SearchAndReplaceKeepsEachEncoding) {
     for (const Case& c : cases) {
         fs::remove(root / "out.txt");
         ASSERT_EQ(Pack(root / "out.zip", {c.file}), 0) << c.file;
-        EXPECT_EQ(ReadFile(root / "out.txt"), c.expected) << c.file;
-        EXPECT_EQ(ReadFile(work / c.file).size() + 0, ReadFile(work / c.file).size());
+        EXPECT_EQ(ReadAll(root / "out.txt"), c.expected) << c.file;
+        EXPECT_EQ(ReadAll(work / c.file).size() + 0, ReadAll(work / c.file).size());
     }
     // Without any match the text is copied unchanged, and that is success.
     WriteFile(work / "none.txt", "nothing here");
     fs::remove(root / "out.txt");
     EXPECT_EQ(Pack(root / "out.zip", {"none.txt"}), 0);
-    EXPECT_EQ(ReadFile(root / "out.txt"), "nothing here");
+    EXPECT_EQ(ReadAll(root / "out.txt"), "nothing here");
 }
 
 TEST_F(Packing, NoDuplicatesAcrossCodePageAndUtf16) {
@@ -99,7 +99,7 @@ TEST_F(Packing, NoDuplicatesAcrossCodePageAndUtf16) {
     WriteFile(work / "le.txt", "\xFF\xFE" + Utf16Le(u"Zo\u00EB, Zoe"));
     Load();
     ASSERT_EQ(Pack(root / "out.zip", {"cp.txt", "le.txt"}), 0);
-    EXPECT_EQ(ReadFile(root / "out.txt"), "Zo\xC3\xAB\r\nZoe");
+    EXPECT_EQ(ReadAll(root / "out.txt"), "Zo\xC3\xAB\r\nZoe");
 }
 
 TEST_F(Packing, BinaryModeKeepsRawBytes) {
@@ -110,7 +110,7 @@ TEST_F(Packing, BinaryModeKeepsRawBytes) {
                                           7));
     Load();
     ASSERT_EQ(Pack(root / "out.zip", {"b.bin"}), 0);
-    EXPECT_EQ(ReadFile(root / "out.txt"), std::string("A\x01-\x00\xFF\r\nA\xFE-\x00\xFF", 12));
+    EXPECT_EQ(ReadAll(root / "out.txt"), std::string("A\x01-\x00\xFF\r\nA\xFE-\x00\xFF", 12));
 }
 
 TEST_F(Packing, EmptyMatches) {
@@ -121,27 +121,27 @@ TEST_F(Packing, EmptyMatches) {
     WriteLastSettings("regex=a*\r\n");
     Load();
     ASSERT_EQ(Pack(root / "off.zip", {"baaa.txt"}), 0);
-    EXPECT_EQ(ReadFile(root / "off.txt"), "aaa");
+    EXPECT_EQ(ReadAll(root / "off.txt"), "aaa");
     Unload();
 
     WriteLastSettings("regex=a*\r\nreplace=<$0>\r\nEmptyValid=true\r\n");
     Load();
     ASSERT_EQ(Pack(root / "on.zip", {"baaa.txt"}), 0);
-    EXPECT_EQ(ReadFile(root / "on.txt"), "<>\r\n<aaa>");
+    EXPECT_EQ(ReadAll(root / "on.txt"), "<>\r\n<aaa>");
     ASSERT_EQ(Pack(root / "empty.zip", {"empty.txt"}), 0);
-    EXPECT_EQ(ReadFile(root / "empty.txt"), "<>");
+    EXPECT_EQ(ReadAll(root / "empty.txt"), "<>");
     Unload();
 
     // An empty-match advance steps over CR LF as one line break unless the pattern says (*LF).
     WriteLastSettings("regex=x*\r\nreplace=\\xM0\r\nEmptyValid=true\r\n");
     Load();
     ASSERT_EQ(Pack(root / "crlf.zip", {"crlf.txt"}), 0);
-    EXPECT_EQ(ReadFile(root / "crlf.txt"), "0\r\n1\r\n2");
+    EXPECT_EQ(ReadAll(root / "crlf.txt"), "0\r\n1\r\n2");
     Unload();
     WriteLastSettings("regex=(*LF)x*\r\nreplace=\\xM0\r\nEmptyValid=true\r\n");
     Load();
     ASSERT_EQ(Pack(root / "lf.zip", {"crlf.txt"}), 0);
-    EXPECT_EQ(ReadFile(root / "lf.txt"), "0\r\n1\r\n2\r\n3");
+    EXPECT_EQ(ReadAll(root / "lf.txt"), "0\r\n1\r\n2\r\n3");
 }
 
 TEST_F(Packing, EncodingDetectionAtTheCheckBufferEdge) {
@@ -152,7 +152,7 @@ TEST_F(Packing, EncodingDetectionAtTheCheckBufferEdge) {
     WriteFile(work / "short.txt", std::string(131071, 'a') + "\xC3");
     Load();
     ASSERT_EQ(Pack(root / "out.zip", {"long.txt", "short.txt"}), 0);
-    EXPECT_EQ(ReadFile(root / "out.txt"), "\xC3\xA9\r\na\xC3\x83");
+    EXPECT_EQ(ReadAll(root / "out.txt"), "\xC3\xA9\r\na\xC3\x83");
     Unload();
 
     // UTF-16 without a mark whose check buffer cuts a surrogate pair. A code point beyond a
@@ -161,8 +161,8 @@ TEST_F(Packing, EncodingDetectionAtTheCheckBufferEdge) {
     WriteFile(work / "u16.txt", Utf16Le(std::u16string(65535, u'c') + u"\U0001F600" + u"c"));
     Load();
     ASSERT_EQ(Pack(root / "u16.zip", {"u16.txt"}), 0);
-    EXPECT_EQ(ReadFile(root / "u16.txt"), "\xF0\x9F\x98\x80"
-                                          "c");
+    EXPECT_EQ(ReadAll(root / "u16.txt"), "\xF0\x9F\x98\x80"
+                                         "c");
 }
 
 TEST_F(Packing, LargeFileSearchedInPartsAndLongLineInLineMode) {
@@ -178,7 +178,7 @@ TEST_F(Packing, LargeFileSearchedInPartsAndLongLineInLineMode) {
     WriteLastSettings("regex=marker\\d+\r\nMemory=5\r\nWriteStats=true\r\nCodePage=1252\r\n");
     Load();
     ASSERT_EQ(Pack(root / "parts.zip", {"big.txt"}), 0);
-    const std::string parts = ReadFile(root / "parts.txt");
+    const std::string parts = ReadAll(root / "parts.txt");
     EXPECT_EQ(parts.substr(0, parts.find("\r\n\r\n")),
               "marker0\r\nmarker1\r\nmarker2\r\nmarker3\r\nmarker4\r\nmarker5");
     EXPECT_NE(parts.find("\r\nFile parts searched (cut at newlines): 3\r\n"), std::string::npos);
@@ -190,8 +190,8 @@ TEST_F(Packing, LargeFileSearchedInPartsAndLongLineInLineMode) {
     WriteLastSettings("regex=Q\r\nMemory=5\r\nLineMode=true\r\n");
     Load();
     ASSERT_EQ(Pack(root / "lines.zip", {"long.txt"}), 0);
-    EXPECT_EQ(ReadFile(root / "lines.txt"), ">>>> \"" + (work / "long.txt").string() +
-                                                "\":\r\n>> Line 1:\r\nQ\r\n>> Line 2:\r\nQ");
+    EXPECT_EQ(ReadAll(root / "lines.txt"), ">>>> \"" + (work / "long.txt").string() +
+                                               "\":\r\n>> Line 1:\r\nQ\r\n>> Line 2:\r\nQ");
 }
 
 TEST_F(Packing, StatisticsOfARunWithSkippedAndBadlyEncodedFiles) {
@@ -205,7 +205,7 @@ TEST_F(Packing, StatisticsOfARunWithSkippedAndBadlyEncodedFiles) {
     Load();
     host.answers = {6};
     ASSERT_EQ(Pack(work / "out.txt", {"a.txt", "bad.txt", "out.txt"}), 0);
-    const std::string out = WithoutTiming(ReadFile(work / "out.txt"));
+    const std::string out = WithoutTiming(ReadAll(work / "out.txt"));
     EXPECT_EQ(out, "bb\r\nbbb\r\n"
                    "\r\nSearched file(s): 2"
                    "\r\nSkipped file(s): 1"
@@ -241,7 +241,7 @@ TEST_F(Packing, StatisticsOfLineModeAndOfAnEmptyRun) {
     WriteFile(work / "a.txt", "no\nmatch\n");
     Load();
     ASSERT_EQ(Pack(root / "out.zip", {"a.txt"}), 22);
-    EXPECT_EQ(WithoutTiming(ReadFile(root / "out.txt")),
+    EXPECT_EQ(WithoutTiming(ReadAll(root / "out.txt")),
               "\xEF\xBB\xBF"
               "\r\n\r\n*** Line mode ***"
               "\r\nSearched file(s): 1"
@@ -273,7 +273,7 @@ TEST_F(Packing, NameLongerThanTheSystemAllowsIsListedAsNotOpened) {
     WriteFile(work / "a.txt", "abba");
     Load();
     ASSERT_EQ(Pack(root / "out.zip", {"a.txt", deep}), 0);
-    const std::string out = ReadFile(root / "out.txt");
+    const std::string out = ReadAll(root / "out.txt");
     EXPECT_NE(out.find("\r\nSearched file(s): 1\r\n"), std::string::npos) << out.substr(0, 500);
     EXPECT_NE(out.find("\r\n\r\nCould not open the following file(s) for reading:\r\n" +
                        (work / "").string() + deep),
@@ -300,8 +300,8 @@ TEST_F(Packing, ClipboardReceivesUtf16BigEndianOutputAsText) {
     const int code = Pack(root / "out.zip", {"be.txt"});
     setenv("PATH", oldPath.c_str(), 1);
     ASSERT_EQ(code, 0);
-    EXPECT_EQ(ReadFile(root / "clip"), "dog \xC3\xA9 dog");
-    EXPECT_NE(ReadFile(root / "args").find("UTF8_STRING"), std::string::npos);
+    EXPECT_EQ(ReadAll(root / "clip"), "dog \xC3\xA9 dog");
+    EXPECT_NE(ReadAll(root / "args").find("UTF8_STRING"), std::string::npos);
     EXPECT_FALSE(fs::exists(root / "out.txt")); // copied, then deleted
 #endif
 }
@@ -321,7 +321,7 @@ TEST_F(Packing, FilesWhoseFormDidNotCompileAreListedAndTheOthersSearched) {
     WriteFile(work / "c.txt", std::string("\xFF\xFE\xB1\x03", 4));
     Load();
     ASSERT_EQ(Pack(root / "out.txt", {"a.txt", "b.txt", "c.txt"}), 0);
-    const std::string out = ReadFile(root / "out.txt");
+    const std::string out = ReadAll(root / "out.txt");
     EXPECT_EQ(out.substr(0, 8), "\xCE\xB1\xCE\xB1\r\n\xCE\xB1");
     const std::string list = "\r\n\r\nThe expression could not be compiled for the encoding of "
                              "the following file(s), so they were not searched (the settings "
@@ -340,9 +340,9 @@ TEST_F(PluginTest, DeepMatchesRunWholeAndSearchesEndedByALimitAreListed) {
     WriteLastSettings("regex=(a|b)+c?\r\nLineMode=true\r\n");
     Load();
     ASSERT_EQ(Pack(root / "deep.zip", {"deep.txt"}), 0);
-    EXPECT_EQ(ReadFile(root / "deep.txt"), ">>>> \"" + (work / "deep.txt").string() +
-                                               "\":\r\n>> Line 1:\r\n" + subject +
-                                               "\r\n>> Line 2:\r\nabc");
+    EXPECT_EQ(ReadAll(root / "deep.txt"), ">>>> \"" + (work / "deep.txt").string() +
+                                              "\":\r\n>> Line 1:\r\n" + subject +
+                                              "\r\n>> Line 2:\r\nabc");
     Unload();
 
     // A search the library stops at a limit ends that part, never silently: the statistics count
@@ -352,7 +352,7 @@ TEST_F(PluginTest, DeepMatchesRunWholeAndSearchesEndedByALimitAreListed) {
                       "OutfileExtension=2\r\n");
     Load();
     ASSERT_EQ(Pack(root / "out.txt", {"short.txt"}), 0);
-    const std::string out = ReadFile(root / "out.txt");
+    const std::string out = ReadAll(root / "out.txt");
     EXPECT_EQ(out.substr(0, 1), "z");
     const std::string list = "The search ended early in the following file(s), stopped by a limit "
                              "of the expression library; some results could be missing. Try a "

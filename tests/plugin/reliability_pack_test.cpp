@@ -51,7 +51,7 @@ TEST_F(HostilePacking, SpecialFilesDirectoriesAndBadNamesInTheAddList) {
     g_progress.clear();
     lib.SetProcessDataProcW(nullptr, TolerantProgress);
     EXPECT_EQ(PackRaw(list, root / "out.txt"), 0);
-    EXPECT_EQ(ReadFile(root / "out.txt"), "A1");
+    EXPECT_EQ(ReadAll(root / "out.txt"), "A1");
     ASSERT_EQ(g_progress.size(), 4u);
     EXPECT_EQ(g_progress[0], (work / "fifo").string() + "|0");
     EXPECT_EQ(g_progress[1], (work / "dir").string() + "|0");
@@ -73,7 +73,7 @@ TEST_F(HostilePacking, LongPathsAndSurrogatePairNames) {
     Load();
     // OutfileExtension 1: the output takes the first file's extension.
     EXPECT_EQ(PackRaw(U16(relative), root / "out.log"), 0);
-    EXPECT_EQ(ReadFile(root / "out.log"), "L5");
+    EXPECT_EQ(ReadAll(root / "out.log"), "L5");
 }
 
 TEST_F(HostilePacking, ExistingOutputReplacedOnlyAfterYes) {
@@ -83,10 +83,10 @@ TEST_F(HostilePacking, ExistingOutputReplacedOnlyAfterYes) {
     Load();
     host.answers = {7}; // No
     EXPECT_EQ(PackRaw(u"a.txt", root / "out.txt", false), 0);
-    EXPECT_EQ(ReadFile(root / "out.txt"), "keep me");
+    EXPECT_EQ(ReadAll(root / "out.txt"), "keep me");
     host.answers = {6}; // Yes
     EXPECT_EQ(PackRaw(u"a.txt", root / "out.txt", true), 0);
-    EXPECT_EQ(ReadFile(root / "out.txt"), "A1");
+    EXPECT_EQ(ReadAll(root / "out.txt"), "A1");
 }
 
 TEST_F(HostilePacking, OversizedSettingsFileAsksAndNoLeavesEverything) {
@@ -117,7 +117,7 @@ TEST_F(HostilePacking, InvalidUtf16AndUtf8InputsAreReportedNotFatal) {
                               "ok \xC3\x28 \xF5\x80");
     Load();
     EXPECT_EQ(PackRaw(std::u16string(u"w.txt") + u'\0' + u"u.txt", root / "out.txt"), 0);
-    const std::string out = ReadFile(root / "out.txt");
+    const std::string out = ReadAll(root / "out.txt");
     EXPECT_NE(out.find("Searched file(s): 2"), std::string::npos);
 }
 

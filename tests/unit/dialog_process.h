@@ -3,28 +3,24 @@
 // before the dialog opens and gone (directory and all) after it has closed.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "settings/process_state.h"
 #include "settings/settings_file.h"
 #include "settings/texts.h"
+#include "support/temp_dir.h"
 
 namespace gleanery::test {
 
 struct DialogProcess {
-    std::filesystem::path dir;
+    TempDir temp;
+    const std::filesystem::path& dir = temp.path;
 
-    DialogProcess(const std::string& prefix, std::vector<uint32_t> usableCodePages) {
+    DialogProcess(const std::string& prefix, std::vector<uint32_t> usableCodePages) : temp(prefix) {
         CreateProcessState();
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        dir = std::filesystem::temp_directory_path() / (prefix + std::to_string(stamp));
-        std::filesystem::create_directories(dir);
         ProcessState& st = State();
         st.Texts.clear();
         EnterBuiltInTexts(st.Texts);
@@ -36,25 +32,20 @@ struct DialogProcess {
         st.CurrentSettings = Settings{};
         st.Font = TextBoxFont{};
         st.DialogX = st.DialogY = kNoDialogPosition;
-        DiscardSettingsAndPresets();
+        SettingsSession session = SettingsSessionOf(st);
+        DiscardSettingsAndPresets(session);
     }
     DialogProcess(const DialogProcess&) = delete;
     DialogProcess& operator=(const DialogProcess&) = delete;
     ~DialogProcess() {
-        DiscardSettingsAndPresets();
+        SettingsSession session = SettingsSessionOf(State());
+        DiscardSettingsAndPresets(session);
         State().CurrentSettings = Settings{};
-        std::error_code ignored;
-        std::filesystem::remove_all(dir, ignored);
     }
 
     std::filesystem::path Ini() const { return dir / "Gleanery.ini"; }
-    void WriteIni(const std::string& bytes) const {
-        std::ofstream(Ini(), std::ios::binary) << bytes;
-    }
-    std::string ReadIni() const {
-        std::ifstream in(Ini(), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    void WriteIni(const std::string& bytes) const { WriteAll(Ini(), bytes); }
+    std::string ReadIni() const { return ReadAll(Ini()); }
 };
 
 } // namespace gleanery::test

@@ -366,7 +366,7 @@ TEST(Clipboard, SearchAndReplaceEncodingAgreement) {
         d.CloseOutput();
         d.job.JobSettings.SearchAndReplace = true;
         d.job.JobSettings.CopyClip = 2;
-        d.job.EncodingAgreement = 4;
+        d.job.EncodingAgreement = SharedEncoding::Utf16BigEndian;
         ReportAndDeliver(d.job, d.outcome);
         ASSERT_EQ(clip.r.formats.size(), 1u);
         EXPECT_EQ(clip.r.formats[0], platform::kCfUnicodeText);
@@ -380,7 +380,7 @@ TEST(Clipboard, SearchAndReplaceEncodingAgreement) {
         d.CloseOutput();
         d.job.JobSettings.SearchAndReplace = true;
         d.job.JobSettings.CopyClip = 1;
-        d.job.EncodingAgreement = 0;
+        d.job.EncodingAgreement = SharedEncoding::Mixed;
         ReportAndDeliver(d.job, d.outcome);
         ASSERT_EQ(clip.r.formats.size(), 1u);
         EXPECT_EQ(clip.r.formats[0], platform::kCfText);
@@ -393,7 +393,7 @@ TEST(Clipboard, SearchAndReplaceEncodingAgreement) {
         d.CloseOutput();
         d.job.JobSettings.SearchAndReplace = true;
         d.job.JobSettings.CopyClip = 1;
-        d.job.EncodingAgreement = 2;
+        d.job.EncodingAgreement = SharedEncoding::Utf8;
         ReportAndDeliver(d.job, d.outcome);
         ASSERT_EQ(clip.r.formats.size(), 1u);
         EXPECT_EQ(clip.r.formats[0], platform::kCfUnicodeText);
@@ -464,7 +464,7 @@ TEST(Clipboard, CutTextEndsOnWholeCharacters) {
         d.CloseOutput();
         d.job.JobSettings.SearchAndReplace = true;
         d.job.JobSettings.CopyClip = 1;
-        d.job.EncodingAgreement = 3;
+        d.job.EncodingAgreement = SharedEncoding::Utf16LittleEndian;
         ReportAndDeliver(d.job, d.outcome);
         ASSERT_EQ(clip.r.copies.size(), 1u);
         EXPECT_EQ(clip.r.copies[0], std::string(limit - 4, 'a') + std::string(2, '\0'));

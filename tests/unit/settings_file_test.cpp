@@ -9,7 +9,6 @@
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,14 +16,17 @@
 #include "platform/codepage.h"
 #include "platform/faults.h"
 #include "platform/files.h"
+#include "session_records.h"
 #include "settings/presets.h"
-#include "settings/process_state.h"
 #include "settings/sample_test_text.h"
+#include "support/temp_dir.h"
 
 namespace gleanery {
 namespace {
 
 namespace fs = std::filesystem;
+using test::ReadAll;
+using test::WriteAll;
 
 constexpr char kBom[] = "\xEF\xBB\xBF";
 
@@ -69,54 +71,112 @@ TextBoxFont CourierNew() {
     return font;
 }
 
+std::string EveryFieldLastSection() {
+    return Lines({"[gleanery_last]",
+                  "regex=<<<END_OF_TEXT",
+                  "(\\w+)",
+                  "\\s*=",
+                  "END_OF_TEXT",
+                  "replace=<<<END_OF_TEXT",
+                  "",
+                  "line $1 ",
+                  "END_OF_TEXT",
+                  "teststring=<<<END_OF_TEXT",
+                  "  indented",
+                  "\tsecond",
+                  "",
+                  "END_OF_TEXT",
+                  "BinaryMode=false",
+                  "SearchAndReplace=false",
+                  "LineMode=true",
+                  "NoDuplicates=true",
+                  "WriteBom=true",
+                  "WriteStats=true",
+                  "CaseSensitive=true",
+                  "Dotall=true",
+                  "Multiline=true",
+                  "UnicodeProperties=false",
+                  "EmptyValid=true",
+                  "Jit=false",
+                  "CopyClip=2",
+                  "Memory=500",
+                  "EncodingCheck=8",
+                  "CodePage=1252",
+                  "DefaultCharacter=63",
+                  "OutfileExtension=2"});
+}
+
+// The file a save writes for the presets "E-mail" and "\u00dcnicode" and the last settings of
+// EveryFieldIsWrittenInItsTextFormAndReadBack. New sections follow the name order ("E-mail" <
+// "___last___option___", under which the last settings take their turn, < "\u00dc..."); the font
+// section comes last.
+std::string EveryFieldFile() {
+    return std::string(kBom) + Lines({"[gleanery1]",         "name=E-mail",
+                                      "regex=\\S+@\\S+",     "replace=",
+                                      "teststring=", // the built-in sample text is not stored
+                                      "BinaryMode=true",     "SearchAndReplace=true",
+                                      "LineMode=false",      "NoDuplicates=false",
+                                      "WriteBom=false",      "WriteStats=false",
+                                      "CaseSensitive=false", "Dotall=false",
+                                      "Multiline=false",     "UnicodeProperties=true",
+                                      "EmptyValid=false",    "CopyClip=0",
+                                      "Memory=10",           "EncodingCheck=1",
+                                      "CodePage=850",        "DefaultCharacter=-1",
+                                      "OutfileExtension=0",  ""}) +
+           EveryFieldLastSection() +
+           Lines({"",
+                  "[gleanery2]",
+                  "name=\xC3\x9Cnicode",
+                  "regex=\xCF\x80\xF0\x9F\x98\x80",
+                  "replace=$0",
+                  "teststring=tab\tinside",
+                  "BinaryMode=false",
+                  "SearchAndReplace=false",
+                  "LineMode=false",
+                  "NoDuplicates=false",
+                  "WriteBom=false",
+                  "WriteStats=false",
+                  "CaseSensitive=false",
+                  "Dotall=false",
+                  "Multiline=false",
+                  "UnicodeProperties=true",
+                  "EmptyValid=false",
+                  "CopyClip=1",
+                  "Memory=5",
+                  "EncodingCheck=2",
+                  "CodePage=0",
+                  "DefaultCharacter=32",
+                  "OutfileExtension=1",
+                  "",
+                  "[gleanery]",
+                  "font=-11,0,0,0,400,0,0,0,1,0,0,0,0,Courier New"});
+}
+
 class SettingsFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        CreateProcessState();
-        char pattern[] = "/tmp/gleanery_settings_XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-        ProcessState& st = State();
-        st.PluginDirectory = Wide(dir_ + "/");
-        st.IniDirectory.clear();
-        st.System.UsableCodePages = {850, 1252};
-        st.CurrentSettings = Settings{};
-        DiscardSettingsAndPresets();
+        records_.PluginDirectory = Wide(dir_ + "/");
+        records_.UsableCodePages = {850, 1252};
     }
-    void TearDown() override {
-        platform::ClearFaults();
-        DiscardSettingsAndPresets();
-        State().CurrentSettings = Settings{};
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
+    void TearDown() override { platform::ClearFaults(); }
 
     std::string IniPath() const { return dir_ + "/Gleanery.ini"; }
     std::string SamplePath() const { return dir_ + "/Gleanery.Sample.ini"; }
 
-    static void WriteBytes(const std::string& path, const std::string& bytes) {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << bytes;
-    }
-    static std::string ReadBytes(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream all;
-        all << in.rdbuf();
-        return all.str();
-    }
-
     // Loads `bytes` as the settings file; true when the load succeeded.
     bool LoadFrom(const std::string& bytes, bool* lastAvailable = nullptr,
                   TextBoxFont* font = nullptr) {
-        WriteBytes(IniPath(), bytes);
-        return LoadSettingsAndPresets(lastAvailable, font);
+        WriteAll(IniPath(), bytes);
+        return LoadSettingsAndPresets(records_.Session, lastAvailable, font);
     }
 
-    std::string dir_;
+    test::TempDir temp_{"gleanery_settings"};
+    const std::string dir_ = temp_.path.string();
+    test::SessionRecords records_;
 };
 
 TEST_F(SettingsFileTest, EveryFieldIsWrittenInItsTextFormAndReadBack) {
-    ProcessState& st = State();
+    test::SessionRecords& st = records_;
     Settings last;
     last.WriteBom = true;
     last.LineMode = true;
@@ -160,99 +220,16 @@ TEST_F(SettingsFileTest, EveryFieldIsWrittenInItsTextFormAndReadBack) {
     MarkPresetAdded(st.Changes, u"\u00dcnicode");
 
     const TextBoxFont font = CourierNew();
-    ASSERT_TRUE(SaveSettingsAndPresets(&font));
+    ASSERT_TRUE(SaveSettingsAndPresets(records_.Session, &font));
 
-    // New sections follow the store order ("E-mail" < "___last___option___" < "\u00dc..."), the
-    // font section comes last.
-    const std::string expected =
-        std::string(kBom) + Lines({"[gleanery1]",
-                                   "name=E-mail",
-                                   "regex=\\S+@\\S+",
-                                   "replace=",
-                                   "teststring=", // the built-in sample text is not stored
-                                   "BinaryMode=true",
-                                   "SearchAndReplace=true",
-                                   "LineMode=false",
-                                   "NoDuplicates=false",
-                                   "WriteBom=false",
-                                   "WriteStats=false",
-                                   "CaseSensitive=false",
-                                   "Dotall=false",
-                                   "Multiline=false",
-                                   "UnicodeProperties=true",
-                                   "EmptyValid=false",
-                                   "CopyClip=0",
-                                   "Memory=10",
-                                   "EncodingCheck=1",
-                                   "CodePage=850",
-                                   "DefaultCharacter=-1",
-                                   "OutfileExtension=0",
-                                   "",
-                                   "[gleanery_last]",
-                                   "regex=<<<END_OF_TEXT",
-                                   "(\\w+)",
-                                   "\\s*=",
-                                   "END_OF_TEXT",
-                                   "replace=<<<END_OF_TEXT",
-                                   "",
-                                   "line $1 ",
-                                   "END_OF_TEXT",
-                                   "teststring=<<<END_OF_TEXT",
-                                   "  indented",
-                                   "\tsecond",
-                                   "",
-                                   "END_OF_TEXT",
-                                   "BinaryMode=false",
-                                   "SearchAndReplace=false",
-                                   "LineMode=true",
-                                   "NoDuplicates=true",
-                                   "WriteBom=true",
-                                   "WriteStats=true",
-                                   "CaseSensitive=true",
-                                   "Dotall=true",
-                                   "Multiline=true",
-                                   "UnicodeProperties=false",
-                                   "EmptyValid=true",
-                                   "Jit=false",
-                                   "CopyClip=2",
-                                   "Memory=500",
-                                   "EncodingCheck=8",
-                                   "CodePage=1252",
-                                   "DefaultCharacter=63",
-                                   "OutfileExtension=2",
-                                   "",
-                                   "[gleanery2]",
-                                   "name=\xC3\x9Cnicode",
-                                   "regex=\xCF\x80\xF0\x9F\x98\x80",
-                                   "replace=$0",
-                                   "teststring=tab\tinside",
-                                   "BinaryMode=false",
-                                   "SearchAndReplace=false",
-                                   "LineMode=false",
-                                   "NoDuplicates=false",
-                                   "WriteBom=false",
-                                   "WriteStats=false",
-                                   "CaseSensitive=false",
-                                   "Dotall=false",
-                                   "Multiline=false",
-                                   "UnicodeProperties=true",
-                                   "EmptyValid=false",
-                                   "CopyClip=1",
-                                   "Memory=5",
-                                   "EncodingCheck=2",
-                                   "CodePage=0",
-                                   "DefaultCharacter=32",
-                                   "OutfileExtension=1",
-                                   "",
-                                   "[gleanery]",
-                                   "font=-11,0,0,0,400,0,0,0,1,0,0,0,0,Courier New"});
-    EXPECT_EQ(ReadBytes(IniPath()), expected);
+    const std::string expected = EveryFieldFile();
+    EXPECT_EQ(ReadAll(IniPath()), expected);
 
-    DiscardSettingsAndPresets();
+    DiscardSettingsAndPresets(records_.Session);
     st.CurrentSettings = Settings{};
     TextBoxFont loadedFont;
     bool lastAvailable = true;
-    ASSERT_TRUE(LoadSettingsAndPresets(&lastAvailable, &loadedFont));
+    ASSERT_TRUE(LoadSettingsAndPresets(records_.Session, &lastAvailable, &loadedFont));
     EXPECT_TRUE(lastAvailable);
     EXPECT_EQ(st.CurrentSettings, last);
     EXPECT_EQ(loadedFont, font);
@@ -263,17 +240,17 @@ TEST_F(SettingsFileTest, EveryFieldIsWrittenInItsTextFormAndReadBack) {
     EXPECT_EQ(st.Changes, (ChangeRecords{{u"E-mail", 1}, {u"\u00dcnicode", 2}}));
 
     // Nothing changed: a second save writes the same bytes.
-    ASSERT_TRUE(SaveSettingsAndPresets(&loadedFont));
-    EXPECT_EQ(ReadBytes(IniPath()), expected);
+    ASSERT_TRUE(SaveSettingsAndPresets(records_.Session, &loadedFont));
+    EXPECT_EQ(ReadAll(IniPath()), expected);
 }
 
 TEST_F(SettingsFileTest, ValuesSimpleIniCouldNotReadBackSurviveARoundTrip) {
-    ProcessState& st = State();
+    test::SessionRecords& st = records_;
     st.CurrentSettings.regex = u"<<<<<<< HEAD";            // would open a block
     st.CurrentSettings.replace = u"a\r\nEND_OF_TEXT\r\nb"; // would close the block early
     st.CurrentSettings.teststring = u"x\r\nend_of_text  \r\nEND_OF_TEXT_1\r\ny";
-    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
-    const std::string bytes = ReadBytes(IniPath());
+    ASSERT_TRUE(SaveSettingsAndPresets(records_.Session, nullptr));
+    const std::string bytes = ReadAll(IniPath());
     EXPECT_NE(bytes.find(Lines({"regex=<<<END_OF_TEXT", "<<<<<<< HEAD", "END_OF_TEXT"})),
               std::string::npos);
     EXPECT_NE(
@@ -282,9 +259,9 @@ TEST_F(SettingsFileTest, ValuesSimpleIniCouldNotReadBackSurviveARoundTrip) {
     EXPECT_NE(bytes.find("teststring=<<<END_OF_TEXT_2\r\n"), std::string::npos);
 
     const Settings saved = st.CurrentSettings;
-    DiscardSettingsAndPresets();
+    DiscardSettingsAndPresets(records_.Session);
     st.CurrentSettings = Settings{};
-    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
+    ASSERT_TRUE(LoadSettingsAndPresets(records_.Session, nullptr, nullptr));
     EXPECT_EQ(st.CurrentSettings, saved);
 }
 
@@ -294,34 +271,34 @@ TEST_F(SettingsFileTest, LineBreaksBecomeCrLfInMemory) {
     ASSERT_TRUE(LoadFrom(std::string(kBom) + "[gleanery_last]\n" + "regex=<<<END_OF_TEXT\n" + "\n" +
                          "first\n" + "END_OF_TEXT\n" + "teststring=<<<END_OF_TEXT\r\n" + "a\r\n" +
                          "b\r\n" + "END_OF_TEXT\r\n"));
-    EXPECT_EQ(State().CurrentSettings.regex, u"\r\nfirst");
-    EXPECT_EQ(State().CurrentSettings.teststring, u"a\r\nb");
+    EXPECT_EQ(records_.CurrentSettings.regex, u"\r\nfirst");
+    EXPECT_EQ(records_.CurrentSettings.teststring, u"a\r\nb");
 
     // A lone CR is a line break to the reader too: it is written as one and comes back as
     // CR LF rather than ending the line early.
-    State().CurrentSettings.regex = u"a\rb";
-    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
-    EXPECT_NE(ReadBytes(IniPath()).find(Lines({"regex=<<<END_OF_TEXT", "a", "b", "END_OF_TEXT"})),
+    records_.CurrentSettings.regex = u"a\rb";
+    ASSERT_TRUE(SaveSettingsAndPresets(records_.Session, nullptr));
+    EXPECT_NE(ReadAll(IniPath()).find(Lines({"regex=<<<END_OF_TEXT", "a", "b", "END_OF_TEXT"})),
               std::string::npos);
-    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
-    EXPECT_EQ(State().CurrentSettings.regex, u"a\r\nb");
+    ASSERT_TRUE(LoadSettingsAndPresets(records_.Session, nullptr, nullptr));
+    EXPECT_EQ(records_.CurrentSettings.regex, u"a\r\nb");
     // ... also right before a CR LF: two line breaks, not one.
-    State().CurrentSettings.replace = u"a\r\r\nb\r\r";
-    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
-    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
-    EXPECT_EQ(State().CurrentSettings.replace, u"a\r\n\r\nb\r\n\r\n");
+    records_.CurrentSettings.replace = u"a\r\r\nb\r\r";
+    ASSERT_TRUE(SaveSettingsAndPresets(records_.Session, nullptr));
+    ASSERT_TRUE(LoadSettingsAndPresets(records_.Session, nullptr, nullptr));
+    EXPECT_EQ(records_.CurrentSettings.replace, u"a\r\n\r\nb\r\n\r\n");
 
     // A lone CR that SimpleIni leaves inside a value is a line break already at the first load,
     // so the value does not change between one load and the next.
     ASSERT_TRUE(LoadFrom("[gleanery_last]\r\nteststring=<<<END_OF_TEXT\rEND_OF_TEXT\rJ=x\r\n"));
-    const std::u16string first = State().CurrentSettings.teststring;
-    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
-    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
-    EXPECT_EQ(State().CurrentSettings.teststring, first);
+    const std::u16string first = records_.CurrentSettings.teststring;
+    ASSERT_TRUE(SaveSettingsAndPresets(records_.Session, nullptr));
+    ASSERT_TRUE(LoadSettingsAndPresets(records_.Session, nullptr, nullptr));
+    EXPECT_EQ(records_.CurrentSettings.teststring, first);
 }
 
 TEST_F(SettingsFileTest, PresetNamesFollowTheSectionRules) {
-    ProcessState& st = State();
+    test::SessionRecords& st = records_;
     const std::string file =
         std::string(kBom) +
         Lines({"[gleanery1]", "name=Same", "regex=one",      "",
@@ -351,7 +328,7 @@ TEST_F(SettingsFileTest, PresetNamesFollowTheSectionRules) {
     // The user's "___last___option___" keeps its section; the last settings go to
     // gleanery_last; gleanery2049 and gleanery05 stay as they were.
     st.CurrentSettings.regex = u"last";
-    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
+    ASSERT_TRUE(SaveSettingsAndPresets(records_.Session, nullptr));
     const std::string expected = std::string(kBom) +
                                  Lines({"[gleanery1]",
                                         "name=Same",
@@ -381,11 +358,11 @@ TEST_F(SettingsFileTest, PresetNamesFollowTheSectionRules) {
                                         "[gleanery_last]",
                                         "regex=last"}) +
                                  DefaultKeysAfterRegex();
-    EXPECT_EQ(ReadBytes(IniPath()), expected);
+    EXPECT_EQ(ReadAll(IniPath()), expected);
 }
 
 TEST_F(SettingsFileTest, ChangedPresetIsRewrittenInPlaceAndNewOneTakesTheNextSection) {
-    ProcessState& st = State();
+    test::SessionRecords& st = records_;
     ASSERT_TRUE(LoadFrom(std::string(kBom) +
                          Lines({"[gleanery1]", "name=A", "regex=a", "", "[gleanery2]", "name=B",
                                 "regex=b", "Extra=kept", "", "[gleanery_last]", "regex=x"})));
@@ -394,7 +371,7 @@ TEST_F(SettingsFileTest, ChangedPresetIsRewrittenInPlaceAndNewOneTakesTheNextSec
     MarkPresetSaved(st.Changes, u"B");
     st.Presets[u"C"] = Settings{};
     MarkPresetAdded(st.Changes, u"C");
-    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
+    ASSERT_TRUE(SaveSettingsAndPresets(records_.Session, nullptr));
 
     // Missing templates were read as empty and are written back so.
     const std::string expected =
@@ -432,42 +409,59 @@ TEST_F(SettingsFileTest, ChangedPresetIsRewrittenInPlaceAndNewOneTakesTheNextSec
                "replace="}) +
         // The last settings of the file were taken at the load and are written back in place.
         DefaultKeysAfterReplace() + "\r\n" + DefaultSection("gleanery3", "C");
-    EXPECT_EQ(ReadBytes(IniPath()), expected);
+    EXPECT_EQ(ReadAll(IniPath()), expected);
 }
 
 TEST_F(SettingsFileTest, DeletedSectionIsRemovedAndItsNumberReusedAtTheEnd) {
-    ProcessState& st = State();
+    test::SessionRecords& st = records_;
     ASSERT_TRUE(LoadFrom(std::string(kBom) + Lines({"[gleanery1]", "name=Old", "regex=old", "",
                                                     "[gleanery2]", "name=Keep", "regex=keep"})));
     st.Presets.erase(u"Old");
     MarkPresetDeleted(st.Changes, u"Old");
     st.Presets[u"New"] = Settings{};
     MarkPresetAdded(st.Changes, u"New");
-    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
-    // Store order: "Keep" (unchanged), "New" -> gleanery1, "___last___option___".
+    ASSERT_TRUE(SaveSettingsAndPresets(records_.Session, nullptr));
+    // Name order: "Keep" (unchanged), "New" -> gleanery1, then the last settings, which take
+    // their turn as "___last___option___".
     const std::string expected =
         std::string(kBom) + Lines({"[gleanery2]", "name=Keep", "regex=keep", ""}) +
         DefaultSection("gleanery1", "New") + "\r\n" + DefaultSection("gleanery_last");
-    EXPECT_EQ(ReadBytes(IniPath()), expected);
+    EXPECT_EQ(ReadAll(IniPath()), expected);
+}
+
+TEST_F(SettingsFileTest, SaveChangesNeitherTheSettingsNorTheStoreNorTheChangeRecords) {
+    test::SessionRecords& st = records_;
+    ASSERT_TRUE(LoadFrom(Lines({"[gleanery1]", "name=Kept", "regex=k"})));
+    st.Presets[u"Added"].regex = u"a";
+    MarkPresetAdded(st.Changes, u"Added");
+    st.CurrentSettings.regex = u"last";
+    const PresetStore presets = st.Presets;
+    const ChangeRecords changes = st.Changes;
+    const Settings current = st.CurrentSettings;
+    ASSERT_TRUE(SaveSettingsAndPresets(st.Session, nullptr));
+    EXPECT_EQ(st.Presets, presets);
+    EXPECT_EQ(st.Changes, changes);
+    EXPECT_EQ(st.CurrentSettings, current);
+    // Only the document is used up.
+    EXPECT_TRUE(SettingsDocumentIsEmpty(*st.Document));
 }
 
 TEST_F(SettingsFileTest, PresetDeletedAndAddedAgainIsRewrittenInItsSection) {
-    ProcessState& st = State();
+    test::SessionRecords& st = records_;
     ASSERT_TRUE(LoadFrom(std::string(kBom) + Lines({"[gleanery1]", "name=P", "regex=p"})));
     st.Presets.erase(u"P");
     MarkPresetDeleted(st.Changes, u"P");
     st.Presets[u"P"].regex = u"q";
     MarkPresetAdded(st.Changes, u"P");
     EXPECT_EQ(st.Changes[u"P"], kChangedMark + 1);
-    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
-    DiscardSettingsAndPresets();
-    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
+    ASSERT_TRUE(SaveSettingsAndPresets(records_.Session, nullptr));
+    DiscardSettingsAndPresets(records_.Session);
+    ASSERT_TRUE(LoadSettingsAndPresets(records_.Session, nullptr, nullptr));
     EXPECT_EQ(st.Changes, (ChangeRecords{{u"P", 1}}));
     EXPECT_EQ(st.Presets[u"P"].regex, u"q");
 }
 
 TEST_F(SettingsFileTest, BadValuesLeaveTheDefaults) {
-    ProcessState& st = State();
     const std::string tooLong = std::string(62, '0') + "20"; // 64 characters
     const std::string longest = std::string(61, '0') + "20"; // 63 characters
     ASSERT_TRUE(LoadFrom(std::string(kBom) + Lines({"[gleanery1]",
@@ -518,9 +512,9 @@ TEST_F(SettingsFileTest, BadValuesLeaveTheDefaults) {
     one.WriteBom = true;
     one.LineMode = true;
     one.UnicodeProperties = false;
-    EXPECT_EQ(st.Presets[u"gleanery1"], one);
+    EXPECT_EQ(records_.Presets[u"gleanery1"], one);
 
-    const Settings& two = st.Presets[u"gleanery2"];
+    const Settings& two = records_.Presets[u"gleanery2"];
     EXPECT_EQ(two.EncodingCheck, 262144);
     EXPECT_EQ(two.Memory, 500);
     EXPECT_EQ(two.OutfileExtension, 1);
@@ -530,20 +524,20 @@ TEST_F(SettingsFileTest, BadValuesLeaveTheDefaults) {
     EXPECT_TRUE(two.BinaryMode);
     EXPECT_FALSE(two.UnicodeProperties);
 
-    const Settings& three = st.Presets[u"gleanery3"];
+    const Settings& three = records_.Presets[u"gleanery3"];
     EXPECT_EQ(three.Memory, 10);
     EXPECT_EQ(three.CodePage, 0); // 20 is not a usable code page
     EXPECT_EQ(three.CopyClip, 0);
     EXPECT_EQ(three.DefaultCharacter, -1);
     EXPECT_EQ(three.OutfileExtension, 0);
 
-    const Settings& four = st.Presets[u"gleanery4"];
+    const Settings& four = records_.Presets[u"gleanery4"];
     EXPECT_EQ(four.Memory, 20);
     EXPECT_EQ(four.CodePage, 1);
     EXPECT_EQ(four.DefaultCharacter, 32);
     EXPECT_EQ(four.EncodingCheck, 16777216);
 
-    const Settings& five = st.Presets[u"gleanery5"];
+    const Settings& five = records_.Presets[u"gleanery5"];
     EXPECT_EQ(five.Memory, 10);
     EXPECT_EQ(five.EncodingCheck, 524288);
 }
@@ -565,7 +559,7 @@ TEST_F(SettingsFileTest, FontRecordRules) {
     EXPECT_EQ(font.PitchAndFamily, 6);
     EXPECT_EQ(std::u16string(font.FaceName.data()), Wide(std::string(31, 'F')));
     EXPECT_EQ(font.FaceName[31], 0);
-    DiscardSettingsAndPresets();
+    DiscardSettingsAndPresets(records_.Session);
 
     // A face name with a comma makes fifteen fields: the font stays as it was.
     const TextBoxFont before = font;
@@ -575,19 +569,19 @@ TEST_F(SettingsFileTest, FontRecordRules) {
     EXPECT_EQ(font, before);
 
     // A save without a font deletes the key; the empty section stays.
-    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
-    EXPECT_EQ(ReadBytes(IniPath()),
+    ASSERT_TRUE(SaveSettingsAndPresets(records_.Session, nullptr));
+    EXPECT_EQ(ReadAll(IniPath()),
               std::string(kBom) + Lines({"[gleanery]", ""}) + DefaultSection("gleanery_last"));
     // An empty face name counts as no font.
     TextBoxFont noFace = CourierNew();
     noFace.FaceName.fill(0);
-    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
-    ASSERT_TRUE(SaveSettingsAndPresets(&noFace));
-    EXPECT_EQ(ReadBytes(IniPath()).find("font="), std::string::npos);
+    ASSERT_TRUE(LoadSettingsAndPresets(records_.Session, nullptr, nullptr));
+    ASSERT_TRUE(SaveSettingsAndPresets(records_.Session, &noFace));
+    EXPECT_EQ(ReadAll(IniPath()).find("font="), std::string::npos);
 }
 
 TEST_F(SettingsFileTest, HandWrittenFileIsNormalisedWithItsCommentsKept) {
-    ProcessState& st = State();
+    test::SessionRecords& st = records_;
     const std::string file = "; My presets\n"
                              "# kept too\n"
                              "\n"
@@ -603,23 +597,23 @@ TEST_F(SettingsFileTest, HandWrittenFileIsNormalisedWithItsCommentsKept) {
     ASSERT_EQ(st.Presets.count(u"Words"), 1u);
     EXPECT_EQ(st.Presets[u"Words"].regex, u"\\w+");
     EXPECT_TRUE(st.Presets[u"Words"].LineMode);
-    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
+    ASSERT_TRUE(SaveSettingsAndPresets(records_.Session, nullptr));
     const std::string expected =
         std::string(kBom) +
         Lines({"; My presets", "# kept too", "", "[Other]", "key=some value", "",
                "; about the word preset", "[GLEANERY1]", "name=Words", "regex=\\w+",
                "; a key comment", "LineMode=yes", ""}) +
         DefaultSection("gleanery_last");
-    EXPECT_EQ(ReadBytes(IniPath()), expected);
+    EXPECT_EQ(ReadAll(IniPath()), expected);
 
     // The normalised form is stable.
-    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
-    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
-    EXPECT_EQ(ReadBytes(IniPath()), expected);
+    ASSERT_TRUE(LoadSettingsAndPresets(records_.Session, nullptr, nullptr));
+    ASSERT_TRUE(SaveSettingsAndPresets(records_.Session, nullptr));
+    EXPECT_EQ(ReadAll(IniPath()), expected);
 }
 
 TEST_F(SettingsFileTest, Utf16FileIsReadWholeAndANulByteRefusesTheLoad) {
-    ProcessState& st = State();
+    test::SessionRecords& st = records_;
     // Text beyond the Basic Multilingual Plane too, and a foreign section after the presets.
     const std::u16string text = u"; notes\r\n[gleanery1]\r\nname=Gr\u00FC\u00DFe\r\n"
                                 u"regex=\U0001F600+\r\n\r\n[gleanery2]\r\nname=Second\r\n\r\n"
@@ -634,17 +628,17 @@ TEST_F(SettingsFileTest, Utf16FileIsReadWholeAndANulByteRefusesTheLoad) {
     };
     // What a save writes for the same text in UTF-8.
     ASSERT_TRUE(LoadFrom(kBom + platform::WideToUtf8(text)));
-    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
-    const std::string expected = ReadBytes(IniPath());
-    DiscardSettingsAndPresets();
+    ASSERT_TRUE(SaveSettingsAndPresets(records_.Session, nullptr));
+    const std::string expected = ReadAll(IniPath());
+    DiscardSettingsAndPresets(records_.Session);
 
     for (bool bigEndian : {false, true}) {
         ASSERT_TRUE(LoadFrom(utf16(u"\uFEFF" + text, bigEndian))) << bigEndian;
         EXPECT_EQ(st.Presets[u"Gr\u00FC\u00DFe"].regex, u"\U0001F600+");
         EXPECT_EQ(st.Presets.count(u"Second"), 1u);
-        ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
-        EXPECT_EQ(ReadBytes(IniPath()), expected) << bigEndian;
-        DiscardSettingsAndPresets();
+        ASSERT_TRUE(SaveSettingsAndPresets(records_.Session, nullptr));
+        EXPECT_EQ(ReadAll(IniPath()), expected) << bigEndian;
+        DiscardSettingsAndPresets(records_.Session);
     }
 
     // A zero byte, bytes that are no UTF-16 text: the load fails, and no save replaces a file
@@ -666,14 +660,14 @@ TEST_F(SettingsFileTest, Utf16FileIsReadWholeAndANulByteRefusesTheLoad) {
         EXPECT_TRUE(st.Presets.empty());
         st.Presets[u"New"] = Settings{};
         MarkPresetAdded(st.Changes, u"New");
-        EXPECT_FALSE(SaveSettingsAndPresets(nullptr));
-        EXPECT_EQ(ReadBytes(IniPath()), bytes);
-        DiscardSettingsAndPresets();
+        EXPECT_FALSE(SaveSettingsAndPresets(records_.Session, nullptr));
+        EXPECT_EQ(ReadAll(IniPath()), bytes);
+        DiscardSettingsAndPresets(records_.Session);
     }
 }
 
 TEST_F(SettingsFileTest, MalformedHeadersAreSavedInAFormThatReadsBackTheSame) {
-    ProcessState& st = State();
+    test::SessionRecords& st = records_;
     const std::string words = Lines({"[GLEANERY2]", "name=Words", "regex=\\w+", ""});
     const struct {
         std::string file;
@@ -694,165 +688,165 @@ TEST_F(SettingsFileTest, MalformedHeadersAreSavedInAFormThatReadsBackTheSame) {
         ASSERT_TRUE(LoadFrom(c.file));
         ASSERT_EQ(st.Presets.size(), 1u);
         EXPECT_EQ(st.Presets[u"Words"].regex, u"\\w+");
-        ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
+        ASSERT_TRUE(SaveSettingsAndPresets(records_.Session, nullptr));
         const std::string expected = std::string(kBom) + c.saved + DefaultSection("gleanery_last");
-        EXPECT_EQ(ReadBytes(IniPath()), expected);
-        ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
-        ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
-        EXPECT_EQ(ReadBytes(IniPath()), expected);
+        EXPECT_EQ(ReadAll(IniPath()), expected);
+        ASSERT_TRUE(LoadSettingsAndPresets(records_.Session, nullptr, nullptr));
+        ASSERT_TRUE(SaveSettingsAndPresets(records_.Session, nullptr));
+        EXPECT_EQ(ReadAll(IniPath()), expected);
         std::filesystem::remove(IniPath());
-        DiscardSettingsAndPresets();
+        DiscardSettingsAndPresets(records_.Session);
     }
 }
 
 TEST_F(SettingsFileTest, SampleIsLoadedAndCopiedOnFirstRun) {
-    ProcessState& st = State();
+    test::SessionRecords& st = records_;
     const std::string sample =
         std::string(kBom) +
         Lines({"[gleanery_last]", "regex=seed", "", "[gleanery1]", "name=Seeded", "regex=\\d+"});
-    WriteBytes(SamplePath(), sample);
+    WriteAll(SamplePath(), sample);
     bool lastAvailable = true;
-    ASSERT_TRUE(LoadSettingsAndPresets(&lastAvailable, nullptr));
+    ASSERT_TRUE(LoadSettingsAndPresets(records_.Session, &lastAvailable, nullptr));
     EXPECT_TRUE(lastAvailable);
     EXPECT_EQ(st.CurrentSettings.regex, u"seed");
     EXPECT_EQ(st.Presets.count(u"Seeded"), 1u);
-    EXPECT_EQ(ReadBytes(IniPath()), sample);
-    EXPECT_EQ(ReadBytes(SamplePath()), sample);
+    EXPECT_EQ(ReadAll(IniPath()), sample);
+    EXPECT_EQ(ReadAll(SamplePath()), sample);
 
     // With the ini directory set, the settings file goes there; the sample stays in the
     // plug-in directory.
-    DiscardSettingsAndPresets();
+    DiscardSettingsAndPresets(records_.Session);
     fs::create_directory(dir_ + "/ini");
     st.IniDirectory = Wide(dir_ + "/ini/");
-    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
-    EXPECT_EQ(ReadBytes(dir_ + "/ini/Gleanery.ini"), sample);
+    ASSERT_TRUE(LoadSettingsAndPresets(records_.Session, nullptr, nullptr));
+    EXPECT_EQ(ReadAll(dir_ + "/ini/Gleanery.ini"), sample);
     st.IniDirectory.clear();
 }
 
 TEST_F(SettingsFileTest, MissingFilesAndADirectoryInPlaceOfTheFile) {
-    ProcessState& st = State();
+    test::SessionRecords& st = records_;
     st.CurrentSettings.regex = u"unchanged";
     bool lastAvailable = true;
-    ASSERT_TRUE(LoadSettingsAndPresets(&lastAvailable, nullptr));
+    ASSERT_TRUE(LoadSettingsAndPresets(records_.Session, &lastAvailable, nullptr));
     EXPECT_FALSE(lastAvailable);
     EXPECT_EQ(st.CurrentSettings.regex, u"unchanged");
     EXPECT_TRUE(st.Presets.empty());
-    DiscardSettingsAndPresets();
+    DiscardSettingsAndPresets(records_.Session);
 
     // A directory named Gleanery.ini is no settings file: the sample is read, its copy fails
     // quietly, and a save cannot write.
     fs::create_directory(IniPath());
-    WriteBytes(SamplePath(), std::string(kBom) + Lines({"[gleanery1]", "name=S"}));
-    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
+    WriteAll(SamplePath(), std::string(kBom) + Lines({"[gleanery1]", "name=S"}));
+    ASSERT_TRUE(LoadSettingsAndPresets(records_.Session, nullptr, nullptr));
     EXPECT_EQ(st.Presets.count(u"S"), 1u);
-    EXPECT_FALSE(SaveSettingsAndPresets(nullptr));
+    EXPECT_FALSE(SaveSettingsAndPresets(records_.Session, nullptr));
     EXPECT_TRUE(fs::is_directory(IniPath()));
 }
 
 TEST_F(SettingsFileTest, UnreadableOrOversizedFileIsNeitherLoadedNorOverwritten) {
-    ProcessState& st = State();
+    test::SessionRecords& st = records_;
     const std::string file = std::string(kBom) + Lines({"[gleanery1]", "name=Precious"});
-    WriteBytes(IniPath(), file);
+    WriteAll(IniPath(), file);
 
     // Read failure.
     platform::InjectFault(platform::FaultKind::Read, 1);
     bool lastAvailable = true;
-    EXPECT_FALSE(LoadSettingsAndPresets(&lastAvailable, nullptr));
+    EXPECT_FALSE(LoadSettingsAndPresets(records_.Session, &lastAvailable, nullptr));
     EXPECT_FALSE(lastAvailable);
     EXPECT_TRUE(st.Presets.empty());
     // The dialog goes on without presets and saves at its end: the file must survive.
     st.Presets[u"New"] = Settings{};
     MarkPresetAdded(st.Changes, u"New");
-    EXPECT_FALSE(SaveSettingsAndPresets(nullptr));
-    EXPECT_EQ(ReadBytes(IniPath()), file);
-    DiscardSettingsAndPresets();
+    EXPECT_FALSE(SaveSettingsAndPresets(records_.Session, nullptr));
+    EXPECT_EQ(ReadAll(IniPath()), file);
+    DiscardSettingsAndPresets(records_.Session);
 
     // Open failure.
     platform::InjectFault(platform::FaultKind::Open, 1);
-    EXPECT_FALSE(LoadSettingsAndPresets(nullptr, nullptr));
-    EXPECT_FALSE(SaveSettingsAndPresets(nullptr));
-    EXPECT_EQ(ReadBytes(IniPath()), file);
-    DiscardSettingsAndPresets();
+    EXPECT_FALSE(LoadSettingsAndPresets(records_.Session, nullptr, nullptr));
+    EXPECT_FALSE(SaveSettingsAndPresets(records_.Session, nullptr));
+    EXPECT_EQ(ReadAll(IniPath()), file);
+    DiscardSettingsAndPresets(records_.Session);
 
     // Over 5 MiB; exactly 5 MiB still loads.
     std::string big = file + "; " + std::string(5242880 - file.size() - 2, 'x');
     ASSERT_EQ(big.size(), 5242880u);
     ASSERT_TRUE(LoadFrom(big));
     EXPECT_EQ(st.Presets.count(u"Precious"), 1u);
-    DiscardSettingsAndPresets();
+    DiscardSettingsAndPresets(records_.Session);
     big += "x";
     EXPECT_FALSE(LoadFrom(big));
     EXPECT_TRUE(st.Presets.empty());
-    EXPECT_FALSE(SaveSettingsAndPresets(nullptr));
-    EXPECT_EQ(ReadBytes(IniPath()), big);
-    DiscardSettingsAndPresets();
+    EXPECT_FALSE(SaveSettingsAndPresets(records_.Session, nullptr));
+    EXPECT_EQ(ReadAll(IniPath()), big);
+    DiscardSettingsAndPresets(records_.Session);
 
     // The next cycle with a readable file saves again.
     ASSERT_TRUE(LoadFrom(file));
-    EXPECT_TRUE(SaveSettingsAndPresets(nullptr));
+    EXPECT_TRUE(SaveSettingsAndPresets(records_.Session, nullptr));
 }
 
 TEST_F(SettingsFileTest, SaveReportsOpenAndWriteFailures) {
-    State().IniDirectory = Wide(dir_ + "/missing/");
-    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
-    EXPECT_FALSE(SaveSettingsAndPresets(nullptr));
-    DiscardSettingsAndPresets();
-    State().IniDirectory.clear();
+    records_.IniDirectory = Wide(dir_ + "/missing/");
+    ASSERT_TRUE(LoadSettingsAndPresets(records_.Session, nullptr, nullptr));
+    EXPECT_FALSE(SaveSettingsAndPresets(records_.Session, nullptr));
+    DiscardSettingsAndPresets(records_.Session);
+    records_.IniDirectory.clear();
 
-    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
+    ASSERT_TRUE(LoadSettingsAndPresets(records_.Session, nullptr, nullptr));
     platform::InjectFault(platform::FaultKind::Write, 1);
-    EXPECT_FALSE(SaveSettingsAndPresets(nullptr));
+    EXPECT_FALSE(SaveSettingsAndPresets(records_.Session, nullptr));
     // The document is emptied by a save either way.
-    EXPECT_TRUE(SettingsDocumentIsEmpty(*State().Document));
+    EXPECT_TRUE(SettingsDocumentIsEmpty(*records_.Document));
 }
 
 TEST_F(SettingsFileTest, NoPresetIsWrittenBeyondTheLastSectionALoadReads) {
-    ProcessState& st = State();
+    test::SessionRecords& st = records_;
     std::string file = kBom;
     for (int n = 1; n <= kMaxPresetSection; ++n)
         file += Lines({"[gleanery" + std::to_string(n) + "]", "name=P" + std::to_string(n), ""});
     ASSERT_TRUE(LoadFrom(file));
     ASSERT_EQ(st.Presets.size(), static_cast<size_t>(kMaxPresetSection));
-    EXPECT_EQ(PresetCapacityLeft(), 0);
+    EXPECT_EQ(PresetCapacityLeft(records_.Session), 0);
 
     // A new preset finds no section: the save writes everything else and reports the loss.
     st.Presets[u"Overflow"] = Settings{};
     MarkPresetAdded(st.Changes, u"Overflow");
     st.Presets[u"P7"].regex = u"seven";
     MarkPresetSaved(st.Changes, u"P7");
-    EXPECT_FALSE(SaveSettingsAndPresets(nullptr));
-    const std::string written = ReadBytes(IniPath());
+    EXPECT_FALSE(SaveSettingsAndPresets(records_.Session, nullptr));
+    const std::string written = ReadAll(IniPath());
     EXPECT_EQ(written.find("[gleanery2049]"), std::string::npos);
     EXPECT_EQ(written.find("Overflow"), std::string::npos);
     EXPECT_NE(written.find("[gleanery_last]"), std::string::npos);
     EXPECT_NE(written.find("[gleanery2048]\r\nname=P2048\r\n"), std::string::npos);
-    DiscardSettingsAndPresets();
+    DiscardSettingsAndPresets(records_.Session);
 
-    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
+    ASSERT_TRUE(LoadSettingsAndPresets(records_.Session, nullptr, nullptr));
     EXPECT_EQ(st.Presets[u"P7"].regex, u"seven");
     st.Presets.erase(u"P1");
     MarkPresetDeleted(st.Changes, u"P1");
-    EXPECT_EQ(PresetCapacityLeft(), 1);
+    EXPECT_EQ(PresetCapacityLeft(records_.Session), 1);
     st.Presets[u"Fits"] = Settings{};
     MarkPresetAdded(st.Changes, u"Fits");
-    EXPECT_EQ(PresetCapacityLeft(), 0);
-    EXPECT_TRUE(SaveSettingsAndPresets(nullptr));
-    DiscardSettingsAndPresets();
-    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
+    EXPECT_EQ(PresetCapacityLeft(records_.Session), 0);
+    EXPECT_TRUE(SaveSettingsAndPresets(records_.Session, nullptr));
+    DiscardSettingsAndPresets(records_.Session);
+    ASSERT_TRUE(LoadSettingsAndPresets(records_.Session, nullptr, nullptr));
     EXPECT_EQ(st.Changes[u"Fits"], 1);
 }
 
 TEST_F(SettingsFileTest, SectionHiddenBehindAnotherPresetsNameIsNotOverwritten) {
     // gleanery3 calls itself "gleanery5", so the unnamed gleanery5 takes that name over and
     // gleanery3 is not offered. A new preset must not be written into it.
-    ProcessState& st = State();
+    test::SessionRecords& st = records_;
     ASSERT_TRUE(LoadFrom(std::string(kBom) + Lines({"[gleanery3]", "name=gleanery5", "regex=three",
                                                     "", "[gleanery5]", "regex=five"})));
     EXPECT_EQ(st.Changes, (ChangeRecords{{u"gleanery5", 5}}));
     st.Presets[u"New"] = Settings{};
     MarkPresetAdded(st.Changes, u"New");
-    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
-    const std::string written = ReadBytes(IniPath());
+    ASSERT_TRUE(SaveSettingsAndPresets(records_.Session, nullptr));
+    const std::string written = ReadAll(IniPath());
     EXPECT_NE(written.find(Lines({"[gleanery3]", "name=gleanery5", "regex=three", ""})),
               std::string::npos);
     EXPECT_NE(written.find("[gleanery1]\r\nname=New\r\n"), std::string::npos);
@@ -897,16 +891,16 @@ std::string SampleSourcePath() {
 }
 
 TEST_F(SettingsFileTest, ShippedSampleIsInTheSavedFormAndItsPresetsWork) {
-    ProcessState& st = State();
-    const std::string sample = ReadBytes(SampleSourcePath());
+    test::SessionRecords& st = records_;
+    const std::string sample = ReadAll(SampleSourcePath());
     ASSERT_FALSE(sample.empty()) << SampleSourcePath();
-    WriteBytes(SamplePath(), sample);
+    WriteAll(SamplePath(), sample);
     st.CurrentSettings.regex = u"before";
     bool lastAvailable = true;
-    ASSERT_TRUE(LoadSettingsAndPresets(&lastAvailable, nullptr));
+    ASSERT_TRUE(LoadSettingsAndPresets(records_.Session, &lastAvailable, nullptr));
     EXPECT_TRUE(lastAvailable);
     EXPECT_EQ(st.CurrentSettings, Settings{}); // the seed's last settings are the defaults
-    ASSERT_EQ(ReadBytes(IniPath()), sample);
+    ASSERT_EQ(ReadAll(IniPath()), sample);
 
     const std::vector<PresetCase> cases = {
         {u"E-mail addresses",
@@ -951,7 +945,7 @@ TEST_F(SettingsFileTest, ShippedSampleIsInTheSavedFormAndItsPresetsWork) {
         Settings settings = it->second;
         settings.CodePage = 1252;
         CompiledExpression compiled;
-        CompileExpression(settings, compiled);
+        CompileExpression(settings, platform::SystemFacts{}, compiled);
         ASSERT_TRUE(compiled.ErrorText.empty());
         ASSERT_TRUE(compiled.Utf8Code);
         EXPECT_EQ(AllMatches(compiled, c.text, c.groups), c.expected);
@@ -969,17 +963,17 @@ TEST_F(SettingsFileTest, ShippedSampleIsInTheSavedFormAndItsPresetsWork) {
     EXPECT_EQ(st.Presets[u"Trailing blanks removed (search and replace)"].replace, u"");
 
     // Saved without changes, the sample comes out byte for byte as shipped.
-    ASSERT_TRUE(SaveSettingsAndPresets(nullptr));
-    EXPECT_EQ(ReadBytes(IniPath()), sample);
+    ASSERT_TRUE(SaveSettingsAndPresets(records_.Session, nullptr));
+    EXPECT_EQ(ReadAll(IniPath()), sample);
 }
 
 TEST_F(SettingsFileTest, LineModePresetMatchesOnlyLinesWithTheWord) {
-    WriteBytes(SamplePath(), ReadBytes(SampleSourcePath()));
-    ASSERT_TRUE(LoadSettingsAndPresets(nullptr, nullptr));
-    Settings settings = State().Presets[u"Lines containing a word (line mode)"];
+    WriteAll(SamplePath(), ReadAll(SampleSourcePath()));
+    ASSERT_TRUE(LoadSettingsAndPresets(records_.Session, nullptr, nullptr));
+    Settings settings = records_.Presets[u"Lines containing a word (line mode)"];
     settings.CodePage = 1252;
     CompiledExpression compiled;
-    CompileExpression(settings, compiled);
+    CompileExpression(settings, platform::SystemFacts{}, compiled);
     ASSERT_TRUE(compiled.Utf8Code);
     const std::vector<std::string> lines = {"10:01 start", "10:02 Error: disk full",
                                             "10:03 no errors found", "10:04 error again", "terror"};
