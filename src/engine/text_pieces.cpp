@@ -105,7 +105,7 @@ void AppendBytePieceAsUtf8(CodePageText& ctx, const char* text, size_t length, s
     ctx.Wide.clear();
     platform::AppendCodePageAsWide(ctx.CodePage, std::string_view(text + ascii, length - ascii),
                                    ctx.Wide);
-    AppendUnitsAsUtf8(ctx.Wide.data(), ctx.Wide.size(), out);
+    platform::AppendUtf16AsUtf8(ctx.Wide, out);
 }
 
 void AppendCodePageAsUtf8(CodePageText& ctx, const char* text, size_t length, std::string& out) {
@@ -119,7 +119,7 @@ void AppendCodePageAsUtf8(CodePageText& ctx, const char* text, size_t length, st
 
 size_t NextUnitPiece(const char16_t* text, size_t remaining, size_t limit) {
     size_t n = std::min(remaining, limit);
-    if (n > 0 && IsHighSurrogate(text[n - 1])) --n;
+    if (n > 0 && platform::IsHighSurrogate(text[n - 1])) --n;
     return n;
 }
 
@@ -127,7 +127,7 @@ void AppendUnitPiecesAsUtf8(const char16_t* units, size_t count, size_t limit, s
     while (count > 0) {
         size_t piece = NextUnitPiece(units, count, limit);
         if (piece == 0) break; // a lone high surrogate ends the text
-        AppendUnitsAsUtf8(units, piece, out);
+        platform::AppendUtf16AsUtf8(std::u16string_view(units, piece), out);
         units += piece;
         count -= piece;
     }

@@ -46,6 +46,7 @@ void AppendBytePieceAsUtf8(CodePageText& ctx, const char* text, size_t length, s
 // The whole text, piece by piece.
 void AppendCodePageAsUtf8(CodePageText& ctx, const char* text, size_t length, std::string& out);
 
+// The match loop's names for the shared UTF-16 helpers of platform/unicode.h.
 using platform::IsHighSurrogate;
 using platform::IsLowSurrogate;
 

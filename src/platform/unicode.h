@@ -58,24 +58,36 @@ inline void AppendUtf16(char32_t code, std::u16string& out) {
     out += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
 }
 
+// The UTF-8 forms of a code point known to take two, three or four bytes, written at `p`; each
+// returns the end of what it wrote.
+constexpr char* EncodeUtf8Of2(char32_t code, char* p) {
+    *p++ = static_cast<char>(0xC0 | (code >> 6));
+    *p++ = static_cast<char>(0x80 | (code & 0x3F));
+    return p;
+}
+constexpr char* EncodeUtf8Of3(char32_t code, char* p) {
+    *p++ = static_cast<char>(0xE0 | (code >> 12));
+    *p++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *p++ = static_cast<char>(0x80 | (code & 0x3F));
+    return p;
+}
+constexpr char* EncodeUtf8Of4(char32_t code, char* p) {
+    *p++ = static_cast<char>(0xF0 | (code >> 18));
+    *p++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    *p++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    *p++ = static_cast<char>(0x80 | (code & 0x3F));
+    return p;
+}
+
 // Writes the UTF-8 form of `code` (1 to 4 bytes) at `p`; returns the end of what was written.
 constexpr char* EncodeUtf8(char32_t code, char* p) {
     if (code < 0x80) {
         *p++ = static_cast<char>(code);
-    } else if (code < 0x800) {
-        *p++ = static_cast<char>(0xC0 | (code >> 6));
-        *p++ = static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        *p++ = static_cast<char>(0xE0 | (code >> 12));
-        *p++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        *p++ = static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        *p++ = static_cast<char>(0xF0 | (code >> 18));
-        *p++ = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        *p++ = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        *p++ = static_cast<char>(0x80 | (code & 0x3F));
+        return p;
     }
-    return p;
+    if (code < 0x800) return EncodeUtf8Of2(code, p);
+    if (code < 0x10000) return EncodeUtf8Of3(code, p);
+    return EncodeUtf8Of4(code, p);
 }
 
 inline void AppendUtf8(char32_t code, std::string& out) {
@@ -85,7 +97,7 @@ inline void AppendUtf8(char32_t code, std::string& out) {
 
 // UTF-16 units as UTF-8 appended to `out`; an unpaired surrogate becomes U+FFFD. Room for the
 // worst case (three bytes a unit: a pair takes four bytes for two units) is made once, and the
-// bytes are written straight into it.
+// bytes are written straight into it, the most frequent forms tested first.
 inline void AppendUtf16AsUtf8(std::u16string_view units, std::string& out) {
     const size_t count = units.size();
     const size_t start = out.size();
@@ -98,13 +110,15 @@ inline void AppendUtf16AsUtf8(std::u16string_view units, std::string& out) {
             *p++ = static_cast<char>(code);
             continue;
         }
-        if (IsSurrogate(code)) {
-            if (IsHighSurrogate(code) && i < count && IsLowSurrogate(units[i]))
-                code = CodePointFromSurrogates(code, units[i++]);
-            else
-                code = kReplacementCharacter;
+        if (code < 0x800) {
+            p = EncodeUtf8Of2(code, p);
+            continue;
         }
-        p = EncodeUtf8(code, p);
+        if (IsHighSurrogate(code) && i < count && IsLowSurrogate(units[i])) {
+            p = EncodeUtf8Of4(CodePointFromSurrogates(code, units[i++]), p);
+            continue;
+        }
+        p = EncodeUtf8Of3(IsSurrogate(code) ? kReplacementCharacter : code, p);
     }
     out.resize(static_cast<size_t>(p - out.data()));
 }

@@ -91,8 +91,7 @@ const unsigned char* MakeCharTablesFor(uint32_t codePage) {
         std::u16string wide;
         const char byte = static_cast<char>(b);
         if (!AppendCodePageAsWide(codePage, std::string_view(&byte, 1), wide)) return nullptr;
-        if (wide.size() != 1 || wide[0] == kReplacementCharacter || IsSurrogate(wide[0]))
-            continue;
+        if (wide.size() != 1 || wide[0] == kReplacementCharacter || IsSurrogate(wide[0])) continue;
         bytes[b].mapped = true;
         bytes[b].character = wide[0];
     }
