@@ -134,7 +134,7 @@ void LimitRecursion(const PcreCode& code, PcreExtra& extra) {
         std::memset(block, 0, sizeof(pcre_extra));
         extra.reset(static_cast<pcre_extra*>(block));
     }
-    ApplyRecursionLimit(extra.get(), SearchRecursionLimit(false));
+    ApplyRecursionLimit(extra.get(), SearchRecursionLimit(LibraryWidth::Bytes));
 }
 
 void LimitRecursion(const Pcre16Code& code, Pcre16Extra& extra) {
@@ -145,7 +145,43 @@ void LimitRecursion(const Pcre16Code& code, Pcre16Extra& extra) {
         std::memset(block, 0, sizeof(pcre16_extra));
         extra.reset(static_cast<pcre16_extra*>(block));
     }
-    ApplyRecursionLimit(extra.get(), SearchRecursionLimit(true));
+    ApplyRecursionLimit(extra.get(), SearchRecursionLimit(LibraryWidth::Units));
+}
+
+// Studies every compiled form, with the JIT when `jit` is set. The library's message when a study
+// failed, else null.
+const char* StudyForms(bool jit, CompiledExpression& compiled) {
+    const char* message = nullptr;
+    const int study = jit ? kJitStudyOptions : 0;
+    if (compiled.AnsiCode)
+        compiled.AnsiExtra.reset(pcre_study(compiled.AnsiCode.get(), study, &message));
+    if (message == nullptr)
+        compiled.Utf8Extra.reset(pcre_study(compiled.Utf8Code.get(), study, &message));
+    if (message == nullptr && compiled.Utf16Code)
+        compiled.Utf16Extra.reset(pcre16_study(compiled.Utf16Code.get(), study, &message));
+    return message;
+}
+
+// What the searches need to know of the compiled expression: its groups, its newline convention,
+// whether it may be searched in slices or by lines, and the search options of each form.
+void NoteExpressionFacts(const Settings& settings, CompiledExpression& compiled) {
+    int captures = 0;
+    unsigned long options = 0;
+    pcre_fullinfo(compiled.Utf8Code.get(), compiled.Utf8Extra.get(), PCRE_INFO_CAPTURECOUNT,
+                  &captures);
+    pcre_fullinfo(compiled.Utf8Code.get(), compiled.Utf8Extra.get(), PCRE_INFO_OPTIONS, &options);
+    compiled.CaptureCount = captures;
+    compiled.NewlineMode = static_cast<uint32_t>(options) & kNewlineMask;
+    compiled.CrlfIsNewline = compiled.NewlineMode == PCRE_NEWLINE_CRLF ||
+                             compiled.NewlineMode == PCRE_NEWLINE_ANY ||
+                             compiled.NewlineMode == PCRE_NEWLINE_ANYCRLF;
+    compiled.Sliceable = (options & PCRE_ANCHORED) == 0 &&
+                         settings.regex.find(u"\\G") == std::u16string::npos &&
+                         settings.regex.find(u"(*COMMIT") == std::u16string::npos;
+    FindLineConfinement(settings, compiled);
+    compiled.AnsiExecOptions = 0;
+    compiled.Utf8ExecOptions = kNoUtfCheck;
+    compiled.Utf16ExecOptions = kNoUtfCheck;
 }
 
 int32_t Compile(const Settings& settings, const platform::SystemFacts& system,
@@ -206,36 +242,12 @@ int32_t Compile(const Settings& settings, const platform::SystemFacts& system,
         failedAt = offset;
     }
 
-    message = nullptr;
-    const int study = settings.Jit ? kJitStudyOptions : 0;
-    if (compiled.AnsiCode)
-        compiled.AnsiExtra.reset(pcre_study(compiled.AnsiCode.get(), study, &message));
-    if (message == nullptr)
-        compiled.Utf8Extra.reset(pcre_study(compiled.Utf8Code.get(), study, &message));
-    if (message == nullptr && compiled.Utf16Code)
-        compiled.Utf16Extra.reset(pcre16_study(compiled.Utf16Code.get(), study, &message));
-    if (message != nullptr) {
-        if (failedAt < 0) compiled.ErrorText = Widen(codePage, message);
+    const char* studyMessage = StudyForms(settings.Jit, compiled);
+    if (studyMessage != nullptr) {
+        if (failedAt < 0) compiled.ErrorText = Widen(codePage, studyMessage);
         return failedAt < 0 ? 0 : failedAt;
     }
-
-    int captures = 0;
-    unsigned long options = 0;
-    pcre_fullinfo(compiled.Utf8Code.get(), compiled.Utf8Extra.get(), PCRE_INFO_CAPTURECOUNT,
-                  &captures);
-    pcre_fullinfo(compiled.Utf8Code.get(), compiled.Utf8Extra.get(), PCRE_INFO_OPTIONS, &options);
-    compiled.CaptureCount = captures;
-    compiled.NewlineMode = static_cast<uint32_t>(options) & kNewlineMask;
-    compiled.CrlfIsNewline = compiled.NewlineMode == PCRE_NEWLINE_CRLF ||
-                             compiled.NewlineMode == PCRE_NEWLINE_ANY ||
-                             compiled.NewlineMode == PCRE_NEWLINE_ANYCRLF;
-    compiled.Sliceable = (options & PCRE_ANCHORED) == 0 &&
-                         settings.regex.find(u"\\G") == std::u16string::npos &&
-                         settings.regex.find(u"(*COMMIT") == std::u16string::npos;
-    FindLineConfinement(settings, compiled);
-    compiled.AnsiExecOptions = 0;
-    compiled.Utf8ExecOptions = kNoUtfCheck;
-    compiled.Utf16ExecOptions = kNoUtfCheck;
+    NoteExpressionFacts(settings, compiled);
     if (failedAt >= 0) return failedAt;
     compiled.ErrorText.clear();
     return 0;
@@ -243,9 +255,9 @@ int32_t Compile(const Settings& settings, const platform::SystemFacts& system,
 
 } // namespace
 
-bool UsesJit(const CompiledExpression& compiled, bool wide) {
+bool UsesJit(const CompiledExpression& compiled, LibraryWidth width) {
     int jit = 0;
-    if (wide) {
+    if (width == LibraryWidth::Units) {
         if (compiled.Utf16Code)
             pcre16_fullinfo(compiled.Utf16Code.get(), compiled.Utf16Extra.get(), PCRE_INFO_JIT,
                             &jit);
@@ -255,14 +267,14 @@ bool UsesJit(const CompiledExpression& compiled, bool wide) {
     return jit == 1;
 }
 
-unsigned long SearchRecursionLimit(bool wide) {
+unsigned long SearchRecursionLimit(LibraryWidth width) {
     static const unsigned long limit8 =
         kSearchStackBudget /
         FrameBytes(pcre_exec(nullptr, nullptr, nullptr, -999, -999, 0, nullptr, 0));
     static const unsigned long limit16 =
         kSearchStackBudget /
         FrameBytes(pcre16_exec(nullptr, nullptr, nullptr, -999, -999, 0, nullptr, 0));
-    return wide ? limit16 : limit8;
+    return width == LibraryWidth::Units ? limit16 : limit8;
 }
 
 int32_t CompileExpression(const Settings& settings, const platform::SystemFacts& system,

@@ -69,16 +69,20 @@ int32_t CompileExpression(const Settings& settings, const platform::SystemFacts&
 // and `ErrorText` are left as they are.
 void ReleaseCompiledExpression(CompiledExpression& compiled);
 
-// True when the form of that width was compiled by the JIT (`wide`: the UTF-16 form, else the
-// UTF-8 one; the code-page form is compiled the same way as the UTF-8 one).
-bool UsesJit(const CompiledExpression& compiled, bool wide);
+// The library's two widths: 8-bit units (the code-page and UTF-8 forms) and 16-bit units (the
+// UTF-16 form).
+enum class LibraryWidth { Bytes, Units };
+
+// True when the form of that width was compiled by the JIT (for bytes: the UTF-8 form; the
+// code-page form is compiled the same way).
+bool UsesJit(const CompiledExpression& compiled, LibraryWidth width);
 
 // Searches run on the host's thread, whose stack may be as small as 1 MiB. Every compiled form
 // carries study data with a recursion limit that keeps the interpreter's matching recursion
 // within this many bytes of stack; a search that needs more ends with PCRE_ERROR_RECURSIONLIMIT.
 // The JIT keeps its backtracking on the heap stacks above, so the limit does not apply there.
 inline constexpr unsigned long kSearchStackBudget = 512 * 1024;
-// The recursion limit for the 8-bit (wide = false) or the 16-bit library.
-unsigned long SearchRecursionLimit(bool wide);
+// The recursion limit of the library of that width.
+unsigned long SearchRecursionLimit(LibraryWidth width);
 
 } // namespace gleanery

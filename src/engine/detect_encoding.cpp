@@ -88,7 +88,8 @@ bool ExamineStart(int64_t size, uint32_t& bomLength, platform::File& input, File
             bomLength = 2;
             if (size >= 3) {
                 bool allocated = true;
-                const bool valid = CheckUtf16(bytes + 2, n - 2, feff, true, allocated);
+                const bool valid =
+                    CheckUtf16(bytes + 2, n - 2, feff, NonCharacterScan::On, allocated);
                 checkRan = true;
                 if (!allocated) return false;
                 if (!valid) {
@@ -110,7 +111,7 @@ bool ExamineStart(int64_t size, uint32_t& bomLength, platform::File& input, File
         if (guess != Utf16Guess::Neither) {
             const bool bigEndian = guess == Utf16Guess::BigEndian;
             bool allocated = true;
-            const bool valid = CheckUtf16(bytes, n, bigEndian, false, allocated);
+            const bool valid = CheckUtf16(bytes, n, bigEndian, NonCharacterScan::Off, allocated);
             if (!allocated) return false;
             if (valid) {
                 file.IsUtf16 = true;
@@ -175,8 +176,9 @@ Utf16Guess GuessUtf16(const unsigned char* bytes, size_t n) {
     return Utf16Guess::Neither;
 }
 
-bool CheckUtf16(const unsigned char* bytes, size_t length, bool bigEndian, bool nonCharacterScan,
+bool CheckUtf16(const unsigned char* bytes, size_t length, bool bigEndian, NonCharacterScan scan,
                 bool& ok) {
+    const bool nonCharacterScan = scan == NonCharacterScan::On;
     ok = true;
     const size_t units = length / 2;
     if (bigEndian != platform::kHostIsBigEndian) {

@@ -18,8 +18,10 @@ enum class Utf16Guess { Neither, LittleEndian, BigEndian };
 bool DetectEncoding(int64_t size, uint32_t& bomLength, platform::File& input, FileState& file,
                     const Settings& settings);
 Utf16Guess GuessUtf16(const unsigned char* bytes, size_t n);
+// Whether the UTF-16 check also rejects the non-character U+FFFF.
+enum class NonCharacterScan { Off, On };
 // `ok` is cleared only when a byte-swapped copy could not be allocated.
-bool CheckUtf16(const unsigned char* bytes, size_t length, bool bigEndian, bool nonCharacterScan,
+bool CheckUtf16(const unsigned char* bytes, size_t length, bool bigEndian, NonCharacterScan scan,
                 bool& ok);
 
 } // namespace gleanery

@@ -51,9 +51,11 @@ bool OpenOutput(ExtractionJob& job, JobOutcome& outcome) {
     return true;
 }
 
-int8_t EncodingKind(const FileState& file) {
-    if (file.IsUtf16) return file.IsBigEndian ? 4 : 3;
-    return file.IsUtf8 ? 2 : 1;
+SharedEncoding EncodingOf(const FileState& file) {
+    if (file.IsUtf16)
+        return file.IsBigEndian ? SharedEncoding::Utf16BigEndian
+                                : SharedEncoding::Utf16LittleEndian;
+    return file.IsUtf8 ? SharedEncoding::Utf8 : SharedEncoding::CodePage;
 }
 
 // Searches one existing regular file of the add list.
@@ -79,11 +81,11 @@ void SearchFile(ExtractionJob& job, JobOutcome& outcome, const std::u16string& f
     }
 
     if (settings.SearchAndReplace) {
-        const int8_t kind = EncodingKind(file);
-        if (job.EncodingAgreement == -1)
-            job.EncodingAgreement = kind;
-        else if (job.EncodingAgreement > 0 && job.EncodingAgreement != kind)
-            job.EncodingAgreement = 0;
+        const SharedEncoding encoding = EncodingOf(file);
+        if (job.EncodingAgreement == SharedEncoding::NoFileYet)
+            job.EncodingAgreement = encoding;
+        else if (job.EncodingAgreement != encoding)
+            job.EncodingAgreement = SharedEncoding::Mixed;
     }
     // Data past the encoding check buffer was never validated; searching it unchecked would hand
     // the library invalid UTF, which it does not survive.

@@ -20,6 +20,9 @@ struct JobOutcome {
     std::u16string Notes;
 };
 
+// The encoding all files of a search-and-replace job share so far; the clipboard copy follows it.
+enum class SharedEncoding { NoFileYet, Mixed, CodePage, Utf8, Utf16LittleEndian, Utf16BigEndian };
+
 // What a pack is asked to do, and with what.
 struct JobRequest {
     std::u16string ArchivePath;
@@ -43,7 +46,7 @@ struct ExtractionJob {
     uint32_t Attempted = 0;
     uint32_t Searched = 0;
     uint32_t Declined = 0;
-    int8_t EncodingAgreement = -1;
+    SharedEncoding EncodingAgreement = SharedEncoding::NoFileYet;
     uint32_t StartTime = 0;
     uint32_t Elapsed = 0;
     std::u16string CouldNotOpen;

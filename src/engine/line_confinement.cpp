@@ -48,8 +48,12 @@ struct Reader {
     }
 };
 
+// Where an escape stands: in a character class or in the pattern itself.
+enum class EscapeIn { Pattern, Class };
+
 // An escape (the backslash already read). Outside a class, \1 to \9 refer back to a group.
-bool Escape(Reader& r, bool inClass, bool negated, bool& excludesCr, bool& excludesLf) {
+bool Escape(Reader& r, EscapeIn where, bool negated, bool& excludesCr, bool& excludesLf) {
+    const bool inClass = where == EscapeIn::Class;
     if (r.Done()) return false;
     const char16_t c = r.text[r.at++];
     if (!IsAlnum(c)) return c != kLf && c != kCr; // an escaped punctuation character
@@ -95,7 +99,7 @@ bool Class(Reader& r) {
             continue;
         }
         if (c == u'\\') {
-            if (!Escape(r, true, negated, excludesCr, excludesLf)) return false;
+            if (!Escape(r, EscapeIn::Class, negated, excludesCr, excludesLf)) return false;
             // A range from an escape is read by the library in ways not worth following here.
             if (r.Peek() == u'-' && r.Peek(1) != u']') return false;
             continue;
@@ -161,7 +165,7 @@ bool IsLineConfined(std::u16string_view regex) {
         const char16_t c = r.text[r.at++];
         switch (c) {
         case u'\\':
-            if (!Escape(r, false, false, unusedCr, unusedLf)) return false;
+            if (!Escape(r, EscapeIn::Pattern, false, unusedCr, unusedLf)) return false;
             break;
         case u'[':
             if (!Class(r)) return false;

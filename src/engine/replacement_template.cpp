@@ -46,6 +46,27 @@ struct Parser {
     }
 };
 
+// The literals in the forms the output takes (code page and UTF-8), and the narrow counts.
+void FinishTemplate(const Settings& settings, int missingCount, ReplacementTemplate& tmpl) {
+    const uint32_t codePage = static_cast<uint32_t>(settings.CodePage);
+    const size_t count = tmpl.ItemCodes.size();
+    tmpl.LiteralCodePage.assign(count, std::string());
+    tmpl.LiteralUtf8.assign(count, std::string());
+    for (size_t k = 0; k < count; ++k) {
+        if (tmpl.ItemCodes[k] != kItemLiteral) continue;
+        platform::AppendWideAsCodePage(codePage, tmpl.LiteralWide[k], settings.DefaultCharacter,
+                                       tmpl.LiteralCodePage[k]);
+        tmpl.LiteralUtf8[k] = platform::WideToUtf8(tmpl.LiteralWide[k]);
+    }
+    // The counts are narrow fields; a template too long for them saturates instead of wrapping.
+    tmpl.ItemCount = static_cast<uint16_t>(count > std::numeric_limits<uint16_t>::max()
+                                               ? std::numeric_limits<uint16_t>::max()
+                                               : count);
+    tmpl.MissingGroupCount = static_cast<int16_t>(missingCount > std::numeric_limits<int16_t>::max()
+                                                      ? std::numeric_limits<int16_t>::max()
+                                                      : missingCount);
+}
+
 } // namespace
 
 std::u16string ParseReplacement(const Settings& settings, ReplacementTemplate& tmpl,
@@ -112,23 +133,7 @@ std::u16string ParseReplacement(const Settings& settings, ReplacementTemplate& t
     }
     parser.Flush();
 
-    const uint32_t codePage = static_cast<uint32_t>(settings.CodePage);
-    const size_t count = tmpl.ItemCodes.size();
-    tmpl.LiteralCodePage.assign(count, std::string());
-    tmpl.LiteralUtf8.assign(count, std::string());
-    for (size_t k = 0; k < count; ++k) {
-        if (tmpl.ItemCodes[k] != kItemLiteral) continue;
-        platform::AppendWideAsCodePage(codePage, tmpl.LiteralWide[k], settings.DefaultCharacter,
-                                       tmpl.LiteralCodePage[k]);
-        tmpl.LiteralUtf8[k] = platform::WideToUtf8(tmpl.LiteralWide[k]);
-    }
-    // The counts are narrow fields; a template too long for them saturates instead of wrapping.
-    tmpl.ItemCount = static_cast<uint16_t>(count > std::numeric_limits<uint16_t>::max()
-                                               ? std::numeric_limits<uint16_t>::max()
-                                               : count);
-    tmpl.MissingGroupCount = static_cast<int16_t>(missingCount > std::numeric_limits<int16_t>::max()
-                                                      ? std::numeric_limits<int16_t>::max()
-                                                      : missingCount);
+    FinishTemplate(settings, missingCount, tmpl);
     return missing;
 }
 

@@ -114,41 +114,55 @@ void AppendLittleEndian(std::u16string_view units, std::string& out) {
     }
 }
 
-// Reads the output back and puts it on the clipboard; deletes the file afterwards on request.
-void CopyToClipboard(const ExtractionJob& job) {
-    const Settings& settings = job.JobSettings;
+// The output as the clipboard takes it: at most kClipboardLimit bytes (`cut` when there were more),
+// without the byte order mark a statistics block or the first result put at its start; null when
+// it could not be read.
+std::unique_ptr<unsigned char[]> ReadOutputBack(const ExtractionJob& job, bool cut,
+                                                uint64_t& count) {
     const int64_t size = job.OutputSize;
     platform::File file = platform::OpenForReading(job.OutputPath);
-    if (!file.IsOpen()) return;
-
-    const bool cut = static_cast<uint64_t>(size) > kClipboardLimit;
-    uint64_t count = cut ? kClipboardLimit : static_cast<uint64_t>(size);
+    if (!file.IsOpen()) return nullptr;
+    count = cut ? kClipboardLimit : static_cast<uint64_t>(size);
     if (!cut && job.BomAtStart && size >= 3) count -= 3;
     auto buffer = detail::TryAllocate<unsigned char>(count + 2);
-    if (!buffer) return;
+    if (!buffer) return nullptr;
     buffer[count] = 0;
     buffer[count + 1] = 0;
-    if (job.BomAtStart && !platform::Seek(file, 3)) return;
+    if (job.BomAtStart && !platform::Seek(file, 3)) return nullptr;
     size_t got = 0;
     if (count != 0 &&
         (!platform::Read(file, buffer.get(), static_cast<size_t>(count), got) || got != count))
-        return;
-    platform::Close(file);
+        return nullptr;
+    return buffer;
+}
 
-    const int8_t agreement = job.EncodingAgreement;
-    const unsigned char* text = buffer.get();
-    size_t length = static_cast<size_t>(count);
+// Search and replace writes each file's own encoding: when all files shared a Unicode one, the
+// clipboard gets Unicode text, else the bytes as they are.
+bool SharesUnicode(SharedEncoding encoding) {
+    return encoding == SharedEncoding::Utf8 || encoding == SharedEncoding::Utf16LittleEndian ||
+           encoding == SharedEncoding::Utf16BigEndian;
+}
+
+// The clipboard's block for the output read back: UTF-16 in little-endian order, or 8-bit text,
+// ended by two zero bytes.
+std::string ClipboardBlock(const ExtractionJob& job, const unsigned char* text, size_t length,
+                           bool cut) {
+    const Settings& settings = job.JobSettings;
+    const SharedEncoding agreement = job.EncodingAgreement;
+    const bool utf16 = agreement == SharedEncoding::Utf16LittleEndian ||
+                       agreement == SharedEncoding::Utf16BigEndian;
     bool asUtf8 = !settings.SearchAndReplace && !settings.BinaryMode;
-    if (agreement == 2) {
+    if (agreement == SharedEncoding::Utf8) {
         if (length >= 3 && text[0] == 0xEF && text[1] == 0xBB && text[2] == 0xBF) {
             text += 3;
             length -= 3;
         }
         asUtf8 = true;
-    } else if (agreement == 3 || agreement == 4) {
+    } else if (utf16) {
         // The mark of the inputs, in their own byte order.
-        const unsigned char first = agreement == 3 ? 0xFF : 0xFE;
-        const unsigned char second = agreement == 3 ? 0xFE : 0xFF;
+        const bool little = agreement == SharedEncoding::Utf16LittleEndian;
+        const unsigned char first = little ? 0xFF : 0xFE;
+        const unsigned char second = little ? 0xFE : 0xFF;
         if (length >= 2 && text[0] == first && text[1] == second) {
             text += 2;
             length -= 2;
@@ -166,8 +180,8 @@ void CopyToClipboard(const ExtractionJob& job) {
         AppendLittleEndian(wide, block);
     } else {
         block.assign(reinterpret_cast<const char*>(text), length);
-        if ((agreement == 3 || agreement == 4) && length % 2 == 0) {
-            if (agreement == 4) {
+        if (utf16 && length % 2 == 0) {
+            if (agreement == SharedEncoding::Utf16BigEndian) {
                 for (size_t i = 0; i + 1 < block.size(); i += 2) std::swap(block[i], block[i + 1]);
             }
             if (cut && block.size() >= 2) {
@@ -177,13 +191,25 @@ void CopyToClipboard(const ExtractionJob& job) {
             }
         }
     }
-    buffer.reset();
     block.push_back('\0');
     block.push_back('\0');
+    return block;
+}
 
-    const uint32_t format = agreement >= 2 || (!settings.SearchAndReplace && !settings.BinaryMode)
-                                ? platform::kCfUnicodeText
-                                : platform::kCfText;
+// Reads the output back and puts it on the clipboard; deletes the file afterwards on request.
+void CopyToClipboard(const ExtractionJob& job) {
+    const Settings& settings = job.JobSettings;
+    const bool cut = static_cast<uint64_t>(job.OutputSize) > kClipboardLimit;
+    uint64_t count = 0;
+    auto buffer = ReadOutputBack(job, cut, count);
+    if (!buffer) return;
+    const std::string block = ClipboardBlock(job, buffer.get(), static_cast<size_t>(count), cut);
+    buffer.reset();
+
+    const uint32_t format =
+        SharesUnicode(job.EncodingAgreement) || (!settings.SearchAndReplace && !settings.BinaryMode)
+            ? platform::kCfUnicodeText
+            : platform::kCfText;
     if (!platform::SetClipboard(format, block)) {
         Warn(Text(320));
         return;
@@ -197,30 +223,9 @@ void CopyToClipboard(const ExtractionJob& job) {
     }
 }
 
-} // namespace
-
-std::u16string SizeText(int64_t size) {
-    if (size < 0) return u"";
-    if (size == 0) return u"*** Empty file! ***";
-    if (size < 1024) return Decimal(size) + u" Bytes";
-    if (size < 1048576) return FixedPoint(size, 1024, 2) + u" kiB";
-    return FixedPoint(size, 1048576, 2) + u" MiB";
-}
-
-std::u16string IncompleteSearchesText(const ExtractionJob& job) {
-    std::u16string t;
-    if (!job.NotCompiled.empty()) t += Text(kTextNotCompiled) + job.NotCompiled;
-    if (!job.EndedEarly.empty()) {
-        if (!t.empty()) t += u"\r\n\r\n";
-        t += Text(kTextEndedEarly) + job.EndedEarly;
-    }
-    return t;
-}
-
-std::u16string StatisticsText(const ExtractionJob& job, const JobOutcome& outcome) {
+// The heading: a failed write, and the mode of the run.
+void AppendHeading(const ExtractionJob& job, const JobOutcome& outcome, std::u16string& t) {
     const Settings& s = job.JobSettings;
-    const ResultState& r = job.Result;
-    std::u16string t;
     if (!outcome.ok) {
         t += kNl;
         t += kNl;
@@ -241,6 +246,12 @@ std::u16string StatisticsText(const ExtractionJob& job, const JobOutcome& outcom
     } else {
         t += kNl;
     }
+}
+
+// What was searched, and with which expression, template and options.
+void AppendSearchSettings(const ExtractionJob& job, std::u16string& t) {
+    const Settings& s = job.JobSettings;
+    const ResultState& r = job.Result;
     t += kNl + std::u16string(u"Searched file(s): ") + Decimal(uint64_t{job.Searched});
     if (job.Searched < job.Attempted)
         t += kNl + std::u16string(u"Skipped file(s): ") +
@@ -282,6 +293,12 @@ std::u16string StatisticsText(const ExtractionJob& job, const JobOutcome& outcom
         t += static_cast<char16_t>(s.DefaultCharacter);
         t += u'"';
     }
+}
+
+// What the search found and wrote, and how long it took.
+void AppendCounts(const ExtractionJob& job, const JobOutcome& outcome, std::u16string& t) {
+    const Settings& s = job.JobSettings;
+    const ResultState& r = job.Result;
     t += kNl;
     t +=
         s.LineMode ? u"Lines extracted and searched: " : u"File parts searched (cut at newlines): ";
@@ -300,6 +317,10 @@ std::u16string StatisticsText(const ExtractionJob& job, const JobOutcome& outcom
     t += kNl;
     t += outcome.ok ? u"Operation completed in " : u"Operation aborted after ";
     t += FixedPoint(int64_t{job.Elapsed}, 1000, 3) + u" seconds";
+}
+
+// The files whose search was incomplete or did not happen.
+void AppendFileLists(const ExtractionJob& job, std::u16string& t) {
     if (!job.BadEncoding.empty()) {
         t += kNl;
         t += kNl;
@@ -322,6 +343,34 @@ std::u16string StatisticsText(const ExtractionJob& job, const JobOutcome& outcom
         t += u"Could not open the following file(s) for reading:";
         t += job.CouldNotOpen;
     }
+}
+
+} // namespace
+
+std::u16string SizeText(int64_t size) {
+    if (size < 0) return u"";
+    if (size == 0) return u"*** Empty file! ***";
+    if (size < 1024) return Decimal(size) + u" Bytes";
+    if (size < 1048576) return FixedPoint(size, 1024, 2) + u" kiB";
+    return FixedPoint(size, 1048576, 2) + u" MiB";
+}
+
+std::u16string IncompleteSearchesText(const ExtractionJob& job) {
+    std::u16string t;
+    if (!job.NotCompiled.empty()) t += Text(kTextNotCompiled) + job.NotCompiled;
+    if (!job.EndedEarly.empty()) {
+        if (!t.empty()) t += u"\r\n\r\n";
+        t += Text(kTextEndedEarly) + job.EndedEarly;
+    }
+    return t;
+}
+
+std::u16string StatisticsText(const ExtractionJob& job, const JobOutcome& outcome) {
+    std::u16string t;
+    AppendHeading(job, outcome, t);
+    AppendSearchSettings(job, t);
+    AppendCounts(job, outcome, t);
+    AppendFileLists(job, t);
     return t;
 }
 

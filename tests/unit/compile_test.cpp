@@ -13,8 +13,8 @@
 
 #include "engine/compiled_expression.h"
 #include "engine/line_confinement.h"
+#include "host/process_state.h"
 #include "platform/codepage.h"
-#include "settings/process_state.h"
 
 namespace gleanery {
 namespace {
@@ -62,8 +62,8 @@ TEST_F(CompileTest, OptionWordsOfTheThreeForms) {
     EXPECT_EQ(compiled.Utf16ExecOptions, 0x2000u);
 #if defined(__x86_64__) || defined(__i386__)
     // Every build for these processors has the JIT (the Windows ones too), and uses it.
-    EXPECT_TRUE(UsesJit(compiled, false));
-    EXPECT_TRUE(UsesJit(compiled, true));
+    EXPECT_TRUE(UsesJit(compiled, LibraryWidth::Bytes));
+    EXPECT_TRUE(UsesJit(compiled, LibraryWidth::Units));
     int jit = 0;
     pcre_fullinfo(compiled.AnsiCode.get(), compiled.AnsiExtra.get(), PCRE_INFO_JIT, &jit);
     EXPECT_EQ(jit, 1);
@@ -73,8 +73,8 @@ TEST_F(CompileTest, OptionWordsOfTheThreeForms) {
     Settings interpreted = Plain(u"a(b)(c)");
     interpreted.Jit = false;
     EXPECT_EQ(CompileExpression(interpreted, State().System, compiled), 0);
-    EXPECT_FALSE(UsesJit(compiled, false));
-    EXPECT_FALSE(UsesJit(compiled, true));
+    EXPECT_FALSE(UsesJit(compiled, LibraryWidth::Bytes));
+    EXPECT_FALSE(UsesJit(compiled, LibraryWidth::Units));
     ReleaseCompiledExpression(compiled);
 
     Settings s = Plain(u"x");
@@ -391,10 +391,11 @@ TEST_F(CompileTest, RecursionLimitKeepsDeepSearchesOffTheStackEnd) {
     ASSERT_TRUE(compiled.AnsiExtra && compiled.Utf8Extra && compiled.Utf16Extra);
     EXPECT_EQ(compiled.AnsiExtra->flags,
               static_cast<unsigned long>(PCRE_EXTRA_MATCH_LIMIT_RECURSION));
-    EXPECT_EQ(compiled.AnsiExtra->match_limit_recursion, SearchRecursionLimit(false));
-    EXPECT_EQ(compiled.Utf16Extra->match_limit_recursion, SearchRecursionLimit(true));
-    EXPECT_GE(SearchRecursionLimit(false), 300u);
-    EXPECT_LE(SearchRecursionLimit(false), kSearchStackBudget / 64);
+    EXPECT_EQ(compiled.AnsiExtra->match_limit_recursion, SearchRecursionLimit(LibraryWidth::Bytes));
+    EXPECT_EQ(compiled.Utf16Extra->match_limit_recursion,
+              SearchRecursionLimit(LibraryWidth::Units));
+    EXPECT_GE(SearchRecursionLimit(LibraryWidth::Bytes), 300u);
+    EXPECT_LE(SearchRecursionLimit(LibraryWidth::Bytes), kSearchStackBudget / 64);
 }
 
 } // namespace

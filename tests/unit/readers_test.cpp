@@ -313,8 +313,9 @@ TEST(GuessUtf16, ThresholdsAndVetoes) {
 TEST(CheckUtf16, SurrogatesNonCharactersAndByteOrder) {
     auto check = [](const std::string& bytes, bool bigEndian, bool scan) {
         bool ok = false;
-        const bool valid = CheckUtf16(reinterpret_cast<const unsigned char*>(bytes.data()),
-                                      bytes.size(), bigEndian, scan, ok);
+        const bool valid =
+            CheckUtf16(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                       bigEndian, scan ? NonCharacterScan::On : NonCharacterScan::Off, ok);
         EXPECT_TRUE(ok);
         return valid;
     };
@@ -331,8 +332,8 @@ TEST(CheckUtf16, SurrogatesNonCharactersAndByteOrder) {
     platform::InjectFault(platform::FaultKind::Allocate, 1);
     bool ok = true;
     const std::string be = Utf16(u"abc", true);
-    EXPECT_FALSE(
-        CheckUtf16(reinterpret_cast<const unsigned char*>(be.data()), be.size(), true, false, ok));
+    EXPECT_FALSE(CheckUtf16(reinterpret_cast<const unsigned char*>(be.data()), be.size(), true,
+                            NonCharacterScan::Off, ok));
     EXPECT_FALSE(ok);
 }
 

@@ -3,12 +3,12 @@
 #include "engine/report.h"
 
 #include "engine/replacement_template.h"
+#include "host/process_state.h"
 #include "platform/clipboard.h"
 #include "platform/codepage.h"
 #include "platform/faults.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
-#include "settings/process_state.h"
 #include "settings/texts.h"
 #include "support/temp_dir.h"
 
@@ -324,7 +324,7 @@ int AnswerMessage(void* context, const std::u16string& text, const std::u16strin
 struct ClipboardScope {
     Recorded r;
     ClipboardScope() {
-        EnterBuiltInTexts(State().Texts);
+        EnterBuiltInTexts(InterfaceTexts());
         platform::SetClipboardHandler(&TakeClipboard, &r);
         platform::SetMessageBoxHandler(&AnswerMessage, &r);
     }

@@ -93,9 +93,9 @@ TEST(Utf16Validity, AgreesWithTheUtfLibraryOnEverySequenceOfBoundaryUnits) {
                             const bool want = expected && !(scan && units.find(u'\xFFFF') !=
                                                                         std::u16string::npos);
                             bool ok = false;
-                            const bool got =
-                                CheckUtf16(reinterpret_cast<const unsigned char*>(bytes.data()),
-                                           bytes.size(), bigEndian, scan, ok);
+                            const bool got = CheckUtf16(
+                                reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                                bigEndian, scan ? NonCharacterScan::On : NonCharacterScan::Off, ok);
                             EXPECT_TRUE(ok);
                             EXPECT_EQ(got, want)
                                 << std::hex << int(a) << ' ' << int(b) << ' ' << int(c)
