@@ -1,6 +1,5 @@
-// The change records that tell a save what to do with each preset's section: keep it (n), rewrite
-// it (0x20000 + n), remove it (0x40000 + n), or give a new preset a section (0); and the sections
-// the presets take.
+// The change records that tell a save what to do with each preset's section: keep it, rewrite it,
+// remove it, or give a new preset a section; and the sections the presets take.
 #include "settings/presets.h"
 
 #include <string_view>
@@ -13,31 +12,28 @@ namespace gleanery {
 void MarkPresetSaved(ChangeRecords& changes, const std::u16string& name) {
     auto it = changes.find(name);
     if (it == changes.end()) return;
-    if (it->second != 0 && it->second < kChangedMark) it->second += kChangedMark;
+    if (it->second.Kind == PresetChange::Kept) it->second.Kind = PresetChange::Changed;
 }
 
 void MarkPresetAdded(ChangeRecords& changes, const std::u16string& name) {
     auto it = changes.find(name);
     if (it == changes.end()) {
-        changes.emplace(name, 0);
-    } else if (it->second > kDeletedMark) {
+        changes.emplace(name, ChangeRecord{});
+    } else if (it->second.Kind == PresetChange::Deleted) {
         // Deleted earlier in this cycle: its old section is rewritten instead of removed.
-        it->second = it->second - kDeletedMark + kChangedMark;
+        it->second.Kind = PresetChange::Changed;
     }
 }
 
 void MarkPresetDeleted(ChangeRecords& changes, const std::u16string& name) {
     auto it = changes.find(name);
     if (it == changes.end()) return;
-    int32_t record = it->second;
-    if (record == 0) {
+    if (it->second.Kind == PresetChange::New) {
         // Never written: nothing to remove from the file.
         changes.erase(it);
         return;
     }
-    if (record >= kDeletedMark) return; // already deleted
-    if (record > kChangedMark) record -= kChangedMark;
-    it->second = record + kDeletedMark;
+    it->second.Kind = PresetChange::Deleted;
 }
 
 std::string PresetSection(int32_t number) {
@@ -70,11 +66,13 @@ std::set<int32_t> SectionsInUse(const SettingsDocument& doc, const PresetStore& 
                                 const ChangeRecords& changes) {
     std::set<int32_t> used = PresetSectionNumbers(doc);
     for (const auto& [name, record] : changes)
-        if (record > kDeletedMark) used.erase(record - kDeletedMark);
+        if (record.Kind == PresetChange::Deleted) used.erase(record.Section);
     for (const auto& [name, settings] : presets) {
         auto it = changes.find(name);
-        if (it == changes.end() || it->second <= 0 || it->second >= kDeletedMark) continue;
-        int32_t n = it->second > kChangedMark ? it->second - kChangedMark : it->second;
+        if (it == changes.end() || it->second.Kind == PresetChange::New ||
+            it->second.Kind == PresetChange::Deleted)
+            continue;
+        const int32_t n = it->second.Section;
         if (n >= 1 && n <= kMaxPresetSection) used.insert(n);
     }
     return used;
@@ -86,7 +84,7 @@ int32_t PresetCapacityLeft(const SettingsSession& session) {
     int32_t waiting = 0; // new presets that take a number at the next save
     for (const auto& [name, settings] : session.Presets) {
         auto it = session.Changes.find(name);
-        if (it == session.Changes.end() || it->second == 0) ++waiting;
+        if (it == session.Changes.end() || it->second.Kind == PresetChange::New) ++waiting;
     }
     int32_t left = kMaxPresetSection - static_cast<int32_t>(used.size()) - waiting;
     return left > 0 ? left : 0;

@@ -14,11 +14,20 @@ namespace gleanery {
 
 // Named Settings, ordered by UTF-16 code units.
 using PresetStore = std::map<std::u16string, Settings>;
-// Per preset name: 0 new, n read from section n, 0x20000 + n changed, 0x40000 + n deleted.
-using ChangeRecords = std::map<std::u16string, int32_t>;
-
-inline constexpr int32_t kChangedMark = 0x20000;
-inline constexpr int32_t kDeletedMark = 0x40000;
+// What the next save does with a preset's section.
+enum class PresetChange {
+    New,     // never written: the preset takes a free section
+    Kept,    // read and unchanged: its section stays as it is
+    Changed, // read and changed: its section is rewritten
+    Deleted, // read and deleted: its section is removed
+};
+struct ChangeRecord {
+    PresetChange Kind = PresetChange::New;
+    int32_t Section = 0; // the section the preset was read from; 0 for a new one
+    bool operator==(const ChangeRecord&) const = default;
+};
+// Per preset name.
+using ChangeRecords = std::map<std::u16string, ChangeRecord>;
 // Preset sections are gleanery1 to gleanery2048; a load reads no others.
 inline constexpr int32_t kMaxPresetSection = 2048;
 

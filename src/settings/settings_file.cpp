@@ -57,9 +57,9 @@ bool WriteSections(const SettingsSession& session) {
         if (!lastWritten && lastName < name) writeLast();
         auto it = session.Changes.find(name);
         // A preset without a record has never been written: treat it as new.
-        const int32_t record = it == session.Changes.end() ? 0 : it->second;
+        const ChangeRecord record = it == session.Changes.end() ? ChangeRecord{} : it->second;
         int32_t number = 0;
-        if (record == 0) {
+        if (record.Kind == PresetChange::New) {
             while (used.count(nextFree)) ++nextFree;
             if (nextFree > kMaxPresetSection) {
                 // A section above the last one read back would be lost at the next load.
@@ -68,8 +68,8 @@ bool WriteSections(const SettingsSession& session) {
             }
             number = nextFree;
             used.insert(number);
-        } else if (record > kChangedMark && record < kDeletedMark) {
-            number = record - kChangedMark;
+        } else if (record.Kind == PresetChange::Changed) {
+            number = record.Section;
         } else {
             continue; // unchanged: its section already holds it
         }
@@ -142,7 +142,7 @@ bool LoadSettingsData(SettingsSession& session, std::string_view data, bool* las
         std::u16string name = PresetName(doc, section.c_str());
         if (name.empty() || session.Presets.count(name)) name = sectionName;
         session.Presets[name] = std::move(settings);
-        session.Changes[name] = n;
+        session.Changes[name] = ChangeRecord{PresetChange::Kept, n};
     }
 
     if (doc.ini.GetSectionSize(kLastSection) > 0) {
@@ -168,8 +168,8 @@ std::optional<std::string> SaveSettingsData(SettingsSession& session, const Text
     doc.ini.SetSpaces(false);
 
     for (const auto& [name, record] : session.Changes)
-        if (record > kDeletedMark)
-            doc.ini.Delete(PresetSection(record - kDeletedMark).c_str(), nullptr);
+        if (record.Kind == PresetChange::Deleted)
+            doc.ini.Delete(PresetSection(record.Section).c_str(), nullptr);
     allPresetsWritten = WriteSections(session);
     WriteFont(doc, font);
 

@@ -28,4 +28,18 @@ struct SessionRecords {
     SessionRecords& operator=(const SessionRecords&) = delete;
 };
 
+// Change records as tests write them: a new preset, and one read from section `n`.
+inline ChangeRecord New() {
+    return {};
+}
+inline ChangeRecord Kept(int32_t n) {
+    return {PresetChange::Kept, n};
+}
+inline ChangeRecord Changed(int32_t n) {
+    return {PresetChange::Changed, n};
+}
+inline ChangeRecord Deleted(int32_t n) {
+    return {PresetChange::Deleted, n};
+}
+
 } // namespace gleanery::test

@@ -25,6 +25,8 @@ namespace gleanery {
 namespace {
 
 namespace fs = std::filesystem;
+using test::Changed;
+using test::Kept;
 using test::ReadAll;
 using test::WriteAll;
 
@@ -237,7 +239,7 @@ TEST_F(SettingsFileTest, EveryFieldIsWrittenInItsTextFormAndReadBack) {
     ASSERT_EQ(st.Presets.size(), 2u);
     EXPECT_EQ(st.Presets[u"E-mail"], mail);
     EXPECT_EQ(st.Presets[u"\u00dcnicode"], unicode);
-    EXPECT_EQ(st.Changes, (ChangeRecords{{u"E-mail", 1}, {u"\u00dcnicode", 2}}));
+    EXPECT_EQ(st.Changes, (ChangeRecords{{u"E-mail", Kept(1)}, {u"\u00dcnicode", Kept(2)}}));
 
     // Nothing changed: a second save writes the same bytes.
     ASSERT_TRUE(SaveSettingsAndPresets(records_.Session, &loadedFont));
@@ -310,11 +312,11 @@ TEST_F(SettingsFileTest, PresetNamesFollowTheSectionRules) {
     bool lastAvailable = true;
     ASSERT_TRUE(LoadFrom(file, &lastAvailable));
     EXPECT_FALSE(lastAvailable); // no gleanery_last
-    EXPECT_EQ(st.Changes, (ChangeRecords{{u"Same", 1},
-                                         {u"gleanery2", 2},
-                                         {u"gleanery3", 3},
-                                         {u"gleanery12", 12},
-                                         {u"___last___option___", 4}}));
+    EXPECT_EQ(st.Changes, (ChangeRecords{{u"Same", Kept(1)},
+                                         {u"gleanery2", Kept(2)},
+                                         {u"gleanery3", Kept(3)},
+                                         {u"gleanery12", Kept(12)},
+                                         {u"___last___option___", Kept(4)}}));
     EXPECT_EQ(st.Presets[u"Same"].regex, u"one");
     EXPECT_EQ(st.Presets[u"gleanery2"].regex, u"two");
     // A section without keys: the defaults, except that a missing template is empty.
@@ -453,11 +455,11 @@ TEST_F(SettingsFileTest, PresetDeletedAndAddedAgainIsRewrittenInItsSection) {
     MarkPresetDeleted(st.Changes, u"P");
     st.Presets[u"P"].regex = u"q";
     MarkPresetAdded(st.Changes, u"P");
-    EXPECT_EQ(st.Changes[u"P"], kChangedMark + 1);
+    EXPECT_EQ(st.Changes[u"P"], Changed(1));
     ASSERT_TRUE(SaveSettingsAndPresets(records_.Session, nullptr));
     DiscardSettingsAndPresets(records_.Session);
     ASSERT_TRUE(LoadSettingsAndPresets(records_.Session, nullptr, nullptr));
-    EXPECT_EQ(st.Changes, (ChangeRecords{{u"P", 1}}));
+    EXPECT_EQ(st.Changes, (ChangeRecords{{u"P", Kept(1)}}));
     EXPECT_EQ(st.Presets[u"P"].regex, u"q");
 }
 
@@ -833,7 +835,7 @@ TEST_F(SettingsFileTest, NoPresetIsWrittenBeyondTheLastSectionALoadReads) {
     EXPECT_TRUE(SaveSettingsAndPresets(records_.Session, nullptr));
     DiscardSettingsAndPresets(records_.Session);
     ASSERT_TRUE(LoadSettingsAndPresets(records_.Session, nullptr, nullptr));
-    EXPECT_EQ(st.Changes[u"Fits"], 1);
+    EXPECT_EQ(st.Changes[u"Fits"], Kept(1));
 }
 
 TEST_F(SettingsFileTest, SectionHiddenBehindAnotherPresetsNameIsNotOverwritten) {
@@ -842,7 +844,7 @@ TEST_F(SettingsFileTest, SectionHiddenBehindAnotherPresetsNameIsNotOverwritten) 
     test::SessionRecords& st = records_;
     ASSERT_TRUE(LoadFrom(std::string(kBom) + Lines({"[gleanery3]", "name=gleanery5", "regex=three",
                                                     "", "[gleanery5]", "regex=five"})));
-    EXPECT_EQ(st.Changes, (ChangeRecords{{u"gleanery5", 5}}));
+    EXPECT_EQ(st.Changes, (ChangeRecords{{u"gleanery5", Kept(5)}}));
     st.Presets[u"New"] = Settings{};
     MarkPresetAdded(st.Changes, u"New");
     ASSERT_TRUE(SaveSettingsAndPresets(records_.Session, nullptr));
