@@ -205,7 +205,7 @@ def scenarios(tools, paths, work):
     path = paths["dupes"]
     size = path.stat().st_size
     cmds = [("Gleanery", g + ["--no-duplicates", "--memory", str(memory), "-e", IDENT, str(out / "result"), str(path)]),
-            ("limit", [str(tools.bare), "--form", "ansi", "-e", IDENT] + reader_args(size, memory) + [str(path)])]
+            ("limit", [str(tools.bare), "--form", "ansi", "--unique", "-e", IDENT] + reader_args(size, memory) + [str(path)])]
     if tools.awk:
         for label, argv in peers(IDENT, path):
             quoted = " ".join(shlex_quote(a) for a in argv)
@@ -331,7 +331,7 @@ def write_reports(rows, results, args):
              "Peers: `rg -o`, `grep -oP`, `pcregrep -o` with output to a file (UTF-8 mode on UTF-8 "
              "text, byte mode on code-page text; grep and pcregrep cannot search UTF-16); replace: "
              "`rg --passthru -r`, `sed -E s///g`; no-duplicates: each peer piped into "
-             "`awk '!s[$0]++'`.",
+             "`awk '!s[$0]++'`, and the limit filters duplicates too (`bare_loop --unique`).",
              "The limit is the bare loop on PCRE's JIT. Interpreter columns: Gleanery --no-jit over "
              "the bare interpreter loop, and the bare interpreter loop over the JIT limit.", "",
              "| scenario | size | overhead | user-time overhead | µs per file over the limit | "
