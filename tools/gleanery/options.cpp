@@ -187,9 +187,14 @@ Next Extension(const Option&, const Given& given, CommandLine& line, std::string
     return Next::Go;
 }
 
-constexpr Option SwitchOption(std::string_view name, std::string_view opposite,
-                              bool Settings::*field, bool fieldValue, std::string_view help) {
-    return {name, Value::None, Section::Search, name, help, Switch, field, fieldValue, opposite};
+// A switch whose listed name sets the field and whose opposite clears it, and the reverse.
+constexpr Option SwitchOn(std::string_view name, std::string_view opposite, bool Settings::*field,
+                          std::string_view help) {
+    return {name, Value::None, Section::Search, name, help, Switch, field, true, opposite};
+}
+constexpr Option SwitchOff(std::string_view name, std::string_view opposite, bool Settings::*field,
+                           std::string_view help) {
+    return {name, Value::None, Section::Search, name, help, Switch, field, false, opposite};
 }
 
 // Every option, in the order of the usage text.
@@ -213,30 +218,26 @@ const Option kOptions[] = {
      Replace},
     {"--preset", Value::Separate, Section::Search, "--preset NAME",
      "start from the stored preset NAME", Preset},
-    SwitchOption("--line-mode", "--no-line-mode", &Settings::LineMode, true,
-                 "report matching lines with line numbers"),
-    SwitchOption("--binary", "--no-binary", &Settings::BinaryMode, true,
-                 "search every file as raw bytes"),
-    SwitchOption("--search-replace", "--no-search-replace", &Settings::SearchAndReplace, true,
-                 "write each file with every match replaced"),
-    SwitchOption("--no-duplicates", "--duplicates", &Settings::NoDuplicates, true,
-                 "write each distinct result once"),
-    SwitchOption("--stats", "--no-stats", &Settings::WriteStats, true,
-                 "append the statistics block"),
-    SwitchOption("--case-sensitive", "--ignore-case", &Settings::CaseSensitive, true,
-                 "match case (default: ignore case)"),
-    SwitchOption("--dotall", "--no-dotall", &Settings::Dotall, true, "dot matches line breaks too"),
-    SwitchOption("--multiline", "--no-multiline", &Settings::Multiline, true,
-                 "^ and $ match at line breaks"),
-    SwitchOption("--no-unicode-properties", "--unicode-properties", &Settings::UnicodeProperties,
-                 false, "\\w, \\d and friends match ASCII only"),
-    SwitchOption("--empty-valid", "--no-empty-valid", &Settings::EmptyValid, true,
-                 "report empty matches"),
-    SwitchOption("--bom", "--no-bom", &Settings::WriteBom, true,
-                 "begin the output with the UTF-8 byte order mark"),
-    SwitchOption("--no-jit", "--jit", &Settings::Jit, false,
-                 "search with PCRE's interpreter instead of its JIT compiler\n"
-                 "(same results, slower; for comparison or as a fallback)"),
+    SwitchOn("--line-mode", "--no-line-mode", &Settings::LineMode,
+             "report matching lines with line numbers"),
+    SwitchOn("--binary", "--no-binary", &Settings::BinaryMode, "search every file as raw bytes"),
+    SwitchOn("--search-replace", "--no-search-replace", &Settings::SearchAndReplace,
+             "write each file with every match replaced"),
+    SwitchOn("--no-duplicates", "--duplicates", &Settings::NoDuplicates,
+             "write each distinct result once"),
+    SwitchOn("--stats", "--no-stats", &Settings::WriteStats, "append the statistics block"),
+    SwitchOn("--case-sensitive", "--ignore-case", &Settings::CaseSensitive,
+             "match case (default: ignore case)"),
+    SwitchOn("--dotall", "--no-dotall", &Settings::Dotall, "dot matches line breaks too"),
+    SwitchOn("--multiline", "--no-multiline", &Settings::Multiline, "^ and $ match at line breaks"),
+    SwitchOff("--no-unicode-properties", "--unicode-properties", &Settings::UnicodeProperties,
+              "\\w, \\d and friends match ASCII only"),
+    SwitchOn("--empty-valid", "--no-empty-valid", &Settings::EmptyValid, "report empty matches"),
+    SwitchOn("--bom", "--no-bom", &Settings::WriteBom,
+             "begin the output with the UTF-8 byte order mark"),
+    SwitchOff("--no-jit", "--jit", &Settings::Jit,
+              "search with PCRE's interpreter instead of its JIT compiler\n"
+              "(same results, slower; for comparison or as a fallback)"),
     {"--clipboard", Value::Inline, Section::Search, "--clipboard[=delete]",
      "copy the output to the clipboard (and delete the file)", Clipboard},
     {"--no-clipboard", Value::None, Section::Search, "", "", NoClipboard},
