@@ -10,6 +10,7 @@
 #include "platform/message_box.h"
 #include "platform/system.h"
 #include "platform/unicode.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <pcre.h>
@@ -23,12 +24,9 @@
 #include <unistd.h>
 #endif
 
-#include <chrono>
 #include <clocale>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <limits>
 #include <optional>
 #include <string>
@@ -38,51 +36,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A path as the plug-in's hosts hand it over: UTF-16 in the system's own form.
-std::u16string HostForm(const fs::path& path) {
-#if defined(_WIN32)
-    const std::wstring& native = path.native();
-    return std::u16string(native.begin(), native.end());
-#else
-    return Utf8ToWide(path.string());
-#endif
-}
+using test::ReadAll;
+using test::TempDir;
+using test::WriteAll;
 
-fs::path Utf8Path(std::string_view name) {
-    return fs::path(std::u8string(name.begin(), name.end()));
-}
-
-// A fresh directory under the system's temporary directory, removed with its files at the end.
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            path = fs::temp_directory_path() /
-                   ("gleanery-platform-" + std::to_string(stamp) + "-" + std::to_string(attempt));
-            std::error_code error;
-            if (fs::create_directory(path, error)) return;
-        }
-        path.clear();
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    ~TempDir() {
-        std::error_code ignored;
-        if (!path.empty()) fs::remove_all(path, ignored);
-    }
-    fs::path Path(std::string_view utf8Name) const { return path / Utf8Path(utf8Name); }
-    std::u16string Wide(std::string_view utf8Name) const { return HostForm(Path(utf8Name)); }
-};
-
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const fs::path& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
+// A path in the UTF-16 form the platform layer takes.
+std::u16string Utf16(const fs::path& path) {
+    return path.u16string();
 }
 
 // A handle opened behind the file services' back, so that nothing recorded its identity.
@@ -148,7 +108,7 @@ TEST(PlatformFiles, OpenOrCreateNeverTruncatesAndTellsExistingFiles) {
 
     // Directories, devices (whatever directory their name is given in: the console would wait
     // for input for ever) and names in a missing directory are neither read nor written.
-    const std::u16string directory = HostForm(dir.path);
+    const std::u16string directory = Utf16(dir.path);
 #if defined(_WIN32)
     const std::u16string devices[] = {u"NUL", dir.Wide("con")};
 #else
@@ -168,9 +128,9 @@ TEST(PlatformFiles, ReadingRefusesDirectoriesAndMissingFiles) {
     ClearFaults(); // faults left armed elsewhere must not hit these operations
     TempDir dir;
     ASSERT_FALSE(dir.path.empty());
-    EXPECT_FALSE(OpenForReading(HostForm(dir.path)).IsOpen());
+    EXPECT_FALSE(OpenForReading(Utf16(dir.path)).IsOpen());
     EXPECT_FALSE(OpenForReading(dir.Wide("nothing.txt")).IsOpen());
-    EXPECT_EQ(KindOf(HostForm(dir.path)), PathKind::Directory);
+    EXPECT_EQ(KindOf(Utf16(dir.path)), PathKind::Directory);
     EXPECT_EQ(KindOf(dir.Wide("nothing.txt")), PathKind::Missing);
     EXPECT_EQ(SizeOf(dir.Wide("nothing.txt")), -1);
 
@@ -337,7 +297,7 @@ TEST(PlatformFiles, NewFilesLinkTargetsAndPermissionsForAReplace) {
     // What may not be written (a directory, a read-only file) is not taken over.
     File other = CreateNewForWriting(temporary, lastError);
     ASSERT_TRUE(other.IsOpen());
-    EXPECT_FALSE(TakeOverPermissions(HostForm(dir.path), other));
+    EXPECT_FALSE(TakeOverPermissions(Utf16(dir.path), other));
 #if defined(_WIN32)
     ASSERT_TRUE(SetFileAttributesW(dir.Path("Gleanery.ini").c_str(), FILE_ATTRIBUTE_READONLY));
     EXPECT_FALSE(TakeOverPermissions(target, other));
@@ -347,7 +307,7 @@ TEST(PlatformFiles, NewFilesLinkTargetsAndPermissionsForAReplace) {
 
     // A name longer than the system looks up is told apart from a missing file.
 #if defined(_WIN32)
-    std::u16string tooLong = u"\\\\?\\" + HostForm(dir.path) + u"\\";
+    std::u16string tooLong = u"\\\\?\\" + Utf16(dir.path) + u"\\";
     while (tooLong.size() < 33000) tooLong += std::u16string(200, u'n') + u"\\";
     EXPECT_EQ(KindOf(tooLong + u"x.txt"), PathKind::TooLong);
 #else
@@ -365,7 +325,7 @@ TEST(PlatformFiles, LongPathsThroughTheLongForm) {
     ASSERT_FALSE(dir.path.empty());
     // A directory and file name that together pass MAX_PATH.
     std::u16string full;
-    ASSERT_TRUE(FullPathOf(HostForm(dir.path) + u"\\", full));
+    ASSERT_TRUE(FullPathOf(Utf16(dir.path) + u"\\", full));
     const std::u16string longDir = u"\\\\?\\" + full + std::u16string(120, u'd');
     ASSERT_TRUE(CreateDirectoryW(reinterpret_cast<const wchar_t*>(longDir.c_str()), nullptr));
     const std::u16string longFile = longDir + u"\\" + std::u16string(150, u'f') + u".txt";
@@ -424,7 +384,7 @@ TEST(PlatformFiles, FullPathIsResolvedLexically) {
     const fs::path expected = fs::current_path() / "missing.txt";
     fs::current_path(previous);
     ASSERT_TRUE(ok);
-    EXPECT_EQ(full, HostForm(expected));
+    EXPECT_EQ(full, Utf16(expected));
 }
 
 TEST(PlatformFiles, InjectedFaultsHitTheNthOperationOnly) {
@@ -658,7 +618,9 @@ TEST(PlatformCodePage, DoubleBytePagesRoundTripWithDefaultCharacter) {
 #else
     // A code page that refuses flags and a default character still converts, with its own
     // substitute (where the system has it at all).
-    if (IsValidCodePage(50220)) EXPECT_FALSE(FromWide(50220, u"A\u65e5", '#').empty());
+    if (IsValidCodePage(50220)) {
+        EXPECT_FALSE(FromWide(50220, u"A\u65e5", '#').empty());
+    }
 #endif
 }
 
