@@ -202,7 +202,10 @@ TEST(PlatformFiles, SameFileByIdentityThroughLinksMovesAndCreation) {
     File output = OpenOrCreateForWriting(dir.Wide("out.txt"), &opened);
     ASSERT_EQ(opened, OpenedFile::Created);
     EXPECT_TRUE(output.identity.known);
+#if !defined(_WIN32)
+    // (Windows does not open a file for reading while it is open for writing.)
     EXPECT_TRUE(IsSameFile(output, OpenForReading(dir.Wide("out.txt"))));
+#endif
     EXPECT_FALSE(IsSameFile(output, OpenForReading(dir.Wide("a.txt"))));
 
     File a = OpenForReading(dir.Wide("a.txt"));
