@@ -212,6 +212,8 @@ void RunExtractionJob(const JobRequest& request, JobOutcome& outcome) {
 
     outcome.ok = true;
     job.StartTime = platform::TickCount();
+    job.Result.ProgressClockStarted = true;
+    job.Result.LastProgressTick = job.StartTime;
     WalkAddList(job, outcome, request.SourcePath, request.AddList);
 
     if (!job.Result.OutputBuffer.empty() && outcome.ok)

@@ -107,8 +107,6 @@ struct Loop {
     bool utf8 = !kWide && file.IsUtf8;
     bool swap = kWide && file.IsBigEndian != platform::kHostIsBigEndian;
     size_t copyPos = 0;
-    bool timerRunning = false;
-    uint32_t timerStart = 0;
     size_t slice = detail::Slices().First;
     bool limitHit = false;
 
@@ -284,10 +282,19 @@ struct Loop {
         return next;
     }
 
+    // Asks the host whether to go on when the last question (or the start of the job) lies more
+    // than the interval back. One clock for the whole job: line mode runs the loop once per line,
+    // and a clock started at each run would cost two readings per line.
     void Progress() {
-        if (platform::TickCount() - timerStart <= kProgressIntervalMs) return;
+        const uint32_t now = platform::TickCount();
+        if (!result.ProgressClockStarted) {
+            result.ProgressClockStarted = true;
+            result.LastProgressTick = now;
+            return;
+        }
+        if (now - result.LastProgressTick <= kProgressIntervalMs) return;
         if (!context.KeepGoing(file.FileName, 0)) abort = true;
-        timerStart = platform::TickCount();
+        result.LastProgressTick = platform::TickCount();
     }
 
     // Group n as offsets into the text; false when it is unset.
@@ -520,10 +527,6 @@ struct Loop {
         size_t pos = 0;
 
         while (!abort) {
-            if (!timerRunning) {
-                timerStart = platform::TickCount();
-                timerRunning = true;
-            }
             int options = base;
             if (firstSearch && checkFirst) options &= ~static_cast<int>(kNoUtfCheck);
             firstSearch = false;

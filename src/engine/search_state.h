@@ -41,6 +41,9 @@ struct ResultState {
     uint32_t ItemsWritten = 0;
     bool FileHeaderWritten = false;
     bool OutputStarted = false;
+    // When the match loop last asked the host whether to go on (see its Progress).
+    bool ProgressClockStarted = false;
+    uint32_t LastProgressTick = 0;
     // The byte order mark the settings ask for is in the output (it goes before the first result,
     // or before the statistics when there was none).
     bool BomWritten = false;

@@ -1,5 +1,7 @@
 #include "settings/code_pages.h"
 
+#include <algorithm>
+#include <map>
 #include <string>
 
 #include "platform/codepage.h"
@@ -19,15 +21,32 @@ const std::vector<uint32_t>& CodePageTable() {
     return table;
 }
 
-std::vector<uint32_t> ProbeUsableCodePages() {
+namespace {
+
+bool Converts(uint32_t codePage) {
     std::string printable;
     for (char c = 0x20; c <= 0x7E; ++c) printable.push_back(c);
+    std::u16string wide;
+    return platform::AppendCodePageAsWide(codePage, printable, wide) && wide.size() == 95;
+}
+
+} // namespace
+
+std::vector<uint32_t> ProbeUsableCodePages() {
     std::vector<uint32_t> usable;
-    for (uint32_t codePage : CodePageTable()) {
-        std::u16string wide;
-        if (platform::AppendCodePageAsWide(codePage, printable, wide) && wide.size() == 95)
-            usable.push_back(codePage);
-    }
+    for (uint32_t codePage : CodePageTable())
+        if (ProbeCodePage(codePage)) usable.push_back(codePage);
+    return usable;
+}
+
+bool ProbeCodePage(uint32_t codePage) {
+    static std::map<uint32_t, bool> answers;
+    const auto known = answers.find(codePage);
+    if (known != answers.end()) return known->second;
+    const std::vector<uint32_t>& table = CodePageTable();
+    const bool usable =
+        std::find(table.begin(), table.end(), codePage) != table.end() && Converts(codePage);
+    answers.emplace(codePage, usable);
     return usable;
 }
 

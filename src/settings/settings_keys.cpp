@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
@@ -12,6 +13,7 @@
 #include <utility>
 
 #include "platform/unicode.h"
+#include "settings/code_pages.h"
 #include "settings/sample_test_text.h"
 #include "settings/settings_document_ini.h"
 
@@ -67,8 +69,12 @@ bool ParseBool(const char* value, bool fallback) {
     return fallback;
 }
 
+// An empty list has not been probed yet (a pack probes only what its settings name).
 bool IsUsableCodePage(int64_t codePage, const std::vector<uint32_t>& usable) {
     if (codePage == 0 || codePage == 1) return true;
+    if (usable.empty())
+        return codePage > 0 && codePage <= UINT32_MAX &&
+               ProbeCodePage(static_cast<uint32_t>(codePage));
     return std::find(usable.begin(), usable.end(), codePage) != usable.end();
 }
 

@@ -24,7 +24,8 @@ std::string WideToFileText(std::u16string_view text, bool lineBreaks = true);
 std::u16string FileTextToWide(std::string_view text, bool lineBreaks = true);
 
 // The settings a section holds: every key that is present and valid replaces the default (a code
-// page must be one of `usableCodePages`, or 0 or 1).
+// page must be one of `usableCodePages`, or 0 or 1; an empty list is not probed yet, and the
+// code page is probed by itself).
 Settings ReadSettings(const SettingsDocument& doc, const char* section,
                       const std::vector<uint32_t>& usableCodePages);
 // Writes every key of `s` into `section`, with the preset's name first when there is one.

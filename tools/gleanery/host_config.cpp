@@ -4,7 +4,6 @@
 #include <fstream>
 
 #include "platform/system.h"
-#include "settings/code_pages.h"
 #include "settings/settings_document.h"
 #include "settings/settings_file.h"
 #include "terminal.h"
@@ -85,7 +84,8 @@ bool EditSettings(const HostConfig& config, const fs::path& pluginDir,
     const SettingsDocumentPtr document = NewSettingsDocument();
     const std::u16string pluginDirectory = DirWithSeparator(pluginDir);
     const std::u16string iniDirectory = DirWithSeparator(config.dir);
-    const std::vector<uint32_t> usableCodePages = ProbeUsableCodePages();
+    // Not probed: the settings file's code pages are probed one by one as it names them.
+    const std::vector<uint32_t> usableCodePages;
     SettingsSession session{current,         store,        changes,        *document,
                             pluginDirectory, iniDirectory, usableCodePages};
 
