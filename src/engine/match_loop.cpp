@@ -161,13 +161,24 @@ struct Loop {
         if (!byLine && (!compiled.Sliceable || length - start <= slice))
             return Exec(start, options);
         if ((kWide || utf8) && (options & static_cast<int>(kNoUtfCheck)) == 0) {
-            // UTF text is checked whole, once, before any part of it is searched unchecked: a
-            // call at the text's end does the check and nothing else worth the name.
-            const int rc = Exec(length, options);
+            // UTF text is checked whole, once, before any part of it is searched unchecked.
+            const int rc = CheckWholeText(options);
             if (rc == PCRE_ERROR_BADUTF8 || rc == PCRE_ERROR_BADUTF8_OFFSET) return rc;
             options |= static_cast<int>(kNoUtfCheck);
         }
         return byLine ? FindInLines(start, options) : FindInSlices(start, options, length);
+    }
+
+    // The library's verdict on the whole text's encoding. UTF-8 is checked by our own scan, which
+    // passes ASCII eight bytes at a time where the library looks at each byte, and rejects what
+    // the library rejects; for UTF-16 a library call at the text's end does the check and nothing
+    // else worth the name.
+    int CheckWholeText(int options) {
+        if constexpr (!kWide)
+            return IsValidUtf8(reinterpret_cast<const unsigned char*>(text), length)
+                       ? 0
+                       : PCRE_ERROR_BADUTF8;
+        return Exec(length, options);
     }
 
     // The search of an expression whose matches lie within one line and hold a required

@@ -350,7 +350,26 @@ TEST_F(MatchLoopTest, SearchEndings) {
     EXPECT_TRUE(Bytes("a\xFF"));
     EXPECT_TRUE(file.BadEncoding);
     EXPECT_EQ(result.MatchCount, 0u);
+    // The same verdicts on a text long enough to be searched by lines, whose check runs first,
+    // over the whole text: a surrogate's form is invalid, a letter beyond ASCII is not.
+    Prepare(u"\\w+@x", u"$0");
+    const std::string lines = [] {
+        std::string text;
+        for (int i = 0; i < 400; ++i) text += "ab\n";
+        return text;
+    }();
+    for (const auto& [tail, bad] : {std::pair{"\xED\xA0\x80 a@x", true}, {"\xC3\xA4 a@x", false}}) {
+        file = FileState{};
+        file.IsUtf8 = true;
+        file.CheckUtfOnFirstSearch = true;
+        result.MatchCount = 0;
+        EXPECT_TRUE(Bytes(lines + tail));
+        EXPECT_EQ(file.BadEncoding, bad);
+        EXPECT_EQ(result.MatchCount, bad ? 0u : 1u);
+    }
     file = FileState{};
+    result = ResultState{};
+    written.clear();
 
     // More groups than the output vector holds: the result 0 still counts as a match.
     std::u16string many;
