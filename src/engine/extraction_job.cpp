@@ -39,8 +39,9 @@ std::u16string ResolveOutputPath(const std::u16string& name) {
 
 bool OpenOutput(ExtractionJob& job, JobOutcome& outcome) {
     if (platform::KindOf(job.OutputPath) == platform::PathKind::File) {
-        const std::u16string question =
-            Text(310) + u" \"" + FileNamePart(job.OutputPath) + u"\" " + Text(500);
+        const std::u16string question = Text(kTextOverwrite) + u" \"" +
+                                        FileNamePart(job.OutputPath) + u"\" " +
+                                        Text(kTextQuestionMark);
         if (!platform::AskYesNo(question, u"Gleanery")) return false;
     }
     job.Output = platform::OpenOrCreateForWriting(job.OutputPath);

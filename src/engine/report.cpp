@@ -211,12 +211,12 @@ void CopyToClipboard(const ExtractionJob& job) {
             ? platform::kCfUnicodeText
             : platform::kCfText;
     if (!platform::SetClipboard(format, block)) {
-        Warn(Text(320));
+        Warn(Text(kTextClipboardFailed));
         return;
     }
     if (settings.CopyClip == 2) {
         if (cut) {
-            Warn(Text(321) + kNl + Text(322));
+            Warn(Text(kTextTooBigForClipboard) + kNl + Text(kTextOutfileNotDeleted));
         } else {
             DeleteIfFile(job.OutputPath);
         }
