@@ -3,6 +3,7 @@
 #include "engine/report.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "engine/paths.h"
 #include "engine/readers.h"
@@ -223,29 +224,25 @@ void CopyToClipboard(const ExtractionJob& job) {
     }
 }
 
+// Appends each line after a line break; a null line stands for an empty one.
+void AppendLines(std::u16string& t, std::initializer_list<const char16_t*> lines) {
+    for (const char16_t* line : lines) {
+        t += kNl;
+        if (line != nullptr) t += line;
+    }
+}
+
 // The heading: a failed write, and the mode of the run.
 void AppendHeading(const ExtractionJob& job, const JobOutcome& outcome, std::u16string& t) {
     const Settings& s = job.JobSettings;
-    if (!outcome.ok) {
-        t += kNl;
-        t += kNl;
-        t += u"***************";
-        t += kNl;
-        t += u"Write error !!!";
-        t += kNl;
-        t += u"***************";
-    }
-    if (s.LineMode) {
-        t += kNl;
-        t += kNl;
-        t += u"*** Line mode ***";
-    } else if (s.SearchAndReplace) {
-        t += kNl;
-        t += kNl;
-        t += u"*** Search and replace ***";
-    } else {
-        t += kNl;
-    }
+    if (!outcome.ok)
+        AppendLines(t, {nullptr, u"***************", u"Write error !!!", u"***************"});
+    if (s.LineMode)
+        AppendLines(t, {nullptr, u"*** Line mode ***"});
+    else if (s.SearchAndReplace)
+        AppendLines(t, {nullptr, u"*** Search and replace ***"});
+    else
+        AppendLines(t, {nullptr});
 }
 
 // What was searched, and with which expression, template and options.
@@ -322,25 +319,20 @@ void AppendCounts(const ExtractionJob& job, const JobOutcome& outcome, std::u16s
 // The files whose search was incomplete or did not happen.
 void AppendFileLists(const ExtractionJob& job, std::u16string& t) {
     if (!job.BadEncoding.empty()) {
-        t += kNl;
-        t += kNl;
-        t += u"The following file(s) were at least partially skipped due to bad UTF encoding,";
-        t += kNl;
-        t += u"therefore some results could be missing. Try them again in binary mode with";
-        t += kNl;
-        t += u"or without a smaller read buffer, in line mode, or fix the encoding first:";
+        AppendLines(
+            t, {nullptr,
+                u"The following file(s) were at least partially skipped due to bad UTF encoding,",
+                u"therefore some results could be missing. Try them again in binary mode with",
+                u"or without a smaller read buffer, in line mode, or fix the encoding first:"});
         t += job.BadEncoding;
     }
     const std::u16string incomplete = IncompleteSearchesText(job);
     if (!incomplete.empty()) {
-        t += kNl;
-        t += kNl;
+        AppendLines(t, {nullptr, nullptr});
         t += incomplete;
     }
     if (job.Searched < job.Attempted) {
-        t += kNl;
-        t += kNl;
-        t += u"Could not open the following file(s) for reading:";
+        AppendLines(t, {nullptr, u"Could not open the following file(s) for reading:"});
         t += job.CouldNotOpen;
     }
 }
