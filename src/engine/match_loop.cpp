@@ -6,6 +6,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "engine/deep_search.h"
 #include "engine/utf8_validity.h"
 #include "platform/codepage.h"
 #include "platform/system.h"
@@ -110,20 +111,28 @@ struct Loop {
     size_t slice = detail::Slices().First;
     bool limitHit = false;
 
-    // One call of the library over the first `end` units of the text.
+    // One call of the library over the first `end` units of the text. An interpreter search that
+    // ran out of recursion on this thread's stack runs again on a larger one.
     int Exec(size_t start, int options, size_t end) {
         if (end > static_cast<size_t>(INT_MAX)) return PCRE_ERROR_BADLENGTH;
+        const int count = static_cast<int>(end);
+        const int from = static_cast<int>(start);
         if constexpr (kWide) {
             if (!compiled.Utf16Code) return PCRE_ERROR_NULL;
-            return pcre16_exec(compiled.Utf16Code.get(), compiled.Utf16Extra.get(),
-                               reinterpret_cast<PCRE_SPTR16>(text), static_cast<int>(end),
-                               static_cast<int>(start), options, ov, kOutputVectorSize);
+            const auto* units = reinterpret_cast<PCRE_SPTR16>(text);
+            const int rc = pcre16_exec(compiled.Utf16Code.get(), compiled.Utf16Extra.get(), units,
+                                       count, from, options, ov, kOutputVectorSize);
+            if (rc != PCRE_ERROR_RECURSIONLIMIT) return rc;
+            return ExecDeep(compiled.Utf16Code.get(), compiled.Utf16Extra.get(), units, count, from,
+                            options, ov, kOutputVectorSize);
         } else {
             const pcre* code = utf8 ? compiled.Utf8Code.get() : compiled.AnsiCode.get();
             const pcre_extra* extra = utf8 ? compiled.Utf8Extra.get() : compiled.AnsiExtra.get();
             if (code == nullptr) return PCRE_ERROR_NULL;
-            return pcre_exec(code, extra, text, static_cast<int>(end), static_cast<int>(start),
-                             options, ov, kOutputVectorSize);
+            const int rc =
+                pcre_exec(code, extra, text, count, from, options, ov, kOutputVectorSize);
+            if (rc != PCRE_ERROR_RECURSIONLIMIT) return rc;
+            return ExecDeep(code, extra, text, count, from, options, ov, kOutputVectorSize);
         }
     }
     int Exec(size_t start, int options) { return Exec(start, options, length); }

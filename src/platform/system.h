@@ -13,6 +13,10 @@ uint64_t AvailablePhysicalMemory();
 // Asks the system to back a large buffer that is about to be filled with large pages where it
 // offers them, so that filling it costs far fewer page faults. Harmless when it cannot.
 void AdviseLargeBuffer(void* buffer, size_t bytes);
+// Runs `work(context)` on a thread of its own whose stack can grow to `stackBytes`, and waits
+// for it to end. Only the address space is reserved up front; what the work touches is committed.
+// False when no such thread could be made: `work` did not run.
+bool RunOnLargeStack(size_t stackBytes, void (*work)(void*), void* context);
 // Milliseconds since an arbitrary start, wrapping at 2^32 (GetTickCount).
 uint32_t TickCount();
 // An environment variable, or nothing when it is not set.

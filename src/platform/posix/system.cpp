@@ -3,6 +3,7 @@
 #include "platform/codepage.h"
 
 #include <dlfcn.h>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <time.h>
 #include <unistd.h>
@@ -25,6 +26,33 @@ uint64_t AvailablePhysicalMemory() {
         break;
     }
     return 0;
+}
+
+namespace {
+
+struct StackWork {
+    void (*work)(void*);
+    void* context;
+};
+
+void* RunStackWork(void* argument) {
+    const auto* stackWork = static_cast<const StackWork*>(argument);
+    stackWork->work(stackWork->context);
+    return nullptr;
+}
+
+} // namespace
+
+bool RunOnLargeStack(size_t stackBytes, void (*work)(void*), void* context) {
+    pthread_attr_t attributes;
+    if (pthread_attr_init(&attributes) != 0) return false;
+    StackWork stackWork{work, context};
+    pthread_t thread;
+    const bool started = pthread_attr_setstacksize(&attributes, stackBytes) == 0 &&
+                         pthread_create(&thread, &attributes, &RunStackWork, &stackWork) == 0;
+    pthread_attr_destroy(&attributes);
+    if (started) pthread_join(thread, nullptr);
+    return started;
 }
 
 uint32_t TickCount() {

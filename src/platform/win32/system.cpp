@@ -18,6 +18,31 @@ uint64_t AvailablePhysicalMemory() {
     return status.ullAvailPhys;
 }
 
+namespace {
+
+struct StackWork {
+    void (*work)(void*);
+    void* context;
+};
+
+DWORD WINAPI RunStackWork(void* argument) {
+    const auto* stackWork = static_cast<const StackWork*>(argument);
+    stackWork->work(stackWork->context);
+    return 0;
+}
+
+} // namespace
+
+bool RunOnLargeStack(size_t stackBytes, void (*work)(void*), void* context) {
+    StackWork stackWork{work, context};
+    HANDLE thread = CreateThread(nullptr, stackBytes, &RunStackWork, &stackWork,
+                                 STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (thread == nullptr) return false;
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    return true;
+}
+
 uint32_t TickCount() {
     return GetTickCount();
 }
