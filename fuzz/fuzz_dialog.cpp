@@ -99,13 +99,66 @@ const char* StartingFile(uint8_t pick) {
     }
 }
 
+// One step of the user: a click, typing, a pick from a list, a selection, an answer for the next
+// question, or what the font chooser will answer.
+void Step(HeadlessDialog& dlg, fuzz::Input& in, TextBoxFont& chosen, bool& chooserAnswers) {
+    static const int kAnswers[] = {platform::kIdYes, platform::kIdNo, platform::kIdOk,
+                                   platform::kIdCancel};
+    switch (in.Byte() % 6) {
+    case 0:
+        Click(dlg, ControlFrom(in));
+        break;
+    case 1: {
+        // Typing reaches editors and the one combo box with an edit field.
+        static const int kTyped[] = {kRegexEdit, kReplaceEdit, kPresetsList};
+        const int id = in.Pick(kTyped);
+        Type(dlg, id, TextFrom(in));
+        break;
+    }
+    case 2: {
+        const int id = ControlFrom(in);
+        const uint8_t index = in.Byte();
+        auto it = dlg.Controls.find(id);
+        if (it != dlg.Controls.end() && !it->second.Entries.empty())
+            Pick(dlg, id, index % static_cast<int>(it->second.Entries.size()));
+        break;
+    }
+    case 3: {
+        // A window keeps a selection inside the text, start before end.
+        static const int kEditors[] = {kRegexEdit, kReplaceEdit};
+        const int id = in.Pick(kEditors);
+        const int length = static_cast<int>(Control(dlg, id).Text.size());
+        int start = in.Byte() % (length + 1);
+        int end = in.Byte() % (length + 1);
+        if (start > end) std::swap(start, end);
+        SelectText(dlg, id, start, end);
+        break;
+    }
+    case 4:
+        dlg.Answers.push_back(in.Pick(kAnswers));
+        break;
+    default: {
+        const uint8_t b = in.Byte();
+        chooserAnswers = b & 1;
+        chosen = TextBoxFont{};
+        chosen.Height = -static_cast<int32_t>(8 + in.Byte() % 40);
+        chosen.Weight = (b & 2) ? 700 : 400;
+        chosen.Italic = (b >> 2) & 1;
+        const std::u16string face = in.Pick(kFaces);
+        std::copy_n(face.begin(), std::min<size_t>(face.size(), chosen.FaceName.size() - 1),
+                    chosen.FaceName.begin());
+        break;
+    }
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::EnsureState();
     static const bool ready = [] {
         ProcessState& st = State();
-        EnterBuiltInTexts(st.Texts);
+        EnterBuiltInTexts(InterfaceTexts());
         st.System.AnsiCodePage = 1252;
         st.System.OemCodePage = 437;
         st.System.UsableCodePages = {850, 1252, 28591, 65001};
@@ -138,56 +191,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     };
     OpenHeadless(dlg);
 
-    static const int kAnswers[] = {platform::kIdYes, platform::kIdNo, platform::kIdOk,
-                                   platform::kIdCancel};
-    for (int step = 0; step < 64 && dlg.Open && in.size > 0; ++step) {
-        switch (in.Byte() % 6) {
-        case 0:
-            Click(dlg, ControlFrom(in));
-            break;
-        case 1: {
-            // Typing reaches editors and the one combo box with an edit field.
-            static const int kTyped[] = {kRegexEdit, kReplaceEdit, kPresetsList};
-            const int id = in.Pick(kTyped);
-            Type(dlg, id, TextFrom(in));
-            break;
-        }
-        case 2: {
-            const int id = ControlFrom(in);
-            const uint8_t index = in.Byte();
-            auto it = dlg.Controls.find(id);
-            if (it != dlg.Controls.end() && !it->second.Entries.empty())
-                Pick(dlg, id, index % static_cast<int>(it->second.Entries.size()));
-            break;
-        }
-        case 3: {
-            // A window keeps a selection inside the text, start before end.
-            static const int kEditors[] = {kRegexEdit, kReplaceEdit};
-            const int id = in.Pick(kEditors);
-            const int length = static_cast<int>(Control(dlg, id).Text.size());
-            int start = in.Byte() % (length + 1);
-            int end = in.Byte() % (length + 1);
-            if (start > end) std::swap(start, end);
-            SelectText(dlg, id, start, end);
-            break;
-        }
-        case 4:
-            dlg.Answers.push_back(in.Pick(kAnswers));
-            break;
-        default: {
-            const uint8_t b = in.Byte();
-            chooserAnswers = b & 1;
-            chosen = TextBoxFont{};
-            chosen.Height = -static_cast<int32_t>(8 + in.Byte() % 40);
-            chosen.Weight = (b & 2) ? 700 : 400;
-            chosen.Italic = (b >> 2) & 1;
-            const std::u16string face = in.Pick(kFaces);
-            std::copy_n(face.begin(), std::min<size_t>(face.size(), chosen.FaceName.size() - 1),
-                        chosen.FaceName.begin());
-            break;
-        }
-        }
-    }
+    for (int step = 0; step < 64 && dlg.Open && in.size > 0; ++step)
+        Step(dlg, in, chosen, chooserAnswers);
     if (dlg.Open) Click(dlg, (in.Byte() & 1) ? kIdOk : kIdCancel);
     // OK can be held open by a question answered No; Cancel always closes.
     if (dlg.Open) Click(dlg, kIdCancel);

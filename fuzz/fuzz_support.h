@@ -14,8 +14,8 @@
 
 #include <utf8.h>
 
+#include "host/process_state.h"
 #include "platform/codepage.h"
-#include "settings/process_state.h"
 #include "settings/settings.h"
 
 namespace gleanery::fuzz {

@@ -4,8 +4,8 @@
 #include <array>
 #include <string>
 
+#include "host/process_state.h"
 #include "platform/unicode.h"
-#include "settings/process_state.h"
 #include "settings/texts.h"
 
 namespace gleanery::dialog {

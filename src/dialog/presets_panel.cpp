@@ -7,8 +7,8 @@
 #include "dialog/dialog_layout.h"
 #include "dialog/panels.h"
 #include "dialog/status_line.h"
+#include "host/process_state.h"
 #include "platform/message_box.h"
-#include "settings/process_state.h"
 #include "settings/texts.h"
 
 namespace gleanery::dialog {

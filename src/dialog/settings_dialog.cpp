@@ -14,10 +14,10 @@
 #include "dialog/panels.h"
 #include "dialog/status_line.h"
 #include "engine/replacement_template.h"
+#include "host/process_state.h"
 #include "platform/codepage.h"
 #include "platform/message_box.h"
 #include "platform/unicode.h"
-#include "settings/process_state.h"
 #include "settings/settings_file.h"
 #include "settings/texts.h"
 

@@ -1,6 +1,6 @@
-// The expression status line. It compiles what a pack would compile (defaults with the dialog's
-// expression, code page and replacement character), so a pack never meets an error the dialog
-// did not show.
+// The expression status line: the dialog's expression compiled with default options and the
+// dialog's code page and replacement character, anew after every change that can decide whether
+// it compiles.
 #include "dialog/status_line.h"
 
 #include <algorithm>
@@ -8,9 +8,9 @@
 
 #include "dialog/dialog_layout.h"
 #include "engine/replacement_template.h"
+#include "host/process_state.h"
 #include "platform/codepage.h"
 #include "platform/unicode.h"
-#include "settings/process_state.h"
 #include "settings/texts.h"
 
 namespace gleanery::dialog {

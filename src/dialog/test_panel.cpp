@@ -8,9 +8,9 @@
 #include "dialog/dialog_layout.h"
 #include "dialog/panels.h"
 #include "dialog/status_line.h"
+#include "host/process_state.h"
 #include "platform/message_box.h"
 #include "platform/unicode.h"
-#include "settings/process_state.h"
 #include "settings/sample_test_text.h"
 #include "settings/texts.h"
 

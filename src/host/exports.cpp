@@ -7,11 +7,12 @@
 #include "dialog/settings_dialog.h"
 #include "engine/extraction_job.h"
 #include "host/pack_job.h"
+#include "host/process_state.h"
 #include "host/startup.h"
 #include "host/wcx.h"
 #include "platform/codepage.h"
 #include "platform/message_box.h"
-#include "settings/process_state.h"
+#include "settings/code_pages.h"
 
 #if !defined(_WIN32)
 #include "dialog/doublecmd/host_dialog.h"
@@ -88,7 +89,10 @@ WCX_EXPORT int WCX_API PackFiles(char*, char*, char*, char*, int) {
 
 WCX_EXPORT void WCX_API ConfigurePacker(void* parent, void* dllInstance) {
     try {
-        State().ModuleInstance = dllInstance;
+        ProcessState& state = State();
+        state.ModuleInstance = dllInstance;
+        if (state.System.UsableCodePages.empty())
+            state.System.UsableCodePages = ProbeUsableCodePages();
         if (ShowSettingsDialog(parent, dllInstance) <= 0) ShowNoSupport();
     } catch (...) {
     }

@@ -1,7 +1,7 @@
 #include "host/pack_job.h"
 
+#include "host/process_state.h"
 #include "platform/message_box.h"
-#include "settings/process_state.h"
 #include "settings/settings_file.h"
 #include "settings/texts.h"
 
@@ -22,7 +22,8 @@ bool LoadLastSettings(ProcessState& state) {
         if (s.SearchAndReplace) s.WriteBom = s.WriteStats = s.NoDuplicates = s.LineMode = false;
         return true;
     }
-    return platform::AskYesNo(Text(300) + u"\r\n" + Text(301), u"Gleanery");
+    return platform::AskYesNo(
+        Text(kTextLastSettingsMissing) + u"\r\n" + Text(kTextContinueWithDefaults), u"Gleanery");
 }
 
 bool HostProgress(const std::u16string& fileName, int bytes) {

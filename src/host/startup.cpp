@@ -3,12 +3,11 @@
 #include <SimpleIni.h>
 #include <cstring>
 
+#include "host/process_state.h"
 #include "platform/char_tables.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/system.h"
-#include "settings/code_pages.h"
-#include "settings/process_state.h"
 #include "settings/texts.h"
 
 namespace gleanery {
@@ -80,7 +79,7 @@ void PackSetDefaultParamsImpl(const wcx::PackDefaultParamStruct* params) {
         }
     }
 
-    EnterBuiltInTexts(state.Texts);
+    EnterBuiltInTexts(InterfaceTexts());
 
     std::u16string commanderIni;
     if (auto value = platform::Environment(u"COMMANDER_INI");
@@ -90,13 +89,13 @@ void PackSetDefaultParamsImpl(const wcx::PackDefaultParamStruct* params) {
 
     if (!commanderIni.empty() && IsFile(languageFile) && IsFile(commanderIni)) {
         const std::u16string language = HostLanguage(commanderIni);
-        if (!language.empty()) ApplyLanguageFile(state.Texts, language, languageFile);
+        if (!language.empty()) ApplyLanguageFile(InterfaceTexts(), language, languageFile);
     }
 
     state.IniDirectory.clear();
     if (useHostIniDir) state.IniDirectory = DirectoryOf(commanderIni);
-
-    state.System.UsableCodePages = ProbeUsableCodePages();
+    // The usable code pages are probed when the dialog first lists them; until then the settings
+    // file's code pages are probed one by one as it names them.
 }
 
 } // namespace gleanery

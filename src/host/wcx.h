@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "settings/process_state.h"
+#include "host/process_state.h"
 
 #if defined(_WIN32)
 #define WCX_EXPORT extern "C" __declspec(dllexport)

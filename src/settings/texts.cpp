@@ -6,7 +6,6 @@
 
 #include "platform/codepage.h"
 #include "platform/files.h"
-#include "settings/process_state.h"
 
 namespace gleanery {
 
@@ -137,8 +136,15 @@ bool ReadWholeFileAt(const std::u16string& path, std::string& bytes) {
 
 } // namespace
 
+TextTable& InterfaceTexts() {
+    // Made on first use, so that no use depends on the order in which the library's static
+    // objects are initialised.
+    static TextTable table;
+    return table;
+}
+
 const std::u16string& Text(uint16_t number) {
-    return State().Texts[number];
+    return InterfaceTexts()[number];
 }
 
 bool LanguageApplied() {

@@ -56,6 +56,9 @@ inline constexpr uint16_t kTextEndedEarly = 340;
 inline constexpr uint16_t kTextNotCompiled = 341;
 inline constexpr uint16_t kTextQuestionMark = 500; // ends a question after a quoted name
 
+// The process-wide table of interface texts: filled at start-up (the built-in texts, then the
+// language file) and read by every layer, so it lives here rather than with the host's state.
+TextTable& InterfaceTexts();
 // Looks a text up in the process-wide table; a number without an entry yields (and enters) "".
 const std::u16string& Text(uint16_t number);
 // True when a language section has been applied (the mark starts with "+").

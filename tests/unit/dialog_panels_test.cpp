@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -15,8 +16,9 @@
 #include "dialog/headless/headless_dialog.h"
 #include "dialog/help_texts.h"
 #include "dialog_process.h"
+#include "host/process_state.h"
 #include "platform/message_box.h"
-#include "settings/process_state.h"
+#include "session_records.h"
 #include "settings/sample_test_text.h"
 #include "settings/settings_file.h"
 #include "settings/texts.h"
@@ -49,9 +51,11 @@ class DialogPanelsTest : public ::testing::Test {
         ASSERT_TRUE(Type(*dlg_, kReplaceEdit, text));
         ASSERT_TRUE(Click(*dlg_, kTestStart));
     }
-    int32_t Record(const std::u16string& name) {
+    // The change record of `name`; nothing when it has none.
+    std::optional<ChangeRecord> Record(const std::u16string& name) {
         const auto it = State().Changes.find(name);
-        return it == State().Changes.end() ? -1 : it->second;
+        if (it == State().Changes.end()) return std::nullopt;
+        return it->second;
     }
 
     test::DialogProcess process_{"gleanery_panels", {1252}};
@@ -278,7 +282,7 @@ TEST_F(DialogPanelsTest, AddSaveAndLoadKeepListAndStoreInStep) {
     EXPECT_EQ(C(kPresetsList).Entries, (std::vector<std::u16string>{u"a", u"b", u"c", u"A"}));
     EXPECT_EQ(State().Presets.at(u"A").regex, u"upper");
     EXPECT_EQ(State().Presets.at(u"a").regex, u"x+");
-    EXPECT_EQ(Record(u"A"), 0);
+    EXPECT_EQ(Record(u"A"), test::New());
     EXPECT_TRUE(dlg_->State.SaveNeeded);
 
     // Overwriting asks, keeps the place in the list, clears the selection.
@@ -301,7 +305,7 @@ TEST_F(DialogPanelsTest, AddSaveAndLoadKeepListAndStoreInStep) {
     EXPECT_EQ(C(kPresetsList).Text, u"");
     EXPECT_EQ(C(kPresetAdd).Text, u"Add");
     EXPECT_FALSE(C(kPresetAdd).Enabled);
-    EXPECT_EQ(Record(u"b"), kChangedMark + 2);
+    EXPECT_EQ(Record(u"b"), test::Changed(2));
 
     // Load fills the controls and the test string, and changes nothing to save.
     dlg_->State.SaveNeeded = false;
@@ -311,7 +315,7 @@ TEST_F(DialogPanelsTest, AddSaveAndLoadKeepListAndStoreInStep) {
     EXPECT_EQ(C(kStatusLine).Text, u"OK!");
     EXPECT_EQ(dlg_->State.TestString, u"hello");
     EXPECT_FALSE(dlg_->State.SaveNeeded);
-    EXPECT_EQ(Record(u"a"), 1);
+    EXPECT_EQ(Record(u"a"), test::Kept(1));
     Click(*dlg_, kTestToggle);
     EXPECT_EQ(C(kReplaceEdit).Text, u"hello");
     EXPECT_FALSE(C(kPresetsList).Enabled);
@@ -338,21 +342,21 @@ TEST_F(DialogPanelsTest, DeleteTurnsTheChangeRecordsAndIsSavedEvenOnCancel) {
     EXPECT_EQ(dlg_->Messages.back().Text, u"Delete\r\n\"a\" ?");
     EXPECT_EQ(C(kPresetsList).Entries, (std::vector<std::u16string>{u"b"}));
     EXPECT_EQ(State().Presets.count(u"a"), 0u);
-    EXPECT_EQ(Record(u"a"), kDeletedMark + 1);
+    EXPECT_EQ(Record(u"a"), test::Deleted(1));
     for (int id : {kPresetLoad, kPresetDelete, kPresetAdd}) EXPECT_FALSE(C(id).Enabled) << id;
     Type(*dlg_, kPresetsList, u"a");
     ASSERT_TRUE(Click(*dlg_, kPresetAdd));
-    EXPECT_EQ(Record(u"a"), kChangedMark + 1);
+    EXPECT_EQ(Record(u"a"), test::Changed(1));
     EXPECT_EQ(C(kPresetsList).Entries, (std::vector<std::u16string>{u"b", u"a"}));
 
     // Add then delete leaves no record.
     Type(*dlg_, kPresetsList, u"fresh");
     Click(*dlg_, kPresetAdd);
-    EXPECT_EQ(Record(u"fresh"), 0);
+    EXPECT_EQ(Record(u"fresh"), test::New());
     dlg_->Answers = {platform::kIdYes};
     Pick(*dlg_, kPresetsList, 2);
     Click(*dlg_, kPresetDelete);
-    EXPECT_EQ(Record(u"fresh"), -1);
+    EXPECT_EQ(Record(u"fresh"), std::nullopt);
     EXPECT_EQ(C(kPresetsList).Entries, (std::vector<std::u16string>{u"b", u"a"}));
 
     // Delete, then Cancel: the deletion is written.
@@ -385,7 +389,7 @@ TEST_F(DialogPanelsTest, NamesUpTo255CharactersAndNoPresetBeyondTheLastSection) 
     OpenHeadless(*dlg_);
     ASSERT_EQ(C(kPresetsList).Entries.size(), static_cast<size_t>(kMaxPresetSection));
     Type(*dlg_, kPresetsList, u"one more");
-    State().Texts[203] = u"Kein Platz mehr!"; // an interface text: a language file translates it
+    InterfaceTexts()[203] = u"Kein Platz mehr!"; // an interface text: a language file translates it
     ASSERT_TRUE(Click(*dlg_, kPresetAdd));
     ASSERT_EQ(dlg_->Messages.size(), 1u);
     EXPECT_EQ(dlg_->Messages[0].Text, u"Kein Platz mehr!");
@@ -398,7 +402,7 @@ TEST_F(DialogPanelsTest, NamesUpTo255CharactersAndNoPresetBeyondTheLastSection) 
     Click(*dlg_, kPresetDelete);
     Type(*dlg_, kPresetsList, u"p1");
     Click(*dlg_, kPresetAdd);
-    EXPECT_EQ(Record(u"p1"), kChangedMark + 1);
+    EXPECT_EQ(Record(u"p1"), test::Changed(1));
     EXPECT_EQ(dlg_->Messages.size(), 2u);
 }
 
@@ -463,7 +467,7 @@ TEST_F(DialogPanelsTest, HelpPaneWidensSwapsAndCollapses) {
     EXPECT_EQ(C(kReplaceHelp).Text, u"Replace Help>");
 
     // Captions follow the interface texts; the help stays as it is.
-    State().Texts[44] = u"Hilfe<";
+    InterfaceTexts()[44] = u"Hilfe<";
     Click(*dlg_, kRegexHelp);
     EXPECT_EQ(C(kRegexHelp).Text, u"Hilfe<");
     EXPECT_TRUE(C(kHelpPane).Text.starts_with(u"QUOTING"));

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/process_state.h"
+#include "host/process_state.h"
 #include "settings/settings_file.h"
 #include "settings/texts.h"
 #include "support/temp_dir.h"
@@ -22,8 +22,8 @@ struct DialogProcess {
     DialogProcess(const std::string& prefix, std::vector<uint32_t> usableCodePages) : temp(prefix) {
         CreateProcessState();
         ProcessState& st = State();
-        st.Texts.clear();
-        EnterBuiltInTexts(st.Texts);
+        InterfaceTexts().clear();
+        EnterBuiltInTexts(InterfaceTexts());
         st.PluginDirectory = (dir / "").u16string();
         st.IniDirectory.clear();
         st.System.AnsiCodePage = 1252;

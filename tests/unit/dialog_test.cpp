@@ -14,10 +14,10 @@
 #include "dialog/headless/headless_dialog.h"
 #include "dialog/status_line.h"
 #include "dialog_process.h"
+#include "host/process_state.h"
 #include "platform/faults.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
-#include "settings/process_state.h"
 #include "settings/settings_file.h"
 #include "settings/texts.h"
 
@@ -552,7 +552,7 @@ TEST_F(DialogTest, RelabellingWithALanguageFile) {
     std::ofstream(lng, std::ios::binary)
         << "[DEU]\n0=Einstellungen\n5=Status\n9=Keine Duplikate\n10=Bin\xc3\xa4rmodus\n"
            "31=>>\n61=Gut!\n152=Standard\n";
-    ApplyLanguageFile(State().Texts, u"DEU", lng.u16string());
+    ApplyLanguageFile(InterfaceTexts(), u"DEU", lng.u16string());
     ASSERT_TRUE(LanguageApplied());
     dlg_->RefusedCaptions = {kBinaryMode};
     Open();
@@ -567,9 +567,9 @@ TEST_F(DialogTest, RelabellingWithALanguageFile) {
     EXPECT_EQ(C(kDefaultCharacterList).Text, u"Standard");
 
     // Without a language the template captions stay, even where they differ from the texts.
-    State().Texts.clear();
-    EnterBuiltInTexts(State().Texts);
-    State().Texts[9] = u"changed";
+    InterfaceTexts().clear();
+    EnterBuiltInTexts(InterfaceTexts());
+    InterfaceTexts()[9] = u"changed";
     ASSERT_TRUE(Click(*dlg_, kIdCancel));
     *dlg_ = {};
     Open();

@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "host/pack_job.h"
+#include "host/process_state.h"
 #include "platform/codepage.h"
 #include "platform/faults.h"
 #include "platform/files.h"
 #include "platform/message_box.h"
-#include "settings/process_state.h"
 #include "settings/texts.h"
 #include "support/pack_invariants.h"
 #include "support/temp_dir.h"
@@ -73,7 +73,7 @@ class JobReliability : public ::testing::Test {
     void SetUp() override {
         CreateProcessState();
         ProcessState& st = State();
-        if (st.Texts.empty()) EnterBuiltInTexts(st.Texts);
+        if (InterfaceTexts().empty()) EnterBuiltInTexts(InterfaceTexts());
         st.DialogX = st.DialogY = 0; // the dialog has run: no first-use load
         st.CurrentSettings = Settings{};
         st.CurrentSettings.CodePage = 1252;

@@ -15,7 +15,6 @@
 #include "platform/faults.h"
 #include "platform/files.h"
 #include "session_records.h"
-#include "settings/process_state.h"
 #include "settings/settings_file.h"
 #include "settings/texts.h"
 #include "support/temp_dir.h"
@@ -40,8 +39,7 @@ std::set<std::string> Names(const fs::path& directory) {
 class SettingsReliability : public ::testing::Test {
   protected:
     void SetUp() override {
-        CreateProcessState();
-        if (State().Texts.empty()) EnterBuiltInTexts(State().Texts);
+        if (InterfaceTexts().empty()) EnterBuiltInTexts(InterfaceTexts());
         platform::ClearFaults();
         records.PluginDirectory = dir.u16string() + u"/";
     }

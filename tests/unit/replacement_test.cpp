@@ -5,7 +5,6 @@
 #include <string>
 
 #include "engine/replacement_template.h"
-#include "settings/process_state.h"
 
 namespace gleanery {
 namespace {
@@ -52,7 +51,6 @@ std::string Items(const ReplacementTemplate& t) {
 }
 
 TEST(ReplacementTest, EdgeCaseTable) {
-    CreateProcessState();
     const struct {
         std::u16string replace;
         const char* items;
@@ -113,7 +111,6 @@ TEST(ReplacementTest, EdgeCaseTable) {
 }
 
 TEST(ReplacementTest, ItemCodesAndLiteralForms) {
-    CreateProcessState();
     Parsed p = Parse(u"\\x00\\xFF\\xM0\\xm9\\xNn\\xNN\u00e4\u0416");
     ASSERT_EQ(p.tmpl.ItemCodes.size(), 7u);
     EXPECT_EQ(p.tmpl.ItemCodes[0], 0);

@@ -9,7 +9,6 @@
 #include "engine/extraction_job.h"
 #include "engine/paths.h"
 #include "settings/code_pages.h"
-#include "settings/process_state.h"
 #include "settings/texts.h"
 #include "support/temp_dir.h"
 

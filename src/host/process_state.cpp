@@ -1,4 +1,4 @@
-#include "settings/process_state.h"
+#include "host/process_state.h"
 
 #include <pcre.h>
 
