@@ -39,12 +39,17 @@ std::string Lines(std::initializer_list<std::string> lines) {
     return out;
 }
 
+// The switch keys a save writes for a record with the defaults.
+std::string DefaultSwitchKeys() {
+    return Lines({"BinaryMode=false", "SearchAndReplace=false", "LineMode=false",
+                  "NoDuplicates=false", "WriteBom=false", "WriteStats=false", "CaseSensitive=false",
+                  "Dotall=false", "Multiline=false", "UnicodeProperties=true", "EmptyValid=false"});
+}
+
 // The keys a save writes for a record with the defaults, after `replace`.
 std::string DefaultKeysAfterReplace() {
-    return Lines({"teststring=", "BinaryMode=false", "SearchAndReplace=false", "LineMode=false",
-                  "NoDuplicates=false", "WriteBom=false", "WriteStats=false", "CaseSensitive=false",
-                  "Dotall=false", "Multiline=false", "UnicodeProperties=true", "EmptyValid=false",
-                  "CopyClip=0", "Memory=10", "EncodingCheck=2", "CodePage=0", "DefaultCharacter=-1",
+    return Lines({"teststring="}) + DefaultSwitchKeys() +
+           Lines({"CopyClip=0", "Memory=10", "EncodingCheck=2", "CodePage=0", "DefaultCharacter=-1",
                   "OutfileExtension=0"});
 }
 
@@ -126,31 +131,11 @@ std::string EveryFieldFile() {
                                       "CodePage=850",        "DefaultCharacter=-1",
                                       "OutfileExtension=0",  ""}) +
            EveryFieldLastSection() +
-           Lines({"",
-                  "[gleanery2]",
-                  "name=\xC3\x9Cnicode",
-                  "regex=\xCF\x80\xF0\x9F\x98\x80",
-                  "replace=$0",
-                  "teststring=tab\tinside",
-                  "BinaryMode=false",
-                  "SearchAndReplace=false",
-                  "LineMode=false",
-                  "NoDuplicates=false",
-                  "WriteBom=false",
-                  "WriteStats=false",
-                  "CaseSensitive=false",
-                  "Dotall=false",
-                  "Multiline=false",
-                  "UnicodeProperties=true",
-                  "EmptyValid=false",
-                  "CopyClip=1",
-                  "Memory=5",
-                  "EncodingCheck=2",
-                  "CodePage=0",
-                  "DefaultCharacter=32",
-                  "OutfileExtension=1",
-                  "",
-                  "[gleanery]",
+           Lines({"", "[gleanery2]", "name=\xC3\x9Cnicode", "regex=\xCF\x80\xF0\x9F\x98\x80",
+                  "replace=$0", "teststring=tab\tinside"}) +
+           DefaultSwitchKeys() +
+           Lines({"CopyClip=1", "Memory=5", "EncodingCheck=2", "CodePage=0", "DefaultCharacter=32",
+                  "OutfileExtension=1", "", "[gleanery]",
                   "font=-11,0,0,0,400,0,0,0,1,0,0,0,0,Courier New"});
 }
 
