@@ -24,7 +24,8 @@ struct SettingsSession {
     // separator.
     const std::u16string& PluginDirectory;
     const std::u16string& IniDirectory;
-    // The code pages a stored code page may name besides the system's two (0 and 1).
+    // The code pages a stored code page may name besides the system's two (0 and 1); while none
+    // have been probed (empty), each code page the file names is probed on its own.
     const std::vector<uint32_t>& UsableCodePages;
 };
 
