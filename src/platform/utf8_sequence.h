@@ -3,6 +3,9 @@
 // U+10FFFF. The decoder and the validity check both draw the line here.
 #pragma once
 
+#include <cstddef>
+#include <string_view>
+
 namespace gleanery::platform {
 
 struct Utf8Lead {
@@ -25,6 +28,22 @@ constexpr Utf8Lead Utf8LeadOf(unsigned char lead) {
         if (lead == 0xF4) rule.high = 0x8F;
     }
     return rule;
+}
+
+// The multi-byte sequence at `i` of `text` as `rule` allows it (the rule of its lead byte, or one
+// a caller widened): its length, with its code point in `code`; 0 when the bytes there do not
+// follow the rule or the text ends first.
+constexpr size_t Utf8SequenceAt(std::string_view text, size_t i, const Utf8Lead& rule,
+                                char32_t& code) {
+    const auto length = static_cast<size_t>(rule.length);
+    if (length == 0 || i + length > text.size()) return 0;
+    code = static_cast<unsigned char>(text[i]) & (0x7F >> rule.length);
+    for (size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[i + k]);
+        if (next < (k == 1 ? rule.low : 0x80) || next > (k == 1 ? rule.high : 0xBF)) return 0;
+        code = (code << 6) | (next & 0x3F);
+    }
+    return length;
 }
 
 } // namespace gleanery::platform

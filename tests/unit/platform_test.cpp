@@ -10,6 +10,7 @@
 #include "platform/message_box.h"
 #include "platform/system.h"
 #include "platform/unicode.h"
+#include "platform/utf8_sequence.h"
 #include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -489,6 +490,31 @@ TEST(PlatformUnicode, SurrogatesAndUtf8Forms) {
         std::u16string(u"a") + char16_t(0xDC00) + char16_t(0xD800) + u"b" + char16_t(0xDBFF), utf8);
     EXPECT_EQ(utf8, "a\xEF\xBF\xBD\xEF\xBF\xBD"
                     "b\xEF\xBF\xBD");
+
+    // The multi-byte UTF-8 sequences a lead byte's rule allows, and a rule a caller widened.
+    struct Sequence {
+        std::string_view bytes;
+        size_t length;
+        char32_t code;
+    };
+    for (const Sequence& s :
+         {Sequence{"\xC3\xA4!", 2, 0xE4}, Sequence{"\xE2\x82\xAC", 3, 0x20AC},
+          Sequence{"\xF4\x8F\xBF\xBF", 4, 0x10FFFF}, Sequence{"\xC0\x80", 0, 0}, // overlong
+          Sequence{"\xED\xA0\x80", 0, 0},                                        // a surrogate
+          Sequence{"\xF4\x90\x80\x80", 0, 0},                                    // above U+10FFFF
+          Sequence{"\xE2\x82", 0, 0}}) {                                         // cut short
+        char32_t code = 0;
+        const auto lead = static_cast<unsigned char>(s.bytes[0]);
+        EXPECT_EQ(Utf8SequenceAt(s.bytes, 0, Utf8LeadOf(lead), code), s.length) << s.bytes;
+        if (s.length != 0) {
+            EXPECT_EQ(code, s.code) << s.bytes;
+        }
+    }
+    Utf8Lead widened = Utf8LeadOf(0xED);
+    widened.high = 0xBF;
+    char32_t code = 0;
+    EXPECT_EQ(Utf8SequenceAt("\xED\xB2\x80", 0, widened, code), 3u);
+    EXPECT_EQ(code, 0xDC80u);
 
     // Bytes of a POSIX name that are no UTF-8 travel as U+DC80..U+DCFF.
     EXPECT_EQ(EscapedByteUnit(0x80), 0xDC80);

@@ -21,14 +21,7 @@ size_t SequenceAt(std::string_view text, size_t i, char32_t& code) {
     const auto lead = static_cast<unsigned char>(text[i]);
     platform::Utf8Lead rule = platform::Utf8LeadOf(lead);
     if (lead == 0xED) rule.high = 0xBF;
-    if (rule.length == 0 || i + static_cast<size_t>(rule.length) > text.size()) return 0;
-    code = lead & (0x7F >> rule.length);
-    for (int k = 1; k < rule.length; ++k) {
-        const auto next = static_cast<unsigned char>(text[i + static_cast<size_t>(k)]);
-        if (next < (k == 1 ? rule.low : 0x80) || next > (k == 1 ? rule.high : 0xBF)) return 0;
-        code = (code << 6) | (next & 0x3F);
-    }
-    return static_cast<size_t>(rule.length);
+    return platform::Utf8SequenceAt(text, i, rule, code);
 }
 
 } // namespace

@@ -19,26 +19,6 @@ std::filesystem::path PathFromWide(std::u16string_view name) {
 
 #else
 
-namespace {
-
-// The length of the well-formed UTF-8 sequence at `i` with its code point, or 0.
-size_t SequenceAt(const std::string& bytes, size_t i, char32_t& code) {
-    const auto lead = static_cast<unsigned char>(bytes[i]);
-    const platform::Utf8Lead rule = platform::Utf8LeadOf(lead);
-    if (rule.length == 0 || i + static_cast<size_t>(rule.length) > bytes.size()) return 0;
-    code = lead & (0x7F >> rule.length);
-    for (int k = 1; k < rule.length; ++k) {
-        const auto next = static_cast<unsigned char>(bytes[i + static_cast<size_t>(k)]);
-        const unsigned char low = k == 1 ? rule.low : 0x80;
-        const unsigned char high = k == 1 ? rule.high : 0xBF;
-        if (next < low || next > high) return 0;
-        code = (code << 6) | (next & 0x3F);
-    }
-    return static_cast<size_t>(rule.length);
-}
-
-} // namespace
-
 std::u16string WideName(const std::filesystem::path& path) {
     const std::string& bytes = path.native();
     std::u16string wide;
@@ -46,7 +26,8 @@ std::u16string WideName(const std::filesystem::path& path) {
     for (size_t i = 0; i < bytes.size();) {
         const auto byte = static_cast<unsigned char>(bytes[i]);
         char32_t code = byte;
-        const size_t length = byte < 0x80 ? 1 : SequenceAt(bytes, i, code);
+        const size_t length =
+            byte < 0x80 ? 1 : platform::Utf8SequenceAt(bytes, i, platform::Utf8LeadOf(byte), code);
         if (length == 0) {
             wide.push_back(platform::EscapedByteUnit(byte));
             ++i;
