@@ -77,8 +77,71 @@ int32_t AsciiRequired(const Code& code, const Extra& extra, Info info) {
     return static_cast<int32_t>(required);
 }
 
+// The form's first character when it is ASCII, else -1.
+template <typename Code, typename Extra, typename Info>
+int32_t AsciiFirst(const Code& code, const Extra& extra, Info info) {
+    if (!code) return -1;
+    int set = 0;
+    uint32_t first = 0;
+    if (info(code.get(), extra.get(), PCRE_INFO_FIRSTCHARACTERFLAGS, &set) != 0 || set != 1 ||
+        info(code.get(), extra.get(), PCRE_INFO_FIRSTCHARACTER, &first) != 0 || first >= 0x80)
+        return -1;
+    return static_cast<int32_t>(first);
+}
+
+// Of two characters every match holds, the one less likely in ordinary text.
+int32_t Rarer(int32_t a, int32_t b) {
+    if (a < 0) return b;
+    if (b < 0) return a;
+    return Rarity(static_cast<char16_t>(b)) > Rarity(static_cast<char16_t>(a)) ? b : a;
+}
+
+// False when a code page's character tables give an ASCII letter a case partner beyond ASCII
+// (a dotted capital I for "i", say): a scan for the letter's two ASCII cases would then pass
+// over text a caseless search matches. The library's own tables know only ASCII.
+bool CasePartnersAreAscii(const unsigned char* tables, int32_t c) {
+    if (tables == nullptr || c < 0) return true;
+    const int lower = c | 0x20;
+    if (lower < 'a' || lower > 'z') return true;
+    const unsigned char* lowerCase = tables;         // the library's lcc table
+    const unsigned char* flippedCase = tables + 256; // its fcc table
+    for (int b = 0x80; b < 0x100; ++b)
+        if (lowerCase[b] == lower || (flippedCase[b] | 0x20) == lower) return false;
+    return true;
+}
+
+// In UTF text, k and s have case partners beyond ASCII (the Kelvin sign, the long s) that a scan
+// for the ASCII pair would pass over.
+int32_t WithoutUnicodePartners(int32_t c) {
+    const int32_t lower = c | 0x20;
+    return lower == 'k' || lower == 's' ? -1 : c;
+}
+
+// Per form, an ASCII character every match holds, so that a short text without it is passed over
+// without a library call (see the match loop).
+void FindHeldCharacters(const Settings& settings, const unsigned char* tables,
+                        CompiledExpression& compiled) {
+    compiled.Utf8Held = WithoutUnicodePartners(
+        Rarer(AsciiFirst(compiled.Utf8Code, compiled.Utf8Extra, pcre_fullinfo),
+              AsciiRequired(compiled.Utf8Code, compiled.Utf8Extra, pcre_fullinfo)));
+    compiled.Utf16Held = WithoutUnicodePartners(
+        Rarer(AsciiFirst(compiled.Utf16Code, compiled.Utf16Extra, pcre16_fullinfo),
+              AsciiRequired(compiled.Utf16Code, compiled.Utf16Extra, pcre16_fullinfo)));
+    // Caselessness can only come from the settings or from an option setting inside "(?...)".
+    compiled.HeldInOneCase =
+        settings.CaseSensitive && settings.regex.find(u"(?") == std::u16string::npos;
+    compiled.AnsiHeld = -1;
+    if (AsciiIsIdentity(static_cast<uint32_t>(settings.CodePage))) {
+        const int32_t held =
+            Rarer(AsciiFirst(compiled.AnsiCode, compiled.AnsiExtra, pcre_fullinfo),
+                  AsciiRequired(compiled.AnsiCode, compiled.AnsiExtra, pcre_fullinfo));
+        if (CasePartnersAreAscii(tables, held)) compiled.AnsiHeld = held;
+    }
+}
+
 // Whether the search may go from line to line, and with which required characters.
-void FindLineConfinement(const Settings& settings, CompiledExpression& compiled) {
+void FindLineConfinement(const Settings& settings, const unsigned char* tables,
+                         CompiledExpression& compiled) {
     int minimum = -1;
     pcre_fullinfo(compiled.Utf8Code.get(), compiled.Utf8Extra.get(), PCRE_INFO_MINLENGTH, &minimum);
     // An expression that can match the empty string could match right after a line's break,
@@ -106,14 +169,13 @@ void FindLineConfinement(const Settings& settings, CompiledExpression& compiled)
     if (!compiled.Utf16Code) compiled.Utf16Required = -1;
     // In UTF text, k and s have case partners beyond ASCII (the Kelvin sign, the long s) that a
     // scan for the ASCII pair would pass over.
-    for (int32_t* required : {&compiled.Utf8Required, &compiled.Utf16Required}) {
-        const int32_t lower = *required | 0x20;
-        if (lower == 'k' || lower == 's') *required = -1;
-    }
+    for (int32_t* required : {&compiled.Utf8Required, &compiled.Utf16Required})
+        *required = WithoutUnicodePartners(*required);
     // Code pages whose ASCII range is not ASCII (EBCDIC) keep their own line-break bytes.
     if (AsciiIsIdentity(static_cast<uint32_t>(settings.CodePage))) {
         compiled.AnsiRequired = AsciiRequired(compiled.AnsiCode, compiled.AnsiExtra, pcre_fullinfo);
         if (compiled.AnsiCode) preferRarer(compiled.AnsiRequired);
+        if (!CasePartnersAreAscii(tables, compiled.AnsiRequired)) compiled.AnsiRequired = -1;
     }
 }
 
@@ -164,7 +226,8 @@ const char* StudyForms(bool jit, CompiledExpression& compiled) {
 
 // What the searches need to know of the compiled expression: its groups, its newline convention,
 // whether it may be searched in slices or by lines, and the search options of each form.
-void NoteExpressionFacts(const Settings& settings, CompiledExpression& compiled) {
+void NoteExpressionFacts(const Settings& settings, const unsigned char* tables,
+                         CompiledExpression& compiled) {
     int captures = 0;
     unsigned long options = 0;
     pcre_fullinfo(compiled.Utf8Code.get(), compiled.Utf8Extra.get(), PCRE_INFO_CAPTURECOUNT,
@@ -178,7 +241,8 @@ void NoteExpressionFacts(const Settings& settings, CompiledExpression& compiled)
     compiled.Sliceable = (options & PCRE_ANCHORED) == 0 &&
                          settings.regex.find(u"\\G") == std::u16string::npos &&
                          settings.regex.find(u"(*COMMIT") == std::u16string::npos;
-    FindLineConfinement(settings, compiled);
+    FindLineConfinement(settings, tables, compiled);
+    FindHeldCharacters(settings, tables, compiled);
     compiled.AnsiExecOptions = 0;
     compiled.Utf8ExecOptions = kNoUtfCheck;
     compiled.Utf16ExecOptions = kNoUtfCheck;
@@ -247,7 +311,7 @@ int32_t Compile(const Settings& settings, const platform::SystemFacts& system,
         if (failedAt < 0) compiled.ErrorText = Widen(codePage, studyMessage);
         return failedAt < 0 ? 0 : failedAt;
     }
-    NoteExpressionFacts(settings, compiled);
+    NoteExpressionFacts(settings, tables, compiled);
     if (failedAt >= 0) return failedAt;
     compiled.ErrorText.clear();
     return 0;
@@ -301,6 +365,7 @@ void ReleaseCompiledExpression(CompiledExpression& compiled) {
     compiled.Sliceable = false;
     compiled.LineConfined = false;
     compiled.AnsiRequired = compiled.Utf8Required = compiled.Utf16Required = -1;
+    compiled.AnsiHeld = compiled.Utf8Held = compiled.Utf16Held = -1;
     compiled.AnsiExtra.reset();
     compiled.Utf8Extra.reset();
     compiled.Utf16Extra.reset();

@@ -56,6 +56,15 @@ struct CompiledExpression {
     int32_t AnsiRequired = -1;
     int32_t Utf8Required = -1;
     int32_t Utf16Required = -1;
+    // Per form, an ASCII character that every match holds (the library's first or required
+    // character, in either ASCII case for a letter), else -1: a short text without it holds no
+    // match.
+    int32_t AnsiHeld = -1;
+    int32_t Utf8Held = -1;
+    int32_t Utf16Held = -1;
+    // The expression is compiled case-sensitive and cannot turn caselessness on inside: the held
+    // character stands only for itself.
+    bool HeldInOneCase = false;
     std::u16string ErrorText;
 };
 

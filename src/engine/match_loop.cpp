@@ -10,6 +10,7 @@
 #include "engine/utf8_validity.h"
 #include "platform/codepage.h"
 #include "platform/system.h"
+#include "platform/unicode.h"
 
 namespace gleanery {
 
@@ -24,6 +25,9 @@ constexpr uint32_t kSliceSlowMs = 100;
 constexpr uint32_t kSliceFastMs = 20;
 // Units byte-swapped at a time when UTF-16 output goes in the other byte order.
 constexpr size_t kSwapChunkUnits = 0x8000;
+// Texts up to this many units are first scanned for a character every match holds (see
+// MayHoldAMatch); in longer ones the library's own scan for it is as quick.
+constexpr size_t kPrefilterUnits = 0x1000;
 
 // Output of one call of the loop: everything goes through the run's buffer, which is written
 // whenever it holds more than kFlushThreshold bytes; once a write failed nothing more is written.
@@ -144,7 +148,7 @@ struct Loop {
     size_t SliceEnd(size_t from, size_t end) const {
         for (;;) {
             if constexpr (kWide) {
-                if (end > from && IsLowSurrogate(text[end])) --end;
+                if (end > from && platform::IsLowSurrogate(text[end])) --end;
             } else if (utf8) {
                 while (end > from && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
             }
@@ -214,6 +218,29 @@ struct Loop {
             if (abort) return PCRE_ERROR_NOMATCH;
         }
         return PCRE_ERROR_NOMATCH;
+    }
+
+    // False when the text is short and lacks a character every match holds: it then holds no
+    // match, and the library need not be called (line mode calls the loop once per line, and most
+    // lines of a file lack what a search is after). Text whose first search checks its encoding
+    // is passed over only where that check would pass.
+    bool MayHoldAMatch() const {
+        int held = -1;
+        if constexpr (kWide)
+            held = compiled.Utf16Held;
+        else
+            held = utf8 ? compiled.Utf8Held : compiled.AnsiHeld;
+        if (held < 0 || length > kPrefilterUnits || settings.SearchAndReplace) return true;
+        if (kWide && file.CheckUtfOnFirstSearch) return true;
+        const auto c = static_cast<CharT>(held);
+        if (NextOf(0, c, compiled.HeldInOneCase ? c : OtherCase(c)) != length) return true;
+        if constexpr (!kWide) {
+            if (utf8 && file.CheckUtfOnFirstSearch) {
+                const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+                return AsciiPrefixLength(bytes, length) != length && !IsValidUtf8(bytes, length);
+            }
+        }
+        return false;
     }
 
     int Required() const {
@@ -295,7 +322,7 @@ struct Loop {
             return at + 2;
         size_t next = at + 1;
         if constexpr (kWide) {
-            if (next < length && IsLowSurrogate(text[next])) ++next;
+            if (next < length && platform::IsLowSurrogate(text[next])) ++next;
         } else if (utf8) {
             while (next < length && (static_cast<unsigned char>(text[next]) & 0xC0) == 0x80) ++next;
         }
@@ -336,7 +363,7 @@ struct Loop {
                 size_t piece = NextUnitPiece(p, n, kHashUnitPieceLimit);
                 if (piece == 0) break;
                 result.HashScratch.clear();
-                AppendUnitsAsUtf8(p, piece, result.HashScratch);
+                platform::AppendUtf16AsUtf8(std::u16string_view(p, piece), result.HashScratch);
                 h = MatchHash(result.HashScratch.data(), result.HashScratch.size(), h);
                 p += piece;
                 n -= piece;
@@ -387,7 +414,7 @@ struct Loop {
             platform::AppendWideAsCodePage(static_cast<uint32_t>(settings.CodePage), name,
                                            settings.DefaultCharacter, result.OutputBuffer);
         else
-            AppendWideAsUtf8(name, result.OutputBuffer);
+            platform::AppendUtf16AsUtf8(name, result.OutputBuffer);
     }
 
     void GroupText(size_t s, size_t e) {
@@ -401,7 +428,7 @@ struct Loop {
             while (n > 0 && out.Room()) {
                 size_t piece = NextUnitPiece(p, n, kOutputUnitPieceLimit);
                 if (piece == 0) break;
-                AppendUnitsAsUtf8(p, piece, result.OutputBuffer);
+                platform::AppendUtf16AsUtf8(std::u16string_view(p, piece), result.OutputBuffer);
                 p += piece;
                 n -= piece;
             }
@@ -536,6 +563,7 @@ struct Loop {
             ++result.PartsInFile;
             file.LineHeaderWritten = false;
         }
+        if (!MayHoldAMatch()) return SearchStatus::GoOn;
         if constexpr (!kWide)
             PrepareCodePageText(result.Conversion, static_cast<uint32_t>(settings.CodePage));
 

@@ -8,6 +8,8 @@
 
 #include "engine/readers.h"
 #include "platform/system.h"
+#include "platform/unicode.h"
+#include "platform/utf8_sequence.h"
 
 namespace gleanery {
 
@@ -147,7 +149,7 @@ size_t LastNewline(const Unit* units, size_t count) {
 template <class Unit>
 size_t WholeCharacters(const Unit* units, size_t count, const FileState& file) {
     if constexpr (sizeof(Unit) == 2) {
-        const bool highSurrogateLast = count > 1 && (units[count - 1] & 0xFC00) == 0xD800;
+        const bool highSurrogateLast = count > 1 && platform::IsHighSurrogate(units[count - 1]);
         return file.IsUtf16 && highSurrogateLast ? count - 1 : count;
     } else {
         if (!file.IsUtf8) return count;
@@ -157,7 +159,7 @@ size_t WholeCharacters(const Unit* units, size_t count, const FileState& file) {
             --start;
         if (start == 0) return count;
         const auto lead = static_cast<unsigned char>(units[start - 1]);
-        const size_t needed = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        const size_t needed = platform::Utf8ClaimedLength(lead);
         const size_t present = count - (start - 1);
         return needed > present && start - 1 > 0 ? start - 1 : count;
     }

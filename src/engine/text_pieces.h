@@ -46,21 +46,10 @@ void AppendBytePieceAsUtf8(CodePageText& ctx, const char* text, size_t length, s
 // The whole text, piece by piece.
 void AppendCodePageAsUtf8(CodePageText& ctx, const char* text, size_t length, std::string& out);
 
-// The match loop's names for the shared UTF-16 helpers of platform/unicode.h.
-using platform::IsHighSurrogate;
-using platform::IsLowSurrogate;
-
 // Length of the next piece of `remaining` units: at most `limit` units, one less when the piece
 // would end with a high surrogate (its pair goes into the next piece). 0 when all that is left
 // is a high surrogate that ends the text; such a unit is left out.
 size_t NextUnitPiece(const char16_t* text, size_t remaining, size_t limit);
-// Encodes UTF-16 units as UTF-8 appended to `out`; an unpaired surrogate becomes U+FFFD.
-inline void AppendUnitsAsUtf8(const char16_t* units, size_t count, std::string& out) {
-    platform::AppendUtf16AsUtf8(std::u16string_view(units, count), out);
-}
-inline void AppendWideAsUtf8(std::u16string_view text, std::string& out) {
-    platform::AppendUtf16AsUtf8(text, out);
-}
 // The whole text in pieces of at most `limit` units, as the output and the hash see it.
 void AppendUnitPiecesAsUtf8(const char16_t* units, size_t count, size_t limit, std::string& out);
 

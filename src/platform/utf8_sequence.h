@@ -30,6 +30,13 @@ constexpr Utf8Lead Utf8LeadOf(unsigned char lead) {
     return rule;
 }
 
+// How many bytes a byte's high bits claim for its sequence (C0 to DF: 2, E0 to EF: 3, F0 and
+// above: 4, anything else: 1), whether or not the sequence could be well-formed: what a cut through
+// text must keep together, so that a broken sequence stays in one piece too.
+constexpr size_t Utf8ClaimedLength(unsigned char lead) {
+    return lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+}
+
 // The multi-byte sequence at `i` of `text` as `rule` allows it (the rule of its lead byte, or one
 // a caller widened): its length, with its code point in `code`; 0 when the bytes there do not
 // follow the rule or the text ends first.

@@ -13,17 +13,18 @@
 
 #include "engine/compiled_expression.h"
 #include "engine/line_confinement.h"
-#include "host/process_state.h"
 #include "platform/codepage.h"
+#include "platform/system_facts.h"
 
 namespace gleanery {
 namespace {
 
 class CompileTest : public ::testing::Test {
   protected:
-    void SetUp() override { CreateProcessState(); }
     void TearDown() override { ReleaseCompiledExpression(compiled); }
 
+    // A system with the library's built-in character tables, unless a test gives it others.
+    platform::SystemFacts system;
     Settings Plain(std::u16string regex) {
         Settings s;
         s.regex = std::move(regex);
@@ -47,7 +48,7 @@ unsigned long Options(const pcre16* code) {
 }
 
 TEST_F(CompileTest, OptionWordsOfTheThreeForms) {
-    EXPECT_EQ(CompileExpression(Plain(u"a(b)(c)"), State().System, compiled), 0);
+    EXPECT_EQ(CompileExpression(Plain(u"a(b)(c)"), system, compiled), 0);
     EXPECT_TRUE(compiled.ErrorText.empty());
     ASSERT_TRUE(compiled.AnsiCode && compiled.Utf8Code && compiled.Utf16Code);
     EXPECT_EQ(Options(compiled.Utf8Code.get()), 0x502801u);
@@ -72,7 +73,7 @@ TEST_F(CompileTest, OptionWordsOfTheThreeForms) {
 
     Settings interpreted = Plain(u"a(b)(c)");
     interpreted.Jit = false;
-    EXPECT_EQ(CompileExpression(interpreted, State().System, compiled), 0);
+    EXPECT_EQ(CompileExpression(interpreted, system, compiled), 0);
     EXPECT_FALSE(UsesJit(compiled, LibraryWidth::Bytes));
     EXPECT_FALSE(UsesJit(compiled, LibraryWidth::Units));
     ReleaseCompiledExpression(compiled);
@@ -82,7 +83,7 @@ TEST_F(CompileTest, OptionWordsOfTheThreeForms) {
     s.Multiline = true;
     s.Dotall = true;
     s.UnicodeProperties = true;
-    EXPECT_EQ(CompileExpression(s, State().System, compiled), 0);
+    EXPECT_EQ(CompileExpression(s, system, compiled), 0);
     EXPECT_EQ(Options(compiled.Utf8Code.get()), 0x20502806u);
     EXPECT_EQ(Options(compiled.Utf16Code.get()), 0x20502806u);
     EXPECT_EQ(Options(compiled.AnsiCode.get()), 0xD00006u); // never UCP, never UTF
@@ -100,7 +101,7 @@ TEST_F(CompileTest, NewlineVerbsAreReportedBack) {
                  {u"(*ANYCRLF)a", 0x500000, true}};
     for (const Case& c : cases) {
         CompiledExpression ce;
-        EXPECT_EQ(CompileExpression(Plain(c.regex), State().System, ce), 0);
+        EXPECT_EQ(CompileExpression(Plain(c.regex), system, ce), 0);
         EXPECT_EQ(ce.NewlineMode, c.mode) << std::string(c.regex.begin(), c.regex.end());
         EXPECT_EQ(ce.CrlfIsNewline, c.crlf);
         EXPECT_EQ(ce.Utf8ExecOptions, 0x2000u);
@@ -111,7 +112,7 @@ TEST_F(CompileTest, NewlineVerbsAreReportedBack) {
 
 TEST_F(CompileTest, StatusTextsCarryTheOneBasedPosition) {
     // Wrong at the first character: the result is 0, the same as success.
-    EXPECT_EQ(CompileExpression(Plain(u"*abc"), State().System, compiled), 0);
+    EXPECT_EQ(CompileExpression(Plain(u"*abc"), system, compiled), 0);
     EXPECT_EQ(compiled.ErrorText, u"nothing to repeat at pos 1");
     EXPECT_FALSE(compiled.Utf8Code);
     EXPECT_FALSE(compiled.AnsiCode);
@@ -119,13 +120,13 @@ TEST_F(CompileTest, StatusTextsCarryTheOneBasedPosition) {
     ReleaseCompiledExpression(compiled);
 
     // The UTF-8 form fails first; its offset counts bytes of that form.
-    EXPECT_EQ(CompileExpression(Plain(u"\u00e4\u00e4("), State().System, compiled), 5);
+    EXPECT_EQ(CompileExpression(Plain(u"\u00e4\u00e4("), system, compiled), 5);
     EXPECT_EQ(compiled.ErrorText, u"missing ) at pos 6");
     ReleaseCompiledExpression(compiled);
 
     // A character the code page lacks becomes "?", which only the code-page form trips over:
     // the status names that failure, and both UTF forms are made all the same.
-    EXPECT_EQ(CompileExpression(Plain(u"\u0416(a)"), State().System, compiled), 0);
+    EXPECT_EQ(CompileExpression(Plain(u"\u0416(a)"), system, compiled), 0);
     EXPECT_EQ(compiled.ErrorText, u"ANSI: nothing to repeat at pos 1 - try prefix (*UTF) !");
     EXPECT_TRUE(compiled.Utf8Code);
     EXPECT_FALSE(compiled.AnsiCode);
@@ -142,7 +143,7 @@ TEST_F(CompileTest, StatusTextsCarryTheOneBasedPosition) {
     // The same expression with a default character that the code page form accepts.
     Settings s = Plain(u"\u0416(a)");
     s.DefaultCharacter = 'x';
-    EXPECT_EQ(CompileExpression(s, State().System, compiled), 0);
+    EXPECT_EQ(CompileExpression(s, system, compiled), 0);
     EXPECT_TRUE(compiled.ErrorText.empty());
     EXPECT_EQ(compiled.CaptureCount, 1);
     ReleaseCompiledExpression(compiled);
@@ -150,7 +151,7 @@ TEST_F(CompileTest, StatusTextsCarryTheOneBasedPosition) {
     // An unpaired surrogate is invalid UTF-16: the 16-bit form reports it, counted in units,
     // instead of being compiled unchecked.
     s.regex = std::u16string(u"ab") + char16_t(0xD800) + u"c";
-    EXPECT_EQ(CompileExpression(s, State().System, compiled), 3);
+    EXPECT_EQ(CompileExpression(s, system, compiled), 3);
     EXPECT_EQ(compiled.ErrorText, u"invalid UTF-16 string at pos 4");
     EXPECT_TRUE(compiled.Utf8Code);
     EXPECT_TRUE(compiled.AnsiCode);
@@ -160,7 +161,7 @@ TEST_F(CompileTest, StatusTextsCarryTheOneBasedPosition) {
 
     // The empty expression compiles.
     ReleaseCompiledExpression(compiled);
-    EXPECT_EQ(CompileExpression(Plain(u""), State().System, compiled), 0);
+    EXPECT_EQ(CompileExpression(Plain(u""), system, compiled), 0);
     EXPECT_TRUE(compiled.ErrorText.empty());
     EXPECT_TRUE(compiled.AnsiCode && compiled.Utf8Code && compiled.Utf16Code);
 }
@@ -185,43 +186,49 @@ bool MatchesCodePageForm(const CompiledExpression& ce, const std::string& subjec
 }
 
 TEST_F(CompileTest, CodePageFormUsesTheTablesOfItsCodePage) {
-    ProcessState& state = State();
-    const auto* savedAnsi = state.System.AnsiTables;
-    const auto* savedOem = state.System.OemTables;
-    const uint32_t savedAnsiCp = state.System.AnsiCodePage;
-    const uint32_t savedOemCp = state.System.OemCodePage;
-    state.System.AnsiCodePage = 1252;
-    state.System.OemCodePage = 437;
-    state.System.AnsiTables = TablesWithCase(0xC4, 0xE4);
-    state.System.OemTables = TablesWithCase(0x8E, 0x84);
+    system.AnsiCodePage = 1252;
+    system.OemCodePage = 437;
+    system.AnsiTables = TablesWithCase(0xC4, 0xE4);
+    system.OemTables = TablesWithCase(0x8E, 0x84);
 
     Settings s = Plain(u"\u00e4"); // caseless
     s.CodePage = 1252;
-    ASSERT_EQ(CompileExpression(s, State().System, compiled), 0);
+    ASSERT_EQ(CompileExpression(s, system, compiled), 0);
     EXPECT_TRUE(MatchesCodePageForm(compiled, "\xC4"));
     ReleaseCompiledExpression(compiled);
 
     s.CodePage = 437;
-    ASSERT_EQ(CompileExpression(s, State().System, compiled), 0);
+    ASSERT_EQ(CompileExpression(s, system, compiled), 0);
     EXPECT_TRUE(MatchesCodePageForm(compiled, "\x8E"));
     ReleaseCompiledExpression(compiled);
 
     // Neither system code page: the built-in tables, which have no case for these bytes.
     s.CodePage = 1250;
-    ASSERT_EQ(CompileExpression(s, State().System, compiled), 0);
+    ASSERT_EQ(CompileExpression(s, system, compiled), 0);
     EXPECT_TRUE(MatchesCodePageForm(compiled, "\xE4"));
     EXPECT_FALSE(MatchesCodePageForm(compiled, "\xC4"));
     ReleaseCompiledExpression(compiled);
 
-    pcre_free(const_cast<unsigned char*>(state.System.AnsiTables));
-    pcre_free(const_cast<unsigned char*>(state.System.OemTables));
-    state.System.AnsiTables = savedAnsi;
-    state.System.OemTables = savedOem;
-    state.System.AnsiCodePage = savedAnsiCp;
-    state.System.OemCodePage = savedOemCp;
+    // A short text is passed over when it lacks a character every match holds, in either ASCII
+    // case; not where the tables give that letter a partner beyond ASCII (a dotted capital I).
+    s = Plain(u"i");
+    EXPECT_EQ(CompileExpression(s, system, compiled), 0);
+    EXPECT_EQ(compiled.AnsiHeld, 'i');
+    pcre_free(const_cast<unsigned char*>(system.AnsiTables));
+    system.AnsiTables = TablesWithCase(0xDD, 'i');
+    s.CodePage = 1252;
+    ASSERT_EQ(CompileExpression(s, system, compiled), 0);
+    EXPECT_TRUE(MatchesCodePageForm(compiled, "\xDD"));
+    EXPECT_EQ(compiled.AnsiHeld, -1);
+    EXPECT_EQ(compiled.Utf8Held, 'i');
+    ReleaseCompiledExpression(compiled);
+
+    pcre_free(const_cast<unsigned char*>(system.AnsiTables));
+    pcre_free(const_cast<unsigned char*>(system.OemTables));
 }
 
 TEST(LineConfinement, OnlyExpressionsThatCannotReachPastALineAreConfined) {
+    const platform::SystemFacts system;
     const std::pair<std::u16string, bool> cases[] = {
         {u"[\\w.+-]+@[\\w-]+\\.[\\w.-]+", true},
         {u"(?i)ERROR \\w+ (\\d{2,})", true},
@@ -276,30 +283,29 @@ TEST(LineConfinement, OnlyExpressionsThatCannotReachPastALineAreConfined) {
 
     // Compiled: confinement also needs a non-empty minimum length and no dotall; the required
     // character is taken where it is ASCII.
-    CreateProcessState();
     Settings s;
     s.CodePage = 1252;
     s.regex = u"\\d+x";
     CompiledExpression compiled;
-    ASSERT_EQ(CompileExpression(s, State().System, compiled), 0);
+    ASSERT_EQ(CompileExpression(s, system, compiled), 0);
     EXPECT_TRUE(compiled.LineConfined);
     EXPECT_EQ(compiled.Utf8Required, 'x');
     EXPECT_EQ(compiled.Utf16Required, 'x');
     EXPECT_EQ(compiled.AnsiRequired, 'x');
     s.regex = u"[\\w.+-]+@[\\w-]+\\.[\\w.-]+";
-    ASSERT_EQ(CompileExpression(s, State().System, compiled), 0);
+    ASSERT_EQ(CompileExpression(s, system, compiled), 0);
     EXPECT_EQ(compiled.Utf8Required, '@');
     EXPECT_EQ(compiled.AnsiRequired, '@');
     // One that starts with a known character is left to the library's own scan for it.
     s.regex = u"a\\d+-x";
-    ASSERT_EQ(CompileExpression(s, State().System, compiled), 0);
+    ASSERT_EQ(CompileExpression(s, system, compiled), 0);
     EXPECT_EQ(compiled.Utf8Required, -1);
     s.regex = u"\\d*";
-    ASSERT_EQ(CompileExpression(s, State().System, compiled), 0);
+    ASSERT_EQ(CompileExpression(s, system, compiled), 0);
     EXPECT_FALSE(compiled.LineConfined);
     s.regex = u"\\d+x";
     s.Dotall = true;
-    ASSERT_EQ(CompileExpression(s, State().System, compiled), 0);
+    ASSERT_EQ(CompileExpression(s, system, compiled), 0);
     EXPECT_FALSE(compiled.LineConfined);
     ReleaseCompiledExpression(compiled);
 }
@@ -371,7 +377,7 @@ TEST_F(CompileTest, RecursionLimitKeepsDeepSearchesOffTheStackEnd) {
     // the host.
     Settings interpreted = Plain(u"(a|b)*c");
     interpreted.Jit = false;
-    ASSERT_EQ(CompileExpression(interpreted, State().System, compiled), 0);
+    ASSERT_EQ(CompileExpression(interpreted, system, compiled), 0);
     EXPECT_EQ(SearchOnSmallStack(compiled, false, 200000), PCRE_ERROR_RECURSIONLIMIT);
     EXPECT_EQ(SearchOnSmallStack(compiled, true, 200000), PCRE_ERROR_RECURSIONLIMIT);
     // Moderate depth still works.
@@ -380,14 +386,14 @@ TEST_F(CompileTest, RecursionLimitKeepsDeepSearchesOffTheStackEnd) {
     ReleaseCompiledExpression(compiled);
 
     // The JIT keeps its backtracking off the thread's stack: the same depth just works.
-    ASSERT_EQ(CompileExpression(Plain(u"(a|b)+"), State().System, compiled), 0);
+    ASSERT_EQ(CompileExpression(Plain(u"(a|b)+"), system, compiled), 0);
     EXPECT_EQ(SearchOnSmallStack(compiled, false, 200000), 2);
     EXPECT_EQ(SearchOnSmallStack(compiled, true, 200000), 2);
     ReleaseCompiledExpression(compiled);
 
     // Every form gets study data with the limit, also when the study found nothing to record.
     interpreted.regex = u"a*";
-    ASSERT_EQ(CompileExpression(interpreted, State().System, compiled), 0);
+    ASSERT_EQ(CompileExpression(interpreted, system, compiled), 0);
     ASSERT_TRUE(compiled.AnsiExtra && compiled.Utf8Extra && compiled.Utf16Extra);
     EXPECT_EQ(compiled.AnsiExtra->flags,
               static_cast<unsigned long>(PCRE_EXTRA_MATCH_LIMIT_RECURSION));

@@ -13,16 +13,18 @@
 #include "engine/text_pieces.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
-#include "settings/process_state.h"
+#include "platform/system_facts.h"
 
 namespace gleanery {
 namespace {
+
+// The facts of a system with the built-in character tables of the library.
+const platform::SystemFacts kSystem;
 
 // Runs of the loop into an in-memory output.
 class MatchLoopTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        CreateProcessState();
         settings.CodePage = 1252;
         settings.UnicodeProperties = false;
         settings.CaseSensitive = true;
@@ -36,14 +38,14 @@ class MatchLoopTest : public ::testing::Test {
         settings.regex = regex;
         settings.replace = replace;
         ReleaseCompiledExpression(compiled);
-        CompileExpression(settings, State().System, compiled);
+        CompileExpression(settings, kSystem, compiled);
         ASSERT_TRUE(compiled.ErrorText.empty());
         result.Template = ReplacementTemplate{};
         ParseReplacement(settings, result.Template, compiled);
     }
 
     SearchContext Context() {
-        return SearchContext{settings, compiled, State().System, result, sink, progress};
+        return SearchContext{settings, compiled, kSystem, result, sink, progress};
     }
     // False when the output could not be written; `status` tells how the search ended.
     bool Bytes(const std::string& text) {
@@ -275,6 +277,27 @@ TEST_F(MatchLoopTest, SeparatorsAndMissingGroups) {
     EXPECT_EQ(Finish(), "\xEF\xBB\xBF\r\n\r\n");
 }
 
+TEST_F(MatchLoopTest, ShortTextsWithoutAHeldCharacter) {
+    // Every match holds an "e" in one case or the other (caseless by the settings, or by the
+    // expression itself): texts without one are counted as parts but not searched, texts with
+    // either case are.
+    for (const auto& [caseSensitive, regex] :
+         {std::pair{false, u"err\\w"}, std::pair{true, u"x|(?i)err\\w"}}) {
+        settings.CaseSensitive = caseSensitive;
+        Prepare(regex, u"$0");
+        written.clear();
+        result.PartsInFile = result.MatchCount = 0;
+        for (std::string text : {"ERRx", "none", "an errY", "k"}) EXPECT_TRUE(Bytes(text));
+        EXPECT_EQ(result.PartsInFile, 4u);
+        EXPECT_EQ(Finish(), "ERRx\r\nerrY");
+    }
+    // A text that fails the encoding check of its first search is reported even without one.
+    file.IsUtf8 = true;
+    file.CheckUtfOnFirstSearch = true;
+    EXPECT_TRUE(Bytes("n\xFFo"));
+    EXPECT_TRUE(file.BadEncoding);
+}
+
 TEST_F(MatchLoopTest, Counters) {
     Prepare(u"a", u"\\xM3/\\xm3/\\xM0");
     EXPECT_TRUE(Bytes("aaaaaaaaaa"));
@@ -381,7 +404,7 @@ TEST_F(MatchLoopTest, SearchEndings) {
     // A form that did not compile finds nothing; search and replace still copies the part.
     settings.regex = u"(";
     ReleaseCompiledExpression(compiled);
-    CompileExpression(settings, State().System, compiled);
+    CompileExpression(settings, kSystem, compiled);
     ASSERT_FALSE(compiled.AnsiCode);
     settings.SearchAndReplace = true;
     EXPECT_TRUE(Bytes("(text)"));
@@ -531,7 +554,6 @@ TEST_F(MatchLoopTest, CancelStopsALongSearchThatFindsNothing) {
 }
 
 TEST(TextPiecesTest, PiecesNeverSplitCharacters) {
-    CreateProcessState();
     CodePageText ctx;
     PrepareCodePageText(ctx, 932);
     // Shift-JIS trail bytes can look like lead bytes: only a walk from the start tells them.
@@ -571,7 +593,7 @@ TEST(TextPiecesTest, PiecesNeverSplitCharacters) {
     EXPECT_EQ(utf8, "ab\xF0\x9F\x98\x80"
                     "c");
     utf8.clear();
-    AppendUnitsAsUtf8(u"\xDC00x", 2, utf8);
+    platform::AppendUtf16AsUtf8(u"\xDC00x", utf8);
     EXPECT_EQ(utf8, "\xEF\xBF\xBDx");
 }
 

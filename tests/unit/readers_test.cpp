@@ -7,8 +7,8 @@
 #include "engine/replacement_template.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
+#include "platform/system_facts.h"
 #include "posix_temp_dir.h"
-#include "settings/process_state.h"
 
 #include <gtest/gtest.h>
 
@@ -23,6 +23,9 @@
 
 namespace gleanery {
 namespace {
+
+// The facts of a system with the built-in character tables of the library.
+const platform::SystemFacts kSystem;
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
@@ -346,7 +349,7 @@ struct Engine {
     CompiledExpression compiled;
     ResultState result;
     std::string written;
-    SearchContext context{settings,       compiled, State().System, result, StringSink(written),
+    SearchContext context{settings,       compiled, kSystem, result, StringSink(written),
                           &RecordProgress};
     FileState file;
     SearchStatus status = SearchStatus::GoOn;
@@ -358,7 +361,7 @@ struct Engine {
         settings.replace = replace;
         settings.EmptyValid = emptyValid;
         settings.SearchAndReplace = searchAndReplace;
-        CompileExpression(settings, State().System, compiled);
+        CompileExpression(settings, kSystem, compiled);
         EXPECT_TRUE(compiled.ErrorText.empty());
         ParseReplacement(settings, result.Template, compiled);
         file.FileName = dir.Wide("in.bin");
