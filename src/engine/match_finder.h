@@ -1,0 +1,279 @@
+// Finding the next match in one text as one library call over the whole text would find it,
+// while the host can still cancel: long texts go in slices of start positions, expressions that
+// stay within a line go to the lines that can hold a match, short texts without a character every
+// match holds are passed over, and an interpreter search too deep for the host's stack runs again
+// on a larger one. Used by the match loop, for 8-bit text (char) or UTF-16 text (char16_t).
+#pragma once
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <type_traits>
+
+#include "engine/deep_search.h"
+#include "engine/match_loop.h"
+#include "engine/utf8_validity.h"
+#include "platform/system.h"
+#include "platform/unicode.h"
+
+namespace gleanery::detail {
+
+// The output vector of every search: the whole match, 99 groups and the library's work space.
+inline constexpr int kOutputVectorSize = 300;
+inline constexpr uint32_t kProgressIntervalMs = 500;
+// A slice of a long search that took longer than this is halved, one quicker than the other
+// doubled (within the bounds of SearchSlices).
+inline constexpr uint32_t kSliceSlowMs = 100;
+inline constexpr uint32_t kSliceFastMs = 20;
+// Texts up to this many units are first scanned for a character every match holds (see
+// MayHoldAMatch); in longer ones the library's own scan for it is as quick.
+inline constexpr size_t kPrefilterUnits = 0x1000;
+
+template <typename CharT>
+struct MatchFinder {
+    static constexpr bool kWide = sizeof(CharT) == 2;
+
+    const CharT* text;
+    size_t length;
+    SearchContext& context;
+    FileState& file;
+
+    const CompiledExpression& compiled = context.Compiled;
+    const Settings& settings = context.JobSettings;
+    ResultState& result = context.Result;
+    bool abort = false; // the host asked to stop
+    int* ov = file.OutputVector.data();
+    bool utf8 = !kWide && file.IsUtf8;
+    size_t slice = Slices().First;
+
+    // One call of the library over the first `end` units of the text. An interpreter search that
+    // ran out of recursion on this thread's stack runs again on a larger one.
+    int Exec(size_t start, int options, size_t end) {
+        if (end > static_cast<size_t>(INT_MAX)) return PCRE_ERROR_BADLENGTH;
+        const int count = static_cast<int>(end);
+        const int from = static_cast<int>(start);
+        if constexpr (kWide) {
+            if (!compiled.Utf16Code) return PCRE_ERROR_NULL;
+            const auto* units = reinterpret_cast<PCRE_SPTR16>(text);
+            const int rc = pcre16_exec(compiled.Utf16Code.get(), compiled.Utf16Extra.get(), units,
+                                       count, from, options, ov, kOutputVectorSize);
+            if (rc != PCRE_ERROR_RECURSIONLIMIT) return rc;
+            return ExecDeep(compiled.Utf16Code.get(), compiled.Utf16Extra.get(), units, count, from,
+                            options, ov, kOutputVectorSize);
+        } else {
+            const pcre* code = utf8 ? compiled.Utf8Code.get() : compiled.AnsiCode.get();
+            const pcre_extra* extra = utf8 ? compiled.Utf8Extra.get() : compiled.AnsiExtra.get();
+            if (code == nullptr) return PCRE_ERROR_NULL;
+            const int rc =
+                pcre_exec(code, extra, text, count, from, options, ov, kOutputVectorSize);
+            if (rc != PCRE_ERROR_RECURSIONLIMIT) return rc;
+            return ExecDeep(code, extra, text, count, from, options, ov, kOutputVectorSize);
+        }
+    }
+    int Exec(size_t start, int options) { return Exec(start, options, length); }
+
+    // Where a slice that should end near `end` may end: never inside a character and never right
+    // after a line break (nor between its CR and LF), so that the next slice starts where a search
+    // of the whole text could start too, and `$` and `\Z` never take the slice's last line break
+    // for the text's.
+    size_t SliceEnd(size_t from, size_t end) const {
+        for (;;) {
+            if constexpr (kWide) {
+                if (end > from && platform::IsLowSurrogate(text[end])) --end;
+            } else if (utf8) {
+                while (end > from && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+            }
+            if (end <= from || !MayEndALine(text[end - 1])) return end;
+            --end;
+        }
+    }
+    // Units that end a line under some newline convention (CR, LF, VT, FF, NEL, LS, PS), or the
+    // last byte of such a character in UTF-8.
+    static bool MayEndALine(CharT c) {
+        const auto u = static_cast<char16_t>(static_cast<std::make_unsigned_t<CharT>>(c));
+        if (u >= 0x0A && u <= 0x0D) return true;
+        if constexpr (kWide) return u == 0x85 || u == 0x2028 || u == 0x2029;
+        return u == 0x85 || u == 0xA8 || u == 0xA9;
+    }
+
+    // The next match at or after `start`, as one call over the whole text would find it.
+    int Find(size_t start, int options) {
+        // (Short texts, such as line mode's lines, gain nothing from it: the library rejects
+        // them by its required character itself.)
+        const bool byLine =
+            compiled.LineConfined && Required() >= 0 && length - start >= Slices().LinesFrom;
+        if (!byLine && (!compiled.Sliceable || length - start <= slice))
+            return Exec(start, options);
+        if ((kWide || utf8) && (options & static_cast<int>(kNoUtfCheck)) == 0) {
+            // UTF text is checked whole, once, before any part of it is searched unchecked.
+            const int rc = CheckWholeText(options);
+            if (rc == PCRE_ERROR_BADUTF8 || rc == PCRE_ERROR_BADUTF8_OFFSET) return rc;
+            options |= static_cast<int>(kNoUtfCheck);
+        }
+        return byLine ? FindInLines(start, options) : FindInSlices(start, options, length);
+    }
+
+    // The library's verdict on the whole text's encoding. UTF-8 is checked by our own scan, which
+    // passes ASCII eight bytes at a time where the library looks at each byte, and rejects what
+    // the library rejects; for UTF-16 a library call at the text's end does the check and nothing
+    // else worth the name.
+    int CheckWholeText(int options) {
+        if constexpr (!kWide)
+            return IsValidUtf8(reinterpret_cast<const unsigned char*>(text), length)
+                       ? 0
+                       : PCRE_ERROR_BADUTF8;
+        return Exec(length, options);
+    }
+
+    // The search of an expression whose matches lie within one line and hold a required
+    // character: only the lines that hold that character (in either case, for a letter) can
+    // hold a match, and each is searched up to and with its line break, which gives the
+    // matches the whole text gives. Other lines cost a scan for one character, as in tools
+    // that search line by line.
+    int FindInLines(size_t start, int options) {
+        const auto required = static_cast<CharT>(Required());
+        const CharT otherCase = OtherCase(required);
+        size_t from = start;
+        while (from < length) {
+            const size_t at = NextOf(from, required, otherCase);
+            if (at == length) return PCRE_ERROR_NOMATCH;
+            size_t lineStart = at;
+            while (lineStart > from && !IsLineBreak(text[lineStart - 1])) --lineStart;
+            size_t lineEnd = at;
+            while (lineEnd < length && !IsLineBreak(text[lineEnd])) ++lineEnd;
+            const size_t end = std::min(lineEnd + 1, length);
+            const int rc = FindInSlices(lineStart, options, end);
+            if (rc != PCRE_ERROR_NOMATCH || abort) return rc;
+            from = end;
+            Progress();
+            if (abort) return PCRE_ERROR_NOMATCH;
+        }
+        return PCRE_ERROR_NOMATCH;
+    }
+
+    // False when the text is short and lacks a character every match holds: it then holds no
+    // match, and the library need not be called (line mode calls the loop once per line, and most
+    // lines of a file lack what a search is after). Text whose first search checks its encoding
+    // is passed over only where that check would pass.
+    bool MayHoldAMatch() const {
+        int held = -1;
+        if constexpr (kWide)
+            held = compiled.Utf16Held;
+        else
+            held = utf8 ? compiled.Utf8Held : compiled.AnsiHeld;
+        if (held < 0 || length > kPrefilterUnits || settings.SearchAndReplace) return true;
+        if (kWide && file.CheckUtfOnFirstSearch) return true;
+        const auto c = static_cast<CharT>(held);
+        if (NextOf(0, c, compiled.HeldInOneCase ? c : OtherCase(c)) != length) return true;
+        if constexpr (!kWide) {
+            if (utf8 && file.CheckUtfOnFirstSearch) {
+                const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+                return AsciiPrefixLength(bytes, length) != length && !IsValidUtf8(bytes, length);
+            }
+        }
+        return false;
+    }
+
+    int Required() const {
+        if constexpr (kWide) return compiled.Utf16Required;
+        return utf8 ? compiled.Utf8Required : compiled.AnsiRequired;
+    }
+    static CharT OtherCase(CharT c) {
+        if (c >= CharT('a') && c <= CharT('z')) return static_cast<CharT>(c - 0x20);
+        if (c >= CharT('A') && c <= CharT('Z')) return static_cast<CharT>(c + 0x20);
+        return c;
+    }
+    static bool IsLineBreak(CharT c) { return c == CharT('\n') || c == CharT('\r'); }
+    // The first unit at or after `from` that is `a` or `b`; `length` when there is none.
+    size_t NextOf(size_t from, CharT a, CharT b) const {
+        if constexpr (!kWide) {
+            if (a == b) {
+                const void* hit = std::memchr(text + from, a, length - from);
+                return hit ? static_cast<size_t>(static_cast<const char*>(hit) - text) : length;
+            }
+        }
+        while (from < length && text[from] != a && text[from] != b) ++from;
+        return from;
+    }
+
+    // The next match at or after `start` within the first `limit` units, as one call over them
+    // would find it. A search that finds nothing for a long time would keep the host from
+    // hearing about a cancel until it ends, so a long text is searched in slices of start
+    // positions: the library searches up to the slice's end in its partial mode, which stops the
+    // moment any attempt looks at the end. A match found without looking there is the one the
+    // whole text gives; none at all means no start position before the end matches; an attempt
+    // that reached the end is taken up again in the next, larger slice. Slices adapt to the time
+    // one takes, so that the host is asked about a cancel at least every few hundred
+    // milliseconds, while cheap searches go on in slices too large for the cutting to cost
+    // anything measurable. The text is valid (checked) when this runs.
+    int FindInSlices(size_t start, int options, size_t limit) {
+        if (!compiled.Sliceable) return Exec(start, options, limit);
+        while (limit - start > slice) {
+            const size_t end = SliceEnd(start, start + slice);
+            if (end <= start) break;
+            const size_t used = slice;
+            const uint32_t began = platform::TickCount();
+            const int rc = Exec(start, options | PCRE_PARTIAL_HARD, end);
+            Adapt(platform::TickCount() - began);
+            // An empty match at the slice's end looked at nothing: the text beyond decides.
+            const bool atEnd = rc >= 0 && static_cast<size_t>(ov[0]) == end;
+            if (rc >= 0 && !atEnd) return rc;
+            if (rc != PCRE_ERROR_NOMATCH && rc != PCRE_ERROR_PARTIAL && !atEnd) return rc;
+            size_t next = end;
+            if (rc == PCRE_ERROR_PARTIAL) {
+                next = std::max(start, static_cast<size_t>(std::max(ov[0], 0)));
+                // An attempt from the slice's first position reached its end: only a larger
+                // slice can tell, so it grows whatever the time was.
+                if (next == start) slice = std::max(slice, std::min(used * 2, limit));
+            }
+            start = next;
+            Progress();
+            if (abort) return PCRE_ERROR_NOMATCH;
+        }
+        return Exec(start, options, limit);
+    }
+
+    void Adapt(uint32_t elapsedMs) {
+        const SearchSlices& bounds = Slices();
+        if (elapsedMs > kSliceSlowMs)
+            slice = std::max(slice / 2, bounds.Smallest);
+        else if (elapsedMs < kSliceFastMs && slice < bounds.Largest)
+            slice = std::min(slice * 2, bounds.Largest);
+    }
+
+    int BaseOptions() const {
+        if constexpr (kWide) return static_cast<int>(compiled.Utf16ExecOptions);
+        return static_cast<int>(utf8 ? compiled.Utf8ExecOptions : compiled.AnsiExecOptions);
+    }
+
+    // Where the search goes on after an empty match at `at` that could not be extended.
+    size_t Advance(size_t at) const {
+        if (compiled.CrlfIsNewline && at + 1 < length && text[at] == CharT('\r') &&
+            text[at + 1] == CharT('\n'))
+            return at + 2;
+        size_t next = at + 1;
+        if constexpr (kWide) {
+            if (next < length && platform::IsLowSurrogate(text[next])) ++next;
+        } else if (utf8) {
+            while (next < length && (static_cast<unsigned char>(text[next]) & 0xC0) == 0x80) ++next;
+        }
+        return next;
+    }
+
+    // Asks the host whether to go on when the last question (or the start of the job) lies more
+    // than the interval back. One clock for the whole job: line mode runs the loop once per line,
+    // and a clock started at each run would cost two readings per line.
+    void Progress() {
+        const uint32_t now = platform::TickCount();
+        if (!result.ProgressClockStarted) {
+            result.ProgressClockStarted = true;
+            result.LastProgressTick = now;
+            return;
+        }
+        if (now - result.LastProgressTick <= kProgressIntervalMs) return;
+        if (!context.KeepGoing(file.FileName, 0)) abort = true;
+        result.LastProgressTick = platform::TickCount();
+    }
+};
+
+} // namespace gleanery::detail
