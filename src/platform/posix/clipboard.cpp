@@ -2,6 +2,7 @@
 // the desktop's command-line clipboard tool receives it on its standard input.
 #include "platform/clipboard.h"
 #include "platform/codepage.h"
+#include "platform/system_services.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -13,7 +14,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,10 +23,6 @@ extern char** environ;
 namespace gleanery::platform {
 
 namespace {
-
-std::mutex g_handlerLock;
-ClipboardHandler g_handler = nullptr;
-void* g_handlerContext = nullptr;
 
 bool IsSet(const char* variable) {
     const char* value = std::getenv(variable);
@@ -140,22 +136,7 @@ bool TextOf(uint32_t format, const std::string& bytes, std::string& text) {
 
 } // namespace
 
-void SetClipboardHandler(ClipboardHandler handler, void* context) {
-    std::lock_guard guard(g_handlerLock);
-    g_handler = handler;
-    g_handlerContext = context;
-}
-
-bool SetClipboard(uint32_t format, const std::string& bytes) {
-    ClipboardHandler handler;
-    void* context;
-    {
-        std::lock_guard guard(g_handlerLock);
-        handler = g_handler;
-        context = g_handlerContext;
-    }
-    if (handler != nullptr) return handler(context, format, bytes);
-
+bool os::SetSystemClipboard(uint32_t format, const std::string& bytes) {
     std::string text;
     if (!TextOf(format, bytes, text)) return false;
     const bool unicode = format == kCfUnicodeText;

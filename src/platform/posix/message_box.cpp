@@ -1,12 +1,12 @@
-// Message boxes on POSIX: answered by the installed handler (a host service or a test), else
-// asked on the terminal, else answered with the default button.
+// Message boxes on POSIX, where no handler answers: asked on the terminal, else answered with the
+// default button.
 #include "platform/message_box.h"
 #include "platform/codepage.h"
+#include "platform/system_services.h"
 
 #include <unistd.h>
 
 #include <cstdio>
-#include <mutex>
 #include <string>
 
 namespace gleanery::platform {
@@ -14,10 +14,6 @@ namespace gleanery::platform {
 namespace {
 
 constexpr uint32_t kMbTypeMask = 0xF;
-
-std::mutex g_handlerLock;
-MessageBoxHandler g_handler = nullptr;
-void* g_handlerContext = nullptr;
 
 std::string TerminalText(const std::u16string& text) {
     std::string out;
@@ -66,21 +62,8 @@ int AskOnTerminal(const std::u16string& text, const std::u16string& title, uint3
 
 } // namespace
 
-void SetMessageBoxHandler(MessageBoxHandler handler, void* context) {
-    std::lock_guard guard(g_handlerLock);
-    g_handler = handler;
-    g_handlerContext = context;
-}
-
-int ShowMessageBox(const std::u16string& text, const std::u16string& title, uint32_t flags) {
-    MessageBoxHandler handler;
-    void* context;
-    {
-        std::lock_guard guard(g_handlerLock);
-        handler = g_handler;
-        context = g_handlerContext;
-    }
-    if (handler != nullptr) return handler(context, text, title, flags);
+int os::ShowSystemMessageBox(const std::u16string& text, const std::u16string& title,
+                             uint32_t flags) {
     if (::isatty(STDIN_FILENO) && ::isatty(STDERR_FILENO)) return AskOnTerminal(text, title, flags);
     return DefaultAnswer(flags);
 }

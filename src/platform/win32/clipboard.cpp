@@ -1,6 +1,7 @@
 // The clipboard on Windows: a movable global memory block handed to the system clipboard, unless
 // a handler (a host service or a test) takes the contents instead.
 #include "platform/clipboard.h"
+#include "platform/system_services.h"
 #include "platform/win32/wide.h"
 
 #include <windows.h>
@@ -10,10 +11,6 @@
 namespace gleanery::platform {
 
 namespace {
-
-SRWLOCK g_handlerLock = SRWLOCK_INIT;
-ClipboardHandler g_handler = nullptr;
-void* g_handlerContext = nullptr;
 
 // A global memory block that is freed unless ownership passes to the clipboard.
 struct GlobalBlock {
@@ -43,22 +40,7 @@ struct OpenedClipboard {
 
 } // namespace
 
-void SetClipboardHandler(ClipboardHandler handler, void* context) {
-    win32::LockGuard guard(g_handlerLock);
-    g_handler = handler;
-    g_handlerContext = context;
-}
-
-bool SetClipboard(uint32_t format, const std::string& bytes) {
-    ClipboardHandler handler;
-    void* context;
-    {
-        win32::LockGuard guard(g_handlerLock);
-        handler = g_handler;
-        context = g_handlerContext;
-    }
-    if (handler != nullptr) return handler(context, format, bytes);
-
+bool os::SetSystemClipboard(uint32_t format, const std::string& bytes) {
     // The block always ends in a zero of the format's width, even when the caller's bytes do not.
     const size_t terminator = format == kCfUnicodeText ? 2 : 1;
     GlobalBlock block(bytes.size() + terminator);

@@ -19,15 +19,4 @@ inline std::u16string FromWide(const wchar_t* text, size_t length) {
     return std::u16string(reinterpret_cast<const char16_t*>(text), length);
 }
 
-// Exclusive use of a slot guarded by an SRW lock, for as long as the guard lives.
-struct LockGuard {
-    explicit LockGuard(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
-    ~LockGuard() { ReleaseSRWLockExclusive(&lock_); }
-    LockGuard(const LockGuard&) = delete;
-    LockGuard& operator=(const LockGuard&) = delete;
-
-  private:
-    SRWLOCK& lock_;
-};
-
 } // namespace gleanery::platform::win32
