@@ -70,14 +70,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int64_t dataSize = fileSize - bom;
         switch (reader % 3) {
         case 0:
-            status = ReadWholeFile(std::move(input), dataSize, context, file);
+            status = ReadWholeFile(FileSource(input), dataSize, context, file);
             break;
         case 1:
-            status = detail::ReadFileInPartsOfSize(std::move(input), dataSize, context, file, unit);
+            status =
+                detail::ReadFileInPartsOfSize(FileSource(input), dataSize, context, file, unit);
             break;
         default:
             status =
-                detail::ReadLinesInBlocks(std::move(input), dataSize, context, file, unit, carry);
+                detail::ReadLinesInBlocks(FileSource(input), dataSize, context, file, unit, carry);
             break;
         }
     }

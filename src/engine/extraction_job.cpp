@@ -102,18 +102,18 @@ void SearchFile(ExtractionJob& job, JobOutcome& outcome, const std::u16string& f
     SearchContext& context = *job.Context;
     SearchStatus status = SearchStatus::GoOn;
     if (!settings.LineMode && dataSize <= kWholeFileLimit) {
-        status = ReadWholeFile(std::move(input), dataSize, context, file);
+        status = ReadWholeFile(FileSource(input), dataSize, context, file);
     } else {
         const uint32_t granted =
             GrantedReadMemory(settings.Memory, platform::AvailablePhysicalMemory());
         const bool fits = static_cast<int64_t>(granted) * 1048576 > dataSize;
         if (!fits && static_cast<int32_t>(granted) < settings.Memory) ++job.Declined;
         if (settings.LineMode)
-            status = ReadLines(std::move(input), dataSize, context, file, granted);
+            status = ReadLines(FileSource(input), dataSize, context, file, granted);
         else if (!fits || settings.SearchAndReplace)
-            status = ReadFileInParts(std::move(input), dataSize, context, file, granted);
+            status = ReadFileInParts(FileSource(input), dataSize, context, file, granted);
         else
-            status = ReadWholeFile(std::move(input), dataSize, context, file);
+            status = ReadWholeFile(FileSource(input), dataSize, context, file);
     }
     outcome.ok = status != SearchStatus::WriteFailed;
     outcome.aborted = status == SearchStatus::Cancelled;

@@ -89,10 +89,10 @@ bool Is(Unit u, char16_t what) {
 }
 
 // Reads exactly `bytes` bytes; false on a failed or short read.
-bool ReadExactly(platform::File& input, void* buffer, uint64_t bytes) {
+bool ReadExactly(InputSource& input, void* buffer, uint64_t bytes) {
     if (bytes == 0) return true;
     size_t got = 0;
-    return platform::Read(input, buffer, static_cast<size_t>(bytes), got) && got == bytes;
+    return input.Read(input.Target, buffer, static_cast<size_t>(bytes), got) && got == bytes;
 }
 
 // ---- whole file ---------------------------------------------------------------------------
@@ -101,15 +101,15 @@ bool ReadExactly(platform::File& input, void* buffer, uint64_t bytes) {
 constexpr uint64_t kLargeBufferBytes = 0x400000;
 
 template <class Unit>
-void SearchWholeFile(platform::File& input, uint64_t bytes, std::unique_ptr<Unit[]>& buffer,
+void SearchWholeFile(InputSource& input, uint64_t bytes, std::unique_ptr<Unit[]>& buffer,
                      Sink& sink) {
     const size_t units = static_cast<size_t>(bytes / sizeof(Unit));
     if (bytes >= kLargeBufferBytes) platform::AdviseLargeBuffer(buffer.get(), bytes);
     if (!ReadExactly(input, buffer.get(), bytes)) {
-        platform::Close(input);
+        input.Close(input.Target);
         return;
     }
-    platform::Close(input);
+    input.Close(input.Target);
     buffer[units] = 0;
     if constexpr (sizeof(Unit) == 2) {
         if (NeedsSwap(sink.file)) SwapUnits(buffer.get(), units);
@@ -123,7 +123,7 @@ void SearchWholeFile(platform::File& input, uint64_t bytes, std::unique_ptr<Unit
 
 // False when there is no memory for the whole file.
 template <class Unit>
-bool SearchWholeFileIfRoom(platform::File& input, uint64_t bytes, Sink& sink) {
+bool SearchWholeFileIfRoom(InputSource& input, uint64_t bytes, Sink& sink) {
     auto buffer = detail::TryAllocate<Unit>(bytes / sizeof(Unit) + 1);
     if (!buffer) return false;
     SearchWholeFile(input, bytes, buffer, sink);
@@ -166,7 +166,7 @@ size_t WholeCharacters(const Unit* units, size_t count, const FileState& file) {
 }
 
 template <class Unit>
-void SearchParts(platform::File& input, uint64_t dataSize, uint64_t partBytes, Sink& sink) {
+void SearchParts(InputSource& input, uint64_t dataSize, uint64_t partBytes, Sink& sink) {
     constexpr uint64_t kUnit = sizeof(Unit);
     // Parts hold whole units; a part never exceeds what one allocation can address.
     partBytes = std::min<uint64_t>(partBytes, SIZE_MAX / 4) / kUnit * kUnit;
@@ -293,7 +293,7 @@ struct LineReader {
 };
 
 template <class Unit>
-void SearchLines(platform::File& input, uint64_t dataSize, uint64_t blockBytes,
+void SearchLines(InputSource& input, uint64_t dataSize, uint64_t blockBytes,
                  uint64_t carryLimitBytes, Sink& sink) {
     constexpr uint64_t kUnit = sizeof(Unit);
     const uint64_t totalUnits = dataSize / kUnit;
@@ -371,11 +371,11 @@ void SearchLines(platform::File& input, uint64_t dataSize, uint64_t blockBytes,
 
 } // namespace
 
-SearchStatus ReadWholeFile(platform::File input, int64_t dataSize, SearchContext& context,
+SearchStatus ReadWholeFile(InputSource input, int64_t dataSize, SearchContext& context,
                            FileState& file) {
     if (dataSize < 0) {
         // Without a known size there is nothing that could be read whole.
-        platform::Close(input);
+        input.Close(input.Target);
         return SearchStatus::GoOn;
     }
     Sink sink{context, file};
@@ -385,27 +385,26 @@ SearchStatus ReadWholeFile(platform::File input, int64_t dataSize, SearchContext
     if (searched) return sink.status;
     // Not enough memory for the whole file: large files are read in 5 MiB parts instead.
     if (bytes > kFallbackPartBytes)
-        return detail::ReadFileInPartsOfSize(std::move(input), dataSize, context, file,
-                                             kFallbackPartBytes);
-    platform::Close(input);
+        return detail::ReadFileInPartsOfSize(input, dataSize, context, file, kFallbackPartBytes);
+    input.Close(input.Target);
     return SearchStatus::GoOn;
 }
 
-SearchStatus ReadFileInParts(platform::File input, int64_t dataSize, SearchContext& context,
+SearchStatus ReadFileInParts(InputSource input, int64_t dataSize, SearchContext& context,
                              FileState& file, uint32_t memoryMiB) {
-    return detail::ReadFileInPartsOfSize(std::move(input), dataSize, context, file,
+    return detail::ReadFileInPartsOfSize(input, dataSize, context, file,
                                          static_cast<uint64_t>(memoryMiB) << 20);
 }
 
-SearchStatus ReadLines(platform::File input, int64_t dataSize, SearchContext& context,
-                       FileState& file, uint32_t memoryMiB) {
-    return detail::ReadLinesInBlocks(std::move(input), dataSize, context, file, kLineBlockBytes,
+SearchStatus ReadLines(InputSource input, int64_t dataSize, SearchContext& context, FileState& file,
+                       uint32_t memoryMiB) {
+    return detail::ReadLinesInBlocks(input, dataSize, context, file, kLineBlockBytes,
                                      static_cast<uint64_t>(memoryMiB) << 20);
 }
 
 namespace detail {
 
-SearchStatus ReadFileInPartsOfSize(platform::File input, int64_t dataSize, SearchContext& context,
+SearchStatus ReadFileInPartsOfSize(InputSource input, int64_t dataSize, SearchContext& context,
                                    FileState& file, uint64_t partBytes) {
     Sink sink{context, file};
     if (dataSize > 0) {
@@ -414,11 +413,11 @@ SearchStatus ReadFileInPartsOfSize(platform::File input, int64_t dataSize, Searc
         else
             SearchParts<char>(input, dataSize, partBytes, sink);
     }
-    platform::Close(input);
+    input.Close(input.Target);
     return sink.status;
 }
 
-SearchStatus ReadLinesInBlocks(platform::File input, int64_t dataSize, SearchContext& context,
+SearchStatus ReadLinesInBlocks(InputSource input, int64_t dataSize, SearchContext& context,
                                FileState& file, uint64_t blockBytes, uint64_t carryLimitBytes) {
     Sink sink{context, file};
     if (dataSize > 0) {
@@ -427,7 +426,7 @@ SearchStatus ReadLinesInBlocks(platform::File input, int64_t dataSize, SearchCon
         else
             SearchLines<char>(input, dataSize, blockBytes, carryLimitBytes, sink);
     }
-    platform::Close(input);
+    input.Close(input.Target);
     return sink.status;
 }
 

@@ -14,12 +14,12 @@
 namespace gleanery {
 
 // Each reader closes `input` before it returns. The status says whether the job goes on.
-SearchStatus ReadWholeFile(platform::File input, int64_t dataSize, SearchContext& context,
+SearchStatus ReadWholeFile(InputSource input, int64_t dataSize, SearchContext& context,
                            FileState& file);
-SearchStatus ReadFileInParts(platform::File input, int64_t dataSize, SearchContext& context,
+SearchStatus ReadFileInParts(InputSource input, int64_t dataSize, SearchContext& context,
                              FileState& file, uint32_t memoryMiB);
-SearchStatus ReadLines(platform::File input, int64_t dataSize, SearchContext& context,
-                       FileState& file, uint32_t memoryMiB);
+SearchStatus ReadLines(InputSource input, int64_t dataSize, SearchContext& context, FileState& file,
+                       uint32_t memoryMiB);
 
 // Sizes the readers work with.
 inline constexpr uint64_t kLineBlockBytes = 0x40000;     // ReadLines block (UTF-16: 0x20000 units)
@@ -36,10 +36,10 @@ std::unique_ptr<T[]> TryAllocate(uint64_t count) {
 }
 
 // ReadFileInParts with the part size in bytes (the MiB form calls this with memoryMiB << 20).
-SearchStatus ReadFileInPartsOfSize(platform::File input, int64_t dataSize, SearchContext& context,
+SearchStatus ReadFileInPartsOfSize(InputSource input, int64_t dataSize, SearchContext& context,
                                    FileState& file, uint64_t partBytes);
 // ReadLines with the block size and the carry limit (the read memory) in bytes.
-SearchStatus ReadLinesInBlocks(platform::File input, int64_t dataSize, SearchContext& context,
+SearchStatus ReadLinesInBlocks(InputSource input, int64_t dataSize, SearchContext& context,
                                FileState& file, uint64_t blockBytes, uint64_t carryLimitBytes);
 } // namespace detail
 

@@ -23,7 +23,19 @@ bool WriteString(void* target, const char* bytes, size_t count) {
     return true;
 }
 
+bool ReadFromFile(void* target, void* buffer, size_t count, size_t& got) {
+    return platform::Read(*static_cast<platform::File*>(target), buffer, count, got);
+}
+
+void CloseFile(void* target) {
+    platform::Close(*static_cast<platform::File*>(target));
+}
+
 } // namespace
+
+InputSource FileSource(platform::File& file) {
+    return {&file, &ReadFromFile, &CloseFile};
+}
 
 OutputSink FileSink(platform::File& file) {
     return {&file, &RestartFile, &WriteFile};

@@ -40,6 +40,17 @@ struct OutputSink {
 OutputSink FileSink(platform::File& file);
 OutputSink StringSink(std::string& text);
 
+// Where a reader takes a file's bytes from: the open input file in a pack, memory in tests.
+struct InputSource {
+    void* Target = nullptr;
+    // Reads up to `count` bytes, fewer only at the end; `got` says how many. False on a failure.
+    bool (*Read)(void* target, void* buffer, size_t count, size_t& got) = nullptr;
+    // Done with the input. A reader closes it as soon as it has what it needs, so that a file is
+    // not held open through a long search of its text.
+    void (*Close)(void* target) = nullptr;
+};
+InputSource FileSource(platform::File& file);
+
 // The host's progress callback for a file: the bytes done since the last call (0: still
 // working). False asks to stop.
 using ProgressFn = bool (*)(const std::u16string& fileName, int bytes);

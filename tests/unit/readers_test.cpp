@@ -1,5 +1,5 @@
-// Tests of encoding detection and the three input readers, run over real files with a real
-// compiled expression and the match loop.
+// Tests of encoding detection (over real files) and the three input readers (over input and
+// output in memory), with a real compiled expression and the match loop.
 #include "engine/compiled_expression.h"
 #include "engine/detect_encoding.h"
 #include "engine/match_loop.h"
@@ -12,9 +12,10 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
 #include <stdlib.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -43,10 +44,6 @@ std::string Utf16(std::u16string_view text, bool bigEndian) {
         bytes += bigEndian ? lo : hi;
     }
     return bytes;
-}
-
-bool IsClosed(intptr_t fd) {
-    return ::fcntl(static_cast<int>(fd), F_GETFD) == -1;
 }
 
 // ---- progress callback recorder ----------------------------------------------------------------
@@ -342,7 +339,30 @@ TEST(CheckUtf16, SurrogatesNonCharactersAndByteOrder) {
 
 // ---- readers -----------------------------------------------------------------------------------
 
-// A compiled expression, a result state and an in-memory output: what a job hands to the readers.
+// A file's bytes in memory, as the readers take them; the n-th read can be made to fail.
+struct MemoryInput {
+    std::string bytes;
+    size_t at = 0;
+    bool closed = false;
+    int failingRead = 0; // 1 for the first read, ...; 0 for none
+    int reads = 0;
+};
+
+InputSource MemorySource(MemoryInput& input) {
+    auto read = [](void* target, void* buffer, size_t count, size_t& got) {
+        auto& in = *static_cast<MemoryInput*>(target);
+        if (++in.reads == in.failingRead) return false;
+        got = std::min(count, in.bytes.size() - in.at);
+        std::memcpy(buffer, in.bytes.data() + in.at, got);
+        in.at += got;
+        return true;
+    };
+    auto close = [](void* target) { static_cast<MemoryInput*>(target)->closed = true; };
+    return {&input, read, close};
+}
+
+// A compiled expression, a result state and in-memory input and output: what a job hands to the
+// readers.
 struct Engine {
     TempDir dir;
     Settings settings;
@@ -353,6 +373,7 @@ struct Engine {
                           &RecordProgress};
     FileState file;
     SearchStatus status = SearchStatus::GoOn;
+    MemoryInput memory;
 
     explicit Engine(const std::u16string& regex, const std::u16string& replace = u"<$0>",
                     bool emptyValid = true, bool searchAndReplace = false) {
@@ -368,9 +389,9 @@ struct Engine {
     }
     ~Engine() { ReleaseCompiledExpression(compiled); }
 
-    platform::File Input(const std::string& content) {
-        WriteAll(dir.Narrow("in.bin"), content);
-        return platform::OpenForReading(dir.Wide("in.bin"));
+    InputSource Input(const std::string& content) {
+        memory = MemoryInput{content};
+        return MemorySource(memory);
     }
     // Keeps how a reader ended; false when it could not write.
     bool Ran(SearchStatus ended) {
@@ -407,10 +428,9 @@ std::string Lines(const std::string& content, uint64_t blockBytes, uint64_t limi
 TEST(ReadWholeFile, SearchesOnceReportsProgressOnceAndClosesTheInput) {
     ProgressScope progress(0); // a 0 answer stops the job after this file
     Engine e(kWhole);
-    platform::File input = e.Input("one\r\ntwo");
-    const intptr_t fd = input.handle;
-    EXPECT_TRUE(e.Ran(ReadWholeFile(std::move(input), 8, e.context, e.file)));
-    EXPECT_TRUE(IsClosed(fd));
+    InputSource input = e.Input("one\r\ntwo");
+    EXPECT_TRUE(e.Ran(ReadWholeFile(input, 8, e.context, e.file)));
+    EXPECT_TRUE(e.memory.closed);
     EXPECT_EQ(e.status, SearchStatus::Cancelled);
     EXPECT_EQ(g_progress, std::vector<int>{8});
     EXPECT_EQ(e.result.PartsInFile, 1u);
@@ -438,10 +458,9 @@ TEST(ReadWholeFile, AllocationFailureSkipsSmallFilesAndReadsLargeOnesInParts) {
     {
         Engine e(kWhole);
         platform::InjectFault(platform::FaultKind::Allocate, 1);
-        platform::File input = e.Input("abc");
-        const intptr_t fd = input.handle;
-        EXPECT_TRUE(e.Ran(ReadWholeFile(std::move(input), 3, e.context, e.file)));
-        EXPECT_TRUE(IsClosed(fd));
+        InputSource input = e.Input("abc");
+        EXPECT_TRUE(e.Ran(ReadWholeFile(input, 3, e.context, e.file)));
+        EXPECT_TRUE(e.memory.closed);
         EXPECT_EQ(e.result.PartsInFile, 0u);
     }
     // 5121 lines of 1024 bytes: just over 5 MiB. The first 5 MiB part ends with a newline
@@ -499,12 +518,10 @@ TEST(ReadFileInParts, AbortAndAllocationFailures) {
     {
         ProgressScope progress(0);
         Engine e(kWhole);
-        platform::File input = e.Input("aaa\nbbb\nccc");
-        const intptr_t fd = input.handle;
-        EXPECT_TRUE(
-            e.Ran(detail::ReadFileInPartsOfSize(std::move(input), 11, e.context, e.file, 6)));
+        InputSource input = e.Input("aaa\nbbb\nccc");
+        EXPECT_TRUE(e.Ran(detail::ReadFileInPartsOfSize(input, 11, e.context, e.file, 6)));
         EXPECT_EQ(e.status, SearchStatus::Cancelled);
-        EXPECT_TRUE(IsClosed(fd));
+        EXPECT_TRUE(e.memory.closed);
         EXPECT_EQ(e.result.PartsInFile, 1u);
     }
     FaultScope faults;
@@ -526,10 +543,9 @@ TEST(ReadFileInParts, AbortAndAllocationFailures) {
     {
         // A failed read ends the file after what was searched.
         Engine e(kWhole);
-        platform::File input = e.Input("aaa\nbbb\nccc");
-        platform::InjectFault(platform::FaultKind::Read, 2);
-        EXPECT_TRUE(
-            e.Ran(detail::ReadFileInPartsOfSize(std::move(input), 11, e.context, e.file, 6)));
+        InputSource input = e.Input("aaa\nbbb\nccc");
+        e.memory.failingRead = 2;
+        EXPECT_TRUE(e.Ran(detail::ReadFileInPartsOfSize(input, 11, e.context, e.file, 6)));
         EXPECT_EQ(e.Output(), "<aaa>");
     }
 }
@@ -616,12 +632,10 @@ TEST(ReadLines, Utf16LinesLineModeHeadersAndAbort) {
     {
         ProgressScope progress(0);
         Engine e(kWhole);
-        platform::File input = e.Input("aa\nbb\ncc\n");
-        const intptr_t fd = input.handle;
-        EXPECT_TRUE(
-            e.Ran(detail::ReadLinesInBlocks(std::move(input), 9, e.context, e.file, 3, 1024)));
+        InputSource input = e.Input("aa\nbb\ncc\n");
+        EXPECT_TRUE(e.Ran(detail::ReadLinesInBlocks(input, 9, e.context, e.file, 3, 1024)));
         EXPECT_EQ(e.status, SearchStatus::Cancelled);
-        EXPECT_TRUE(IsClosed(fd));
+        EXPECT_TRUE(e.memory.closed);
         EXPECT_EQ(e.result.PartsInFile, 1u);
     }
 }
