@@ -15,7 +15,7 @@ namespace gleanery::wcx {
 struct DcStartupFields {
     std::string PluginDir; // UTF-8, with a trailing separator; empty leaves the field zeroed
     std::string PluginConfDir;
-    DcMessageBoxProc MessageBox = nullptr;
+    DcMessageBoxProc HostMessageBox = nullptr;
     void* DialogBoxLfm = nullptr; // Double Commander's form functions; none for other hosts
     void* SendDlgMsg = nullptr;
 };
@@ -31,7 +31,8 @@ inline std::vector<unsigned char> DcStartupRecord(const DcStartupFields& fields)
     };
     copyPath(fields.PluginDir, kDcPluginDirOffset);
     copyPath(fields.PluginConfDir, kDcPluginConfDirOffset);
-    std::memcpy(record.data() + kDcMessageBoxOffset, &fields.MessageBox, sizeof fields.MessageBox);
+    std::memcpy(record.data() + kDcMessageBoxOffset, &fields.HostMessageBox,
+                sizeof fields.HostMessageBox);
     std::memcpy(record.data() + kDcDialogBoxLfmOffset, &fields.DialogBoxLfm, sizeof(void*));
     std::memcpy(record.data() + kDcSendDlgMsgOffset, &fields.SendDlgMsg, sizeof(void*));
     return record;

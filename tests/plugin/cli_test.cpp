@@ -175,6 +175,32 @@ TEST_F(Cli, SetShowAndPresets) {
           "OutfileExtension=first\n", "CopyClip=copy and delete the file\n", "Jit=false\n"})
         EXPECT_NE(show.out.find(line), std::string::npos) << line << show.out;
 
+    // Every switch by its name and by its opposite's.
+    const struct {
+        const char* options;
+        std::vector<const char*> shown;
+    } kSwitchRuns[] = {
+        {"--line-mode --binary --search-replace --duplicates --stats --case-sensitive --dotall "
+         "--multiline --no-unicode-properties --empty-valid --bom --jit --no-clipboard",
+         {"LineMode=true", "BinaryMode=true", "SearchAndReplace=true", "NoDuplicates=false",
+          "WriteStats=true", "CaseSensitive=true", "Dotall=true", "Multiline=true",
+          "UnicodeProperties=false", "EmptyValid=true", "WriteBom=true", "Jit=true",
+          "CopyClip=off"}},
+        {"--no-line-mode --no-binary --no-search-replace --no-duplicates --no-stats "
+         "--ignore-case --no-dotall --no-multiline --unicode-properties --no-empty-valid "
+         "--no-bom --no-jit --clipboard",
+         {"LineMode=false", "BinaryMode=false", "SearchAndReplace=false", "NoDuplicates=true",
+          "WriteStats=false", "CaseSensitive=false", "Dotall=false", "Multiline=false",
+          "UnicodeProperties=true", "EmptyValid=false", "WriteBom=false", "Jit=false",
+          "CopyClip=copy\n"}},
+    };
+    for (const auto& run : kSwitchRuns) {
+        ASSERT_EQ(Host(std::string("set ") + run.options).status, 0) << run.options;
+        const std::string shown = Host("show").out;
+        for (const char* line : run.shown)
+            EXPECT_NE(shown.find(std::string("\n") + line), std::string::npos) << line << shown;
+    }
+
     // The presets come from the sample settings beside the plug-in on first use.
     const HostRun presets = Host("presets");
     ASSERT_EQ(presets.status, 0);

@@ -113,7 +113,7 @@ void PluginTest::Load() {
     lib.PackSetDefaultParams(&params);
     if (callExtensionInitialize && lib.ExtensionInitialize) {
         wcx::DcStartupFields fields;
-        fields.MessageBox = FixtureMessageBox;
+        fields.HostMessageBox = FixtureMessageBox;
         fields.DialogBoxLfm = hostDialogBoxLfm;
         fields.SendDlgMsg = hostSendDlgMsg;
         std::vector<unsigned char> record = wcx::DcStartupRecord(fields);

@@ -245,7 +245,7 @@ bool StartPlugin(const HostConfig& config, const fs::path& pluginPath, PluginExp
         wcx::DcStartupFields fields;
         fields.PluginDir = pluginPath.parent_path().string() + "/";
         fields.PluginConfDir = config.dir.string() + "/";
-        fields.MessageBox = HostMessageBox;
+        fields.HostMessageBox = HostMessageBox;
         std::vector<unsigned char> record = wcx::DcStartupRecord(fields);
         plugin.ExtensionInitialize(record.data());
     }
