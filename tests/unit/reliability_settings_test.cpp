@@ -67,7 +67,7 @@ TEST_F(SettingsReliability, FailedSaveKeepsTheOldFileIntact) {
         EXPECT_EQ(Names(dir), std::set<std::string>{"Gleanery.ini"}); // no temporary file left
     }
     // The message the dialog shows for it.
-    EXPECT_EQ(Text(202), u"Could not save the presets to the ini file!");
+    EXPECT_EQ(Text(kTextPresetsNotSaved), u"Could not save the presets to the ini file!");
 
     // Without a fault the save replaces the file.
     bool last = true;
