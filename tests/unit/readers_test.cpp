@@ -8,7 +8,7 @@
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/system_facts.h"
-#include "posix_temp_dir.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

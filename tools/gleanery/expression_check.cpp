@@ -58,7 +58,7 @@ bool CheckSearch(const Settings& stored, std::string& error, std::string& warnin
     if (settings.regex.empty()) settings.regex = u".*";
 
     CompiledExpression compiled;
-    const int32_t offset = CompileExpression(settings, compiled);
+    const int32_t offset = CompileExpression(settings, platform::SystemFacts{}, compiled);
     const bool ok = compiled.ErrorText.empty();
     if (!ok) {
         const size_t at = ErrorIndex(settings, compiled.ErrorText, offset);
