@@ -65,28 +65,28 @@ pcre16_jit_stack* WideStack(void* data) {
     return stacks->Wide.get();
 }
 
-// The form's required character when it is ASCII, else -1.
+// The form's first (or required) character when the library knows one and it is ASCII, else -1.
 template <typename Code, typename Extra, typename Info>
-int32_t AsciiRequired(const Code& code, const Extra& extra, Info info) {
+int32_t AsciiCharacter(const Code& code, const Extra& extra, Info info, int flagsWhat,
+                       int characterWhat) {
     if (!code) return -1;
     int set = 0;
-    uint32_t required = 0;
-    if (info(code.get(), extra.get(), PCRE_INFO_REQUIREDCHARFLAGS, &set) != 0 || set != 1 ||
-        info(code.get(), extra.get(), PCRE_INFO_REQUIREDCHAR, &required) != 0 || required >= 0x80)
+    uint32_t character = 0;
+    if (info(code.get(), extra.get(), flagsWhat, &set) != 0 || set != 1 ||
+        info(code.get(), extra.get(), characterWhat, &character) != 0 || character >= 0x80)
         return -1;
-    return static_cast<int32_t>(required);
+    return static_cast<int32_t>(character);
 }
 
-// The form's first character when it is ASCII, else -1.
+template <typename Code, typename Extra, typename Info>
+int32_t AsciiRequired(const Code& code, const Extra& extra, Info info) {
+    return AsciiCharacter(code, extra, info, PCRE_INFO_REQUIREDCHARFLAGS, PCRE_INFO_REQUIREDCHAR);
+}
+
 template <typename Code, typename Extra, typename Info>
 int32_t AsciiFirst(const Code& code, const Extra& extra, Info info) {
-    if (!code) return -1;
-    int set = 0;
-    uint32_t first = 0;
-    if (info(code.get(), extra.get(), PCRE_INFO_FIRSTCHARACTERFLAGS, &set) != 0 || set != 1 ||
-        info(code.get(), extra.get(), PCRE_INFO_FIRSTCHARACTER, &first) != 0 || first >= 0x80)
-        return -1;
-    return static_cast<int32_t>(first);
+    return AsciiCharacter(code, extra, info, PCRE_INFO_FIRSTCHARACTERFLAGS,
+                          PCRE_INFO_FIRSTCHARACTER);
 }
 
 // Of two characters every match holds, the one less likely in ordinary text.
