@@ -117,6 +117,15 @@ int32_t WithoutUnicodePartners(int32_t c) {
     return lower == 'k' || lower == 's' ? -1 : c;
 }
 
+// The expression as the library reads it: its compile takes a zero-terminated text, so a zero
+// character (possible in a settings file or on a command line) ends it there. What we learn of
+// the expression ourselves must come from the same text, or a character after the zero would be
+// taken for one every match holds.
+std::u16string_view PatternSeen(const Settings& settings) {
+    const std::u16string_view regex = settings.regex;
+    return regex.substr(0, regex.find(u'\0'));
+}
+
 // Per form, an ASCII character every match holds, so that a short text without it is passed over
 // without a library call (see the match loop).
 void FindHeldCharacters(const Settings& settings, const unsigned char* tables,
@@ -129,7 +138,7 @@ void FindHeldCharacters(const Settings& settings, const unsigned char* tables,
               AsciiRequired(compiled.Utf16Code, compiled.Utf16Extra, pcre16_fullinfo)));
     // Caselessness can only come from the settings or from an option setting inside "(?...)".
     compiled.HeldInOneCase =
-        settings.CaseSensitive && settings.regex.find(u"(?") == std::u16string::npos;
+        settings.CaseSensitive && PatternSeen(settings).find(u"(?") == std::u16string::npos;
     compiled.AnsiHeld = -1;
     if (AsciiIsIdentity(static_cast<uint32_t>(settings.CodePage))) {
         const int32_t held =
@@ -146,7 +155,8 @@ void FindLineConfinement(const Settings& settings, const unsigned char* tables,
     pcre_fullinfo(compiled.Utf8Code.get(), compiled.Utf8Extra.get(), PCRE_INFO_MINLENGTH, &minimum);
     // An expression that can match the empty string could match right after a line's break,
     // which is where the next line's search starts too.
-    compiled.LineConfined = !settings.Dotall && minimum >= 1 && IsLineConfined(settings.regex);
+    compiled.LineConfined =
+        !settings.Dotall && minimum >= 1 && IsLineConfined(PatternSeen(settings));
     // An expression that starts with a known character is found fastest by the library's own
     // scan for that character; the line search pays off for those that start with a class.
     int firstFlags = 0;
@@ -158,7 +168,7 @@ void FindLineConfinement(const Settings& settings, const unsigned char* tables,
         AsciiRequired(compiled.Utf16Code, compiled.Utf16Extra, pcre16_fullinfo);
     // The library names the last literal every match holds; one of the expression's own may be
     // rarer in the text (an "@" rather than a "."), and the rarer one leaves fewer lines to search.
-    const int mandatory = RarestMandatoryCharacter(settings.regex);
+    const int mandatory = RarestMandatoryCharacter(PatternSeen(settings));
     auto preferRarer = [mandatory](int32_t& required) {
         if (mandatory >= 0 && (required < 0 || Rarity(static_cast<char16_t>(mandatory)) >
                                                    Rarity(static_cast<char16_t>(required))))
@@ -238,9 +248,10 @@ void NoteExpressionFacts(const Settings& settings, const unsigned char* tables,
     compiled.CrlfIsNewline = compiled.NewlineMode == PCRE_NEWLINE_CRLF ||
                              compiled.NewlineMode == PCRE_NEWLINE_ANY ||
                              compiled.NewlineMode == PCRE_NEWLINE_ANYCRLF;
+    const std::u16string_view pattern = PatternSeen(settings);
     compiled.Sliceable = (options & PCRE_ANCHORED) == 0 &&
-                         settings.regex.find(u"\\G") == std::u16string::npos &&
-                         settings.regex.find(u"(*COMMIT") == std::u16string::npos;
+                         pattern.find(u"\\G") == std::u16string::npos &&
+                         pattern.find(u"(*COMMIT") == std::u16string::npos;
     FindLineConfinement(settings, tables, compiled);
     FindHeldCharacters(settings, tables, compiled);
     compiled.AnsiExecOptions = 0;

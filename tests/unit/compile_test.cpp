@@ -300,6 +300,11 @@ TEST(LineConfinement, OnlyExpressionsThatCannotReachPastALineAreConfined) {
     s.regex = u"a\\d+-x";
     ASSERT_EQ(CompileExpression(s, system, compiled), 0);
     EXPECT_EQ(compiled.Utf8Required, -1);
+    // The library reads the expression up to a zero character; what follows it is not required.
+    s.regex = std::u16string(u"\\d+x\0@", 6);
+    ASSERT_EQ(CompileExpression(s, system, compiled), 0);
+    EXPECT_EQ(compiled.Utf8Required, 'x');
+    EXPECT_EQ(compiled.AnsiRequired, 'x');
     s.regex = u"\\d*";
     ASSERT_EQ(CompileExpression(s, system, compiled), 0);
     EXPECT_FALSE(compiled.LineConfined);
