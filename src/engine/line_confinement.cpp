@@ -203,7 +203,9 @@ int RarestMandatoryCharacter(std::u16string_view regex) {
         if (c == u'\\') {
             if (i + 1 >= regex.size()) return -1;
             c = regex[++i];
-            literal = !IsAlnum(c); // an escaped punctuation character stands for itself
+            // An escaped ASCII punctuation character stands for itself; other characters are left
+            // out, as below (a code page may not hold them as they are).
+            literal = c > u' ' && c < 0x7F && !IsAlnum(c);
         } else if (c == u'[') {
             // Skip the class: its end is the first ']' after at least one member.
             size_t j = i + 1;

@@ -273,6 +273,7 @@ TEST(LineConfinement, OnlyExpressionsThatCannotReachPastALineAreConfined) {
                                                         {u"a?b", 'b'},
                                                         {u"[@]x", 'x'},
                                                         {u"\\.foo", '.'},
+                                                        {u"x\\\uFFFD", 'x'},
                                                         {u"x{0,2}y", 'y'},
                                                         {u"#?", -1},
                                                         {u"(?i)ab", 'a'},
