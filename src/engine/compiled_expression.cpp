@@ -126,10 +126,24 @@ std::u16string_view PatternSeen(const Settings& settings) {
     return regex.substr(0, regex.find(u'\0'));
 }
 
+// Whether the code-page form reads as the expression does, ASCII for ASCII (the bytes beyond ASCII
+// are never syntax). A character the code page lacks becomes the default character, which may be
+// syntax (a question mark, a backslash), and a double-byte code page's trail bytes may be ASCII:
+// what we learn from the expression's text then says nothing of that form.
+bool CodePageFormIsFaithful(std::u16string_view pattern, std::string_view form) {
+    form = form.substr(0, form.find('\0'));
+    if (form.size() != pattern.size()) return false;
+    for (size_t i = 0; i < form.size(); ++i) {
+        const auto b = static_cast<unsigned char>(form[i]);
+        if ((b < 0x80 || pattern[i] < 0x80) && b != pattern[i]) return false;
+    }
+    return true;
+}
+
 // Per form, an ASCII character every match holds, so that a short text without it is passed over
 // without a library call (see the match loop).
 void FindHeldCharacters(const Settings& settings, const unsigned char* tables,
-                        CompiledExpression& compiled) {
+                        std::string_view codePageForm, CompiledExpression& compiled) {
     compiled.Utf8Held = WithoutUnicodePartners(
         Rarer(AsciiFirst(compiled.Utf8Code, compiled.Utf8Extra, pcre_fullinfo),
               AsciiRequired(compiled.Utf8Code, compiled.Utf8Extra, pcre_fullinfo)));
@@ -137,8 +151,9 @@ void FindHeldCharacters(const Settings& settings, const unsigned char* tables,
         Rarer(AsciiFirst(compiled.Utf16Code, compiled.Utf16Extra, pcre16_fullinfo),
               AsciiRequired(compiled.Utf16Code, compiled.Utf16Extra, pcre16_fullinfo)));
     // Caselessness can only come from the settings or from an option setting inside "(?...)".
-    compiled.HeldInOneCase =
-        settings.CaseSensitive && PatternSeen(settings).find(u"(?") == std::u16string::npos;
+    compiled.HeldInOneCase = settings.CaseSensitive &&
+                             PatternSeen(settings).find(u"(?") == std::u16string::npos &&
+                             codePageForm.find("(?") == std::string_view::npos;
     compiled.AnsiHeld = -1;
     if (AsciiIsIdentity(static_cast<uint32_t>(settings.CodePage))) {
         const int32_t held =
@@ -149,7 +164,7 @@ void FindHeldCharacters(const Settings& settings, const unsigned char* tables,
 }
 
 // Whether the search may go from line to line, and with which required characters.
-void FindLineConfinement(const Settings& settings, const unsigned char* tables,
+void FindLineConfinement(const Settings& settings, const unsigned char* tables, bool faithful,
                          CompiledExpression& compiled) {
     int minimum = -1;
     pcre_fullinfo(compiled.Utf8Code.get(), compiled.Utf8Extra.get(), PCRE_INFO_MINLENGTH, &minimum);
@@ -182,7 +197,7 @@ void FindLineConfinement(const Settings& settings, const unsigned char* tables,
     for (int32_t* required : {&compiled.Utf8Required, &compiled.Utf16Required})
         *required = WithoutUnicodePartners(*required);
     // Code pages whose ASCII range is not ASCII (EBCDIC) keep their own line-break bytes.
-    if (AsciiIsIdentity(static_cast<uint32_t>(settings.CodePage))) {
+    if (AsciiIsIdentity(static_cast<uint32_t>(settings.CodePage)) && faithful) {
         compiled.AnsiRequired = AsciiRequired(compiled.AnsiCode, compiled.AnsiExtra, pcre_fullinfo);
         if (compiled.AnsiCode) preferRarer(compiled.AnsiRequired);
         if (!CasePartnersAreAscii(tables, compiled.AnsiRequired)) compiled.AnsiRequired = -1;
@@ -237,7 +252,7 @@ const char* StudyForms(bool jit, CompiledExpression& compiled) {
 // What the searches need to know of the compiled expression: its groups, its newline convention,
 // whether it may be searched in slices or by lines, and the search options of each form.
 void NoteExpressionFacts(const Settings& settings, const unsigned char* tables,
-                         CompiledExpression& compiled) {
+                         std::string_view codePageForm, CompiledExpression& compiled) {
     int captures = 0;
     unsigned long options = 0;
     pcre_fullinfo(compiled.Utf8Code.get(), compiled.Utf8Extra.get(), PCRE_INFO_CAPTURECOUNT,
@@ -249,11 +264,14 @@ void NoteExpressionFacts(const Settings& settings, const unsigned char* tables,
                              compiled.NewlineMode == PCRE_NEWLINE_ANY ||
                              compiled.NewlineMode == PCRE_NEWLINE_ANYCRLF;
     const std::u16string_view pattern = PatternSeen(settings);
+    // (The code-page form may hold what the expression does not: see CodePageFormIsFaithful.)
     compiled.Sliceable = (options & PCRE_ANCHORED) == 0 &&
                          pattern.find(u"\\G") == std::u16string::npos &&
-                         pattern.find(u"(*COMMIT") == std::u16string::npos;
-    FindLineConfinement(settings, tables, compiled);
-    FindHeldCharacters(settings, tables, compiled);
+                         pattern.find(u"(*COMMIT") == std::u16string::npos &&
+                         codePageForm.find("\\G") == std::string_view::npos &&
+                         codePageForm.find("(*COMMIT") == std::string_view::npos;
+    FindLineConfinement(settings, tables, CodePageFormIsFaithful(pattern, codePageForm), compiled);
+    FindHeldCharacters(settings, tables, codePageForm, compiled);
     compiled.AnsiExecOptions = 0;
     compiled.Utf8ExecOptions = kNoUtfCheck;
     compiled.Utf16ExecOptions = kNoUtfCheck;
@@ -322,7 +340,7 @@ int32_t Compile(const Settings& settings, const platform::SystemFacts& system,
         if (failedAt < 0) compiled.ErrorText = Widen(codePage, studyMessage);
         return failedAt < 0 ? 0 : failedAt;
     }
-    NoteExpressionFacts(settings, tables, compiled);
+    NoteExpressionFacts(settings, tables, codePageForm, compiled);
     if (failedAt >= 0) return failedAt;
     compiled.ErrorText.clear();
     return 0;

@@ -306,6 +306,11 @@ TEST(LineConfinement, OnlyExpressionsThatCannotReachPastALineAreConfined) {
     ASSERT_EQ(CompileExpression(s, system, compiled), 0);
     EXPECT_EQ(compiled.Utf8Required, 'x');
     EXPECT_EQ(compiled.AnsiRequired, 'x');
+    // A character the code page lacks becomes "?" there, which makes the "a" optional.
+    s.regex = u".a\uFFFD";
+    ASSERT_EQ(CompileExpression(s, system, compiled), 0);
+    EXPECT_EQ(compiled.Utf8Required, 'a');
+    EXPECT_EQ(compiled.AnsiRequired, -1);
     s.regex = u"\\d*";
     ASSERT_EQ(CompileExpression(s, system, compiled), 0);
     EXPECT_FALSE(compiled.LineConfined);
