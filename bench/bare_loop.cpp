@@ -13,8 +13,9 @@
 // library once per line, as the line reader must. --jit studies the expression with the JIT
 // compiler and searches with it (on a heap stack as large as the plug-in's), passing only options
 // the JIT takes; without it the interpreter runs. --unique counts each distinct match once, as
-// the duplicate filter does: a 64-bit hash of the match (FNV-1a, one multiply a byte) in a flat
-// hash set, the least work such a filter can do. Prints the number of matches.
+// the duplicate filter does: the filter's own 64-bit hash of the match's bytes (its formula is
+// part of the filter's behaviour, so it is work the plug-in must do) in the same flat hash set.
+// Prints the number of matches.
 #include <pcre.h>
 
 #include <fcntl.h>
@@ -31,6 +32,7 @@
 #include <vector>
 
 #include "engine/hash_set.h"
+#include "engine/match_hash.h"
 
 namespace {
 
@@ -154,11 +156,9 @@ gleanery::HashSet64 g_seen;
 template <class Unit>
 bool Counts(const Options& o, const Unit* text, const int* ov) {
     if (!o.unique) return true;
-    const auto* bytes = reinterpret_cast<const unsigned char*>(text + ov[0]);
+    const auto* bytes = reinterpret_cast<const char*>(text + ov[0]);
     const size_t count = static_cast<size_t>(ov[1] - ov[0]) * sizeof(Unit);
-    uint64_t h = 0xCBF29CE484222325ULL;
-    for (size_t i = 0; i < count; ++i) h = (h ^ bytes[i]) * 0x100000001B3ULL;
-    return g_seen.insert(h).second;
+    return g_seen.insert(gleanery::MatchHash(bytes, count)).second;
 }
 
 // The global-match loop over one piece; returns the matches found.

@@ -45,6 +45,11 @@ struct MatchFinder {
     int* ov = file.OutputVector.data();
     bool utf8 = !kWide && file.IsUtf8;
     size_t slice = Slices().First;
+    // The clock's reading after the last sliced search: the next slice's time is taken from it,
+    // one reading a slice (a dense search, one match a slice, would otherwise pay for two). The
+    // time between two searches counts to the later slice, which at worst makes it smaller.
+    uint32_t sliceClock = 0;
+    bool sliceClockRead = false;
 
     // One call of the library over the first `end` units of the text. An interpreter search that
     // ran out of recursion on this thread's stack runs again on a larger one.
@@ -212,9 +217,12 @@ struct MatchFinder {
             const size_t end = SliceEnd(start, start + slice);
             if (end <= start) break;
             const size_t used = slice;
-            const uint32_t began = platform::TickCount();
+            if (!sliceClockRead) sliceClock = platform::TickCount();
+            sliceClockRead = true;
             const int rc = Exec(start, options | PCRE_PARTIAL_HARD, end);
-            Adapt(platform::TickCount() - began);
+            const uint32_t now = platform::TickCount();
+            Adapt(now - sliceClock);
+            sliceClock = now;
             // An empty match at the slice's end looked at nothing: the text beyond decides.
             const bool atEnd = rc >= 0 && static_cast<size_t>(ov[0]) == end;
             if (rc >= 0 && !atEnd) return rc;
@@ -227,7 +235,7 @@ struct MatchFinder {
                 if (next == start) slice = std::max(slice, std::min(used * 2, limit));
             }
             start = next;
-            Progress();
+            Progress(now);
             if (abort) return PCRE_ERROR_NOMATCH;
         }
         return Exec(start, options, limit);
@@ -263,8 +271,8 @@ struct MatchFinder {
     // Asks the host whether to go on when the last question (or the start of the job) lies more
     // than the interval back. One clock for the whole job: line mode runs the loop once per line,
     // and a clock started at each run would cost two readings per line.
-    void Progress() {
-        const uint32_t now = platform::TickCount();
+    void Progress() { Progress(platform::TickCount()); }
+    void Progress(uint32_t now) {
         if (!result.ProgressClockStarted) {
             result.ProgressClockStarted = true;
             result.LastProgressTick = now;

@@ -414,15 +414,4 @@ SearchSlices& Slices() {
 }
 } // namespace detail
 
-uint64_t MatchHash(const char* bytes, size_t length, uint64_t h) {
-    for (size_t i = 0; i < length; ++i) {
-        const uint64_t b =
-            static_cast<uint64_t>(static_cast<int64_t>(static_cast<int8_t>(bytes[i])));
-        const uint64_t x = (h ^ b) * 0x106CC0001B3ULL;
-        const uint64_t y = (x ^ (x >> 14)) * 0x41ULL;
-        h = (y ^ (y >> 34)) * 0x401ULL;
-    }
-    return h;
-}
-
 } // namespace gleanery

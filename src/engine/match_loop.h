@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "engine/match_hash.h"
 #include "engine/search_context.h"
 
 namespace gleanery {
@@ -35,9 +36,5 @@ namespace detail {
 // The bounds every search uses; tests and fuzz targets make them small to cut often.
 SearchSlices& Slices();
 } // namespace detail
-
-// The duplicate filter's 64-bit hash over UTF-8 (or raw) bytes; pass the previous result as `h`
-// to continue a hash over a text given in pieces.
-uint64_t MatchHash(const char* bytes, size_t length, uint64_t h = 0xCBF29CE484222325ULL);
 
 } // namespace gleanery
