@@ -1,5 +1,6 @@
 #include "engine/compiled_expression.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "engine/line_confinement.h"
@@ -140,10 +141,20 @@ bool CodePageFormIsFaithful(std::u16string_view pattern, std::string_view form) 
     return true;
 }
 
+// Whether the expression or its code-page form holds `ascii` (the code-page form may hold what the
+// expression does not: see CodePageFormIsFaithful).
+bool EitherFormHolds(std::u16string_view pattern, std::string_view form, std::string_view ascii) {
+    const auto same = [](char16_t a, char b) { return a == static_cast<unsigned char>(b); };
+    return std::search(pattern.begin(), pattern.end(), ascii.begin(), ascii.end(), same) !=
+               pattern.end() ||
+           form.find(ascii) != std::string_view::npos;
+}
+
 // Per form, an ASCII character every match holds, so that a short text without it is passed over
 // without a library call (see the match loop).
 void FindHeldCharacters(const Settings& settings, const unsigned char* tables,
-                        std::string_view codePageForm, CompiledExpression& compiled) {
+                        std::u16string_view pattern, std::string_view codePageForm,
+                        CompiledExpression& compiled) {
     compiled.Utf8Held = WithoutUnicodePartners(
         Rarer(AsciiFirst(compiled.Utf8Code, compiled.Utf8Extra, pcre_fullinfo),
               AsciiRequired(compiled.Utf8Code, compiled.Utf8Extra, pcre_fullinfo)));
@@ -151,9 +162,8 @@ void FindHeldCharacters(const Settings& settings, const unsigned char* tables,
         Rarer(AsciiFirst(compiled.Utf16Code, compiled.Utf16Extra, pcre16_fullinfo),
               AsciiRequired(compiled.Utf16Code, compiled.Utf16Extra, pcre16_fullinfo)));
     // Caselessness can only come from the settings or from an option setting inside "(?...)".
-    compiled.HeldInOneCase = settings.CaseSensitive &&
-                             PatternSeen(settings).find(u"(?") == std::u16string::npos &&
-                             codePageForm.find("(?") == std::string_view::npos;
+    compiled.HeldInOneCase =
+        settings.CaseSensitive && !EitherFormHolds(pattern, codePageForm, "(?");
     compiled.AnsiHeld = -1;
     if (AsciiIsIdentity(static_cast<uint32_t>(settings.CodePage))) {
         const int32_t held =
@@ -164,14 +174,13 @@ void FindHeldCharacters(const Settings& settings, const unsigned char* tables,
 }
 
 // Whether the search may go from line to line, and with which required characters.
-void FindLineConfinement(const Settings& settings, const unsigned char* tables, bool faithful,
-                         CompiledExpression& compiled) {
+void FindLineConfinement(const Settings& settings, const unsigned char* tables,
+                         std::u16string_view pattern, bool faithful, CompiledExpression& compiled) {
     int minimum = -1;
     pcre_fullinfo(compiled.Utf8Code.get(), compiled.Utf8Extra.get(), PCRE_INFO_MINLENGTH, &minimum);
     // An expression that can match the empty string could match right after a line's break,
     // which is where the next line's search starts too.
-    compiled.LineConfined =
-        !settings.Dotall && minimum >= 1 && IsLineConfined(PatternSeen(settings));
+    compiled.LineConfined = !settings.Dotall && minimum >= 1 && IsLineConfined(pattern);
     // An expression that starts with a known character is found fastest by the library's own
     // scan for that character; the line search pays off for those that start with a class.
     int firstFlags = 0;
@@ -183,7 +192,7 @@ void FindLineConfinement(const Settings& settings, const unsigned char* tables, 
         AsciiRequired(compiled.Utf16Code, compiled.Utf16Extra, pcre16_fullinfo);
     // The library names the last literal every match holds; one of the expression's own may be
     // rarer in the text (an "@" rather than a "."), and the rarer one leaves fewer lines to search.
-    const int mandatory = RarestMandatoryCharacter(PatternSeen(settings));
+    const int mandatory = RarestMandatoryCharacter(pattern);
     auto preferRarer = [mandatory](int32_t& required) {
         if (mandatory >= 0 && (required < 0 || Rarity(static_cast<char16_t>(mandatory)) >
                                                    Rarity(static_cast<char16_t>(required))))
@@ -264,14 +273,12 @@ void NoteExpressionFacts(const Settings& settings, const unsigned char* tables,
                              compiled.NewlineMode == PCRE_NEWLINE_ANY ||
                              compiled.NewlineMode == PCRE_NEWLINE_ANYCRLF;
     const std::u16string_view pattern = PatternSeen(settings);
-    // (The code-page form may hold what the expression does not: see CodePageFormIsFaithful.)
     compiled.Sliceable = (options & PCRE_ANCHORED) == 0 &&
-                         pattern.find(u"\\G") == std::u16string::npos &&
-                         pattern.find(u"(*COMMIT") == std::u16string::npos &&
-                         codePageForm.find("\\G") == std::string_view::npos &&
-                         codePageForm.find("(*COMMIT") == std::string_view::npos;
-    FindLineConfinement(settings, tables, CodePageFormIsFaithful(pattern, codePageForm), compiled);
-    FindHeldCharacters(settings, tables, codePageForm, compiled);
+                         !EitherFormHolds(pattern, codePageForm, "\\G") &&
+                         !EitherFormHolds(pattern, codePageForm, "(*COMMIT");
+    FindLineConfinement(settings, tables, pattern, CodePageFormIsFaithful(pattern, codePageForm),
+                        compiled);
+    FindHeldCharacters(settings, tables, pattern, codePageForm, compiled);
     compiled.AnsiExecOptions = 0;
     compiled.Utf8ExecOptions = kNoUtfCheck;
     compiled.Utf16ExecOptions = kNoUtfCheck;

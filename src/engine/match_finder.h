@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <optional>
 #include <type_traits>
 
 #include "engine/deep_search.h"
@@ -48,8 +49,7 @@ struct MatchFinder {
     // The clock's reading after the last sliced search: the next slice's time is taken from it,
     // one reading a slice (a dense search, one match a slice, would otherwise pay for two). The
     // time between two searches counts to the later slice, which at worst makes it smaller.
-    uint32_t sliceClock = 0;
-    bool sliceClockRead = false;
+    std::optional<uint32_t> sliceClock = std::nullopt;
 
     // One call of the library over the first `end` units of the text. An interpreter search that
     // ran out of recursion on this thread's stack runs again on a larger one.
@@ -217,11 +217,10 @@ struct MatchFinder {
             const size_t end = SliceEnd(start, start + slice);
             if (end <= start) break;
             const size_t used = slice;
-            if (!sliceClockRead) sliceClock = platform::TickCount();
-            sliceClockRead = true;
+            const uint32_t began = sliceClock ? *sliceClock : platform::TickCount();
             const int rc = Exec(start, options | PCRE_PARTIAL_HARD, end);
             const uint32_t now = platform::TickCount();
-            Adapt(now - sliceClock);
+            Adapt(now - began);
             sliceClock = now;
             // An empty match at the slice's end looked at nothing: the text beyond decides.
             const bool atEnd = rc >= 0 && static_cast<size_t>(ov[0]) == end;
