@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -26,6 +27,21 @@ struct FileState {
     // than the read memory goes in pieces): it keeps the line's number and its line-mode header.
     bool ContinuesLine = false;
     bool LineHeaderWritten = false;
+    // Set by a reader when the file's text goes on beyond the piece being searched (a part, or a
+    // piece of a line longer than the read memory): the search then reports only what a search of
+    // the whole text would, and stops at the first attempt that needs the text beyond.
+    bool MoreFollows = false;
+    // With MoreFollows: where (in units of the piece) the search must be taken up again, with the
+    // text that follows appended; the piece's length when nothing was left open. Everything before
+    // it is done, its matches reported and, in search and replace, its text copied.
+    size_t ResumeAt = 0;
+    // With MoreFollows: the most units the reader can carry into the next piece. A search that
+    // would leave more open takes the piece's end for the text's end and marks CutMatchLost.
+    size_t CarryLimit = SIZE_MAX;
+    // A match across a cut may be missing: it would have needed more than the read memory.
+    bool CutMatchLost = false;
+    // The file could not be read whole (a read failed, or the file got shorter while it was read).
+    bool ReadIncomplete = false;
     std::u16string FileName;
     std::array<int, 300> OutputVector{};
 };
