@@ -18,12 +18,14 @@ constexpr int64_t kWholeFileLimit = 0x500000;
 constexpr int64_t kUtfCheckThreshold = 0x40000;
 
 // Cuts the extension of the file's own name. A dot in a directory name above it is no extension:
-// cutting there would send the output to another directory (a "v1.2" or "tmp.XXXX" folder).
+// cutting there would send the output to another directory (a "v1.2" or "tmp.XXXX" folder). Nor
+// is the dot that starts a name (".notes"): cutting there would leave no name at all, and the
+// output would become the hidden ".txt".
 std::u16string CutExtension(const std::u16string& path) {
     const size_t dot = path.rfind(u'.');
     const size_t separator = path.find_last_of(u"\\/");
-    if (dot == std::u16string::npos || (separator != std::u16string::npos && dot < separator))
-        return path;
+    const size_t nameStart = separator == std::u16string::npos ? 0 : separator + 1;
+    if (dot == std::u16string::npos || dot < nameStart + 1) return path;
     return path.substr(0, dot);
 }
 
@@ -37,13 +39,24 @@ std::u16string ResolveOutputPath(const std::u16string& name) {
     return ToLongForm(resolved);
 }
 
+// A new output file is created here and now or not at all, so that two packs started at once
+// for the same name never both take it for their own new file and write into each other's
+// results: whichever comes second finds it existing. An existing file is written only after the
+// user agreed to replace it; anything else in its place (a directory, a FIFO, a dangling link)
+// is not asked about and cannot be created.
 bool OpenOutput(ExtractionJob& job, JobOutcome& outcome) {
-    if (platform::KindOf(job.OutputPath) == platform::PathKind::File) {
-        const std::u16string question = Text(kTextOverwrite) + u" \"" +
-                                        FileNamePart(job.OutputPath) + u"\" " +
-                                        Text(kTextQuestionMark);
-        if (!platform::AskYesNo(question, u"Gleanery")) return false;
+    uint32_t lastError = platform::kErrorSuccess;
+    job.Output = platform::CreateNewForWriting(job.OutputPath, lastError);
+    if (job.Output.IsOpen()) return true;
+    const bool taken =
+        lastError == platform::kErrorFileExists || lastError == platform::kErrorAlreadyExists;
+    if (!taken || platform::KindOf(job.OutputPath) != platform::PathKind::File) {
+        outcome.created = false;
+        return false;
     }
+    const std::u16string question = Text(kTextOverwrite) + u" \"" + FileNamePart(job.OutputPath) +
+                                    u"\" " + Text(kTextQuestionMark);
+    if (!platform::AskYesNo(question, u"Gleanery")) return false;
     job.Output = platform::OpenOrCreateForWriting(job.OutputPath);
     if (!job.Output.IsOpen()) {
         outcome.created = false;

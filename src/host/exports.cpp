@@ -49,17 +49,14 @@ WCX_EXPORT int WCX_API GetBackgroundFlags() {
 
 WCX_EXPORT int WCX_API PackFilesW(char16_t* packedFile, char16_t* /*subPath*/, char16_t* srcPath,
                                   char16_t* addList, int /*flags*/) {
-    JobOutcome outcome;
     try {
-        RunPackJob(packedFile ? packedFile : u"", srcPath ? srcPath : u"",
-                   addList ? addList : u"\0", outcome);
-    } catch (const std::exception&) {
-        // Only an out-of-memory condition can get here; the host sees it as a write failure.
-        outcome.ok = false;
+        return RunPackForHost(packedFile ? packedFile : u"", srcPath ? srcPath : u"",
+                              addList ? addList : u"\0");
     } catch (...) {
-        outcome.ok = false;
+        // Running out of memory has its own answer; whatever else ends a job this way leaves its
+        // output unfinished, which the host learns as a failed write.
+        return wcx::kEEWrite;
     }
-    return PackResultCode(outcome);
 }
 
 // Beyond the WCX interface, for hosts that know it (the command-line host): the last pack's notes

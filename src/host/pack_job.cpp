@@ -1,6 +1,9 @@
 #include "host/pack_job.h"
 
+#include <new>
+
 #include "host/process_state.h"
+#include "host/wcx.h"
 #include "platform/message_box.h"
 #include "settings/settings_file.h"
 #include "settings/texts.h"
@@ -45,6 +48,17 @@ void RunPackJob(const char16_t* archivePath, const char16_t* sourcePath, const c
                              state.CurrentSettings, state.System, &HostProgress};
     RunExtractionJob(request, outcome);
     state.LastJobNotes = outcome.Notes;
+}
+
+int RunPackForHost(const char16_t* archivePath, const char16_t* sourcePath,
+                   const char16_t* addList) {
+    JobOutcome outcome;
+    try {
+        RunPackJob(archivePath, sourcePath, addList, outcome);
+    } catch (const std::bad_alloc&) {
+        return wcx::kENoMemory;
+    }
+    return PackResultCode(outcome);
 }
 
 } // namespace gleanery

@@ -11,4 +11,10 @@ namespace gleanery {
 void RunPackJob(const char16_t* archivePath, const char16_t* sourcePath, const char16_t* addList,
                 JobOutcome& outcome);
 
+// The pack as the host's export answers it: the job's return code, or E_NO_MEMORY when memory ran
+// out on the way (an allocation that failed anywhere in the job ends it). An output file begun
+// before that stays as far as it was written, as after a failed write.
+int RunPackForHost(const char16_t* archivePath, const char16_t* sourcePath,
+                   const char16_t* addList);
+
 } // namespace gleanery

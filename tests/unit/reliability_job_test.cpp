@@ -10,12 +10,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <new>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "host/pack_job.h"
 #include "host/process_state.h"
+#include "host/wcx.h"
 #include "platform/codepage.h"
 #include "platform/faults.h"
 #include "platform/files.h"
@@ -208,6 +210,22 @@ TEST_F(JobReliability, NoMatchGives22AndRemovesTheEmptyOutput) {
     Options().SearchAndReplace = true; // search and replace always has output
     EXPECT_EQ(Pack({"a.txt"}), 0);
     EXPECT_EQ(ReadAll(output), "nothing here");
+}
+
+TEST_F(JobReliability, MemoryRunningOutGivesENoMemory) {
+    WriteAll(work / "a.txt", "A1");
+    fs::create_directory(work / "dir");
+    // The progress call for the directory stands for any allocation of the job that fails.
+    g_hook = [](const std::string& name) -> int {
+        if (name.ends_with("/dir")) throw std::bad_alloc();
+        return 1;
+    };
+    const std::u16string source = work.u16string() + u"/";
+    const std::u16string archive = (root / "out.zip").u16string();
+    EXPECT_EQ(RunPackForHost(archive.c_str(), source.c_str(), u"a.txt\0dir\0"), wcx::kENoMemory);
+    g_hook = nullptr;
+    EXPECT_EQ(RunPackForHost(archive.c_str(), source.c_str(), u"a.txt\0dir\0"), 0);
+    EXPECT_EQ(ReadAll(output), "A1");
 }
 
 // ---- faults at every point of a pack ------------------------------------------------------------

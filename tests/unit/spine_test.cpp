@@ -58,6 +58,9 @@ TEST(Spine, OutputNames) {
     EXPECT_EQ(OutputNameFor(u"work/v1.2/result", 0, source, u"\0"), u"work/v1.2/result.txt");
     EXPECT_EQ(OutputNameFor(u"/tmp/tmp.Xy12/out.zip", 0, source, u"\0"), u"/tmp/tmp.Xy12/out.txt");
     EXPECT_EQ(OutputNameFor(u"C:\\a.b\\list", 0, source, u"\0"), u"C:\\a.b\\list.txt");
+    // A dot that starts the name is no extension: ".notes" keeps its name.
+    EXPECT_EQ(OutputNameFor(u"/out/.notes", 0, source, u"\0"), u"/out/.notes.txt");
+    EXPECT_EQ(OutputNameFor(u"C:\\out\\.notes.zip", 0, source, u"\0"), u"C:\\out\\.notes.txt");
     EXPECT_EQ(OutputNameFor(u"C:\\a.b\\list.zip", 1, source, u"docs/readme.md\0"),
               u"C:\\a.b\\list.md");
     EXPECT_EQ(OutputNameFor(u"/out/list.zip", 1, source, u"docs/\0docs/readme.md\0"),
