@@ -150,6 +150,18 @@ bool EitherFormHolds(std::u16string_view pattern, std::string_view form, std::st
            form.find(ascii) != std::string_view::npos;
 }
 
+// Constructs that the library's JIT (PCRE 8.39) matches otherwise than its interpreter:
+// `a+(*PRUNE)b|a` finds "a" in "aa" under the JIT and nothing under the interpreter, which is
+// right. An expression that holds one is studied without the JIT, so that what a search finds
+// never depends on the engine. The test is on the text of either form, so it errs on the side of
+// the interpreter (a "(*PRUNE" inside \Q...\E counts too).
+bool JitMatchesOtherwise(std::u16string_view pattern, std::string_view codePageForm) {
+    static constexpr std::string_view kConstructs[] = {"(*PRUNE"};
+    for (std::string_view construct : kConstructs)
+        if (EitherFormHolds(pattern, codePageForm, construct)) return true;
+    return false;
+}
+
 // Per form, an ASCII character every match holds, so that a short text without it is passed over
 // without a library call (see the match loop).
 void FindHeldCharacters(const Settings& settings, const unsigned char* tables,
@@ -342,7 +354,8 @@ int32_t Compile(const Settings& settings, const platform::SystemFacts& system,
         failedAt = offset;
     }
 
-    const char* studyMessage = StudyForms(settings.Jit, compiled);
+    const bool jit = settings.Jit && !JitMatchesOtherwise(PatternSeen(settings), codePageForm);
+    const char* studyMessage = StudyForms(jit, compiled);
     if (studyMessage != nullptr) {
         if (failedAt < 0) compiled.ErrorText = Widen(codePage, studyMessage);
         return failedAt < 0 ? 0 : failedAt;

@@ -68,6 +68,12 @@ TEST_F(CompileTest, OptionWordsOfTheThreeForms) {
     int jit = 0;
     pcre_fullinfo(compiled.AnsiCode.get(), compiled.AnsiExtra.get(), PCRE_INFO_JIT, &jit);
     EXPECT_EQ(jit, 1);
+    ReleaseCompiledExpression(compiled);
+    // The JIT finds "a" in "aa" for this one, the interpreter (rightly) nothing: expressions
+    // with (*PRUNE) are left to the interpreter.
+    EXPECT_EQ(CompileExpression(Plain(u"a+(*PRUNE)b|a"), system, compiled), 0);
+    EXPECT_FALSE(UsesJit(compiled, LibraryWidth::Bytes));
+    EXPECT_FALSE(UsesJit(compiled, LibraryWidth::Units));
 #endif
     ReleaseCompiledExpression(compiled);
 
@@ -233,7 +239,7 @@ TEST(LineConfinement, OnlyExpressionsThatCannotReachPastALineAreConfined) {
         {u"[\\w.+-]+@[\\w-]+\\.[\\w.-]+", true},
         {u"(?i)ERROR \\w+ (\\d{2,})", true},
         {u"\"(?:[^\"\\\\\\r\\n]|\\\\.)*\"", true}, // negated, listing CR and LF
-        {u"(?<name>a)\\k<name>", false},
+        {u"(?<name>a)\\k<name>", true},
         {u"(?<name>ab)(?=c)(?<![0-9])\\1", true},
         {u"[[:alpha:]_]+", true},
         {u"a.b\\N\\S\\h\\V", true},
@@ -250,15 +256,26 @@ TEST(LineConfinement, OnlyExpressionsThatCannotReachPastALineAreConfined) {
         {u"\\Aa|\\z|\\Z|\\Ga|a\\Kb", false},
         {u"(*CR)a", false},
         {u"(?s)a.b", false},
-        {u"(?x)a b", false},
+        {u"(?x)a b # c\n d", true}, // extended mode: the line break is white space
+        {u"(?s:a).b", true},
+        {u"(a(?s)b|.)", false}, // dotall goes on into the group's later alternatives
+        {u"a(?#\n)b", true},
+        {u"\\Qa.b\\E", true},
+        {u"\\Q\n\\E", false},
+        {u"\\p{L}\\P{Cc}[^\\p{Cc}]", true},
+        {u"\\P{L}", false},
+        {u"[^[:space:]]+", true},
+        {u"[[:^alpha:]]", false},
+        {u"[]\\n]", false}, // ']' first is a member
+        {u"[\\Q\r\\E]", false},
         {u"a\\Rb", false},
         {u"a\\nb", false},
         {u"\\x0a", false},
         {u"\\12", false}, // octal, not a reference
-        {u"\\Q\\E", false},
-        {u"\\p{L}", false},
         {u"a\nb", false}, // a line break written in the expression
-        {u"(?(1)a|b)", false},
+        {u"(a)?(?(1)b|c)", true},
+        {u"(?C1)a", false},
+        {u"(?x)a\u00a0b", false}, // a code page's tables may count it as white space
         {u"(?1)", false},
         {u"[a", false},
     };
@@ -278,7 +295,20 @@ TEST(LineConfinement, OnlyExpressionsThatCannotReachPastALineAreConfined) {
                                                         {u"#?", -1},
                                                         {u"(?i)ab", 'a'},
                                                         {u"(?=@)x", 'x'},
-                                                        {u"a{,3}", ','}};
+                                                        {u"a{,3}", '{'}, // no repeat: literals
+                                                        {u"[[:digit:]]+-[[:digit:]]+", '-'},
+                                                        {u"[[:alpha:]@]", -1},
+                                                        {u"[[:punct:]]", -1},
+                                                        {u"[[:alnum:]]+s", 's'},
+                                                        {u"[]@]x", 'x'},
+                                                        {u"[\\Q]@\\E]x", 'x'},
+                                                        {u"(\\w)?@(?#c)?[^\\s]+", -1},
+                                                        {u"@\\Q\\E?a", 'a'},
+                                                        {u"a\\Q@\\E?", 'a'},
+                                                        {u"(?x)@ ?a #@\n", 'a'},
+                                                        {u"@{0}x\\x3D", '='},
+                                                        {u"a(*ACCEPT)@", -1},
+                                                        {u"a\\ka", -1}};
     for (const auto& [regex, character] : mandatory)
         EXPECT_EQ(RarestMandatoryCharacter(regex), character) << platform::WideToUtf8(regex);
 
@@ -297,6 +327,13 @@ TEST(LineConfinement, OnlyExpressionsThatCannotReachPastALineAreConfined) {
     ASSERT_EQ(CompileExpression(s, system, compiled), 0);
     EXPECT_EQ(compiled.Utf8Required, '@');
     EXPECT_EQ(compiled.AnsiRequired, '@');
+    // The ']' that closes a POSIX name is not a literal every match holds.
+    s.regex = u"[[:digit:]]+-[[:digit:]]+";
+    ASSERT_EQ(CompileExpression(s, system, compiled), 0);
+    EXPECT_TRUE(compiled.LineConfined);
+    EXPECT_EQ(compiled.Utf8Required, '-');
+    EXPECT_EQ(compiled.Utf16Required, '-');
+    EXPECT_EQ(compiled.AnsiRequired, '-');
     // One that starts with a known character is left to the library's own scan for it.
     s.regex = u"a\\d+-x";
     ASSERT_EQ(CompileExpression(s, system, compiled), 0);
