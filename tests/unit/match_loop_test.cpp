@@ -465,7 +465,13 @@ TEST_F(MatchLoopTest, JitInterpreterAndSlicedSearchesWriteTheSameOutput) {
                                           u"\\Z",
                                           u"(*ANY)(?m)$",
                                           u"(a)?b?(?:c|)",
-                                          u"(?|(a)|(b))\\1?"};
+                                          u"(?|(a)|(b))\\1?",
+                                          u"[[:digit:]]+-[[:digit:]]+",
+                                          u"[[:alpha:]@]+",
+                                          u"[[:punct:]]",
+                                          u"[[:alnum:]]+s",
+                                          u"(\\w)?@(?#c)?[^\\s]+",
+                                          u"a+(*PRUNE)b|a"};
     struct Mode {
         const char* name;
         bool emptyValid, replace, caseSensitive, noDuplicates;
