@@ -29,6 +29,8 @@ inline constexpr uint32_t kSliceFastMs = 20;
 // Texts up to this many units are first scanned for a character every match holds (see
 // MayHoldAMatch); in longer ones the library's own scan for it is as quick.
 inline constexpr size_t kPrefilterUnits = 0x1000;
+// The finder's answer when the next match depends on text beyond the piece (not a library code).
+inline constexpr int kNeedsMore = -1000;
 
 template <typename CharT>
 struct MatchFinder {
@@ -50,11 +52,29 @@ struct MatchFinder {
     // one reading a slice (a dense search, one match a slice, would otherwise pay for two). The
     // time between two searches counts to the later slice, which at worst makes it smaller.
     std::optional<uint32_t> sliceClock = std::nullopt;
+    // The text goes on beyond this piece (see FileState::MoreFollows); cleared when the piece's
+    // end must be taken for the text's end after all.
+    bool moreFollows = file.MoreFollows;
+    // The start of the last search that went up to the piece's end, and, once a search needed the
+    // text beyond, the position the search must be taken up again from.
+    size_t lastExecStart = 0;
+    size_t resumeAt = 0;
+    // The line the line search found last: [knownLineStart, knownLineEnd), its end being the
+    // offset of its line break (or the text's end). Matches after the first on a long line reuse
+    // it instead of looking for the line's end again.
+    size_t knownLineStart = SIZE_MAX;
+    size_t knownLineEnd = 0;
 
     // One call of the library over the first `end` units of the text. An interpreter search that
-    // ran out of recursion on this thread's stack runs again on a larger one.
+    // ran out of recursion on this thread's stack runs again on a larger one. When the file's text
+    // goes on beyond this piece, a search up to the piece's end stops at the first attempt that
+    // needs what follows (see NeedsMore).
     int Exec(size_t start, int options, size_t end) {
         if (end > static_cast<size_t>(INT_MAX)) return PCRE_ERROR_BADLENGTH;
+        if (end == length && moreFollows) {
+            options |= PCRE_PARTIAL_HARD;
+            lastExecStart = start;
+        }
         const int count = static_cast<int>(end);
         const int from = static_cast<int>(start);
         if constexpr (kWide) {
@@ -81,16 +101,30 @@ struct MatchFinder {
     // after a line break (nor between its CR and LF), so that the next slice starts where a search
     // of the whole text could start too, and `$` and `\Z` never take the slice's last line break
     // for the text's.
-    size_t SliceEnd(size_t from, size_t end) const {
+    // A slice that would hold nothing but line breaks ends after their run instead (`limit` when
+    // the run reaches it), so that a text starting with many empty lines is still searched in
+    // slices.
+    size_t SliceEnd(size_t from, size_t end, size_t limit) const {
+        const size_t wanted = end;
         for (;;) {
             if constexpr (kWide) {
                 if (end > from && platform::IsLowSurrogate(text[end])) --end;
             } else if (utf8) {
                 while (end > from && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
             }
-            if (end <= from || !MayEndALine(text[end - 1])) return end;
+            if (end <= from) break;
+            if (!MayEndALine(text[end - 1])) return end;
             --end;
         }
+        for (end = wanted; end < limit; ++end) {
+            if constexpr (kWide) {
+                if (platform::IsLowSurrogate(text[end])) continue;
+            } else if (utf8) {
+                if ((static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) continue;
+            }
+            if (!MayEndALine(text[end - 1])) return end;
+        }
+        return limit;
     }
     // Units that end a line under some newline convention (CR, LF, VT, FF, NEL, LS, PS), or the
     // last byte of such a character in UTF-8.
@@ -101,8 +135,28 @@ struct MatchFinder {
         return u == 0x85 || u == 0xA8 || u == 0xA9;
     }
 
-    // The next match at or after `start`, as one call over the whole text would find it.
+    // The next match at or after `start`, as one call over the whole text would find it; when the
+    // text goes on beyond this piece and the answer depends on what follows, kNeedsMore, with
+    // `resumeAt` where the search must be taken up again.
     int Find(size_t start, int options) {
+        const int rc = FindInPiece(start, options);
+        if (!moreFollows) return rc;
+        if (rc == PCRE_ERROR_PARTIAL)
+            return NeedsMore(static_cast<size_t>(std::max(ov[2], 0)), start);
+        // An empty match at the piece's end may hang on what follows (see FindInSlices).
+        if (rc >= 0 && static_cast<size_t>(ov[0]) == length && static_cast<size_t>(ov[1]) == length)
+            return NeedsMore(lastExecStart, start);
+        return rc;
+    }
+    // Where a search that needs the text beyond the piece is taken up again: at the attempt that
+    // needed it, which a whole search tries too; an expression that cannot be sliced (it treats
+    // the search's start specially: \G, (*COMMIT), anchoring) goes on from the search's start.
+    int NeedsMore(size_t attempt, size_t searchStart) {
+        resumeAt = compiled.Sliceable ? std::clamp(attempt, searchStart, length) : searchStart;
+        return kNeedsMore;
+    }
+
+    int FindInPiece(size_t start, int options) {
         // (Short texts, such as line mode's lines, gain nothing from it: the library rejects
         // them by its required character itself.)
         const bool byLine =
@@ -144,8 +198,14 @@ struct MatchFinder {
             if (at == length) return PCRE_ERROR_NOMATCH;
             size_t lineStart = at;
             while (lineStart > from && !IsLineBreak(text[lineStart - 1])) --lineStart;
-            size_t lineEnd = at;
-            while (lineEnd < length && !IsLineBreak(text[lineEnd])) ++lineEnd;
+            // Each unit is looked at once on the way to a line's end, however many matches the
+            // line holds.
+            if (at < knownLineStart || at >= knownLineEnd) {
+                knownLineStart = lineStart;
+                knownLineEnd = at;
+                while (knownLineEnd < length && !IsLineBreak(text[knownLineEnd])) ++knownLineEnd;
+            }
+            const size_t lineEnd = knownLineEnd;
             const size_t end = std::min(lineEnd + 1, length);
             const int rc = FindInSlices(lineStart, options, end);
             if (rc != PCRE_ERROR_NOMATCH || abort) return rc;
@@ -166,7 +226,8 @@ struct MatchFinder {
             held = compiled.Utf16Held;
         else
             held = utf8 ? compiled.Utf8Held : compiled.AnsiHeld;
-        if (held < 0 || length > kPrefilterUnits || settings.SearchAndReplace) return true;
+        if (held < 0 || length > kPrefilterUnits || settings.SearchAndReplace || moreFollows)
+            return true;
         if (kWide && file.CheckUtfOnFirstSearch) return true;
         const auto c = static_cast<CharT>(held);
         if (NextOf(0, c, compiled.HeldInOneCase ? c : OtherCase(c)) != length) return true;
@@ -214,25 +275,34 @@ struct MatchFinder {
     int FindInSlices(size_t start, int options, size_t limit) {
         if (!compiled.Sliceable) return Exec(start, options, limit);
         while (limit - start > slice) {
-            const size_t end = SliceEnd(start, start + slice);
-            if (end <= start) break;
+            const size_t end = SliceEnd(start, start + slice, limit);
+            if (end >= limit) break;
             const size_t used = slice;
             const uint32_t began = sliceClock ? *sliceClock : platform::TickCount();
             const int rc = Exec(start, options | PCRE_PARTIAL_HARD, end);
             const uint32_t now = platform::TickCount();
             Adapt(now - began);
             sliceClock = now;
-            // An empty match at the slice's end looked at nothing: the text beyond decides.
-            const bool atEnd = rc >= 0 && static_cast<size_t>(ov[0]) == end;
+            // An empty match at the slice's end may come from an attempt that started there and
+            // looked at nothing (the text beyond decides), or from an earlier one that \K left
+            // there (it stands): which, the library does not say, so a larger slice tells.
+            const bool atEnd =
+                rc >= 0 && static_cast<size_t>(ov[0]) == end && static_cast<size_t>(ov[1]) == end;
             if (rc >= 0 && !atEnd) return rc;
             if (rc != PCRE_ERROR_NOMATCH && rc != PCRE_ERROR_PARTIAL && !atEnd) return rc;
             size_t next = end;
             if (rc == PCRE_ERROR_PARTIAL) {
-                next = std::max(start, static_cast<size_t>(std::max(ov[0], 0)));
-                // An attempt from the slice's first position reached its end: only a larger
-                // slice can tell, so it grows whatever the time was.
-                if (next == start) slice = std::max(slice, std::min(used * 2, limit));
+                // The attempt that reached the end started at the third offset (the first is
+                // the earliest character it looked at, which a lookbehind or \b puts earlier): a
+                // whole search would try that position next too, and none before it that a
+                // (*SKIP) passed over.
+                next = std::clamp(static_cast<size_t>(std::max(ov[2], 0)), start, end);
+            } else if (atEnd) {
+                next = start;
             }
+            // An attempt from the slice's first position reached its end: only a larger slice
+            // can tell, so it grows whatever the time was.
+            if (next == start) slice = std::max(slice, std::min(used * 2, limit - start));
             start = next;
             Progress(now);
             if (abort) return PCRE_ERROR_NOMATCH;
@@ -246,6 +316,43 @@ struct MatchFinder {
             slice = std::max(slice / 2, bounds.Smallest);
         else if (elapsedMs < kSliceFastMs && slice < bounds.Largest)
             slice = std::min(slice * 2, bounds.Largest);
+    }
+
+    // Where the carried rest of a piece begins when the search goes on at `at` in the next piece:
+    // far enough back that lookbehinds, \b and a multiline ^ at `at` still see the characters
+    // before it, and on a character's start.
+    size_t CarryStart(size_t at) const {
+        int lookbehind = 0;
+        if constexpr (kWide)
+            pcre16_fullinfo(compiled.Utf16Code.get(), compiled.Utf16Extra.get(),
+                            PCRE_INFO_MAXLOOKBEHIND, &lookbehind);
+        else
+            pcre_fullinfo(utf8 ? compiled.Utf8Code.get() : compiled.AnsiCode.get(),
+                          utf8 ? compiled.Utf8Extra.get() : compiled.AnsiExtra.get(),
+                          PCRE_INFO_MAXLOOKBEHIND, &lookbehind);
+        // One character more for \b and a multiline ^, and one for a CR LF before a multiline ^.
+        const size_t characters = static_cast<size_t>(std::max(lookbehind, 0)) + 2;
+        const size_t units = characters * (kWide ? 2 : utf8 ? 4 : 1);
+        size_t from = at > units ? at - units : 0;
+        if constexpr (kWide) {
+            if (from > 0 && platform::IsLowSurrogate(text[from])) --from;
+        } else if (utf8) {
+            while (from > 0 && (static_cast<unsigned char>(text[from]) & 0xC0) == 0x80) --from;
+        }
+        return from;
+    }
+
+    // The expression is tried only at the search's start position.
+    bool Anchored() const {
+        unsigned long options = 0;
+        if constexpr (kWide)
+            pcre16_fullinfo(compiled.Utf16Code.get(), compiled.Utf16Extra.get(), PCRE_INFO_OPTIONS,
+                            &options);
+        else
+            pcre_fullinfo(utf8 ? compiled.Utf8Code.get() : compiled.AnsiCode.get(),
+                          utf8 ? compiled.Utf8Extra.get() : compiled.AnsiExtra.get(),
+                          PCRE_INFO_OPTIONS, &options);
+        return (options & PCRE_ANCHORED) != 0;
     }
 
     int BaseOptions() const {

@@ -104,6 +104,9 @@ struct Loop {
     bool utf8 = !kWide && file.IsUtf8;
     bool swap = kWide && file.IsBigEndian != platform::kHostIsBigEndian;
     size_t copyPos = 0;
+    // Search and replace copies the text up to here at the end (less than the length when the
+    // rest is carried into the next piece).
+    size_t copyEnd = length;
     bool limitHit = false;
 
     void Progress() { finder.Progress(); }
@@ -321,13 +324,53 @@ struct Loop {
         if (out.ok) ++result.MatchCount;
     }
 
+    // The search needs the text beyond the piece from `at` on: the rest is left to the next piece,
+    // with the characters before `at` that the search may look back at. False when that would be
+    // more than the reader can carry: the piece's end is then taken for the text's end, and the
+    // file is marked, since a match across the cut may be missing.
+    bool LeaveRest(size_t at) {
+        const size_t carryStart = finder.CarryStart(at);
+        if (length - carryStart > file.CarryLimit) {
+            finder.moreFollows = false;
+            file.CutMatchLost = true;
+            return false;
+        }
+        file.ResumeAt = carryStart;
+        file.SearchFrom = at - carryStart;
+        copyEnd = at;
+        return true;
+    }
+
     SearchStatus Run() {
         if (result.PartsInFile == 0) result.FileHeaderWritten = false;
         if (!file.ContinuesLine || result.PartsInFile == 0) {
             ++result.PartsInFile;
             file.LineHeaderWritten = false;
         }
-        if (!finder.MayHoldAMatch()) return SearchStatus::GoOn;
+        // A piece that continues a carried rest starts where the last search stopped.
+        const size_t searchFrom = std::min(file.SearchFrom, length);
+        file.SearchFrom = 0;
+        file.ResumeAt = length;
+        copyPos = searchFrom;
+        if (!file.SearchOver) Search(searchFrom);
+        // All of the piece was decided: the next one still begins with what a lookbehind at its
+        // start looks at (when that fits what the reader can carry).
+        if (finder.moreFollows && copyEnd == length && !abort && out.ok && !limitHit &&
+            !file.BadEncoding) {
+            const size_t carryStart = finder.CarryStart(length);
+            if (length - carryStart <= file.CarryLimit) {
+                file.ResumeAt = carryStart;
+                file.SearchFrom = length - carryStart;
+            }
+        }
+        if (settings.SearchAndReplace && out.ok && !abort) Copy(copyPos, copyEnd);
+        if (!out.ok) return SearchStatus::WriteFailed;
+        if (abort) return SearchStatus::Cancelled;
+        return limitHit ? SearchStatus::LimitHit : SearchStatus::GoOn;
+    }
+
+    void Search(size_t from) {
+        if (!finder.MayHoldAMatch()) return;
         if constexpr (!kWide)
             PrepareCodePageText(result.Conversion, static_cast<uint32_t>(settings.CodePage));
 
@@ -336,7 +379,7 @@ struct Loop {
         const int groupInts = 2 * std::clamp(compiled.CaptureCount + 1, 1, 100);
         int saved[200];
         bool firstSearch = true;
-        size_t pos = 0;
+        size_t pos = from;
 
         while (!abort) {
             int options = base;
@@ -344,12 +387,23 @@ struct Loop {
             firstSearch = false;
 
             int rc = finder.Find(pos, options);
+            if (rc == detail::kNeedsMore) {
+                if (LeaveRest(finder.resumeAt)) break;
+                firstSearch = checkFirst;
+                continue; // the same search, with the piece's end as the text's
+            }
             size_t next = rc >= 0 ? static_cast<size_t>(ov[1]) : pos;
             if (rc >= 0 && ov[0] == ov[1]) {
                 const size_t at = static_cast<size_t>(ov[0]);
                 if (length > 0 && at == length) break;
                 if (settings.EmptyValid) std::copy(ov, ov + groupInts, saved);
                 const int retry = finder.Exec(at, base | kRetryOptions);
+                if (retry == PCRE_ERROR_PARTIAL) {
+                    // Whether a longer match starts here depends on the text that follows.
+                    if (LeaveRest(compiled.Sliceable ? at : pos)) break;
+                    firstSearch = checkFirst;
+                    continue;
+                }
                 if (retry != PCRE_ERROR_NOMATCH) {
                     rc = retry;
                     next = rc >= 0 ? static_cast<size_t>(ov[1]) : pos;
@@ -366,8 +420,20 @@ struct Loop {
                     std::copy(saved, saved + groupInts, ov);
                 }
             }
+            if (rc == PCRE_ERROR_NOMATCH && finder.moreFollows && !compiled.Sliceable) {
+                // A search that treats its start specially ended without a match: over the whole
+                // text that ends the search of the file, unless the text beyond could change it.
+                if (finder.Anchored() && pos < length) {
+                    file.SearchOver = true;
+                    break;
+                }
+                if (LeaveRest(pos)) break;
+                firstSearch = checkFirst;
+                continue;
+            }
             if (rc < 0) {
-                if (rc == PCRE_ERROR_BADUTF8 || rc == PCRE_ERROR_BADUTF8_OFFSET)
+                if (rc == PCRE_ERROR_BADUTF8 || rc == PCRE_ERROR_BADUTF8_OFFSET ||
+                    rc == PCRE_ERROR_SHORTUTF8)
                     file.BadEncoding = true; // same values as the UTF-16 errors
                 if (IsLimit(rc)) {
                     limitHit = true;
@@ -388,23 +454,54 @@ struct Loop {
             if (next > length) break;
             pos = next;
         }
-
-        if (settings.SearchAndReplace && out.ok && !abort) Copy(copyPos, length);
-        if (!out.ok) return SearchStatus::WriteFailed;
-        if (abort) return SearchStatus::Cancelled;
-        return limitHit ? SearchStatus::LimitHit : SearchStatus::GoOn;
     }
 };
 
 } // namespace
 
+namespace {
+
+// A piece of a text that goes on is searched up to its last unit that is not part of a line
+// break: `$` takes a line break at the end of what it is given for the text's last, and a CR at
+// the end may be the first half of a CR LF. The rest goes with the next piece. A piece of nothing
+// but line breaks is searched whole, and the file is marked (a match across the cut may be lost).
+template <typename CharT>
+SearchStatus SearchPiece(const CharT* text, size_t length, SearchContext& context,
+                         FileState& file) {
+    size_t searched = length;
+    if (file.MoreFollows) {
+        for (;;) {
+            // (On a character's start: the bytes of a NEL, LS or PS may end other characters.)
+            if constexpr (sizeof(CharT) == 2) {
+                if (searched > 0 && searched < length && platform::IsLowSurrogate(text[searched]))
+                    --searched;
+            } else if (file.IsUtf8) {
+                while (searched > 0 && searched < length &&
+                       (static_cast<unsigned char>(text[searched]) & 0xC0) == 0x80)
+                    --searched;
+            }
+            if (searched == 0 || !detail::MatchFinder<CharT>::MayEndALine(text[searched - 1]))
+                break;
+            --searched;
+        }
+        if (searched == 0) {
+            file.MoreFollows = false;
+            file.CutMatchLost = true;
+            searched = length;
+        }
+    }
+    return Loop<CharT>{text, searched, context, file}.Run();
+}
+
+} // namespace
+
 SearchStatus SearchBytes(const char* text, size_t length, SearchContext& context, FileState& file) {
-    return Loop<char>{text, length, context, file}.Run();
+    return SearchPiece(text, length, context, file);
 }
 
 SearchStatus SearchUnits(const char16_t* text, size_t length, SearchContext& context,
                          FileState& file) {
-    return Loop<char16_t>{text, length, context, file}.Run();
+    return SearchPiece(text, length, context, file);
 }
 
 namespace detail {

@@ -38,6 +38,13 @@ struct FileState {
     // With MoreFollows: the most units the reader can carry into the next piece. A search that
     // would leave more open takes the piece's end for the text's end and marks CutMatchLost.
     size_t CarryLimit = SIZE_MAX;
+    // Set by the search for the next piece of the same file: the carried rest begins with this
+    // many units that were searched already (the characters a lookbehind at the resumption point
+    // looks at); the next search starts after them.
+    size_t SearchFrom = 0;
+    // The search of this file is over before its end: an expression that is tried only where a
+    // search starts (anchored) found nothing there, so no later piece holds a match either.
+    bool SearchOver = false;
     // A match across a cut may be missing: it would have needed more than the read memory.
     bool CutMatchLost = false;
     // The file could not be read whole (a read failed, or the file got shorter while it was read).

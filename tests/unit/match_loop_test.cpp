@@ -78,24 +78,42 @@ class MatchLoopTest : public ::testing::Test {
     }
 
     // Everything one setting writes for `text` in the three forms, code page 1252, UTF-8 and
-    // UTF-16 (one file each), into a fresh output.
-    std::string AllForms(const Settings& s, const std::u16string& text) {
+    // UTF-16 (one file each), into a fresh output. With a `cut` (in UTF-16 units), each form is
+    // searched in two pieces as a reader cuts a file: the first knowing that more follows, the
+    // second made of what the first left open and the rest of the text.
+    std::string AllForms(const Settings& s, const std::u16string& text, size_t cut = SIZE_MAX) {
         written.clear();
         result = ResultState{};
         result.OutputBuffer.reserve(kOutputBufferCapacity);
         settings = s;
         Prepare(s.regex, s.replace);
-        std::string codePage;
-        platform::AppendWideAsCodePage(1252, text, -1, codePage);
+        cut = std::min(cut, text.size());
+        if (cut > 0 && cut < text.size() && platform::IsLowSurrogate(text[cut])) --cut;
+        auto codePage = [](std::u16string_view wide) {
+            std::string bytes;
+            platform::AppendWideAsCodePage(1252, wide, -1, bytes);
+            return bytes;
+        };
+        auto inPieces = [&](const auto& first, const auto& rest, auto search) {
+            if (rest.empty()) return search(first);
+            file.MoreFollows = true;
+            if (!search(first)) return false;
+            file.MoreFollows = false;
+            return search(first.substr(file.ResumeAt) + rest);
+        };
+        const std::u16string_view head = std::u16string_view(text).substr(0, cut);
+        const std::u16string_view tail = std::u16string_view(text).substr(cut);
+        auto bytes = [this](const std::string& t) { return Bytes(t); };
         file = FileState{};
-        EXPECT_TRUE(Bytes(codePage));
+        EXPECT_TRUE(inPieces(codePage(head), codePage(tail), bytes));
         NextFile(u"utf8.txt");
         file.IsUtf8 = true;
-        EXPECT_TRUE(Bytes(platform::WideToUtf8(text)));
+        EXPECT_TRUE(inPieces(platform::WideToUtf8(head), platform::WideToUtf8(tail), bytes));
         NextFile(u"utf16.txt");
         file.IsUtf8 = false;
         file.IsUtf16 = true;
-        EXPECT_TRUE(Units(text));
+        EXPECT_TRUE(inPieces(std::u16string(head), std::u16string(tail),
+                             [this](const std::u16string& t) { return Units(t); }));
         return Finish();
     }
 
@@ -504,6 +522,9 @@ TEST_F(MatchLoopTest, JitInterpreterAndSlicedSearchesWriteTheSameOutput) {
             EXPECT_EQ(AllForms(s, kMixedText), jit) << "interpreter in slices";
             s.Jit = true;
             EXPECT_EQ(AllForms(s, kMixedText), jit) << "JIT in slices";
+            // A reader's cut anywhere in the text changes nothing.
+            for (size_t cut = 1; cut < kMixedText.size(); cut += 5)
+                EXPECT_EQ(AllForms(s, kMixedText, cut), jit) << "cut at " << cut;
         }
     }
 }
@@ -542,21 +563,54 @@ TEST_F(MatchLoopTest, DeepMatchesRunWholeAndLimitsAreReported) {
     EXPECT_EQ(result.PartsEndedEarly, 3u);
 }
 
+TEST_F(MatchLoopTest, SliceEndsChangeNothing) {
+    // Texts longer than the first slice, searched with the usual slice bounds, in every form.
+    const std::u16string w300(300, u'w');
+    struct Case {
+        const char16_t* regex;
+        std::u16string text;
+        bool emptyValid;
+        std::u16string expected;
+    } cases[] = {
+        // An attempt that reaches a slice's end started after a (*SKIP) passed over the quote
+        // that \b looked back at: the next slice starts at that attempt, not at the quote.
+        {u"\"[^\"]*\"(*SKIP)(*F)|\\b\\w+\\b", u"\"q\"" + w300 + u" \"r\" end", false,
+         w300 + u"\r\nend"},
+        // An empty match that \K leaves at a slice's end.
+        {u"a\\K", std::u16string(255, u'b') + u"ab", true, u"<>"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(platform::WideToUtf8(c.regex));
+        Settings s = settings;
+        s.regex = c.regex;
+        s.replace = c.emptyValid ? u"<$0>" : u"$0";
+        s.EmptyValid = c.emptyValid;
+        const std::string one = platform::WideToUtf8(c.expected);
+        for (bool jit : {true, false}) {
+            s.Jit = jit;
+            EXPECT_EQ(AllForms(s, c.text), one + "\r\n" + one + "\r\n" + one);
+        }
+    }
+}
+
 TEST_F(MatchLoopTest, CancelStopsALongSearchThatFindsNothing) {
     // Each start position costs about a hundred thousand steps and none matches: searched whole,
     // this text takes more than ten seconds. The host answers its first progress call with a
-    // cancel.
-    std::string text;
-    for (int line = 0; line < 600; ++line) text += std::string(100, 'x') + "\n";
-    // (Dotall keeps the search from going by the lines that hold a "y": there are none.)
-    Prepare(u"(?s)x*x*x*x*x*y", u"$0");
+    // cancel. The same when the text starts with more empty lines than a slice holds.
+    std::string lines;
+    for (int line = 0; line < 600; ++line) lines += std::string(100, 'x') + "\n";
+    // (\s lets a match cross lines: the search cannot go by the lines that hold a "y".)
+    Prepare(u"x*x*x*x*\\s?y", u"$0");
     progress = [](const std::u16string&, int) { return false; };
-    const auto began = std::chrono::steady_clock::now();
-    EXPECT_TRUE(Bytes(text));
-    const auto took = std::chrono::steady_clock::now() - began;
-    EXPECT_EQ(status, SearchStatus::Cancelled);
-    // The progress call comes after half a second; a generous bound for a shared machine.
-    EXPECT_LT(took, std::chrono::seconds(5));
+    for (const std::string& text : {lines, std::string(300, '\n') + lines}) {
+        result = ResultState{};
+        const auto began = std::chrono::steady_clock::now();
+        EXPECT_TRUE(Bytes(text));
+        const auto took = std::chrono::steady_clock::now() - began;
+        EXPECT_EQ(status, SearchStatus::Cancelled);
+        // The progress call comes after half a second; a generous bound for a shared machine.
+        EXPECT_LT(took, std::chrono::seconds(5));
+    }
 }
 
 TEST(TextPiecesTest, PiecesNeverSplitCharacters) {
