@@ -109,7 +109,6 @@ void SearchFile(ExtractionJob& job, JobOutcome& outcome, const std::u16string& f
 
     const int64_t dataSize = size - bomLength;
     job.Result.PartsInFile = 0;
-    ++job.Searched;
 
     ResultState& result = job.Result;
     SearchContext& context = *job.Context;
@@ -135,6 +134,13 @@ void SearchFile(ExtractionJob& job, JobOutcome& outcome, const std::u16string& f
     if (file.BadEncoding) job.BadEncoding += u"\r\n" + fullName;
     if (file.EndedEarly) job.EndedEarly += u"\r\n" + fullName;
     if (file.NotCompiled) job.NotCompiled += u"\r\n" + fullName;
+    if (file.CutMatchLost) job.CutMatchLost += u"\r\n" + fullName;
+    if (file.ReadIncomplete) {
+        ++job.SearchedInPart;
+        job.NotReadWhole += u"\r\n" + fullName;
+    } else {
+        ++job.Searched;
+    }
 }
 
 void WalkAddList(ExtractionJob& job, JobOutcome& outcome, const std::u16string& sourcePath,

@@ -44,7 +44,9 @@ struct ExtractionJob {
     std::u16string OutputPath;
     platform::File Output;
     uint32_t Attempted = 0;
+    // Files searched whole, and files searched only as far as they could be read.
     uint32_t Searched = 0;
+    uint32_t SearchedInPart = 0;
     uint32_t Declined = 0;
     SharedEncoding EncodingAgreement = SharedEncoding::NoFileYet;
     uint32_t StartTime = 0;
@@ -55,6 +57,11 @@ struct ExtractionJob {
     std::u16string EndedEarly;
     // Files whose encoding's form of the expression did not compile, so they were not searched.
     std::u16string NotCompiled;
+    // Files where a match across the cut between two parts may be missing: it needed more than
+    // the reader could carry.
+    std::u16string CutMatchLost;
+    // Files that could not be read whole, searched as far as they were read.
+    std::u16string NotReadWhole;
     int64_t OutputSize = -1;
 };
 

@@ -232,6 +232,11 @@ void AppendLines(std::u16string& t, std::initializer_list<const char16_t*> lines
     }
 }
 
+// Files that could not be opened or examined: neither searched whole nor in part.
+uint32_t SkippedFiles(const ExtractionJob& job) {
+    return job.Attempted - job.Searched - job.SearchedInPart;
+}
+
 // The heading: a failed write, and the mode of the run.
 void AppendHeading(const ExtractionJob& job, const JobOutcome& outcome, std::u16string& t) {
     const Settings& s = job.JobSettings;
@@ -250,9 +255,11 @@ void AppendSearchSettings(const ExtractionJob& job, std::u16string& t) {
     const Settings& s = job.JobSettings;
     const ResultState& r = job.Result;
     t += kNl + std::u16string(u"Searched file(s): ") + Decimal(uint64_t{job.Searched});
-    if (job.Searched < job.Attempted)
-        t += kNl + std::u16string(u"Skipped file(s): ") +
-             Decimal(uint64_t{job.Attempted - job.Searched});
+    if (job.SearchedInPart != 0)
+        t += kNl + std::u16string(u"Searched only in part (not read whole): ") +
+             Decimal(uint64_t{job.SearchedInPart});
+    if (SkippedFiles(job) != 0)
+        t += kNl + std::u16string(u"Skipped file(s): ") + Decimal(uint64_t{SkippedFiles(job)});
     t += kNl + std::u16string(u"With Regular Expression: \"") +
          (s.regex.empty() ? u".*" : s.regex) + u"\"";
     t += kNl + std::u16string(u"Replacement string: \"") + DisplayForm(r.Template) + u"\"";
@@ -331,7 +338,7 @@ void AppendFileLists(const ExtractionJob& job, std::u16string& t) {
         AppendLines(t, {nullptr, nullptr});
         t += incomplete;
     }
-    if (job.Searched < job.Attempted) {
+    if (SkippedFiles(job) != 0) {
         AppendLines(t, {nullptr, u"Could not open the following file(s) for reading:"});
         t += job.CouldNotOpen;
     }
@@ -349,11 +356,15 @@ std::u16string SizeText(int64_t size) {
 
 std::u16string IncompleteSearchesText(const ExtractionJob& job) {
     std::u16string t;
-    if (!job.NotCompiled.empty()) t += Text(kTextNotCompiled) + job.NotCompiled;
-    if (!job.EndedEarly.empty()) {
+    auto list = [&t](uint16_t heading, const std::u16string& files) {
+        if (files.empty()) return;
         if (!t.empty()) t += u"\r\n\r\n";
-        t += Text(kTextEndedEarly) + job.EndedEarly;
-    }
+        t += Text(heading) + files;
+    };
+    list(kTextNotCompiled, job.NotCompiled);
+    list(kTextEndedEarly, job.EndedEarly);
+    list(kTextCutMatchLost, job.CutMatchLost);
+    list(kTextNotReadWhole, job.NotReadWhole);
     return t;
 }
 

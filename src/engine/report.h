@@ -10,8 +10,10 @@ namespace gleanery {
 // The statistics text for the job as it stands (starts with a line break).
 std::u16string StatisticsText(const ExtractionJob& job, const JobOutcome& outcome);
 // The lists of files whose search was incomplete in a way the output cannot show (their form of
-// the expression did not compile, or a limit ended the search), each under its heading; empty when
-// there are none. Part of the statistics, and what the plug-in keeps for its host after the job.
+// the expression did not compile, a limit ended the search, a match across a cut needed more than
+// the reader could carry, or the file could not be read whole), each under its heading; empty
+// when there are none. Part of the statistics, and what the plug-in keeps for its host after the
+// job.
 std::u16string IncompleteSearchesText(const ExtractionJob& job);
 // Size text of the statistics' output line: "12 Bytes", "1.00 kiB", "*** Empty file! ***", ...
 std::u16string SizeText(int64_t size);

@@ -117,11 +117,16 @@ constexpr BuiltInText kBuiltInTexts[] = {
           u"line mode:"},
     {341, u"The expression could not be compiled for the encoding of the following file(s), so "
           u"they were not searched (the settings dialog's expression status tells why):"},
+    {342, u"The following file(s) could not be read whole (a read failed, memory was short, or "
+          u"the file got shorter while it was read), so results from them may be missing:"},
+    {343, u"In the following file(s) a match may be missing where the text was cut into parts "
+          u"(or a line longer than the read memory into pieces): it would have spanned more than "
+          u"half the read memory. Try a larger read memory:"},
     {500, u"?"},
 };
 
 constexpr size_t kBuiltInCount = sizeof(kBuiltInTexts) / sizeof(kBuiltInTexts[0]);
-static_assert(kBuiltInCount == 97);
+static_assert(kBuiltInCount == 99);
 
 // Reads a whole file whose size comes from its attributes; false unless every byte arrived.
 bool ReadWholeFileAt(const std::u16string& path, std::string& bytes) {

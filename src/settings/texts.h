@@ -54,6 +54,8 @@ inline constexpr uint16_t kTextTooBigForClipboard = 321;
 inline constexpr uint16_t kTextOutfileNotDeleted = 322;
 inline constexpr uint16_t kTextEndedEarly = 340;
 inline constexpr uint16_t kTextNotCompiled = 341;
+inline constexpr uint16_t kTextNotReadWhole = 342;
+inline constexpr uint16_t kTextCutMatchLost = 343;
 inline constexpr uint16_t kTextQuestionMark = 500; // ends a question after a quoted name
 
 // The process-wide table of interface texts: filled at start-up (the built-in texts, then the

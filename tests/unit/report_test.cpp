@@ -84,6 +84,7 @@ TEST(StatisticsText, PlainRun) {
 }
 
 TEST(StatisticsText, LineModeWithEveryOptionalLine) {
+    EnterBuiltInTexts(InterfaceTexts());
     State().System.AnsiCodePage = 1252;
     ExtractionJob job;
     Settings& s = job.JobSettings;
@@ -96,8 +97,9 @@ TEST(StatisticsText, LineModeWithEveryOptionalLine) {
     s.DefaultCharacter = '?';
     s.regex = u"(a)(b)";
     SetTemplate(job, u"$1-$3\\xNn", 2);
-    job.Attempted = 4;
+    job.Attempted = 5;
     job.Searched = 2;
+    job.SearchedInPart = 1;
     job.Declined = 1;
     job.Result.TotalParts = 120;
     job.Result.DuplicateCount = 7;
@@ -106,10 +108,16 @@ TEST(StatisticsText, LineModeWithEveryOptionalLine) {
     job.Elapsed = 5;
     job.BadEncoding = u"\r\nC:\\in\\bad.txt";
     job.CouldNotOpen = u"\r\nC:\\in\\locked.txt\r\nC:\\in\\gone.txt";
+    job.CutMatchLost = u"\r\nC:\\in\\long.txt";
+    job.NotReadWhole = u"\r\nC:\\in\\rotated.log";
+    const std::u16string incomplete = Text(kTextCutMatchLost) + u"\r\nC:\\in\\long.txt\r\n\r\n" +
+                                      Text(kTextNotReadWhole) + u"\r\nC:\\in\\rotated.log";
+    EXPECT_EQ(IncompleteSearchesText(job), incomplete);
     EXPECT_EQ(
         StatisticsText(job, JobOutcome{}),
         u"\r\n\r\n*** Line mode ***"
         u"\r\nSearched file(s): 2"
+        u"\r\nSearched only in part (not read whole): 1"
         u"\r\nSkipped file(s): 2"
         u"\r\nWith Regular Expression: \"(a)(b)\""
         u"\r\nReplacement string: \"{Group1}-{Group3}{Filename}\""
@@ -129,9 +137,10 @@ TEST(StatisticsText, LineModeWithEveryOptionalLine) {
         u"\r\n\r\nThe following file(s) were at least partially skipped due to bad UTF encoding,"
         u"\r\ntherefore some results could be missing. Try them again in binary mode with"
         u"\r\nor without a smaller read buffer, in line mode, or fix the encoding first:"
-        u"\r\nC:\\in\\bad.txt"
-        u"\r\n\r\nCould not open the following file(s) for reading:"
-        u"\r\nC:\\in\\locked.txt\r\nC:\\in\\gone.txt");
+        u"\r\nC:\\in\\bad.txt\r\n\r\n" +
+            incomplete +
+            u"\r\n\r\nCould not open the following file(s) for reading:"
+            u"\r\nC:\\in\\locked.txt\r\nC:\\in\\gone.txt");
 }
 
 TEST(StatisticsText, BinarySearchAndReplaceAfterAWriteError) {
