@@ -2,6 +2,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -67,6 +68,8 @@ class Cli : public ::testing::Test {
                 ::close(ends[0]); // else the host would hold its own pipe open
             }
             ::setenv("TMPDIR", tmp.c_str(), 1);
+            const rlimit noCore{0, 0}; // SIGQUIT would leave a core file
+            ::setrlimit(RLIMIT_CORE, &noCore);
             std::vector<char*> argv;
             for (std::string& arg : all) argv.push_back(arg.data());
             argv.push_back(nullptr);
@@ -80,16 +83,40 @@ class Cli : public ::testing::Test {
         return pid;
     }
 
-    // Waits, at most a minute, for the process to end; its exit status, -1 for anything else.
-    static int Wait(pid_t pid) {
+    // Waits, at most a minute, for the process to end (else ends it); its wait status.
+    static int WaitRaw(pid_t pid) {
         int raw = 0;
         for (int i = 0; i < 600; ++i) {
-            if (::waitpid(pid, &raw, WNOHANG) == pid) return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+            if (::waitpid(pid, &raw, WNOHANG) == pid) return raw;
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
         }
         ::kill(pid, SIGKILL);
         ::waitpid(pid, &raw, 0);
-        return -1;
+        return raw;
+    }
+    // The same as an exit status, -1 for anything else.
+    static int Wait(pid_t pid) {
+        const int raw = WaitRaw(pid);
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    }
+
+    // Starts a pack of 600 KiB of results for standard output, which nobody reads, and returns
+    // once the pipe is full: the host then waits in a write, its result in its temporary
+    // directory. Full: more than 60000 bytes waiting (pages of the pipe may be partly filled),
+    // and no more coming.
+    pid_t StartBlocked(int& out) {
+        std::string text;
+        for (int i = 0; i < 100000; ++i) text += "match\n";
+        WriteFile(root / "in.txt", text);
+        const pid_t pid =
+            Start({"pack", "-e", "match", "-", (root / "in.txt").string()}, false, out);
+        int queued = 0, before = -1;
+        for (int i = 0; pid > 0 && i < 600 && (queued < 60000 || queued != before); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            before = queued;
+            if (::ioctl(out, FIONREAD, &queued) != 0) break;
+        }
+        return pid;
     }
 
     // Runs the host on a terminal, with `typed` typed in: what the terminal showed, and the
@@ -240,6 +267,9 @@ TEST_F(Cli, BadUsageIsExplained) {
     EXPECT_EQ(Host("frobnicate").status, 2);
     EXPECT_EQ(Host("pack only-output").status, 2);
     EXPECT_EQ(Host("pack out.txt /no/such/file").status, 2);
+    const HostRun directory = Host("pack \"" + root.string() + "/\" " + config.string());
+    EXPECT_EQ(directory.status, 2);
+    EXPECT_NE(directory.out.find("names a directory, not a file"), std::string::npos);
     EXPECT_EQ(Host("pack --preset 'no such preset' out.txt " + config.string()).status, 1);
     const HostRun help = Host("help");
     EXPECT_EQ(help.status, 0);
@@ -295,6 +325,9 @@ TEST_F(Cli, EveryOperandIsHandled) {
     EXPECT_EQ(named.status, 0) << named.out;
     EXPECT_EQ(ReadAll(root / "out\xFF.txt"), "beta");
     EXPECT_NE(named.out.find("out\\xFF.txt"), std::string::npos) << named.out;
+    // A name that starts with a dot keeps it.
+    EXPECT_EQ(Host("pack -e '\\w+' .notes in/bytes/ok", "2>&1", root).status, 0);
+    EXPECT_EQ(ReadAll(root / ".notes.txt"), "beta");
 }
 
 TEST_F(Cli, ExpressionsThatDoNotCompileAreRefused) {
@@ -312,6 +345,13 @@ TEST_F(Cli, ExpressionsThatDoNotCompileAreRefused) {
          "missing terminating ] for character class at pos 4\n  a[b\n     ^\n"},
         {"pack -e 'x(?<n>y|*)'" + files, "nothing to repeat at pos 9\n  x(?<n>y|*)\n          ^\n"},
         {"set -e 'a)b'", "unmatched parentheses at pos 2\n  a)b\n   ^\n"},
+        // Wide characters take two columns each.
+        {"pack -e '\xE6\x97\xA5\xE6\x9C\xAC(x'" + files,
+         "missing ) at pos 9\n  \xE6\x97\xA5\xE6\x9C\xAC(x\n        ^\n"},
+        // Binary mode searches every file with the code-page form.
+        {"pack --binary --code-page 1252 -e 'a[\\x{41f}]'" + files,
+         "ANSI: character value in \\x{} or \\o{} is too large at pos 9 - try prefix (*UTF) !\n"
+         "  a[\\x{41f}]\n          ^\n"},
     };
     for (const auto& c : cases) {
         const HostRun run = Host(c.args);
@@ -330,6 +370,25 @@ TEST_F(Cli, ExpressionsThatDoNotCompileAreRefused) {
               std::string::npos)
         << warned.out;
     EXPECT_EQ(ReadAll(root / "out.txt"), "b");
+
+    // Only the code-page form fails: the UTF-8 file is searched; a warning before the search says
+    // which files cannot be, and the code-page file is named after it.
+    WriteFile(root / "cp.txt", "caf\xE9 \xD0\x9F");
+    WriteFile(root / "u8.txt", "\xD0\x9F\xD0\xB0");
+    const HostRun partly =
+        Host("pack --yes --code-page 1252 -e '\\x{41f}\\S' out cp.txt u8.txt", "2>&1", root);
+    EXPECT_EQ(partly.status, 0) << partly.out;
+    EXPECT_EQ(ReadAll(root / "out.txt"), "\xD0\x9F\xD0\xB0");
+    EXPECT_NE(
+        partly.out.find("warning: the expression does not compile for files in code page 1252 "
+                        "(neither UTF-8 nor UTF-16), which are therefore not searched: ANSI: "
+                        "character value in \\x{} or \\o{} is too large at pos 7"),
+        std::string::npos)
+        << partly.out;
+    EXPECT_NE(partly.out.find("\ngleanery: " + (root / "cp.txt").string() + "\n"),
+              std::string::npos)
+        << partly.out;
+    EXPECT_EQ(partly.out.find((root / "u8.txt").string()), std::string::npos) << partly.out;
 }
 
 TEST_F(Cli, SettingsCopyTakesOnlyWhatThePluginReads) {
@@ -411,23 +470,39 @@ TEST_F(Cli, TerminalShowsControlCharactersEscaped) {
     EXPECT_EQ(ReadAll(root / "out.txt"), "a\x1B[2Jb");
 }
 
-TEST_F(Cli, SecondCtrlCEndsAtOnceAndLeavesNothing) {
-    // 600 KiB of results for standard output, which nobody reads: once the pipe is full the
-    // host waits in a write that the first Ctrl-C cannot cut short.
-    std::string text;
-    for (int i = 0; i < 100000; ++i) text += "match\n";
-    WriteFile(root / "in.txt", text);
-    int out = -1;
-    const pid_t pid = Start({"pack", "-e", "match", "-", (root / "in.txt").string()}, false, out);
-    ASSERT_GT(pid, 0);
-    // Full: more than 60000 bytes waiting (pages of the pipe may be partly filled), and no
-    // more coming. Should the host still be busy, the first Ctrl-C cancels, with the same end.
-    int queued = 0, before = -1;
-    for (int i = 0; i < 600 && (queued < 60000 || queued != before); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        before = queued;
-        ASSERT_EQ(::ioctl(out, FIONREAD, &queued), 0);
+TEST_F(Cli, PacksStartedTogetherNeverShareTheirOutput) {
+    // Two runs for the same new output: one creates it, the other finds it there and, asked
+    // without a terminal, keeps it. The file is always one run's whole output.
+    std::string a, b;
+    for (int i = 0; i < 20000; ++i) {
+        a += "alpha" + std::to_string(i) + "\n";
+        b += "beta" + std::to_string(i) + "\n";
     }
+    WriteFile(root / "a.in", a);
+    WriteFile(root / "b.in", b);
+    ASSERT_EQ(Host("pack -e '\\w+' ra a.in", "2>&1", root).status, 0);
+    ASSERT_EQ(Host("pack -e '\\w+' rb b.in", "2>&1", root).status, 0);
+    const std::string expected[] = {ReadAll(root / "ra.txt"), ReadAll(root / "rb.txt")};
+    for (int round = 0; round < 4; ++round) {
+        fs::remove(root / "out.txt");
+        HostRun runs[2];
+        std::thread second([&] { runs[1] = Host("pack -e '\\w+' out b.in", "2>&1", root); });
+        runs[0] = Host("pack -e '\\w+' out a.in", "2>&1", root);
+        second.join();
+        const int winner = runs[0].status == 0 ? 0 : 1;
+        EXPECT_EQ(runs[winner].status, 0) << runs[winner].out;
+        EXPECT_EQ(runs[1 - winner].status, 3) << runs[1 - winner].out;
+        EXPECT_NE(runs[1 - winner].out.find("the existing file was kept"), std::string::npos);
+        EXPECT_EQ(ReadAll(root / "out.txt"), expected[winner]) << "round " << round;
+    }
+}
+
+TEST_F(Cli, SecondCtrlCEndsAtOnceAndLeavesNothing) {
+    // The write the host waits in is one that the first Ctrl-C cannot cut short. Should the host
+    // still be busy, the first Ctrl-C cancels, with the same end.
+    int out = -1;
+    const pid_t pid = StartBlocked(out);
+    ASSERT_GT(pid, 0);
     // One Ctrl-C, then more until the host ends (signals sent too close together merge).
     for (int i = 0; i < 600 && ::kill(pid, SIGINT) == 0; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -440,6 +515,20 @@ TEST_F(Cli, SecondCtrlCEndsAtOnceAndLeavesNothing) {
     }
     ::close(out);
     ADD_FAILURE() << "the host did not end: " << Wait(pid);
+}
+
+TEST_F(Cli, EndedFromOutsideLeavesNothing) {
+    for (const int signal : {SIGTERM, SIGHUP, SIGQUIT}) {
+        int out = -1;
+        const pid_t pid = StartBlocked(out);
+        ASSERT_GT(pid, 0);
+        ASSERT_EQ(::kill(pid, signal), 0);
+        const int raw = WaitRaw(pid);
+        ::close(out);
+        // The signal's own end, once the temporary directory is gone.
+        EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == signal) << signal << ": " << raw;
+        EXPECT_TRUE(fs::is_empty(tmp)) << signal;
+    }
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "columns.h"
 #include "engine/compiled_expression.h"
 #include "engine/replacement_template.h"
 #include "platform/codepage.h"
@@ -13,11 +14,20 @@ namespace gleanery::cli {
 
 namespace {
 
-// The UTF-16 index of the character that holds unit `offset` of the form that failed: bytes of
-// the code-page form for an "ANSI: " message, else bytes of the UTF-8 form.
-size_t ErrorIndex(const Settings& settings, const std::u16string& message, int32_t offset) {
-    const bool codePageForm = message.starts_with(u"ANSI: ");
+// The form whose compile failed first, which counts the error offset in its own units.
+enum class FailedForm { Utf8, CodePage, Utf16 };
+
+FailedForm FailedFormOf(const CompiledExpression& compiled) {
+    if (!compiled.Utf8Code) return FailedForm::Utf8;
+    return compiled.AnsiCode ? FailedForm::Utf16 : FailedForm::CodePage;
+}
+
+// The UTF-16 index of the character that holds unit `offset` of the form that failed.
+size_t ErrorIndex(const Settings& settings, FailedForm form, int32_t offset) {
     const std::u16string& expression = settings.regex;
+    if (form == FailedForm::Utf16)
+        return std::min(static_cast<size_t>(std::max(offset, 0)), expression.size());
+    const bool codePageForm = form == FailedForm::CodePage;
     int64_t units = 0;
     size_t i = 0;
     while (i < expression.size()) {
@@ -40,15 +50,30 @@ size_t ErrorIndex(const Settings& settings, const std::u16string& message, int32
     return i;
 }
 
-size_t CodePoints(const std::string& utf8) {
-    return static_cast<size_t>(std::count_if(utf8.begin(), utf8.end(), [](char c) {
-        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    }));
+// The expression with a caret under the character that holds the error offset.
+std::string Pointed(const Settings& settings, FailedForm form, int32_t offset) {
+    const size_t at = ErrorIndex(settings, form, offset);
+    const std::string before = Printable(ToUtf8(settings.regex.substr(0, at)));
+    return "\n  " + before + Printable(ToUtf8(settings.regex.substr(at))) + "\n  " +
+           std::string(TerminalColumns(before), ' ') + "^";
+}
+
+// Which files a form that did not compile keeps from being searched, when another form still
+// searches the rest; empty when none is missing. Binary mode searches every file with the
+// code-page form.
+std::string Unsearchable(const Settings& settings, const CompiledExpression& compiled) {
+    std::string kinds;
+    if (settings.BinaryMode) return kinds;
+    if (!compiled.AnsiCode)
+        kinds = "files in code page " + std::to_string(settings.CodePage) +
+                " (neither UTF-8 nor UTF-16)";
+    if (!compiled.Utf16Code) kinds += std::string(kinds.empty() ? "" : " and ") + "UTF-16 files";
+    return kinds;
 }
 
 } // namespace
 
-bool CheckSearch(const Settings& stored, std::string& error, std::string& warning) {
+bool CheckSearch(const Settings& stored, std::string& error, std::vector<std::string>& warnings) {
     // As the job compiles it: a concrete code page, and ".*" for an empty expression.
     Settings settings = stored;
     if (settings.CodePage == 0)
@@ -59,22 +84,31 @@ bool CheckSearch(const Settings& stored, std::string& error, std::string& warnin
 
     CompiledExpression compiled;
     const int32_t offset = CompileExpression(settings, platform::SystemFacts{}, compiled);
-    const bool ok = compiled.ErrorText.empty();
-    if (!ok) {
-        const size_t at = ErrorIndex(settings, compiled.ErrorText, offset);
-        const std::string before = Printable(ToUtf8(settings.regex.substr(0, at)));
-        error = "the expression does not compile: " + Printable(ToUtf8(compiled.ErrorText)) +
-                "\n  " + before + Printable(ToUtf8(settings.regex.substr(at))) + "\n  " +
-                std::string(CodePoints(before), ' ') + "^";
-    } else if (!settings.replace.empty()) {
+    const std::string message = Printable(ToUtf8(compiled.ErrorText));
+    // The UTF-8 form is compiled first: without it no form is made. Binary mode searches every
+    // file with the code-page form alone.
+    const bool searchable = compiled.Utf8Code && (compiled.AnsiCode || !settings.BinaryMode);
+    if (!searchable) {
+        error = "the expression does not compile: " + message +
+                Pointed(settings, FailedFormOf(compiled), offset);
+    } else if (!compiled.ErrorText.empty()) {
+        const std::string kinds = Unsearchable(settings, compiled);
+        if (compiled.AnsiCode && compiled.Utf16Code)
+            warnings.push_back("the expression was compiled but not studied: " + message);
+        else if (!kinds.empty())
+            warnings.push_back("the expression does not compile for " + kinds +
+                               ", which are therefore not searched: " + message +
+                               Pointed(settings, FailedFormOf(compiled), offset));
+    }
+    if (searchable && !settings.replace.empty()) {
         ReplacementTemplate tmpl;
         const std::u16string missing = ParseReplacement(settings, tmpl, compiled);
         if (tmpl.MissingGroupCount > 0)
-            warning = "the replacement refers to groups the expression does not have (" +
-                      ToUtf8(missing) + "); they write nothing";
+            warnings.push_back("the replacement refers to groups the expression does not have (" +
+                               ToUtf8(missing) + "); they write nothing");
     }
     ReleaseCompiledExpression(compiled);
-    return ok;
+    return searchable;
 }
 
 } // namespace gleanery::cli

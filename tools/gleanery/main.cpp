@@ -216,7 +216,12 @@ std::string ResultMessage(int code, const fs::path& output) {
     case 0:
         return fs::exists(output) ? "wrote " + output.string() : "done";
     case wcx::kEECreate:
-        return "could not create the output file " + output.string();
+        return "could not create the output file " + output.string() +
+               (fs::is_directory(output) ? ": a directory has that name" : "");
+    case wcx::kENoMemory:
+        return "out of memory: the pack ended before it was done" +
+               (fs::exists(output) ? "; " + output.string() + " holds only what was written before"
+                                   : std::string());
     case wcx::kEEWrite:
         return "could not write the output file " + output.string();
     case wcx::kEEAborted:
@@ -270,6 +275,14 @@ int PassToStdout(int code, const fs::path& output, const Settings& settings) {
 
 int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::path& pluginPath) {
     if (line.operands.size() < 2) return Fail("pack needs OUTPUT and at least one FILE", kBadUsage);
+    // "-": the plug-in writes into the run's private directory, the host copies the result to
+    // standard output.
+    const bool toStdout = line.operands.front() == "-";
+    // OUTPUT names a file, whose name the output's is made from: "dir/" would become the hidden
+    // "dir/.txt".
+    if (!toStdout && fs::absolute(line.operands.front()).lexically_normal().filename().empty())
+        return Fail("OUTPUT " + Quoted(line.operands.front()) + " names a directory, not a file",
+                    kBadUsage);
     // From here on Ctrl-C cancels, and everything the run creates for itself is removed at
     // every exit.
     InstallInterruptHandler();
@@ -280,9 +293,6 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
     if (!CollectFiles(operands, files, error)) return Fail(error, kBadUsage);
     if (Interrupted()) return Fail("cancelled", kCancelledStatus);
 
-    // "-": the plug-in writes into the run's private directory, the host copies the result to
-    // standard output.
-    const bool toStdout = line.operands.front() == "-";
     // Options of this run go into a private copy of the settings, so the stored ones stay.
     const bool overridden = line.preset || !line.edits.empty();
     fs::path scratch;
@@ -294,16 +304,16 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
 
     Settings settings;
     bool rejected = false;
-    std::string warning;
+    std::vector<std::string> warnings;
     const auto check = [&](const Settings& s, std::string& why) {
-        rejected = !CheckSearch(s, why, warning);
+        rejected = !CheckSearch(s, why, warnings);
         return !rejected;
     };
     if (!EditSettings(config, pluginPath.parent_path(), line.preset, line.edits, overridden,
                       settings, nullptr, error, check))
         return rejected ? Fail(error + "\nnothing was searched", kBadUsage, HelpHint::Omit)
                         : Fail(error, kOtherError);
-    if (!warning.empty()) Fail("warning: " + warning, 0);
+    for (const std::string& warning : warnings) Fail("warning: " + warning, 0);
 
     PluginExports plugin;
     if (!StartPlugin(config, pluginPath, plugin, error)) return Fail(error, kOtherError);
@@ -328,10 +338,12 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
     UnloadPlugin(plugin);
 
     // Both questions of a pack (go on with defaults? replace the existing file?) end it at once
-    // when answered No, which the plug-in reports as success.
+    // when answered No, which the plug-in reports as success. A file that is there now and was
+    // not written came in the meantime (another run made it): it was the one asked about.
     if (code == 0 && Declined())
-        return Fail(existed ? "nothing written: the existing file was kept"
-                            : "nothing written: the last settings were not available",
+        return Fail(existed || fs::exists(output, ec)
+                        ? "nothing written: the existing file was kept"
+                        : "nothing written: the last settings were not available",
                     kNothingWritten);
     if (toStdout) return PassToStdout(code, output, settings);
     const std::string message = ResultMessage(code, output);
@@ -370,16 +382,16 @@ int Main(int argc, char** argv) {
     if (!save && (!line.edits.empty() || line.preset) && line.command != "show")
         return Fail(line.command + " takes no search options", kBadUsage);
     bool rejected = false;
-    std::string warning;
+    std::vector<std::string> warnings;
     const auto check = [&](const Settings& s, std::string& why) {
-        rejected = !CheckSearch(s, why, warning);
+        rejected = !CheckSearch(s, why, warnings);
         return !rejected;
     };
     if (!EditSettings(config, pluginPath.parent_path(), line.preset, line.edits, save, settings,
                       &presets, error, save ? SettingsCheck(check) : nullptr))
         return rejected ? Fail(error + "\nnothing was stored", kBadUsage, HelpHint::Omit)
                         : Fail(error, kOtherError);
-    if (!warning.empty()) Fail("warning: " + warning, 0);
+    for (const std::string& warning : warnings) Fail("warning: " + warning, 0);
     if (line.command == "presets") {
         for (const auto& [name, preset] : presets)
             std::printf("%s\t%s\n", Shown(name).c_str(), Shown(preset.regex).c_str());

@@ -306,9 +306,11 @@ Host options:
 Exit status:
   0   done
   1   other errors (settings directory, plug-in library)
-  2   bad usage, or an expression that does not compile (nothing searched or stored)
+  2   bad usage, or an expression that does not compile (nothing searched or stored); one
+      that compiles for some encodings only is searched, with a warning
   3   nothing written: a question was answered No (the existing output file was kept, or
       the run did not go on without the last settings)
+  11  out of memory: the pack ended early (an output file holds what was written before)
   16  the output file could not be created
   19  the output file (or standard output) could not be written
   21  cancelled (Ctrl-C; a second Ctrl-C ends the program at once)

@@ -151,11 +151,13 @@ void InstallInterruptHandler() {
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
-    // Ended from outside (the terminal closed, a kill): the temporary directory goes too.
+    // Ended from outside (the terminal closed, a kill, Ctrl-\ on the terminal): the temporary
+    // directory goes too.
     action.sa_handler = OnTermination;
     action.sa_flags = SA_RESETHAND;
     sigaction(SIGTERM, &action, nullptr);
     sigaction(SIGHUP, &action, nullptr);
+    sigaction(SIGQUIT, &action, nullptr);
 #endif
 }
 
