@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
+#include "engine/expression_reading.h"
 #include "engine/line_confinement.h"
 #include "engine/text_pieces.h"
 #include "platform/codepage.h"
@@ -390,6 +392,52 @@ unsigned long SearchRecursionLimit(LibraryWidth width) {
     return width == LibraryWidth::Units ? limit16 : limit8;
 }
 
+namespace {
+
+// The expression with each \G replaced by an assertion that always fails, when our reading of it
+// is certain; else nothing.
+std::optional<std::u16string> WithoutStartAssertions(std::u16string_view pattern) {
+    const ExpressionReading reading = ReadExpression(pattern);
+    if (!reading.understood) return std::nullopt;
+    std::u16string rewritten;
+    size_t copied = 0;
+    for (const ExpressionPiece& piece : reading.pieces) {
+        if (piece.kind != PieceKind::Assertion || piece.value != U'G') continue;
+        if (piece.end < copied + 2 || piece.end > pattern.size()) return std::nullopt;
+        rewritten.append(pattern.substr(copied, piece.end - 2 - copied));
+        rewritten += u"(?!)";
+        copied = piece.end;
+    }
+    if (copied == 0) return std::nullopt;
+    rewritten.append(pattern.substr(copied));
+    return rewritten;
+}
+
+// Compiles the start-free form of an expression that \G alone keeps from being sliced (no
+// backtracking verb may move the next start position, nor may the whole be anchored).
+void CompileStartFree(const Settings& settings, const platform::SystemFacts& system,
+                      CompiledExpression& compiled) {
+    const std::u16string_view pattern = PatternSeen(settings);
+    if (compiled.Sliceable || !compiled.Utf8Code || pattern.find(u"\\G") == pattern.npos ||
+        pattern.find(u"(*") != pattern.npos)
+        return;
+    unsigned long options = 0;
+    pcre_fullinfo(compiled.Utf8Code.get(), compiled.Utf8Extra.get(), PCRE_INFO_OPTIONS, &options);
+    if ((options & PCRE_ANCHORED) != 0) return;
+    const std::optional<std::u16string> rewritten = WithoutStartAssertions(pattern);
+    if (!rewritten) return;
+    Settings variant = settings;
+    variant.regex = *rewritten;
+    auto forms = std::make_unique<CompiledExpression>();
+    CompileExpression(variant, system, *forms);
+    // Only a variant that stands in for every form there is, and can be sliced.
+    if (forms->Sliceable && !forms->AnsiCode == !compiled.AnsiCode &&
+        !forms->Utf16Code == !compiled.Utf16Code && forms->Utf8Code)
+        compiled.StartFree = std::move(forms);
+}
+
+} // namespace
+
 int32_t CompileExpression(const Settings& settings, const platform::SystemFacts& system,
                           CompiledExpression& compiled) {
     // Forms left over from an earlier compile must not survive a failed step.
@@ -407,6 +455,7 @@ int32_t CompileExpression(const Settings& settings, const platform::SystemFacts&
         pcre_assign_jit_stack(compiled.Utf8Extra.get(), NarrowStack, compiled.Stacks.get());
     if (compiled.Utf16Extra)
         pcre16_assign_jit_stack(compiled.Utf16Extra.get(), WideStack, compiled.Stacks.get());
+    CompileStartFree(settings, system, compiled);
     return result;
 }
 
@@ -422,6 +471,7 @@ void ReleaseCompiledExpression(CompiledExpression& compiled) {
     compiled.Utf8Code.reset();
     compiled.Utf16Code.reset();
     compiled.Stacks.reset();
+    compiled.StartFree.reset();
 }
 
 } // namespace gleanery

@@ -66,6 +66,11 @@ struct CompiledExpression {
     // character stands only for itself.
     bool HeldInOneCase = false;
     std::u16string ErrorText;
+    // For an expression that holds \G and cannot be sliced for that reason alone: the same
+    // expression with every \G failing, which can be. A search tries the start position with the
+    // expression itself (the only position where \G holds) and the positions after it with this
+    // one, in slices, so the host can cancel a long search (see the match finder).
+    std::unique_ptr<CompiledExpression> StartFree;
 };
 
 // Compiles `settings.regex` in its three forms. Returns the PCRE error offset when a compile

@@ -323,6 +323,7 @@ struct Reader {
         case u'G': {
             ExpressionPiece p{PieceKind::Assertion};
             p.value = c;
+            p.end = at;
             pieces.push_back(p);
             return true;
         }

@@ -4,6 +4,7 @@
 // leave no piece, so a quantifier after them follows the piece it repeats.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -50,6 +51,8 @@ struct ExpressionPiece {
     char32_t value = 0;
     uint32_t min = 0;
     uint32_t max = 0;
+    // For an assertion: the offset in the text just after it.
+    size_t end = 0;
 };
 
 struct ExpressionReading {

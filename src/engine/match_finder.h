@@ -42,6 +42,9 @@ struct MatchFinder {
     FileState& file;
 
     const CompiledExpression& compiled = context.Compiled;
+    // The forms the library calls use: the compiled expression's own, or for a while its
+    // start-free variant (see FindAfterStart).
+    const CompiledExpression* forms = &compiled;
     const Settings& settings = context.JobSettings;
     ResultState& result = context.Result;
     bool abort = false; // the host asked to stop
@@ -78,16 +81,16 @@ struct MatchFinder {
         const int count = static_cast<int>(end);
         const int from = static_cast<int>(start);
         if constexpr (kWide) {
-            if (!compiled.Utf16Code) return PCRE_ERROR_NULL;
+            if (!forms->Utf16Code) return PCRE_ERROR_NULL;
             const auto* units = reinterpret_cast<PCRE_SPTR16>(text);
-            const int rc = pcre16_exec(compiled.Utf16Code.get(), compiled.Utf16Extra.get(), units,
+            const int rc = pcre16_exec(forms->Utf16Code.get(), forms->Utf16Extra.get(), units,
                                        count, from, options, ov, kOutputVectorSize);
             if (rc != PCRE_ERROR_RECURSIONLIMIT) return rc;
-            return ExecDeep(compiled.Utf16Code.get(), compiled.Utf16Extra.get(), units, count, from,
+            return ExecDeep(forms->Utf16Code.get(), forms->Utf16Extra.get(), units, count, from,
                             options, ov, kOutputVectorSize);
         } else {
-            const pcre* code = utf8 ? compiled.Utf8Code.get() : compiled.AnsiCode.get();
-            const pcre_extra* extra = utf8 ? compiled.Utf8Extra.get() : compiled.AnsiExtra.get();
+            const pcre* code = utf8 ? forms->Utf8Code.get() : forms->AnsiCode.get();
+            const pcre_extra* extra = utf8 ? forms->Utf8Extra.get() : forms->AnsiExtra.get();
             if (code == nullptr) return PCRE_ERROR_NULL;
             const int rc =
                 pcre_exec(code, extra, text, count, from, options, ov, kOutputVectorSize);
@@ -161,6 +164,8 @@ struct MatchFinder {
         // them by its required character itself.)
         const bool byLine =
             compiled.LineConfined && Required() >= 0 && length - start >= Slices().LinesFrom;
+        if (!byLine && compiled.StartFree && length - start > slice)
+            return FindAfterStart(start, options);
         if (!byLine && (!compiled.Sliceable || length - start <= slice))
             return Exec(start, options);
         if ((kWide || utf8) && (options & static_cast<int>(kNoUtfCheck)) == 0) {
@@ -170,6 +175,39 @@ struct MatchFinder {
             options |= static_cast<int>(kNoUtfCheck);
         }
         return byLine ? FindInLines(start, options) : FindInSlices(start, options, length);
+    }
+
+    // A search of an expression with \G, which holds only at the search's start: the start is
+    // tried alone, anchored; the positions after it, where \G cannot hold, are searched with the
+    // start-free variant in slices. The expression has no verb that could move the next start,
+    // so after a failed first attempt a whole search goes on one character later (over a CR LF
+    // as one, unless the expression names a CR or an LF itself).
+    int FindAfterStart(size_t start, int options) {
+        const int rc = Exec(start, options | PCRE_ANCHORED);
+        if (rc != PCRE_ERROR_NOMATCH || start >= length) return rc;
+        size_t next = start + 1;
+        int namesBreaks = 0;
+        if constexpr (kWide) {
+            pcre16_fullinfo(compiled.Utf16Code.get(), compiled.Utf16Extra.get(),
+                            PCRE_INFO_HASCRORLF, &namesBreaks);
+            if (next < length && platform::IsLowSurrogate(text[next])) ++next;
+        } else {
+            pcre_fullinfo(utf8 ? compiled.Utf8Code.get() : compiled.AnsiCode.get(),
+                          utf8 ? compiled.Utf8Extra.get() : compiled.AnsiExtra.get(),
+                          PCRE_INFO_HASCRORLF, &namesBreaks);
+            if (utf8)
+                while (next < length && (static_cast<unsigned char>(text[next]) & 0xC0) == 0x80)
+                    ++next;
+        }
+        if (compiled.CrlfIsNewline && namesBreaks == 0 && text[start] == CharT('\r') &&
+            next < length && text[next] == CharT('\n'))
+            ++next;
+        // The anchored attempt checked the whole text's encoding if it was asked to.
+        forms = compiled.StartFree.get();
+        if (kWide || utf8) options |= static_cast<int>(kNoUtfCheck);
+        const int found = FindInSlices(next, options, length);
+        forms = &compiled;
+        return found;
     }
 
     // The library's verdict on the whole text's encoding. UTF-8 is checked by our own scan, which
@@ -273,7 +311,7 @@ struct MatchFinder {
     // milliseconds, while cheap searches go on in slices too large for the cutting to cost
     // anything measurable. The text is valid (checked) when this runs.
     int FindInSlices(size_t start, int options, size_t limit) {
-        if (!compiled.Sliceable) return Exec(start, options, limit);
+        if (!forms->Sliceable) return Exec(start, options, limit);
         while (limit - start > slice) {
             const size_t end = SliceEnd(start, start + slice, limit);
             if (end >= limit) break;

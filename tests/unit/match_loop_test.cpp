@@ -599,10 +599,14 @@ TEST_F(MatchLoopTest, CancelStopsALongSearchThatFindsNothing) {
     // cancel. The same when the text starts with more empty lines than a slice holds.
     std::string lines;
     for (int line = 0; line < 600; ++line) lines += std::string(100, 'x') + "\n";
-    // (\s lets a match cross lines: the search cannot go by the lines that hold a "y".)
-    Prepare(u"x*x*x*x*\\s?y", u"$0");
+    // (\s lets a match cross lines: the search cannot go by the lines that hold a "y"; \G holds
+    // only where a search starts.)
     progress = [](const std::u16string&, int) { return false; };
-    for (const std::string& text : {lines, std::string(300, '\n') + lines}) {
+    const std::string breaks(300, '\n');
+    for (const auto& [regex, text] : {std::pair{u"x*x*x*x*\\s?y", lines},
+                                      {u"x*x*x*x*\\s?y", breaks + lines},
+                                      {u"\\Gq|x*x*x*x*\\s?y", lines}}) {
+        Prepare(regex, u"$0");
         result = ResultState{};
         const auto began = std::chrono::steady_clock::now();
         EXPECT_TRUE(Bytes(text));
