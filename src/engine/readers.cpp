@@ -1,5 +1,6 @@
-// The three readers: whole file, parts cut at newlines, and lines. They bring the input into
-// memory in the units the match loop needs and call it once per part or line.
+// The three readers: whole file, parts, and lines. They bring the input into memory in the units
+// the match loop needs and call it once per part or line; a part or a piece of a long line that
+// the text goes on beyond leaves what its search could not finish for the next one.
 #include <algorithm>
 #include <bit>
 #include <climits>
@@ -33,6 +34,19 @@ struct Sink {
     void Search(const char* text, size_t length) { Note(SearchBytes(text, length, context, file)); }
     void Search(const char16_t* text, size_t length) {
         Note(SearchUnits(text, length, context, file));
+    }
+    // Searches a piece that the file's text goes on beyond. Returns where the search must be taken
+    // up again (everything before is done); the units from there on are to be carried, at most
+    // `carryLimit` of them, and searched again with what follows.
+    template <class Unit>
+    size_t SearchOpen(const Unit* text, size_t length, size_t carryLimit) {
+        file.MoreFollows = true;
+        file.CarryLimit = carryLimit;
+        file.ResumeAt = length; // a search that finds nothing to do leaves nothing open
+        Search(text, length);
+        file.MoreFollows = false;
+        file.CarryLimit = SIZE_MAX;
+        return std::min(file.ResumeAt, length);
     }
     const Settings& JobSettings() const { return context.JobSettings; }
     // The host's progress callback, which may ask to stop.
@@ -88,64 +102,25 @@ bool Is(Unit u, char16_t what) {
     return static_cast<char16_t>(static_cast<std::make_unsigned_t<Unit>>(u)) == what;
 }
 
-// Reads exactly `bytes` bytes; false on a failed or short read.
-bool ReadExactly(InputSource& input, void* buffer, uint64_t bytes) {
-    if (bytes == 0) return true;
+// Reads up to `bytes` bytes and returns how many arrived. A failed or short read (the file got
+// shorter since its size was taken) marks the file as not read whole; what arrived before stays
+// usable. Its end may cut a character, and what arrived need not be what the encoding check saw,
+// so the next search of the file checks its text.
+size_t ReadWhatArrives(InputSource& input, void* buffer, uint64_t bytes, FileState& file) {
+    if (bytes == 0) return 0;
     size_t got = 0;
-    return input.Read(input.Target, buffer, static_cast<size_t>(bytes), got) && got == bytes;
-}
-
-// ---- whole file ---------------------------------------------------------------------------
-
-// Buffers from this size on are filled with large pages where the system offers them.
-constexpr uint64_t kLargeBufferBytes = 0x400000;
-
-template <class Unit>
-void SearchWholeFile(InputSource& input, uint64_t bytes, std::unique_ptr<Unit[]>& buffer,
-                     Sink& sink) {
-    const size_t units = static_cast<size_t>(bytes / sizeof(Unit));
-    if (bytes >= kLargeBufferBytes) platform::AdviseLargeBuffer(buffer.get(), bytes);
-    if (!ReadExactly(input, buffer.get(), bytes)) {
-        input.Close(input.Target);
-        return;
+    const bool read = input.Read(input.Target, buffer, static_cast<size_t>(bytes), got);
+    got = std::min<size_t>(got, static_cast<size_t>(bytes));
+    if (!read || got < bytes) {
+        file.ReadIncomplete = true;
+        file.CheckUtfOnFirstSearch = true;
     }
-    input.Close(input.Target);
-    buffer[units] = 0;
-    if constexpr (sizeof(Unit) == 2) {
-        if (NeedsSwap(sink.file)) SwapUnits(buffer.get(), units);
-    }
-    sink.Search(buffer.get(), units);
-    buffer.reset();
-    // Reported once the file is done. A 0 answer still stops the job: the user cancelled, and the
-    // files after this one must not be searched.
-    sink.Progress(bytes);
+    return got;
 }
 
-// False when there is no memory for the whole file.
-template <class Unit>
-bool SearchWholeFileIfRoom(InputSource& input, uint64_t bytes, Sink& sink) {
-    auto buffer = detail::TryAllocate<Unit>(bytes / sizeof(Unit) + 1);
-    if (!buffer) return false;
-    SearchWholeFile(input, bytes, buffer, sink);
-    return true;
-}
-
-// ---- parts cut at newlines ------------------------------------------------------------------
-
-// Index of the last LF in the units, else of the last CR; `count` when there is neither.
-template <class Unit>
-size_t LastNewline(const Unit* units, size_t count) {
-    for (size_t i = count; i-- > 0;)
-        if (Is(units[i], kLf)) return i;
-    for (size_t i = count; i-- > 0;)
-        if (Is(units[i], kCr)) return i;
-    return count;
-}
-
-// The units up to the end of the last whole character. A full part without any newline is cut
-// where the part ends; in UTF text that may be inside a character, and the searched text would
-// then end in invalid UTF and the whole part be reported as badly encoded. The incomplete
-// character goes to the next part instead.
+// The units up to the end of the last whole character. A piece cut where a buffer ends may end
+// inside a character in UTF text; the searched text would then end in invalid UTF and the whole
+// piece be reported as badly encoded. The incomplete character goes to the next piece instead.
 template <class Unit>
 size_t WholeCharacters(const Unit* units, size_t count, const FileState& file) {
     if constexpr (sizeof(Unit) == 2) {
@@ -165,6 +140,53 @@ size_t WholeCharacters(const Unit* units, size_t count, const FileState& file) {
     }
 }
 
+// ---- whole file ---------------------------------------------------------------------------
+
+// Buffers from this size on are filled with large pages where the system offers them.
+constexpr uint64_t kLargeBufferBytes = 0x400000;
+
+template <class Unit>
+void SearchWholeFile(InputSource& input, uint64_t bytes, std::unique_ptr<Unit[]>& buffer,
+                     Sink& sink) {
+    if (bytes >= kLargeBufferBytes) platform::AdviseLargeBuffer(buffer.get(), bytes);
+    const size_t got = ReadWhatArrives(input, buffer.get(), bytes, sink.file);
+    input.Close(input.Target);
+    // A file that got shorter is searched as far as it was read; one that yielded nothing is not
+    // searched at all (an empty match there would be no result of the file).
+    size_t units = got / sizeof(Unit);
+    if (sink.file.ReadIncomplete) {
+        if (units == 0) return;
+        units = WholeCharacters(buffer.get(), units, sink.file);
+    }
+    buffer[units] = 0;
+    if constexpr (sizeof(Unit) == 2) {
+        if (NeedsSwap(sink.file)) SwapUnits(buffer.get(), units);
+    }
+    sink.Search(buffer.get(), units);
+    buffer.reset();
+    // Reported once the file is done. A 0 answer still stops the job: the user cancelled, and the
+    // files after this one must not be searched.
+    sink.Progress(got);
+}
+
+// False when there is no memory for the whole file.
+template <class Unit>
+bool SearchWholeFileIfRoom(InputSource& input, uint64_t bytes, Sink& sink) {
+    auto buffer = detail::TryAllocate<Unit>(bytes / sizeof(Unit) + 1);
+    if (!buffer) return false;
+    SearchWholeFile(input, bytes, buffer, sink);
+    return true;
+}
+
+// ---- parts ----------------------------------------------------------------------------------
+
+// Every part is one search. Each part but the last is searched knowing that the text goes on, up
+// to its last whole character: a match that runs on past the part's end is not reported there,
+// and the search hands back where it must be taken up again. The units from there on move to the
+// buffer's start and the next read fills the rest of the part. At most half a part is carried, so
+// every read brings at least half a part of new text and no text is searched more than about
+// twice; a match that would need more is searched as if the part's end were the text's, and the
+// file is marked.
 template <class Unit>
 void SearchParts(InputSource& input, uint64_t dataSize, uint64_t partBytes, Sink& sink) {
     constexpr uint64_t kUnit = sizeof(Unit);
@@ -173,61 +195,68 @@ void SearchParts(InputSource& input, uint64_t dataSize, uint64_t partBytes, Sink
     if (partBytes == 0) partBytes = kUnit;
 
     std::unique_ptr<Unit[]> buffer; // one buffer for the whole file, sized by the first part
-    uint64_t position = 0;          // bytes consumed
-    size_t carried = 0;             // bytes after the last cut, kept at the buffer's start
+    uint64_t position = 0;          // bytes read
+    uint64_t reported = 0;          // bytes reported to the host as done
+    size_t carried = 0;             // units taken over from the previous part
     while (position < dataSize && sink.Going()) {
-        uint64_t toRead = std::min(partBytes, dataSize - position);
         if (!buffer) {
-            buffer = detail::TryAllocate<Unit>(toRead / kUnit + 1);
+            uint64_t first = std::min(partBytes, dataSize);
+            buffer = detail::TryAllocate<Unit>(first / kUnit + 1);
             if (!buffer && partBytes > kFallbackPartBytes) {
                 partBytes = kFallbackPartBytes;
-                toRead = std::min(partBytes, dataSize - position);
-                buffer = detail::TryAllocate<Unit>(toRead / kUnit + 1);
+                first = std::min(partBytes, dataSize);
+                buffer = detail::TryAllocate<Unit>(first / kUnit + 1);
             }
-            if (!buffer) break;
-            if (toRead >= kLargeBufferBytes) platform::AdviseLargeBuffer(buffer.get(), toRead);
+            if (!buffer) {
+                sink.file.ReadIncomplete = true;
+                break;
+            }
+            if (first >= kLargeBufferBytes) platform::AdviseLargeBuffer(buffer.get(), first);
         }
-        // The text after the previous cut is already in memory; read only the rest of the part.
-        if (!ReadExactly(input, reinterpret_cast<char*>(buffer.get()) + carried, toRead - carried))
-            break;
+        const uint64_t toRead = std::min(partBytes - carried * kUnit, dataSize - position);
+        const size_t got = ReadWhatArrives(
+            input, reinterpret_cast<char*>(buffer.get()) + carried * kUnit, toRead, sink.file);
+        position += got;
         Unit* units = buffer.get();
-        const size_t count = static_cast<size_t>(toRead / kUnit);
+        size_t count = carried + got / kUnit;
         if constexpr (sizeof(Unit) == 2) {
-            if (NeedsSwap(sink.file)) SwapUnits(units + carried / kUnit, count - carried / kUnit);
+            if (NeedsSwap(sink.file)) SwapUnits(units + carried, count - carried);
         }
-        units[count] = 0;
 
-        uint64_t consumed = toRead;
-        carried = 0;
-        const size_t cut = toRead == partBytes ? LastNewline(units, count) : count;
-        if (cut == count) {
-            // The last part, or a full part without any newline: searched whole, up to its last
-            // whole character.
-            const size_t whole =
-                toRead == partBytes ? WholeCharacters(units, count, sink.file) : count;
-            sink.Search(units, whole);
-            if (whole < count) {
-                consumed = whole * kUnit;
-                carried = (count - whole) * kUnit;
-                std::memmove(units, units + whole, carried);
+        const bool last = position >= dataSize || sink.file.ReadIncomplete;
+        if (last) {
+            // A file that got shorter ends where its reading did, on a whole character.
+            if (sink.file.ReadIncomplete) {
+                if (count == 0) break;
+                count = WholeCharacters(units, count, sink.file);
             }
+            units[count] = 0;
+            sink.Search(units, count);
+            carried = 0;
         } else {
-            const size_t through = cut + 1; // units up to and including the newline
-            consumed = through * kUnit;
-            size_t length = through;
-            if (position + consumed < dataSize && !sink.JobSettings().SearchAndReplace) {
-                // The newline is left out of the text; CR LF counts as one newline.
-                --length;
-                if (Is(units[cut], kLf) && cut > 0 && Is(units[cut - 1], kCr)) --length;
+            const size_t length = WholeCharacters(units, count, sink.file);
+            const size_t beyond = count - length; // a character cut in two
+            const size_t half = static_cast<size_t>(partBytes / kUnit / 2);
+            const size_t limit = half > beyond ? half - beyond : 0;
+            const Unit kept = units[length];
+            units[length] = 0;
+            size_t resume = sink.SearchOpen(units, length, limit);
+            units[length] = kept;
+            // The limit is less than a part, so the search never leaves all of it open; should it
+            // do so, there would be no room for the next read, and the open rest is given up
+            // rather than the same part searched without end.
+            if (resume == 0) {
+                resume = length;
+                sink.file.CutMatchLost = true;
             }
-            sink.Search(units, length);
-            // The next part starts right after the newline.
-            carried = (count - through) * kUnit;
-            if (carried != 0) std::memmove(units, units + through, carried);
+            carried = count - resume;
+            std::memmove(units, units + resume, carried * kUnit);
         }
         if (!sink.Going()) break;
-        position += consumed;
-        sink.Progress(consumed);
+        const uint64_t done = last ? position : position - carried * kUnit;
+        sink.Progress(done - reported);
+        reported = done;
+        if (last) break;
     }
 }
 
@@ -285,10 +314,18 @@ struct LineReader {
         sink.file.ContinuesLine = false;
         sink.Search(kEmpty, 0);
     }
-    // The start of a line longer than the read memory; the rest follows as the same line.
-    void Piece(Unit* units, size_t length) {
-        sink.Search(units, length);
+    // The carried start of a line longer than the read memory, searched knowing that the line
+    // goes on; the rest follows as the same line. What the search left open stays in the carry,
+    // at most half the read memory of it, so that at least half of it is new text each time.
+    void Piece(size_t carryLimit) {
+        Unit* units = carry.data.get();
+        const size_t whole = WholeCharacters(units, carry.size, sink.file);
+        const size_t beyond = carry.size - whole; // a character cut in two
+        const size_t half = carryLimit / 2;
+        const size_t resume = sink.SearchOpen(units, whole, half > beyond ? half - beyond : 0);
         sink.file.ContinuesLine = true;
+        carry.size -= resume;
+        std::memmove(units, units + resume, carry.size * sizeof(Unit));
     }
 };
 
@@ -303,22 +340,35 @@ void SearchLines(InputSource& input, uint64_t dataSize, uint64_t blockBytes,
     const uint64_t carryLimitUnits = std::min<uint64_t>(carryLimitBytes, SIZE_MAX / 4) / kUnit;
 
     auto block = detail::TryAllocate<Unit>(std::min(blockUnits, totalUnits) + 1);
-    if (!block) return;
     LineReader<Unit> reader{sink, {}};
     // The carry never holds more than the limit plus one block before it is searched.
     reader.carry.ceiling = static_cast<size_t>(carryLimitUnits + blockUnits + 1);
-    if (!reader.carry.Reserve(static_cast<size_t>(kLineBlockBytes / kUnit))) return;
+    if (!block || !reader.carry.Reserve(static_cast<size_t>(kLineBlockBytes / kUnit))) {
+        sink.file.ReadIncomplete = true;
+        return;
+    }
 
     uint64_t done = 0;      // units read so far
     bool pendingCr = false; // the previous block ended with a CR
     while (done < totalUnits && reader.Going()) {
-        const size_t count = static_cast<size_t>(std::min(blockUnits, totalUnits - done));
-        if (!ReadExactly(input, block.get(), count * kUnit)) break;
+        const size_t wanted = static_cast<size_t>(std::min(blockUnits, totalUnits - done));
         Unit* units = block.get();
+        size_t count = ReadWhatArrives(input, units, wanted * kUnit, sink.file) / kUnit;
+        // A file that got shorter ends where its reading did, on a whole character.
+        if (sink.file.ReadIncomplete) count = WholeCharacters(units, count, sink.file);
         if constexpr (sizeof(Unit) == 2) {
             if (NeedsSwap(sink.file)) SwapUnits(units, count);
         }
-        const bool lastBlock = done + count == totalUnits;
+        const bool lastBlock = done + count == totalUnits || sink.file.ReadIncomplete;
+        if (count == 0) {
+            // Nothing more arrived: the line begun before is the last one, or, after a line
+            // end that closed the text, the empty line that follows it.
+            if (reader.carry.size != 0)
+                reader.Line(units, 0);
+            else if (pendingCr)
+                reader.EmptyLine();
+            break;
+        }
 
         size_t start = 0;
         if (pendingCr) {
@@ -345,25 +395,20 @@ void SearchLines(InputSource& input, uint64_t dataSize, uint64_t blockBytes,
             // A line end that closes the file is followed by one more, empty line.
             if (lastBlock && endLast == count - 1 && reader.Going()) reader.EmptyLine();
         }
-        if (!reader.Going()) break;
-        if (start < count) {
+        if (reader.Going() && start < count) {
             if (lastBlock) {
                 reader.Line(units + start, count - start);
-            } else {
-                // The line runs on into the next block.
-                if (!reader.carry.Append(units + start, count - start)) break;
-                if (reader.carry.size > carryLimitUnits) {
-                    // Longer than the read memory: searched in pieces of that size. A piece
-                    // ends on a whole character; the rest of one cut in two starts the next.
-                    Unit* carried = reader.carry.data.get();
-                    const size_t whole = WholeCharacters(carried, reader.carry.size, sink.file);
-                    reader.Piece(carried, whole);
-                    reader.carry.size -= whole;
-                    std::memmove(carried, carried + whole, reader.carry.size * sizeof(Unit));
-                }
+            } else if (!reader.carry.Append(units + start, count - start)) {
+                // The line runs on into the next block, but there is no memory to keep it.
+                reader.stopped = true;
+            } else if (reader.carry.size > carryLimitUnits) {
+                // Longer than the read memory: searched in pieces of about that size.
+                reader.Piece(static_cast<size_t>(carryLimitUnits));
             }
         }
-        if (!sink.Going()) break;
+        // Without memory for a line, the rest of the file is not searched.
+        if (reader.stopped) sink.file.ReadIncomplete = true;
+        if (!reader.Going()) break;
         done += count;
         sink.Progress(count * kUnit);
     }
@@ -376,6 +421,7 @@ SearchStatus ReadWholeFile(InputSource input, int64_t dataSize, SearchContext& c
     if (dataSize < 0) {
         // Without a known size there is nothing that could be read whole.
         input.Close(input.Target);
+        file.ReadIncomplete = true;
         return SearchStatus::GoOn;
     }
     Sink sink{context, file};
@@ -387,6 +433,7 @@ SearchStatus ReadWholeFile(InputSource input, int64_t dataSize, SearchContext& c
     if (bytes > kFallbackPartBytes)
         return detail::ReadFileInPartsOfSize(input, dataSize, context, file, kFallbackPartBytes);
     input.Close(input.Target);
+    file.ReadIncomplete = true;
     return SearchStatus::GoOn;
 }
 

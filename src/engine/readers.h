@@ -13,7 +13,10 @@
 
 namespace gleanery {
 
-// Each reader closes `input` before it returns. The status says whether the job goes on.
+// Each reader closes `input` before it returns. The status says whether the job goes on. A file
+// that could not be read whole (a read or an allocation failed, or the file got shorter while it
+// was read) is searched as far as it was read and marked `ReadIncomplete`; a match lost where its
+// text was cut marks it `CutMatchLost`.
 SearchStatus ReadWholeFile(InputSource input, int64_t dataSize, SearchContext& context,
                            FileState& file);
 SearchStatus ReadFileInParts(InputSource input, int64_t dataSize, SearchContext& context,

@@ -406,23 +406,44 @@ struct Engine {
 
 // Every call of the match loop reports its whole text once, between angle brackets.
 const std::u16string kWhole = u"\\A[\\s\\S]*\\z";
+// Every line, without its line break.
+const std::u16string kLine = u"[^\\r\\n]+";
 
-std::string Parts(const std::string& content, uint64_t partBytes, bool searchAndReplace = false) {
-    Engine e(kWhole, u"<$0>", true, searchAndReplace);
+// What a reader wrote, and whether it marked the file as having lost a match at a cut.
+struct Outcome {
+    std::string output;
+    bool cutMatchLost = false;
+    bool operator==(const Outcome&) const = default;
+    friend std::ostream& operator<<(std::ostream& out, const Outcome& o) {
+        return out << testing::PrintToString(o.output) << (o.cutMatchLost ? " (lost)" : "");
+    }
+};
+
+Outcome Parts(const std::string& content, uint64_t partBytes, const std::u16string& regex = kWhole,
+              bool searchAndReplace = false) {
+    Engine e(regex, u"<$0>", true, searchAndReplace);
     EXPECT_TRUE(e.Ran(detail::ReadFileInPartsOfSize(
         e.Input(content), static_cast<int64_t>(content.size()), e.context, e.file, partBytes)));
-    EXPECT_EQ(e.result.PartsInFile, e.result.MatchCount);
-    return e.Output();
+    EXPECT_FALSE(e.file.MoreFollows);
+    EXPECT_FALSE(e.file.ReadIncomplete);
+    return {e.Output(), e.file.CutMatchLost};
+}
+
+Outcome LinesOf(const std::string& content, uint64_t blockBytes, uint64_t limit,
+                const std::u16string& regex, uint32_t* searches = nullptr) {
+    Engine e(regex);
+    EXPECT_TRUE(
+        e.Ran(detail::ReadLinesInBlocks(e.Input(content), static_cast<int64_t>(content.size()),
+                                        e.context, e.file, blockBytes, limit)));
+    EXPECT_FALSE(e.file.MoreFollows);
+    EXPECT_FALSE(e.file.ReadIncomplete);
+    if (searches) *searches = e.result.PartsInFile;
+    return {e.Output(), e.file.CutMatchLost};
 }
 
 std::string Lines(const std::string& content, uint64_t blockBytes, uint64_t limit,
                   uint32_t* searches = nullptr) {
-    Engine e(kWhole);
-    EXPECT_TRUE(
-        e.Ran(detail::ReadLinesInBlocks(e.Input(content), static_cast<int64_t>(content.size()),
-                                        e.context, e.file, blockBytes, limit)));
-    if (searches) *searches = e.result.PartsInFile;
-    return e.Output();
+    return LinesOf(content, blockBytes, limit, kWhole, searches).output;
 }
 
 TEST(ReadWholeFile, SearchesOnceReportsProgressOnceAndClosesTheInput) {
@@ -463,8 +484,8 @@ TEST(ReadWholeFile, AllocationFailureSkipsSmallFilesAndReadsLargeOnesInParts) {
         EXPECT_TRUE(e.memory.closed);
         EXPECT_EQ(e.result.PartsInFile, 0u);
     }
-    // 5121 lines of 1024 bytes: just over 5 MiB. The first 5 MiB part ends with a newline
-    // that is left out of the text; the second part holds the last line.
+    // 5121 lines of 1024 bytes: just over 5 MiB. The first 5 MiB part ends with a newline, which
+    // is found like every other; the second part holds the last line.
     std::string line(1023, 'a');
     line += '\n';
     std::string content;
@@ -474,44 +495,66 @@ TEST(ReadWholeFile, AllocationFailureSkipsSmallFilesAndReadsLargeOnesInParts) {
     EXPECT_TRUE(e.Ran(
         ReadWholeFile(e.Input(content), static_cast<int64_t>(content.size()), e.context, e.file)));
     EXPECT_EQ(e.result.PartsInFile, 2u);
-    EXPECT_EQ(e.result.MatchCount, 5120u);
+    EXPECT_EQ(e.result.MatchCount, 5121u);
 }
 
-TEST(ReadFileInParts, CutsAtTheLastNewlineOfAFullPart) {
-    EXPECT_EQ(Parts("aaa\nbbb\nccc", 6), "<aaa>\r\n<bbb>\r\n<ccc>");
-    // CR LF is left out as one newline.
-    EXPECT_EQ(Parts("aa\r\nbb\r\ncc", 5), "<aa>\r\n<bb>\r\n<cc>");
-    // Without LF the last CR cuts.
-    EXPECT_EQ(Parts("ab\rcd\ref", 4), "<ab>\r\n<cd>\r\n<ef>");
-    // A part without any newline is searched whole.
-    EXPECT_EQ(Parts("abcdefgh", 3), "<abc>\r\n<def>\r\n<gh>");
-    // A newline that ends the data is searched with the part.
-    EXPECT_EQ(Parts("aaa\n", 4), "<aaa\n>");
-    // In search-and-replace mode the newline always stays in the text.
-    EXPECT_EQ(Parts("aaa\nbbb\nccc", 6, true), "<aaa\n><bbb\n><ccc>");
-    // The earliest LF of a part is preferred over a later CR.
-    EXPECT_EQ(Parts("a\nbc\rdefg", 5), "<a>\r\n<bc>\r\n<defg>");
-}
-
-TEST(ReadFileInParts, SearchAndReplaceCopiesEveryByte) {
-    Engine e(u"b+", u"X", false, true);
-    const std::string content = "aaa\nbbb\r\nccc\nbb";
-    EXPECT_TRUE(e.Ran(detail::ReadFileInPartsOfSize(
-        e.Input(content), static_cast<int64_t>(content.size()), e.context, e.file, 5)));
-    EXPECT_EQ(e.Output(), "aaa\nX\r\nccc\nX");
-    EXPECT_GT(e.result.PartsInFile, 3u);
+TEST(ReadFileInParts, FindWhatASearchOfTheWholeTextFinds) {
+    struct Row {
+        std::string content;
+        std::u16string regex;
+        bool replace;
+        Outcome expected;
+    };
+    // Parts of 32 bytes: the cuts fall inside lines, after a part's last newline, and inside a
+    // line longer than a part.
+    constexpr size_t kPart = 32;
+    const std::string lines = "one two\nthree four\r\nfive six\rseven eight\nnine ten";
+    const std::string a(kPart - 3, 'a'), b(kPart, 'b');
+    const Row rows[] = {
+        {lines,
+         kLine,
+         false,
+         {"<one two>\r\n<three four>\r\n<five six>\r\n<seven eight>\r\n<nine ten>"}},
+        {lines, kLine, true, {"<one two>\n<three four>\r\n<five six>\r<seven eight>\n<nine ten>"}},
+        // A match across the line break that ends its part.
+        {a + "b\ncd" + b, u"b\\nc", false, {"<b\nc>"}},
+        {a.substr(1) + "b\r\ncd" + b, u"b\\r\\nc", false, {"<b\r\nc>"}},
+        // A match across the cut of a line longer than the part, in search and replace too.
+        {a + "NEEDLE" + b, u"NEEDLE", false, {"<NEEDLE>"}},
+        {a + "NEEDLE" + b, u"NEEDLE", true, {a + "<NEEDLE>" + b}},
+        // The end of a part is not the end of the text.
+        {a + "NEEDLE" + b, u".\\z", false, {"<b>"}},
+        {lines, u".$", false, {"<n>"}},
+        // A newline that ends the data is searched with the last part.
+        {"aaa\n", kWhole, false, {"<aaa\n>"}},
+        // A match that would need more than half a part carried is found as far as its part
+        // goes, and the file is marked.
+        {std::string(2 * kPart + 8, 'a'),
+         u"a+",
+         false,
+         {"<" + std::string(kPart, 'a') + ">\r\n<" + std::string(kPart, 'a') + ">\r\n<" +
+              std::string(8, 'a') + ">",
+          true}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.content);
+        EXPECT_EQ(Parts(row.content, kPart, row.regex, row.replace), row.expected);
+    }
 }
 
 TEST(ReadFileInParts, Utf16PartsAndProgress) {
     ProgressScope progress;
-    Engine e(kWhole);
-    const std::string content = Utf16(u"ab\ncd\nef", true);
+    Engine e(kLine);
+    const std::string content = Utf16(u"one\ntwo\nsix\nten\nabc\nxyz", true);
     e.file.IsUtf16 = true;
     e.file.IsBigEndian = true;
     EXPECT_TRUE(e.Ran(detail::ReadFileInPartsOfSize(
-        e.Input(content), static_cast<int64_t>(content.size()), e.context, e.file, 6)));
-    EXPECT_EQ(e.Output(), "<ab>\r\n<cd>\r\n<ef>");
-    EXPECT_EQ(g_progress, (std::vector<int>{6, 6, 4}));
+        e.Input(content), static_cast<int64_t>(content.size()), e.context, e.file, 32)));
+    EXPECT_EQ(e.Output(), "<one>\r\n<two>\r\n<six>\r\n<ten>\r\n<abc>\r\n<xyz>");
+    // Each byte is reported once, when the part that finished it is done.
+    EXPECT_EQ(e.result.PartsInFile, 2u);
+    ASSERT_EQ(g_progress.size(), 2u);
+    EXPECT_EQ(g_progress[0] + g_progress[1], static_cast<int>(content.size()));
 }
 
 TEST(ReadFileInParts, AbortAndAllocationFailures) {
@@ -531,6 +574,7 @@ TEST(ReadFileInParts, AbortAndAllocationFailures) {
         platform::InjectFault(platform::FaultKind::Allocate, 1);
         EXPECT_TRUE(e.Ran(detail::ReadFileInPartsOfSize(e.Input("abc"), 3, e.context, e.file, 2)));
         EXPECT_EQ(e.result.PartsInFile, 0u);
+        EXPECT_TRUE(e.file.ReadIncomplete);
     }
     {
         // Larger parts fall back to 5 MiB.
@@ -540,13 +584,46 @@ TEST(ReadFileInParts, AbortAndAllocationFailures) {
         EXPECT_EQ(e.result.PartsInFile, 1u);
         EXPECT_EQ(e.Output(), "<abc>");
     }
-    {
-        // A failed read ends the file after what was searched.
-        Engine e(kWhole);
-        InputSource input = e.Input("aaa\nbbb\nccc");
-        e.memory.failingRead = 2;
-        EXPECT_TRUE(e.Ran(detail::ReadFileInPartsOfSize(input, 11, e.context, e.file, 6)));
-        EXPECT_EQ(e.Output(), "<aaa>");
+}
+
+TEST(Readers, ReadsThatFailOrEndEarlySearchWhatArrivedAndMarkTheFile) {
+    enum class Reader { Whole, Parts, Lines };
+    const std::string kFour = "one two\nthree four\nfive six\nseven eight"; // more than a part
+    struct Row {
+        Reader reader;
+        std::string content;
+        int64_t size; // more than the content: the file got shorter while it was read
+        int failingRead;
+        std::string expected;
+        bool utf8 = false;
+    };
+    const Row rows[] = {
+        {Reader::Whole, "ab\ncd", 20, 0, "<ab>\r\n<cd>"},
+        {Reader::Whole, "ab\xC3\xA9\xC3", 20, 0, "<ab\xC3\xA9>", true}, // cut in a character
+        {Reader::Parts, kFour, 100, 0, "<one two>\r\n<three four>\r\n<five six>\r\n<seven eight>"},
+        {Reader::Lines, "ab\ncd", 20, 0, "<ab>\r\n<cd>"},
+        {Reader::Lines, "ab\ncde", 20, 0, "<ab>\r\n<cde>"}, // nothing after a full block
+        // After a failed read, what was read before it is still searched.
+        {Reader::Whole, "ab\ncd", 5, 1, ""},
+        {Reader::Parts, kFour, 39, 2, "<one two>\r\n<three four>\r\n<five six>\r\n<seve>"},
+        {Reader::Lines, "ab\ncd\nef", 8, 2, "<ab>"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.content);
+        Engine e(kLine);
+        e.file.IsUtf8 = row.utf8;
+        InputSource input = e.Input(row.content);
+        e.memory.failingRead = row.failingRead;
+        if (row.reader == Reader::Whole)
+            e.Ran(ReadWholeFile(input, row.size, e.context, e.file));
+        else if (row.reader == Reader::Parts)
+            e.Ran(detail::ReadFileInPartsOfSize(input, row.size, e.context, e.file, 32));
+        else
+            e.Ran(detail::ReadLinesInBlocks(input, row.size, e.context, e.file, 3, 1024));
+        EXPECT_EQ(e.Output(), row.expected);
+        EXPECT_TRUE(e.file.ReadIncomplete);
+        EXPECT_FALSE(e.file.BadEncoding);
+        EXPECT_TRUE(e.memory.closed);
     }
 }
 
@@ -574,8 +651,29 @@ TEST(ReadLines, BlocksCarryAndCrLfAcrossBlocks) {
     EXPECT_EQ(Lines("ab\rcd", 3, 1024), "<ab>\r\n<cd>");
     // Lines running over several blocks are joined.
     EXPECT_EQ(Lines("abcdefgh\nxy\nz", 3, 1024), "<abcdefgh>\r\n<xy>\r\n<z>");
-    // A carry longer than the read memory is searched in pieces.
-    EXPECT_EQ(Lines("abcdefghij\nk", 3, 4), "<abcdef>\r\n<ghij>\r\n<k>");
+}
+
+TEST(ReadLines, PiecesOfALineLongerThanTheReadMemoryFindWhatTheWholeLineHolds) {
+    struct Row {
+        std::string content;
+        std::u16string regex;
+        Outcome expected;
+    };
+    // Blocks of 8 bytes, a piece once more than 16 bytes of a line are in memory: the first
+    // piece of a long line is its first 24 bytes.
+    const Row rows[] = {
+        {std::string(21, 'a') + "NEEDLE" + std::string(13, 'b') + "\nx", u"NEEDLE", {"<NEEDLE>"}},
+        {"ab\n" + std::string(29, 'c') + "Z\nmn", u".\\z", {"<b>\r\n<Z>\r\n<n>"}},
+        // A match that would need more than half the read memory carried is found as far as
+        // its piece goes, and the file is marked.
+        {std::string(24, 'a') + std::string(16, 'b') + "\nk",
+         kWhole,
+         {"<" + std::string(24, 'a') + ">\r\n<" + std::string(16, 'b') + ">\r\n<k>", true}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.content);
+        EXPECT_EQ(LinesOf(row.content, 8, 16, row.regex), row.expected);
+    }
 }
 
 TEST(ReadLines, LineLongerThanTheReadMemory) {
@@ -678,36 +776,49 @@ TEST(ReadLines, AgreesWithASimpleSplitForEveryBlockSize) {
     }
 }
 
-TEST(ReadFileInParts, SearchAndReplaceCopiesEveryByteForEveryPartSize) {
+TEST(ReadFileInParts, SearchAndReplaceGivesWhatTheWholeFileGivesForEveryPartSize) {
     uint32_t seed = 777;
     auto next = [&seed] {
         seed = seed * 1103515245u + 12345u;
         return (seed >> 16) & 0x7FFF;
     };
-    static const char16_t kAlphabet[] = {u'a', u'\u00e9', u'\r', u'\n'};
+    // Matches that span line breaks and characters of more than one unit, whichever cut.
+    const std::u16string regex = u"a\\r?\\n|\u00e9+a";
+    auto read = [&regex](const std::string& content, bool utf16, uint64_t part, bool& lost) {
+        Engine e(regex, u"X", false, true);
+        e.file.IsUtf8 = !utf16;
+        e.file.IsUtf16 = e.file.IsBigEndian = utf16;
+        const auto size = static_cast<int64_t>(content.size());
+        if (part == 0)
+            e.Ran(ReadWholeFile(e.Input(content), size, e.context, e.file));
+        else
+            e.Ran(detail::ReadFileInPartsOfSize(e.Input(content), size, e.context, e.file, part));
+        EXPECT_FALSE(e.file.BadEncoding);
+        lost = e.file.CutMatchLost;
+        return e.Output();
+    };
+    static const char16_t* const kAlphabet[] = {u"a", u"\u00e9", u"\r", u"\n", u"\U0001F600"};
+    int compared = 0;
     for (int round = 0; round < 12; ++round) {
         std::u16string text;
-        const size_t length = next() % 20;
-        for (size_t i = 0; i < length; ++i) text += kAlphabet[next() % 4];
-        for (uint64_t part = 1; part <= 6; ++part) {
-            // Bytes of the UTF-8 form, and the big-endian UTF-16 form in parts of whole units.
-            const std::string utf8 = platform::WideToUtf8(text);
-            Engine bytes(u"Q", u"X", false, true);
-            EXPECT_TRUE(bytes.Ran(detail::ReadFileInPartsOfSize(bytes.Input(utf8),
-                                                                static_cast<int64_t>(utf8.size()),
-                                                                bytes.context, bytes.file, part)));
-            EXPECT_EQ(bytes.Output(), utf8);
-
-            const std::string be = Utf16(text, true);
-            Engine units(u"Q", u"X", false, true);
-            units.file.IsUtf16 = true;
-            units.file.IsBigEndian = true;
-            EXPECT_TRUE(units.Ran(
-                detail::ReadFileInPartsOfSize(units.Input(be), static_cast<int64_t>(be.size()),
-                                              units.context, units.file, part * 2)));
-            EXPECT_EQ(units.Output(), be);
+        const size_t length = next() % 60;
+        for (size_t i = 0; i < length; ++i) text += kAlphabet[next() % 5];
+        // The UTF-8 form, and the big-endian UTF-16 form in parts of whole units.
+        for (const bool utf16 : {false, true}) {
+            const std::string content = utf16 ? Utf16(text, true) : platform::WideToUtf8(text);
+            bool lost = false;
+            const std::string whole = read(content, utf16, 0, lost);
+            for (uint64_t part = 16; part <= 56; part += 8) {
+                SCOPED_TRACE(testing::PrintToString(content) + " in parts of " +
+                             std::to_string(part));
+                const std::string inParts = read(content, utf16, utf16 ? part * 2 : part, lost);
+                if (lost) continue; // a match needed more than half a part
+                EXPECT_EQ(inParts, whole);
+                ++compared;
+            }
         }
     }
+    EXPECT_GT(compared, 72);
 }
 
 } // namespace
@@ -736,41 +847,39 @@ TEST(ReadLinesInBlocks, LineEndsAreFoundAtEveryPlaceOfAWord) {
     }
 }
 
-TEST(ReadFileInParts, PiecesWithoutNewlinesEndOnWholeCharacters) {
-    // "é€😀" repeated, no newline: 4-byte parts would cut inside characters. Every part is
-    // valid UTF, so nothing is reported as badly encoded and every byte is searched once.
-    const std::string utf8 = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"
-                             "b";
-    Engine e8(kWhole);
-    e8.file.IsUtf8 = true;
-    e8.file.CheckUtfOnFirstSearch = true;
-    EXPECT_TRUE(e8.Ran(detail::ReadFileInPartsOfSize(
-        e8.Input(utf8), static_cast<int64_t>(utf8.size()), e8.context, e8.file, 4)));
-    EXPECT_FALSE(e8.file.BadEncoding);
-    EXPECT_EQ(e8.Output(), "<a\xC3\xA9>\r\n<\xE2\x82\xAC>\r\n<\xF0\x9F\x98\x80>\r\n<b>");
-
-    // UTF-16 LE: a part never ends between the two halves of a surrogate pair.
-    const std::string utf16("a\0\x3D\xD8\x00\xDE"
-                            "b\0",
-                            8);
-    Engine e16(kWhole);
-    e16.file.IsUtf16 = true;
-    e16.file.CheckUtfOnFirstSearch = true;
-    EXPECT_TRUE(
-        e16.Ran(detail::ReadFileInPartsOfSize(e16.Input(utf16), 8, e16.context, e16.file, 4)));
-    EXPECT_FALSE(e16.file.BadEncoding);
-    EXPECT_EQ(e16.Output(), "<a>\r\n<\xF0\x9F\x98\x80>\r\n<b>");
-
-    // Line mode cuts a line longer than the read memory (4 bytes here) the same way: the
-    // second block leaves the carry ending in half of the four-byte character.
-    Engine l8(kWhole);
-    l8.file.IsUtf8 = true;
-    l8.file.CheckUtfOnFirstSearch = true;
-    EXPECT_TRUE(l8.Ran(detail::ReadLinesInBlocks(l8.Input(utf8), static_cast<int64_t>(utf8.size()),
-                                                 l8.context, l8.file, 4, 4)));
-    EXPECT_FALSE(l8.file.BadEncoding);
-    EXPECT_EQ(l8.Output(), "<a\xC3\xA9\xE2\x82\xAC>\r\n<\xF0\x9F\x98\x80"
-                           "b>");
+TEST(Readers, PiecesCutInsideCharactersEndOnWholeOnes) {
+    // "aé€😀" repeated without a newline: parts, and pieces of a line longer than the read memory,
+    // are cut inside characters. Every piece searched is valid UTF, so nothing is reported as
+    // badly encoded, and the matches across the cuts are all found.
+    std::u16string text, replaced;
+    for (int i = 0; i < 8; ++i) {
+        text += u"a\u00e9\u20ac\U0001F600";
+        replaced += u"a\u00e9X";
+    }
+    const std::u16string regex = u"\u20ac\U0001F600";
+    for (const bool utf16 : {false, true}) {
+        SCOPED_TRACE(utf16 ? "UTF-16" : "UTF-8");
+        auto form = [utf16](const std::u16string& t) {
+            return utf16 ? Utf16(t, false) : platform::WideToUtf8(t);
+        };
+        const std::string content = form(text);
+        const auto size = static_cast<int64_t>(content.size());
+        Engine parts(regex, u"X", false, true);
+        Engine lines(regex, u"X", false);
+        for (Engine* e : {&parts, &lines}) {
+            e->file.IsUtf8 = !utf16;
+            e->file.IsUtf16 = utf16;
+            e->file.CheckUtfOnFirstSearch = true;
+        }
+        EXPECT_TRUE(parts.Ran(detail::ReadFileInPartsOfSize(parts.Input(content), size,
+                                                            parts.context, parts.file, 32)));
+        EXPECT_FALSE(parts.file.BadEncoding);
+        EXPECT_EQ(parts.Output(), form(replaced));
+        EXPECT_TRUE(lines.Ran(detail::ReadLinesInBlocks(lines.Input(content), size, lines.context,
+                                                        lines.file, 5, 32)));
+        EXPECT_FALSE(lines.file.BadEncoding);
+        EXPECT_EQ(lines.result.MatchCount, 8u);
+    }
 }
 
 } // namespace

@@ -529,5 +529,65 @@ TEST_F(JobReliability, LongestExpressionAndTemplate) {
     }
 }
 
+// ---- files not read whole, matches lost at a cut -----------------------------------------------
+
+TEST_F(JobReliability, FilesNotReadWholeAreCountedApartAndListed) {
+    Options().WriteStats = true;
+    WriteAll(work / "a.txt", "A1 A2");
+    WriteAll(work / "b.txt", NumberedLines('B', 20000)); // line mode: three blocks
+    const std::string heading = platform::WideToUtf8(Text(kTextNotReadWhole));
+    // The first read is the encoding check's: the second, a.txt's whole-file read, fails.
+    EXPECT_EQ(PackWithFault(FaultKind::Read, 2, {"a.txt", "b.txt"}), 0);
+    std::string out = ReadAll(output);
+    EXPECT_NE(out.find("\r\nSearched file(s): 1\r\nSearched only in part (not read whole): 1\r\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(out.find("Skipped file(s)"), std::string::npos) << out;
+    const std::string list = heading + "\r\n" + (work / "a.txt").string();
+    EXPECT_NE(out.find("\r\n\r\n" + list), std::string::npos) << out;
+    EXPECT_EQ(platform::WideToUtf8(State().LastJobNotes), list);
+
+    // A log that is cut short while line mode reads it keeps the lines it had, and is listed.
+    Options().LineMode = true;
+    Options().regex = u"B1\\d+";
+    g_hook = [this](const std::string& name) {
+        if (name.find("b.txt") != std::string::npos) fs::resize_file(work / "b.txt", 300000);
+        return 1;
+    };
+    fs::remove(output);
+    // The test itself changes the input here, which the invariants of a pack forbid.
+    const std::u16string source = work.u16string() + u"/";
+    const std::u16string archive = (root / "out.zip").u16string();
+    JobOutcome outcome;
+    RunPackJob(archive.c_str(), source.c_str(), u"b.txt\0", outcome);
+    EXPECT_EQ(PackResultCode(outcome), 0);
+    out = ReadAll(output);
+    EXPECT_NE(out.find("B100000"), std::string::npos);
+    EXPECT_NE(out.find(heading + "\r\n" + (work / "b.txt").string()), std::string::npos) << out;
+    EXPECT_NE(out.find("\r\nSearched file(s): 0\r\n"), std::string::npos) << out;
+}
+
+TEST_F(JobReliability, SearchAndReplaceInPartsReplacesAcrossTheCutAndListsWhatItCannotCarry) {
+    // Parts of 5 MiB: a needle across the first cut, and a match longer than half a part.
+    Options().Memory = 5;
+    Options().SearchAndReplace = true;
+    Options().WriteStats = true;
+    Options().regex = u"NEEDLE|a+";
+    Options().replace = u"X";
+    const size_t part = 5 << 20;
+    const std::string tail(1 << 20, '.');
+    WriteAll(work / "cut.txt", std::string(part - 3, '.') + "NEEDLE" + tail);
+    WriteAll(work / "long.txt", std::string(part + (1 << 20), 'a'));
+    EXPECT_EQ(Pack({"cut.txt", "long.txt"}), 0);
+    const std::string out = ReadAll(output);
+    ASSERT_GT(out.size(), part + 3 + tail.size());
+    EXPECT_EQ(out.substr(part - 4, 3), ".X.");
+    EXPECT_EQ(out.find("NEEDLE"), out.find("\"NEEDLE|a+\"") + 1) << "left unreplaced";
+    const std::string list =
+        platform::WideToUtf8(Text(kTextCutMatchLost)) + "\r\n" + (work / "long.txt").string();
+    EXPECT_NE(out.find("\r\n\r\n" + list), std::string::npos);
+    EXPECT_EQ(out.find((work / "cut.txt").string()), std::string::npos);
+}
+
 } // namespace
 } // namespace gleanery
