@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstring>
 #include <type_traits>
+#include <utility>
 
 #include "engine/readers.h"
 #include "platform/system.h"
@@ -242,12 +243,15 @@ void SearchParts(InputSource& input, uint64_t dataSize, uint64_t partBytes, Sink
             units[length] = 0;
             size_t resume = sink.SearchOpen(units, length, limit);
             units[length] = kept;
-            // The limit is less than a part, so the search never leaves all of it open; should it
-            // do so, there would be no room for the next read, and the open rest is given up
-            // rather than the same part searched without end.
-            if (resume == 0) {
-                resume = length;
-                sink.file.CutMatchLost = true;
+            // The search leaves no more open than the limit. Should it leave more, the characters
+            // it keeps only to look back at (searched already) are given up, and should all of the
+            // part still be open, its open rest too: there would be no room for the next read.
+            if (length - resume > limit) {
+                resume = std::min(length, resume + std::exchange(sink.file.SearchFrom, 0));
+                if (resume == 0) {
+                    resume = length;
+                    sink.file.CutMatchLost = true;
+                }
             }
             carried = count - resume;
             std::memmove(units, units + resume, carried * kUnit);

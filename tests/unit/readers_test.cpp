@@ -525,6 +525,11 @@ TEST(ReadFileInParts, FindWhatASearchOfTheWholeTextFinds) {
         // The end of a part is not the end of the text.
         {a + "NEEDLE" + b, u".\\z", false, {"<b>"}},
         {lines, u".$", false, {"<n>"}},
+        // A part that ends in a run of line breaks keeps every one of them.
+        {"x" + std::string(2 * kPart, '\n') + "yy",
+         u"y",
+         true,
+         {"x" + std::string(2 * kPart, '\n') + "<y><y>", true}},
         // A newline that ends the data is searched with the last part.
         {"aaa\n", kWhole, false, {"<aaa\n>"}},
         // A match that would need more than half a part carried is found as far as its part
