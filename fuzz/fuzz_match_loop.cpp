@@ -2,6 +2,9 @@
 // the input), every option combination and all three shapes of text; the JIT, the interpreter and
 // searches cut into tiny slices must write the same output.
 
+#include <cstdio>
+#include <cstdlib>
+
 #include <utf8.h>
 
 #include "engine/compiled_expression.h"
@@ -46,6 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                                  u"${n}\\xPp\\x41"};
     settings.replace = in.Pick(kTemplates);
     const uint8_t shape = in.Byte();
+    const uint8_t cutAt = in.Byte();
 
     // A job in search-and-replace mode never writes a BOM or line mode's lines and never
     // filters duplicates (the loop itself clears WriteBom once it has written the BOM).
@@ -74,7 +78,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::string written;
         FileState file;
     };
-    auto run = [&](bool jit, SearchSlices slices) {
+    // With a cut, the text is searched in two pieces as a reader cuts a file: the first knowing
+    // that more follows, the second made of what the first left open and the rest.
+    auto run = [&](bool jit, SearchSlices slices, size_t cut = SIZE_MAX) {
         Settings s = settings;
         s.Jit = jit;
         detail::Slices() = slices;
@@ -88,9 +94,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         r.file.IsUtf16 = (shape & 3) == 2;
         r.file.IsUtf8 = (shape & 3) == 1;
         SearchContext context{s, compiled, State().System, result, StringSink(r.written)};
+        auto searchOnce = [&](const auto& text) {
+            if constexpr (sizeof(text[0]) == 2)
+                return SearchUnits(text.data(), text.size(), context, r.file);
+            else
+                return SearchBytes(text.data(), text.size(), context, r.file);
+        };
+        auto search = [&](auto text, const auto& whole) {
+            const size_t first = std::min(cut, whole.size());
+            text = whole.substr(0, first);
+            if (first < whole.size()) {
+                r.file.MoreFollows = true;
+                const SearchStatus status = searchOnce(text);
+                r.file.MoreFollows = false;
+                if (!GoesOn(status)) return status;
+                text = text.substr(r.file.ResumeAt) + whole.substr(first);
+                // (Line mode's pieces are pieces of one line.)
+                r.file.ContinuesLine = true;
+            }
+            return searchOnce(text);
+        };
         const SearchStatus status =
-            r.file.IsUtf16 ? SearchUnits(wideText.data(), wideText.size(), context, r.file)
-                           : SearchBytes(byteText.data(), byteText.size(), context, r.file);
+            r.file.IsUtf16 ? search(std::u16string(), wideText) : search(std::string(), byteText);
         if (status == SearchStatus::WriteFailed || !FlushOutput(context.Output, result))
             std::abort();
         ReleaseCompiledExpression(compiled);
@@ -102,6 +127,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Run jit = run(true, whole);
     const Run interpreter = run(false, tiny);
     const Run jitSliced = run(true, tiny);
+    // A cut where a reader could make one: on a character's start (the readers cut whole
+    // characters), anywhere else.
+    size_t cut = (shape >> 3 & 1) ? size_t{cutAt} * 3 : SIZE_MAX;
+    if ((shape & 3) == 1)
+        while (cut < byteText.size() && (static_cast<unsigned char>(byteText[cut]) & 0xC0) == 0x80)
+            ++cut;
+    if ((shape & 3) == 2 && cut < wideText.size() && (wideText[cut] & 0xFC00) == 0xDC00) ++cut;
+    const Run jitCut = run(true, whole, cut);
     detail::Slices() = SearchSlices{};
     // The engines and the slicing agree, unless a limit ended a search (the two engines' limits
     // are not the same).
@@ -110,6 +143,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!jit.file.EndedEarly && !jitSliced.file.EndedEarly && jit.written != jitSliced.written)
         std::abort();
     if (jit.file.BadEncoding != jitSliced.file.BadEncoding) std::abort();
+    // (Jobs never combine search and replace with a BOM, line mode or the duplicate filter, nor
+    // binary mode with a BOM: the BOM would go before the first match, wherever the cut put it.)
+    const bool jobSettings = !(settings.SearchAndReplace &&
+                               (settings.WriteBom || settings.LineMode || settings.NoDuplicates)) &&
+                             !(settings.BinaryMode && settings.WriteBom);
+    if (jobSettings && !jit.file.EndedEarly && !jitCut.file.EndedEarly &&
+        !jitCut.file.CutMatchLost && !jit.file.BadEncoding && !jitCut.file.BadEncoding &&
+        jit.written != jitCut.written) {
+        if (std::getenv("FUZZ_EXPLAIN") != nullptr)
+            std::fprintf(stderr, "cut at %zu\nwhole: %s\ncut:   %s\n", cut,
+                         fuzz::Escaped(jit.written).c_str(), fuzz::Escaped(jitCut.written).c_str());
+        std::abort();
+    }
 
     // Search and replace with the whole match as the replacement copies the text unchanged,
     // whatever matched where (empty matches, \K, retries, searches ended by an error).

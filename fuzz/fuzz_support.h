@@ -102,6 +102,23 @@ inline void EnsureState() {
 }
 
 // Option flags from one byte each; values stay inside the ranges the settings file accepts.
+// Bytes made printable, for a report of a finding.
+inline std::string Escaped(std::string_view bytes) {
+    std::string out;
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b >= 0x20 && b < 0x7F && b != '\\') {
+            out += c;
+        } else {
+            static const char kHex[] = "0123456789abcdef";
+            out += "\\x";
+            out += kHex[b >> 4];
+            out += kHex[b & 15];
+        }
+    }
+    return out;
+}
+
 inline void FillSettings(Input& in, Settings& s) {
     const uint8_t a = in.Byte();
     s.CaseSensitive = a & 1;
