@@ -311,7 +311,9 @@ struct LineReader {
             sink.Search(carry.data.get(), carry.size);
             carry.size = 0;
         }
+        // The next line is a text of its own: a search that was over for this one is not for it.
         sink.file.ContinuesLine = false;
+        sink.file.SearchOver = false;
     }
     void EmptyLine() {
         static const Unit kEmpty[1] = {0};

@@ -669,6 +669,7 @@ TEST(ReadLines, PiecesOfALineLongerThanTheReadMemoryFindWhatTheWholeLineHolds) {
     const Row rows[] = {
         {std::string(21, 'a') + "NEEDLE" + std::string(13, 'b') + "\nx", u"NEEDLE", {"<NEEDLE>"}},
         {"ab\n" + std::string(29, 'c') + "Z\nmn", u".\\z", {"<b>\r\n<Z>\r\n<n>"}},
+        {std::string(40, 'b') + "\nab\na", u"^a", {"<a>\r\n<a>"}},
         // A match that would need more than half the read memory carried is found as far as
         // its piece goes, and the file is marked.
         {std::string(24, 'a') + std::string(16, 'b') + "\nk",
