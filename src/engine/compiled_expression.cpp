@@ -164,6 +164,36 @@ bool JitMatchesOtherwise(std::u16string_view pattern, std::string_view codePageF
     return false;
 }
 
+// Whether a search of the compiled form may find a match that starts at an LF right after a CR,
+// where the library's interpreter and its JIT disagree. Where the newline convention takes CR LF
+// for one line break, the interpreter never starts a match between the two (unless the expression
+// names CR or LF itself); the JIT, when it skips ahead by the characters a match can start with,
+// does: `\sa` finds "\na" in "\r\na" under the JIT and nothing under the interpreter. Only the
+// library's own facts decide: the newline convention, anchoring, a known first character, and the
+// characters a match can start with (from a study without the JIT).
+template <typename Code, typename Info, typename Study, typename FreeStudy>
+bool MayStartInsideCrLf(const Code& code, Info info, Study study, FreeStudy freeStudy) {
+    if (!code) return false;
+    unsigned long options = 0;
+    int hasCrOrLf = 0;
+    int firstFlags = 0;
+    info(code.get(), nullptr, PCRE_INFO_OPTIONS, &options);
+    info(code.get(), nullptr, PCRE_INFO_HASCRORLF, &hasCrOrLf);
+    info(code.get(), nullptr, PCRE_INFO_FIRSTCHARACTERFLAGS, &firstFlags);
+    const unsigned long newline = options & kNewlineMask;
+    if ((newline != PCRE_NEWLINE_CRLF && newline != PCRE_NEWLINE_ANY &&
+         newline != PCRE_NEWLINE_ANYCRLF) ||
+        (options & PCRE_ANCHORED) != 0 || hasCrOrLf != 0 || firstFlags != 0)
+        return false;
+    const char* message = nullptr;
+    auto* extra = study(code.get(), 0, &message);
+    const unsigned char* starts = nullptr;
+    info(code.get(), extra, PCRE_INFO_FIRSTTABLE, &starts);
+    const bool lf = starts == nullptr || (starts['\n' / 8] & (1 << ('\n' % 8))) != 0;
+    if (extra != nullptr) freeStudy(extra);
+    return lf;
+}
+
 // Per form, an ASCII character every match holds, so that a short text without it is passed over
 // without a library call (see the match loop).
 void FindHeldCharacters(const Settings& settings, const unsigned char* tables,
@@ -320,7 +350,26 @@ int32_t Compile(const Settings& settings, const platform::SystemFacts& system,
     const char* message = nullptr;
     int offset = 0;
 
-    compiled.Utf8Code.reset(pcre_compile(utf8Form.c_str(), utfOptions, &message, &offset, nullptr));
+    // A form whose matches may start between a CR and its LF is compiled again without the
+    // library's start-of-match shortcuts, which is where its JIT and interpreter part (with them
+    // off, both step over CR LF at once); verbs and callouts, whose results those shortcuts
+    // change, leave such a form to the interpreter instead.
+    const bool verbs = EitherFormHolds(PatternSeen(settings), codePageForm, "(*") ||
+                       EitherFormHolds(PatternSeen(settings), codePageForm, "(?C");
+    bool jitAllowed = !JitMatchesOtherwise(PatternSeen(settings), codePageForm);
+    auto compileNarrow = [&](const std::string& form, int options, const unsigned char* tables) {
+        PcreCode code(pcre_compile(form.c_str(), options, &message, &offset, tables));
+        if (MayStartInsideCrLf(code, pcre_fullinfo, pcre_study, pcre_free_study)) {
+            if (verbs)
+                jitAllowed = false;
+            else
+                code.reset(pcre_compile(form.c_str(), options | PCRE_NO_START_OPTIMIZE, &message,
+                                        &offset, tables));
+        }
+        return code;
+    };
+
+    compiled.Utf8Code = compileNarrow(utf8Form, utfOptions, nullptr);
     if (!compiled.Utf8Code) {
         compiled.ErrorText = Widen(codePage, message) + u" at pos " + Decimal(offset + 1L);
         return offset;
@@ -331,8 +380,7 @@ int32_t Compile(const Settings& settings, const platform::SystemFacts& system,
         tables = system.AnsiTables;
     else if (codePage == system.OemCodePage)
         tables = system.OemTables;
-    compiled.AnsiCode.reset(pcre_compile(codePageForm.c_str(), common | kCodePageCompileOptions,
-                                         &message, &offset, tables));
+    compiled.AnsiCode = compileNarrow(codePageForm, common | kCodePageCompileOptions, tables);
     // A code-page form that does not compile (a character the code page lacks became "?") only
     // keeps code-page files from being searched: the UTF-16 form is compiled all the same, and
     // the status names this first failure.
@@ -349,15 +397,21 @@ int32_t Compile(const Settings& settings, const platform::SystemFacts& system,
     const int utf16Options = HasUnpairedSurrogate(settings.regex)
                                  ? utfOptions & ~static_cast<int>(kNoUtfCheck)
                                  : utfOptions;
-    compiled.Utf16Code.reset(pcre16_compile(reinterpret_cast<PCRE_SPTR16>(settings.regex.c_str()),
-                                            utf16Options, &message, &offset, nullptr));
+    const auto* wideForm = reinterpret_cast<PCRE_SPTR16>(settings.regex.c_str());
+    compiled.Utf16Code.reset(pcre16_compile(wideForm, utf16Options, &message, &offset, nullptr));
+    if (MayStartInsideCrLf(compiled.Utf16Code, pcre16_fullinfo, pcre16_study, pcre16_free_study)) {
+        if (verbs)
+            jitAllowed = false;
+        else
+            compiled.Utf16Code.reset(pcre16_compile(wideForm, utf16Options | PCRE_NO_START_OPTIMIZE,
+                                                    &message, &offset, nullptr));
+    }
     if (!compiled.Utf16Code && failedAt < 0) {
         compiled.ErrorText = Widen(codePage, message) + u" at pos " + Decimal(offset + 1L);
         failedAt = offset;
     }
 
-    const bool jit = settings.Jit && !JitMatchesOtherwise(PatternSeen(settings), codePageForm);
-    const char* studyMessage = StudyForms(jit, compiled);
+    const char* studyMessage = StudyForms(settings.Jit && jitAllowed, compiled);
     if (studyMessage != nullptr) {
         if (failedAt < 0) compiled.ErrorText = Widen(codePage, studyMessage);
         return failedAt < 0 ? 0 : failedAt;

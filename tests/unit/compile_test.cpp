@@ -74,8 +74,28 @@ TEST_F(CompileTest, OptionWordsOfTheThreeForms) {
     EXPECT_EQ(CompileExpression(Plain(u"a+(*PRUNE)b|a"), system, compiled), 0);
     EXPECT_FALSE(UsesJit(compiled, LibraryWidth::Bytes));
     EXPECT_FALSE(UsesJit(compiled, LibraryWidth::Units));
+    ReleaseCompiledExpression(compiled);
+    // Nor those with verbs that could start a match between a CR and its LF (see below).
+    EXPECT_EQ(CompileExpression(Plain(u"\\s(*SKIP)a"), system, compiled), 0);
+    EXPECT_FALSE(UsesJit(compiled, LibraryWidth::Bytes));
 #endif
     ReleaseCompiledExpression(compiled);
+
+    // Forms whose matches may start at the LF of a CR LF are compiled without the library's
+    // start-of-match shortcuts, with which its JIT starts matches there and its interpreter not.
+    const std::pair<std::u16string, bool> startsInsideCrLf[] = {
+        {u"\\sa", true},    {u"(?s).a", true},     {u"[^x]", true},
+        {u"\\na", false},   {u"(*LF)\\sa", false}, {u"a\\s", false},
+        {u"\\d\\s", false}, {u"(?m)^\\s", false},  {u"\\A\\s", false}};
+    for (const auto& [regex, unoptimized] : startsInsideCrLf) {
+        ASSERT_EQ(CompileExpression(Plain(regex), system, compiled), 0);
+        for (unsigned long options :
+             {Options(compiled.Utf8Code.get()), Options(compiled.AnsiCode.get()),
+              Options(compiled.Utf16Code.get())})
+            EXPECT_EQ((options & PCRE_NO_START_OPTIMIZE) != 0, unoptimized)
+                << platform::WideToUtf8(regex);
+        ReleaseCompiledExpression(compiled);
+    }
 
     Settings interpreted = Plain(u"a(b)(c)");
     interpreted.Jit = false;

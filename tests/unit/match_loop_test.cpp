@@ -489,7 +489,8 @@ TEST_F(MatchLoopTest, JitInterpreterAndSlicedSearchesWriteTheSameOutput) {
                                           u"[[:punct:]]",
                                           u"[[:alnum:]]+s",
                                           u"(\\w)?@(?#c)?[^\\s]+",
-                                          u"a+(*PRUNE)b|a"};
+                                          u"a+(*PRUNE)b|a",
+                                          u"\\s\\w"};
     struct Mode {
         const char* name;
         bool emptyValid, replace, caseSensitive, noDuplicates;
