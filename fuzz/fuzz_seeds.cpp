@@ -76,6 +76,15 @@ int main(int argc, char** argv) {
                                      Bytes({0, 0, 0, 12, 0, 0}) + std::string(30, 'a') + "b",
                                      Bytes({0, 0, 0, 242, 2}) + "(a)" + "aaa"});
 
+    // Flags, the expression's grammar choices (see fuzz_expressions.cpp), then the text's pieces:
+    // [[:digit:]]+-[[:digit:]]+ (UTF-8), (\w)?@(?#c)?[^\s] (UTF-16), a+(*PRUNE)b|a (code page).
+    std::string text;
+    for (int i = 0; i < 24; ++i) text += Bytes({0, 10, 12, 4, 13, 16, 3, 11, 5, i % 2 ? 15 : 14});
+    Write(out + "/fuzz_expressions",
+          {Bytes({1, 0, 0x83, 0, 2, 2, 0x10, 4, 0x83, 0, 2, 2, 0, 0}) + text,
+           Bytes({2, 0, 0x85, 0, 4, 1, 0, 0, 0, 0x10, 3, 0x87, 0, 3, 1, 9, 0, 0}) + text,
+           Bytes({0, 0, 0x80, 0, 2, 0x0C, 2, 0x10, 1, 0, 1, 0x10, 0, 0, 0}) + text});
+
     Write(out + "/fuzz_pack_files",
           {Bytes({0, 0, 0, 1, 1, 0, 1}) + Wide("a.txt") + std::string(2, '\0') + Wide("b.log"),
            Bytes({128, 4, 0, 1, 1, 0, 1}) + Wide("sub") + std::string(2, '\0') + Wide("fifo"),

@@ -14,7 +14,7 @@ corpus_root=${3:-}
 [ -z "$corpus_root" ] || { mkdir -p "$corpus_root" && corpus_root=$(cd "$corpus_root" && pwd); }
 here=$(cd "$(dirname "$0")/.." && pwd)
 all_targets="fuzz_template fuzz_settings_file fuzz_language_file fuzz_readers fuzz_match_loop
-             fuzz_pack_files fuzz_dialog"
+             fuzz_expressions fuzz_pack_files fuzz_dialog"
 read -r -a targets <<<"$(echo ${FUZZ_TARGETS:-$all_targets})"
 max_len=${FUZZ_MAX_LEN:-8192}
 
