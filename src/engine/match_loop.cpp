@@ -107,6 +107,9 @@ struct Loop {
     // Search and replace copies the text up to here at the end (less than the length when the
     // rest is carried into the next piece).
     size_t copyEnd = length;
+    // The piece as the reader gave it: line breaks at its end are left to the next piece when
+    // more follows (see SearchPiece), and the reader carries them too.
+    size_t pieceLength = length;
     bool limitHit = false;
 
     void Progress() { finder.Progress(); }
@@ -330,7 +333,7 @@ struct Loop {
     // file is marked, since a match across the cut may be missing.
     bool LeaveRest(size_t at) {
         const size_t carryStart = finder.CarryStart(at);
-        if (length - carryStart > file.CarryLimit) {
+        if (pieceLength - carryStart > file.CarryLimit) {
             finder.moreFollows = false;
             file.CutMatchLost = true;
             return false;
@@ -358,7 +361,7 @@ struct Loop {
         if (finder.moreFollows && copyEnd == length && !abort && out.ok && !limitHit &&
             !file.BadEncoding) {
             const size_t carryStart = finder.CarryStart(length);
-            if (length - carryStart <= file.CarryLimit) {
+            if (pieceLength - carryStart <= file.CarryLimit) {
                 file.ResumeAt = carryStart;
                 file.SearchFrom = length - carryStart;
             }
@@ -464,7 +467,8 @@ namespace {
 // A piece of a text that goes on is searched up to its last unit that is not part of a line
 // break: `$` takes a line break at the end of what it is given for the text's last, and a CR at
 // the end may be the first half of a CR LF. The rest goes with the next piece. A piece of nothing
-// but line breaks is searched whole, and the file is marked (a match across the cut may be lost).
+// but line breaks (or more of them than half of what the reader can carry) is searched whole,
+// and the file is marked (a match across the cut may be lost).
 template <typename CharT>
 SearchStatus SearchPiece(const CharT* text, size_t length, SearchContext& context,
                          FileState& file) {
@@ -484,13 +488,17 @@ SearchStatus SearchPiece(const CharT* text, size_t length, SearchContext& contex
                 break;
             --searched;
         }
-        if (searched == 0) {
+        // (Line breaks are carried too: more than half of what may be carried, and the piece is
+        // searched as it is.)
+        if (searched == 0 || length - searched > file.CarryLimit / 2) {
             file.MoreFollows = false;
             file.CutMatchLost = true;
             searched = length;
         }
     }
-    return Loop<CharT>{text, searched, context, file}.Run();
+    Loop<CharT> loop{text, searched, context, file};
+    loop.pieceLength = length;
+    return loop.Run();
 }
 
 } // namespace
