@@ -4,7 +4,8 @@
 // The match loop, with every shortcut it may take (line search, slices, the short-text
 // pass-over, the JIT), must find exactly what a plain loop over the library's interpreter finds:
 // one call after another over the whole text, written here without any of the engine's
-// shortcuts.
+// shortcuts, and without the library's own start-of-match shortcuts where they cannot change the
+// result (so that a fault in them shows too).
 
 #include <utf8.h>
 
@@ -382,6 +383,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The reference's own compile, with the options every search of that form has.
     const int caseless = settings.CaseSensitive ? 0 : PCRE_CASELESS;
     const int ucp = settings.UnicodeProperties ? PCRE_UCP : 0;
+    // Without the library's start-of-match shortcuts (a scan for the first or a required
+    // character, the shortest length), unless verbs or callouts make those part of the result.
+    const bool verbs =
+        expression.find("(*") != std::string::npos || expression.find("(?C") != std::string::npos;
+    const int plain = (verbs ? 0 : PCRE_NO_START_OPTIMIZE) | caseless;
     const char* message = nullptr;
     int offset = 0;
     std::string codePageText;
@@ -398,15 +404,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                       : 1252 == system.OemCodePage ? system.OemTables
                                                                    : nullptr;
         narrow.reset(pcre_compile(codePageExpression.c_str(),
-                                  caseless | PCRE_NEWLINE_ANYCRLF | PCRE_BSR_ANYCRLF, &message,
+                                  plain | PCRE_NEWLINE_ANYCRLF | PCRE_BSR_ANYCRLF, &message,
                                   &offset, tables));
     } else if (form == Form::Utf8) {
         narrow.reset(pcre_compile(expression.c_str(),
-                                  caseless | ucp | PCRE_UTF8 | PCRE_NEWLINE_ANYCRLF, &message,
-                                  &offset, nullptr));
+                                  plain | ucp | PCRE_UTF8 | PCRE_NEWLINE_ANYCRLF, &message, &offset,
+                                  nullptr));
     } else {
         wide.reset(pcre16_compile(reinterpret_cast<PCRE_SPTR16>(settings.regex.c_str()),
-                                  caseless | ucp | PCRE_UTF16 | PCRE_NEWLINE_ANYCRLF, &message,
+                                  plain | ucp | PCRE_UTF16 | PCRE_NEWLINE_ANYCRLF, &message,
                                   &offset, nullptr));
     }
     if (!narrow && !wide) return 0;

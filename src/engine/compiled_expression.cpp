@@ -194,6 +194,22 @@ bool MayStartInsideCrLf(const Code& code, Info info, Study study, FreeStudy free
     return lf;
 }
 
+// Backtracking verbs and callouts: what they find depends on the library's start-of-match
+// shortcuts (a (*COMMIT) after the first character is reached only where the scan for it stops).
+bool HoldsVerbs(std::u16string_view pattern, std::string_view codePageForm) {
+    return EitherFormHolds(pattern, codePageForm, "(*") ||
+           EitherFormHolds(pattern, codePageForm, "(?C");
+}
+
+// A lookahead's characters may be taken by the library for a character every match holds beyond
+// its first, where they are the first: `(?=(?:)a)a` finds nothing in "a" with the library's
+// start-of-match shortcuts, and "a" without them, which is also what a search in its partial mode
+// finds (it skips that test). Such expressions are compiled without the shortcuts, unless verbs
+// make those part of the result; they are then searched whole, never in slices.
+bool HoldsLookahead(std::u16string_view pattern, std::string_view codePageForm) {
+    return EitherFormHolds(pattern, codePageForm, "(?=");
+}
+
 // Per form, an ASCII character every match holds, so that a short text without it is passed over
 // without a library call (see the match loop).
 void FindHeldCharacters(const Settings& settings, const unsigned char* tables,
@@ -317,9 +333,10 @@ void NoteExpressionFacts(const Settings& settings, const unsigned char* tables,
                              compiled.NewlineMode == PCRE_NEWLINE_ANY ||
                              compiled.NewlineMode == PCRE_NEWLINE_ANYCRLF;
     const std::u16string_view pattern = PatternSeen(settings);
-    compiled.Sliceable = (options & PCRE_ANCHORED) == 0 &&
-                         !EitherFormHolds(pattern, codePageForm, "\\G") &&
-                         !EitherFormHolds(pattern, codePageForm, "(*COMMIT");
+    compiled.Sliceable =
+        (options & PCRE_ANCHORED) == 0 && !EitherFormHolds(pattern, codePageForm, "\\G") &&
+        !EitherFormHolds(pattern, codePageForm, "(*COMMIT") &&
+        !(HoldsVerbs(pattern, codePageForm) && HoldsLookahead(pattern, codePageForm));
     FindLineConfinement(settings, tables, pattern, CodePageFormIsFaithful(pattern, codePageForm),
                         compiled);
     FindHeldCharacters(settings, tables, pattern, codePageForm, compiled);
@@ -344,6 +361,10 @@ int32_t Compile(const Settings& settings, const platform::SystemFacts& system,
     if (!settings.CaseSensitive) common |= PCRE_CASELESS;
     if (settings.Multiline) common |= PCRE_MULTILINE;
     if (settings.Dotall) common |= PCRE_DOTALL;
+    // Lookaheads: see HoldsLookahead.
+    const std::u16string_view pattern = PatternSeen(settings);
+    const bool verbs = HoldsVerbs(pattern, codePageForm);
+    if (!verbs && HoldsLookahead(pattern, codePageForm)) common |= PCRE_NO_START_OPTIMIZE;
     const int utfOptions =
         common | kUtfCompileOptions | (settings.UnicodeProperties ? PCRE_UCP : 0);
 
@@ -354,12 +375,11 @@ int32_t Compile(const Settings& settings, const platform::SystemFacts& system,
     // library's start-of-match shortcuts, which is where its JIT and interpreter part (with them
     // off, both step over CR LF at once); verbs and callouts, whose results those shortcuts
     // change, leave such a form to the interpreter instead.
-    const bool verbs = EitherFormHolds(PatternSeen(settings), codePageForm, "(*") ||
-                       EitherFormHolds(PatternSeen(settings), codePageForm, "(?C");
-    bool jitAllowed = !JitMatchesOtherwise(PatternSeen(settings), codePageForm);
+    bool jitAllowed = !JitMatchesOtherwise(pattern, codePageForm);
     auto compileNarrow = [&](const std::string& form, int options, const unsigned char* tables) {
         PcreCode code(pcre_compile(form.c_str(), options, &message, &offset, tables));
-        if (MayStartInsideCrLf(code, pcre_fullinfo, pcre_study, pcre_free_study)) {
+        if ((options & PCRE_NO_START_OPTIMIZE) == 0 &&
+            MayStartInsideCrLf(code, pcre_fullinfo, pcre_study, pcre_free_study)) {
             if (verbs)
                 jitAllowed = false;
             else
@@ -399,7 +419,8 @@ int32_t Compile(const Settings& settings, const platform::SystemFacts& system,
                                  : utfOptions;
     const auto* wideForm = reinterpret_cast<PCRE_SPTR16>(settings.regex.c_str());
     compiled.Utf16Code.reset(pcre16_compile(wideForm, utf16Options, &message, &offset, nullptr));
-    if (MayStartInsideCrLf(compiled.Utf16Code, pcre16_fullinfo, pcre16_study, pcre16_free_study)) {
+    if ((utf16Options & PCRE_NO_START_OPTIMIZE) == 0 &&
+        MayStartInsideCrLf(compiled.Utf16Code, pcre16_fullinfo, pcre16_study, pcre16_free_study)) {
         if (verbs)
             jitAllowed = false;
         else
