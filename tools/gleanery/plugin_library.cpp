@@ -49,7 +49,13 @@ std::string DefaultPluginPath() {
 #else
     const char* name = "Gleanery.so";
 #endif
-    return (ProgramDirectory() / name).string();
+    const std::filesystem::path beside = ProgramDirectory() / name;
+    // An installed host lives in PREFIX/bin and its plug-in in PREFIX/lib/gleanery.
+    const std::filesystem::path installed = ProgramDirectory() / ".." / "lib" / "gleanery" / name;
+    std::error_code ec;
+    if (!std::filesystem::exists(beside, ec) && std::filesystem::exists(installed, ec))
+        return installed.lexically_normal().string();
+    return beside.string();
 }
 
 bool LoadPlugin(const std::string& path, PluginExports& exports, std::string& error) {

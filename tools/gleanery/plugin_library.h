@@ -20,7 +20,7 @@ struct PluginExports {
 // Loads the library at `path`; on failure returns false and says why in `error`.
 bool LoadPlugin(const std::string& path, PluginExports& exports, std::string& error);
 void UnloadPlugin(PluginExports& exports);
-// The plug-in built beside this program.
+// The plug-in beside this program, or in ../lib/gleanery when only that one exists.
 std::string DefaultPluginPath();
 
 } // namespace gleanery::cli
