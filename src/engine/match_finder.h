@@ -48,6 +48,8 @@ struct MatchFinder {
     const Settings& settings = context.JobSettings;
     ResultState& result = context.Result;
     bool abort = false; // the host asked to stop
+    // Writing out the results found so far failed (see Progress): nothing more is written.
+    bool writeFailed = false;
     int* ov = file.OutputVector.data();
     bool utf8 = !kWide && file.IsUtf8;
     size_t slice = Slices().First;
@@ -417,6 +419,7 @@ struct MatchFinder {
     // and a clock started at each run would cost two readings per line.
     void Progress() { Progress(platform::TickCount()); }
     void Progress(uint32_t now) {
+        if (!FlushWhenDue(context, now)) writeFailed = true;
         if (!result.ProgressClockStarted) {
             result.ProgressClockStarted = true;
             result.LastProgressTick = now;

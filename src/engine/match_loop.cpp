@@ -112,7 +112,10 @@ struct Loop {
     size_t pieceLength = length;
     bool limitHit = false;
 
-    void Progress() { finder.Progress(); }
+    void Progress() {
+        finder.Progress();
+        if (finder.writeFailed) out.ok = false;
+    }
 
     // Group n as offsets into the text; false when it is unset.
     bool Group(int n, size_t& start, size_t& end) const {
@@ -390,6 +393,8 @@ struct Loop {
             firstSearch = false;
 
             int rc = finder.Find(pos, options);
+            if (finder.writeFailed) out.ok = false;
+            if (!out.ok) break;
             if (rc == detail::kNeedsMore) {
                 if (LeaveRest(finder.resumeAt)) break;
                 firstSearch = checkFirst;
@@ -510,6 +515,18 @@ SearchStatus SearchBytes(const char* text, size_t length, SearchContext& context
 SearchStatus SearchUnits(const char16_t* text, size_t length, SearchContext& context,
                          FileState& file) {
     return SearchPiece(text, length, context, file);
+}
+
+bool FlushWhenDue(SearchContext& context, uint32_t now) {
+    ResultState& result = context.Result;
+    if (!result.FlushClockStarted) {
+        result.FlushClockStarted = true;
+        result.LastFlushTick = now;
+        return true;
+    }
+    if (result.OutputBuffer.empty() || now - result.LastFlushTick < kFlushIntervalMs) return true;
+    result.LastFlushTick = now;
+    return FlushOutput(context.Output, result);
 }
 
 namespace detail {

@@ -19,6 +19,13 @@ SearchStatus SearchBytes(const char* text, size_t length, SearchContext& context
 SearchStatus SearchUnits(const char16_t* text, size_t length, SearchContext& context,
                          FileState& file);
 
+// Results wait in the output buffer at most this long while a job goes on, so that a host that
+// follows the output file (a pipe on the command line) sees them as they are found.
+inline constexpr uint32_t kFlushIntervalMs = 100;
+// Writes what the output buffer holds when the last write lies more than kFlushIntervalMs back.
+// False when that write failed.
+bool FlushWhenDue(SearchContext& context, uint32_t now);
+
 // Bounds of the slices a long search is cut into, in units of the text (see the match loop).
 // Each text starts small, since one start position of a costly expression can take a fraction of
 // a millisecond; slices double while they take little time, up to a size where the cutting costs

@@ -52,6 +52,8 @@ struct Sink {
     const Settings& JobSettings() const { return context.JobSettings; }
     // The host's progress callback, which may ask to stop.
     void Progress(uint64_t bytes) {
+        if (Going() && !FlushWhenDue(context, platform::TickCount()))
+            Note(SearchStatus::WriteFailed);
         const int size = bytes > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(bytes);
         if (!context.KeepGoing(file.FileName, size)) Note(SearchStatus::Cancelled);
     }

@@ -67,6 +67,9 @@ struct ResultState {
     // When the match loop last asked the host whether to go on (see its Progress).
     bool ProgressClockStarted = false;
     uint32_t LastProgressTick = 0;
+    // When results were last written out (see FlushWhenDue); the clock starts at its first look.
+    bool FlushClockStarted = false;
+    uint32_t LastFlushTick = 0;
     // The byte order mark the settings ask for is in the output (it goes before the first result,
     // or before the statistics when there was none).
     bool BomWritten = false;
