@@ -354,17 +354,21 @@ std::u16string SizeText(int64_t size) {
     return FixedPoint(size, 1048576, 2) + u" MiB";
 }
 
-std::u16string IncompleteSearchesText(const ExtractionJob& job) {
+std::u16string IncompleteSearchesText(const ExtractionJob& job, IncompleteLists lists) {
     std::u16string t;
-    auto list = [&t](uint16_t heading, const std::u16string& files) {
+    auto list = [&t](const std::u16string& heading, const std::u16string& files) {
         if (files.empty()) return;
         if (!t.empty()) t += u"\r\n\r\n";
-        t += Text(heading) + files;
+        t += heading + files;
     };
-    list(kTextNotCompiled, job.NotCompiled);
-    list(kTextEndedEarly, job.EndedEarly);
-    list(kTextCutMatchLost, job.CutMatchLost);
-    list(kTextNotReadWhole, job.NotReadWhole);
+    list(Text(kTextNotCompiled), job.NotCompiled);
+    list(Text(kTextEndedEarly), job.EndedEarly);
+    list(Text(kTextCutMatchLost), job.CutMatchLost);
+    list(Text(kTextNotReadWhole), job.NotReadWhole);
+    if (lists == IncompleteLists::WithUnsearched) {
+        list(kBadEncodingHeading, job.BadEncoding);
+        list(kNotOpenedHeading, job.CouldNotOpen);
+    }
     return t;
 }
 
@@ -378,7 +382,7 @@ std::u16string StatisticsText(const ExtractionJob& job, const JobOutcome& outcom
 }
 
 void ReportAndDeliver(ExtractionJob& job, JobOutcome& outcome) {
-    outcome.Notes = IncompleteSearchesText(job);
+    outcome.Notes = IncompleteSearchesText(job, IncompleteLists::WithUnsearched);
     // An output file that was never truncated still holds what an overwritten file held before;
     // none of that is this job's output.
     if (!job.Result.OutputStarted && job.OutputSize > 0) job.OutputSize = 0;

@@ -174,12 +174,13 @@ TEST_F(Cli, PackWithOptionsLeavesTheStoredSettingsAlone) {
         Host("pack --yes -e 'z' \"" + (root / "out").string() + "\" \"" + b.string() + "\"").status,
         22);
 
-    // A search the library ended at a limit is named on standard error.
+    // A search the library ended at a limit is named on standard error, and the status says that
+    // not everything was searched.
     WriteFile(root / "deep.txt", "z " + std::string(300, 'a') + " z");
     const HostRun limited =
         Host("pack -e '(*LIMIT_MATCH=50)(a|b)*c|z' \"" + (root / "limited").string() + "\" \"" +
              (root / "deep.txt").string() + "\"");
-    EXPECT_EQ(limited.status, 0);
+    EXPECT_EQ(limited.status, 4);
     EXPECT_NE(limited.out.find("gleanery: The search ended early in the following file(s), "),
               std::string::npos)
         << limited.out;
@@ -265,8 +266,7 @@ TEST_F(Cli, BadUsageIsExplained) {
     EXPECT_EQ(Host("set --extension zip").status, 2);
     EXPECT_EQ(Host("set --default-char ab").status, 2);
     EXPECT_EQ(Host("frobnicate").status, 2);
-    EXPECT_EQ(Host("pack only-output").status, 2);
-    EXPECT_EQ(Host("pack out.txt /no/such/file").status, 2);
+    EXPECT_EQ(Host("pack").status, 2);
     const HostRun directory = Host("pack \"" + root.string() + "/\" " + config.string());
     EXPECT_EQ(directory.status, 2);
     EXPECT_NE(directory.out.find("names a directory, not a file"), std::string::npos);
@@ -304,7 +304,8 @@ TEST_F(Cli, EveryOperandIsHandled) {
         {"in/empty", 22, "-"},
         {"--stats in/empty", 22, "*Searched file(s): 0"},
         {"in/unreadable", 22, "-"},
-        {"in/f.txt in/f.txt", 0, "abc\r\nabc"},
+        // A file is searched once, however often it is named.
+        {"in/f.txt in/f.txt", 0, "abc"},
         // Whole path components: x/ab/2 does not lie in x/a.
         {"in/x/a/1 in/x/ab/2", 0, "hello\r\nworld"},
         {"in/bytes", 0, "gamma\r\nbeta\r\nalpha"},
@@ -377,7 +378,7 @@ TEST_F(Cli, ExpressionsThatDoNotCompileAreRefused) {
     WriteFile(root / "u8.txt", "\xD0\x9F\xD0\xB0");
     const HostRun partly =
         Host("pack --yes --code-page 1252 -e '\\x{41f}\\S' out cp.txt u8.txt", "2>&1", root);
-    EXPECT_EQ(partly.status, 0) << partly.out;
+    EXPECT_EQ(partly.status, 4) << partly.out;
     EXPECT_EQ(ReadAll(root / "out.txt"), "\xD0\x9F\xD0\xB0");
     EXPECT_NE(
         partly.out.find("warning: the expression does not compile for files in code page 1252 "

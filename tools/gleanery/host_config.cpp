@@ -72,6 +72,41 @@ bool CopyConfig(const fs::path& dir, const fs::path& copy, std::string& error) {
     return true;
 }
 
+namespace {
+
+char16_t Lower(char16_t c) {
+    return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c - u'A' + u'a') : c;
+}
+
+// Whether `text` begins with `prefix`, ASCII letters in either case.
+bool StartsWithIgnoringCase(const std::u16string& text, const std::u16string& prefix) {
+    if (prefix.size() > text.size()) return false;
+    for (size_t i = 0; i < prefix.size(); ++i)
+        if (Lower(text[i]) != Lower(prefix[i])) return false;
+    return true;
+}
+
+} // namespace
+
+const Settings* FindPreset(const PresetStore& store, const std::string& name, std::string& error) {
+    const std::u16string wanted = ToUtf16(name);
+    if (const auto it = store.find(wanted); it != store.end()) return &it->second;
+    std::vector<PresetStore::const_iterator> candidates;
+    for (auto it = store.begin(); it != store.end(); ++it) {
+        if (it->first.size() == wanted.size() && StartsWithIgnoringCase(it->first, wanted))
+            return &it->second;
+        if (StartsWithIgnoringCase(it->first, wanted)) candidates.push_back(it);
+    }
+    if (candidates.size() == 1) return &candidates.front()->second;
+    if (candidates.empty()) {
+        error = "no preset named '" + name + "' (see: gleanery presets)";
+    } else {
+        error = "'" + name + "' begins the names of several presets:";
+        for (const auto& it : candidates) error += "\n  " + ToUtf8(it->first);
+    }
+    return nullptr;
+}
+
 bool EditSettings(const HostConfig& config, const fs::path& pluginDir,
                   const std::optional<std::string>& preset,
                   const std::vector<std::function<void(Settings&)>>& edits, bool save,
@@ -97,12 +132,9 @@ bool EditSettings(const HostConfig& config, const fs::path& pluginDir,
     }
     if (presets) *presets = store;
     if (preset) {
-        const auto it = store.find(ToUtf16(*preset));
-        if (it == store.end()) {
-            error = "no preset named '" + *preset + "' (see: gleanery presets)";
-            return false;
-        }
-        current = it->second;
+        const Settings* found = FindPreset(store, *preset, error);
+        if (!found) return false;
+        current = *found;
     }
     for (const auto& edit : edits) edit(current);
     settings = current;

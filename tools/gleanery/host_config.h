@@ -30,11 +30,15 @@ std::filesystem::path DefaultConfigDir();
 bool CopyConfig(const std::filesystem::path& dir, const std::filesystem::path& copy,
                 std::string& error);
 
+// The preset `name` names: by its whole name, else by the start of one name only, ASCII letters
+// in either case. Null, with the reason (the candidates when several begin so), otherwise.
+const Settings* FindPreset(const PresetStore& store, const std::string& name, std::string& error);
+
 // Reads the settings file of `config` (seeded from the sample beside the plug-in on first use).
-// With `preset` the preset's settings become the current ones; `edits` are applied; with `save`
-// the result is stored as the last settings. `settings` receives the outcome, `presets` the
-// stored presets. An `accept` that returns false (with its reason in `error`) stops the edit
-// before anything is stored.
+// With `preset` the settings of the preset it names (FindPreset) become the current ones; `edits`
+// are applied; with `save` the result is stored as the last settings. `settings` receives the
+// outcome, `presets` the stored presets. An `accept` that returns false (with its reason in
+// `error`) stops the edit before anything is stored.
 using SettingsCheck = std::function<bool(const Settings&, std::string& error)>;
 bool EditSettings(const HostConfig& config, const std::filesystem::path& pluginDir,
                   const std::optional<std::string>& preset,

@@ -11,20 +11,27 @@
 #if defined(_WIN32)
 #include <io.h>
 #else
+#include <csignal>
 #include <unistd.h>
 #endif
 
 #include "engine/extraction_job.h"
+#include "engine/paths.h"
 #include "expression_check.h"
+#include "file_walk.h"
 #include "host/dc_startup_record.h"
 #include "host/wcx.h"
 #include "host_config.h"
+#include "job_notes.h"
 #include "options.h"
 #include "plugin_library.h"
 #include "printable.h"
+#include "progress.h"
 #include "scratch.h"
 #include "stdout_copy.h"
+#include "streams.h"
 #include "terminal.h"
+#include "version.h"
 #include "wide_names.h"
 
 namespace fs = std::filesystem;
@@ -37,37 +44,16 @@ namespace {
 constexpr int kOtherError = 1;
 constexpr int kBadUsage = 2;
 constexpr int kNothingWritten = 3;
+constexpr int kNotAllSearched = 4;
 
 // Whether a usage error's message ends with the pointer to the help text.
 enum class HelpHint { Show, Omit };
 
 int Fail(const std::string& message, int status, HelpHint hint = HelpHint::Show) {
-    EndProgressLine();
-    std::fprintf(stderr, "gleanery: %s\n", Printable(message, LineBreaks::Keep).c_str());
+    Complain(message);
     if (status == kBadUsage && hint == HelpHint::Show)
         std::fprintf(stderr, "Try 'gleanery help'.\n");
     return status;
-}
-
-// What the plug-in noted about searches that stayed incomplete (files whose search a limit
-// ended, or whose form of the expression did not compile), one line at a time on standard error.
-void PrintJobNotes(const PluginExports& plugin) {
-    if (!plugin.GleaneryJobNotesW) return;
-    const int length = plugin.GleaneryJobNotesW(nullptr, 0);
-    if (length <= 0) return;
-    std::u16string notes(static_cast<size_t>(length) + 1, u'\0');
-    plugin.GleaneryJobNotesW(notes.data(), length + 1);
-    notes.resize(static_cast<size_t>(length));
-    EndProgressLine();
-    size_t start = 0;
-    while (start <= notes.size()) {
-        size_t end = notes.find(u"\r\n", start);
-        if (end == std::u16string::npos) end = notes.size();
-        if (end > start)
-            std::fprintf(stderr, "gleanery: %s\n",
-                         Printable(ToUtf8(notes.substr(start, end - start))).c_str());
-        start = end + 2;
-    }
 }
 
 // A name for messages: quoted, control characters escaped.
@@ -88,73 +74,16 @@ void SetEnvironment(const char* name, const fs::path& value) {
 #endif
 }
 
-// Sorts paths in fs::path order (component by component) on flat strings, where each separator
-// becomes a zero that sorts before every character a name can hold: a directory of ten
-// thousand files spent a tenth of a small-file run comparing path components.
-void SortAsPaths(std::vector<fs::path>& paths) {
-    using Native = fs::path::string_type;
-    std::vector<std::pair<Native, size_t>> keys;
-    keys.reserve(paths.size());
-    for (size_t i = 0; i < paths.size(); ++i) {
-        Native key = paths[i].native();
-        std::replace(key.begin(), key.end(), fs::path::preferred_separator,
-                     fs::path::value_type(0));
-        keys.emplace_back(std::move(key), i);
-    }
-    std::sort(keys.begin(), keys.end());
-    std::vector<fs::path> sorted;
-    sorted.reserve(paths.size());
-    for (const auto& key : keys) sorted.push_back(std::move(paths[key.second]));
-    paths.swap(sorted);
-}
-
-// The files of the command line: directories contribute the files below them, in name order.
-// Whatever cannot be read is still listed (the plug-in reports it); a directory with no files
-// contributes nothing. Stops early, with true, after Ctrl-C.
-bool CollectFiles(const std::vector<std::string>& operands, std::vector<fs::path>& files,
-                  std::string& error) {
-    for (const std::string& operand : operands) {
-        std::error_code ec;
-        const fs::path path = fs::absolute(operand, ec).lexically_normal();
-        if (ec) {
-            error = "cannot find " + Quoted(operand);
-            return false;
-        }
-        if (fs::is_directory(path, ec)) {
-            std::vector<fs::path> found;
-            auto it = fs::recursive_directory_iterator(
-                path, fs::directory_options::skip_permission_denied, ec);
-            for (; !ec && !Interrupted() && it != fs::recursive_directory_iterator();
-                 it.increment(ec)) {
-                // An entry whose kind cannot be read (a link loop) is listed: the plug-in
-                // reports what it cannot open.
-                std::error_code kind;
-                if (!it->is_directory(kind)) found.push_back(it->path());
-            }
-            if (ec) Fail("warning: cannot read all of " + Quoted(operand) + ": " + ec.message(), 0);
-            SortAsPaths(found);
-            files.insert(files.end(), found.begin(), found.end());
-        } else if (fs::exists(path, ec)) {
-            files.push_back(path);
-        } else {
-            error = "cannot find " + Quoted(operand);
-            return false;
-        }
-        if (Interrupted()) return true;
-    }
-    return true;
-}
-
-// The source path (the files' deepest common directory, with a trailing separator; `fallback`
-// when there are no files) and the add list of names relative to it, each ended by a zero and
-// the list by an empty entry.
-void BuildAddList(const std::vector<fs::path>& files, const fs::path& fallback,
+// The source path and the add list of `names` relative to it, each ended by a zero and the list
+// by an empty entry. With `common` the source path is the names' deepest common directory, with a
+// trailing separator (`fallback` when there are no names); without it, it is empty and the names
+// are taken as they are (absolute, or relative to the working directory).
+void BuildAddList(const std::vector<std::u16string>& names, bool common, const fs::path& fallback,
                   std::u16string& source, std::u16string& addList) {
     const char16_t separator = static_cast<char16_t>(fs::path::preferred_separator);
-    std::vector<std::u16string> names;
-    names.reserve(files.size());
-    for (const fs::path& file : files) names.push_back(WideName(file));
-    if (names.empty()) {
+    if (!common) {
+        source.clear();
+    } else if (names.empty()) {
         source = WideName(fallback);
         if (source.empty() || source.back() != separator) source.push_back(separator);
     } else {
@@ -258,45 +187,84 @@ bool StartPlugin(const HostConfig& config, const fs::path& pluginPath, PluginExp
     return true;
 }
 
-// After a pack to "-": the result, if any, goes to standard output.
-int PassToStdout(int code, const fs::path& output, const Settings& settings) {
-    std::error_code ec;
-    if (fs::exists(output, ec)) {
-        // The lines of an extraction end in a line feed there, as other tools write them; file
-        // contents (search and replace, binary mode) go out byte for byte.
-        const bool lines = !settings.SearchAndReplace && !settings.BinaryMode;
+// The names the plug-in is to search, in the order found: a file by its absolute path, a stream
+// by the name its copy in `scratch` is reached by. A stream that cannot be copied is reported and
+// left out.
+std::vector<std::u16string> InputNames(Walk& walk, const fs::path& scratch) {
+    std::vector<std::u16string> names;
+    names.reserve(walk.inputs.size());
+    for (size_t i = 0; i < walk.inputs.size() && !Interrupted(); ++i) {
+        const Input& input = walk.inputs[i];
+        if (!input.stream) {
+            names.push_back(WideName(input.path));
+            continue;
+        }
+        std::u16string entry;
         std::string error;
-        const CopyResult copied = CopyToStdout(output, lines, error);
-        if (copied == CopyResult::Cancelled) return Fail("cancelled", kCancelledStatus);
-        if (copied == CopyResult::Failed) return Fail(error, wcx::kEEWrite);
+        if (CopyStream(input, scratch, i, entry, error)) {
+            names.push_back(entry);
+        } else {
+            Complain(error);
+            walk.incomplete = true;
+        }
     }
-    return code == 0 ? 0 : Fail(ResultMessage(code, "standard output"), code);
+    return names;
+}
+
+// Each name as the plug-in forms it (source path + entry), for the progress count.
+std::vector<std::u16string> FullNames(const std::u16string& source, const std::u16string& addList) {
+    std::vector<std::u16string> names;
+    for (size_t at = 0; at < addList.size() && addList[at] != u'\0';) {
+        const size_t end = addList.find(u'\0', at);
+        names.push_back(source + addList.substr(at, end - at));
+        at = end + 1;
+    }
+    return names;
+}
+
+// The end of a pack whose reader of standard output has gone: the way a filter ends then.
+[[noreturn]] void EndByClosedPipe() {
+    RemoveScratch();
+#if !defined(_WIN32)
+    std::signal(SIGPIPE, SIG_DFL);
+    std::raise(SIGPIPE);
+#endif
+    std::_Exit(wcx::kEEWrite);
 }
 
 int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::path& pluginPath) {
-    if (line.operands.size() < 2) return Fail("pack needs OUTPUT and at least one FILE", kBadUsage);
-    // "-": the plug-in writes into the run's private directory, the host copies the result to
-    // standard output.
+    if (line.operands.empty()) return Fail("pack needs OUTPUT", kBadUsage);
+    // "-": the plug-in writes into the run's private directory, from where the host copies the
+    // results to standard output as they come.
     const bool toStdout = line.operands.front() == "-";
     // OUTPUT names a file, whose name the output's is made from: "dir/" would become the hidden
     // "dir/.txt".
     if (!toStdout && fs::absolute(line.operands.front()).lexically_normal().filename().empty())
         return Fail("OUTPUT " + Quoted(line.operands.front()) + " names a directory, not a file",
                     kBadUsage);
+    std::vector<std::string> operands(line.operands.begin() + 1, line.operands.end());
+    if (operands.empty()) {
+        if (StdinIsTerminal())
+            return Fail("pack needs at least one FILE, or standard input from a pipe or a file",
+                        kBadUsage);
+        operands.push_back("-");
+    }
     // From here on Ctrl-C cancels, and everything the run creates for itself is removed at
     // every exit.
     InstallInterruptHandler();
     ScratchGuard scratchGuard;
     std::string error;
-    std::vector<fs::path> files;
-    const std::vector<std::string> operands(line.operands.begin() + 1, line.operands.end());
-    if (!CollectFiles(operands, files, error)) return Fail(error, kBadUsage);
+    Walk walk;
+    CollectInputs(operands, line.follow, walk);
     if (Interrupted()) return Fail("cancelled", kCancelledStatus);
+    const bool streams = std::any_of(walk.inputs.begin(), walk.inputs.end(),
+                                     [](const Input& i) { return i.stream; });
 
     // Options of this run go into a private copy of the settings, so the stored ones stay.
     const bool overridden = line.preset || !line.edits.empty();
     fs::path scratch;
-    if ((toStdout || overridden) && !CreateScratch(scratch, error)) return Fail(error, kOtherError);
+    if ((toStdout || overridden || streams) && !CreateScratch(scratch, error))
+        return Fail(error, kOtherError);
     HostConfig config = baseConfig;
     if (overridden &&
         (!CopyConfig(baseConfig.dir, scratch, error) || !PrepareConfig(scratch, config, error)))
@@ -318,23 +286,45 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
     PluginExports plugin;
     if (!StartPlugin(config, pluginPath, plugin, error)) return Fail(error, kOtherError);
 
+    // Streams are searched as copies in the private directory, which becomes the working
+    // directory, so that a copy is reached by the name the user knows it by; files then go by
+    // their absolute paths.
+    const fs::path fallback =
+        fs::absolute(walk.inputs.empty() || walk.inputs.front().stream ? fs::path(".")
+                                                                       : walk.inputs.front().path)
+            .lexically_normal();
+    const std::vector<std::u16string> names = InputNames(walk, scratch);
+    if (Interrupted()) return Fail("cancelled", kCancelledStatus);
     std::u16string source, addList;
-    BuildAddList(files, fs::absolute(operands.front()).lexically_normal(), source, addList);
+    BuildAddList(names, !streams, fallback, source, addList);
     // The archive name has an extension of its own, so that the output name is cut there and
     // not at a dot in the temporary directory's path.
     const fs::path archive =
         toStdout ? scratch / "stdout.out" : fs::absolute(line.operands.front()).lexically_normal();
+    std::error_code ec;
+    if (streams) fs::current_path(scratch, ec);
+    if (ec) return Fail("cannot enter " + scratch.string() + ": " + ec.message(), kOtherError);
     std::u16string archiveText = WideName(archive);
     const fs::path output = PathFromWide(
         OutputNameFor(archiveText, settings.OutfileExtension, source, addList.c_str()));
-    std::error_code ec;
     const bool existed = fs::exists(output, ec);
     if (Interrupted()) return Fail("cancelled", kCancelledStatus);
     ResetDeclined();
+    StartProgress(FullNames(source, addList), !line.quiet && StderrIsTerminal());
+    if (toStdout) {
+        FollowOptions follow;
+        // The lines of an extraction end in a line feed there, as other tools write them; file
+        // contents (search and replace, binary mode) go out byte for byte.
+        follow.lines = !settings.SearchAndReplace && !settings.BinaryMode;
+        if (settings.WriteStats) follow.privateName = ToUtf8(DisplayPath(WideName(output)));
+        StartFollowing(output, follow);
+    }
     const int code =
         plugin.PackFilesW(archiveText.data(), nullptr, source.data(), addList.data(), 0);
+    const CopyResult copied = toStdout ? FinishFollowing(error) : CopyResult::Done;
     EndProgressLine();
-    PrintJobNotes(plugin);
+    if (copied == CopyResult::Closed) EndByClosedPipe();
+    const bool unsearched = ReportJobNotes(plugin, output) || walk.incomplete;
     UnloadPlugin(plugin);
 
     // Both questions of a pack (go on with defaults? replace the existing file?) end it at once
@@ -345,13 +335,15 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
                         ? "nothing written: the existing file was kept"
                         : "nothing written: the last settings were not available",
                     kNothingWritten);
-    if (toStdout) return PassToStdout(code, output, settings);
-    const std::string message = ResultMessage(code, output);
-    if (code == 0) {
-        if (!line.quiet) std::printf("%s\n", Printable(message).c_str());
-        return 0;
-    }
-    return Fail(message, code);
+    if (copied == CopyResult::Cancelled || code == kCancelledStatus)
+        return Fail("cancelled", kCancelledStatus);
+    if (copied == CopyResult::Failed) return Fail(error, wcx::kEEWrite);
+    if (code != 0 && code != wcx::kENoFiles)
+        return Fail(ResultMessage(code, toStdout ? fs::path("standard output") : output), code);
+    const int status = unsearched ? kNotAllSearched : code;
+    if (code == wcx::kENoFiles) return Fail(ResultMessage(code, output), status);
+    if (!toStdout && !line.quiet) std::printf("%s\n", Printable(ResultMessage(0, output)).c_str());
+    return status;
 }
 
 int Main(int argc, char** argv) {
@@ -362,14 +354,23 @@ int Main(int argc, char** argv) {
         std::fputs(UsageText().c_str(), stdout);
         return 0;
     }
+    if (line.command == "version") {
+        std::fputs(VersionText(
+                       fs::absolute(line.pluginPath.empty() ? DefaultPluginPath() : line.pluginPath)
+                           .string())
+                       .c_str(),
+                   stdout);
+        return 0;
+    }
     SetAnswerPolicy(line.answers);
-    SetQuiet(line.quiet);
 
     const fs::path pluginPath =
         fs::absolute(line.pluginPath.empty() ? DefaultPluginPath() : line.pluginPath);
     HostConfig config;
-    if (!PrepareConfig(line.configDir.empty() ? DefaultConfigDir() : fs::path(line.configDir),
-                       config, error))
+    // Absolute: a pack of streams runs in another working directory.
+    if (!PrepareConfig(
+            fs::absolute(line.configDir.empty() ? DefaultConfigDir() : fs::path(line.configDir)),
+            config, error))
         return Fail(error, kOtherError);
 
     if (line.command == "pack") return RunPack(line, config, pluginPath);

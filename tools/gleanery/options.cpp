@@ -106,6 +106,14 @@ Next Quiet(const Option&, const Given&, CommandLine& line, std::string&) {
     line.quiet = true;
     return Next::Go;
 }
+Next Follow(const Option&, const Given&, CommandLine& line, std::string&) {
+    line.follow = true;
+    return Next::Go;
+}
+Next Version(const Option&, const Given&, CommandLine& line, std::string&) {
+    line.command = "version";
+    return Next::Stop;
+}
 Next PluginPath(const Option&, const Given& given, CommandLine& line, std::string&) {
     line.pluginPath = given.value;
     return Next::Go;
@@ -204,10 +212,16 @@ const Option kOptions[] = {
      "the plug-in library to load (default: the one beside this program)", PluginPath},
     {"--config", Value::Separate, Section::Host, "--config DIR",
      "settings directory (default: $XDG_CONFIG_HOME/gleanery)", ConfigDir},
-    {"--yes -y", Value::None, Section::Host, "--yes, --no",
+    {"--version", Value::None, Section::Host, "", "", Version},
+    {"--yes", Value::None, Section::Host, "--yes, --no",
      "answer every question of the plug-in with Yes / No", Yes},
-    {"--no -n", Value::None, Section::Host, "", "", No},
-    {"--quiet -q", Value::None, Section::Host, "--quiet", "no progress line", Quiet},
+    {"--no", Value::None, Section::Host, "", "", No},
+    {"--quiet", Value::None, Section::Host, "--quiet",
+     "no progress line (shown only when standard error is a terminal)", Quiet},
+    {"--follow -L", Value::None, Section::Host, "-L, --follow",
+     "follow symbolic links met while walking directories (links\n"
+     "named as FILE are always followed)",
+     Follow},
 
     {"-e --regex", Value::Separate, Section::Search, "-e, --regex EXPR",
      "the regular expression (PCRE syntax)", Regex},
@@ -325,7 +339,8 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& err
     }
     line.command = argv[1];
     if (line.command == "--help" || line.command == "-h") line.command = "help";
-    static const char* const kCommands[] = {"pack", "set", "show", "presets", "help"};
+    if (line.command == "--version") line.command = "version";
+    static const char* const kCommands[] = {"pack", "set", "show", "presets", "help", "version"};
     bool known = false;
     for (const char* c : kCommands) known = known || line.command == c;
     if (!known) {

@@ -13,11 +13,12 @@
 namespace gleanery::cli {
 
 struct CommandLine {
-    std::string command; // pack, set, show, presets, help
+    std::string command; // pack, set, show, presets, help, version
     std::string pluginPath;
     std::string configDir;
     AnswerPolicy answers = AnswerPolicy::Ask;
     bool quiet = false;
+    bool follow = false; // links met while walking directories are followed
     std::optional<std::string> preset;
     std::vector<std::function<void(Settings&)>> edits; // search options, in the order given
     std::vector<std::string> operands;                 // OUTPUT FILE... for pack

@@ -54,9 +54,50 @@ bool CreateScratch(fs::path& dir, std::string& error) {
 void RemoveScratch() {
     if (!g_active) return;
     std::error_code ec;
+    // The directory may be the working directory (streams are searched there), which Windows
+    // does not remove.
+    fs::current_path(fs::path(g_scratch).parent_path(), ec);
     fs::remove_all(fs::path(g_scratch), ec);
     g_active = false;
 }
+
+#if !defined(_WIN32)
+namespace {
+
+// Empties the directory open as `dir`, and the directories in it, `depth` levels down at most
+// (the copies of streams named by relative paths); only async-signal-safe calls.
+void EmptyDirectory(int dir, int depth) {
+    // Entries removed while the directory is read may move the others; read it again until a
+    // pass finds nothing left to remove.
+    for (int pass = 0; pass < 8; ++pass) {
+        ::lseek(dir, 0, SEEK_SET);
+        bool removed = false;
+        alignas(struct dirent64) char buffer[2048];
+        ssize_t n;
+        while ((n = ::getdents64(dir, buffer, sizeof buffer)) > 0) {
+            for (ssize_t at = 0; at < n;) {
+                const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
+                const char* name = entry->d_name;
+                at += entry->d_reclen;
+                if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+                if (entry->d_type == DT_DIR && depth > 0) {
+                    const int sub = ::openat(dir, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+                    if (sub >= 0) {
+                        EmptyDirectory(sub, depth - 1);
+                        ::close(sub);
+                    }
+                    removed = ::unlinkat(dir, name, AT_REMOVEDIR) == 0 || removed;
+                } else {
+                    removed = ::unlinkat(dir, name, 0) == 0 || removed;
+                }
+            }
+        }
+        if (!removed) break;
+    }
+}
+
+} // namespace
+#endif
 
 void RemoveScratchFromSignal() {
     if (!g_active) return;
@@ -66,24 +107,7 @@ void RemoveScratchFromSignal() {
 #else
     const int dir = ::open(g_scratch, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir >= 0) {
-        // Entries removed while the directory is read may move the others; read it again until
-        // a pass finds nothing left to remove.
-        for (int pass = 0; pass < 8; ++pass) {
-            ::lseek(dir, 0, SEEK_SET);
-            bool removed = false;
-            alignas(struct dirent64) char buffer[4096];
-            ssize_t n;
-            while ((n = ::getdents64(dir, buffer, sizeof buffer)) > 0) {
-                for (ssize_t at = 0; at < n;) {
-                    const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
-                    const char* name = entry->d_name;
-                    if (std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0)
-                        removed = ::unlinkat(dir, name, 0) == 0 || removed;
-                    at += entry->d_reclen;
-                }
-            }
-            if (!removed) break;
-        }
+        EmptyDirectory(dir, 32);
         ::close(dir);
     }
     ::rmdir(g_scratch);

@@ -1,6 +1,6 @@
 // The run's private temporary directory: the copy of the settings that a pack with search
-// options works on, and the result on its way to standard output. It holds files only, so that
-// a signal handler can remove it with a handful of system calls.
+// options works on, the result on its way to standard output, and the copies of streams to be
+// searched. A signal handler removes it with a handful of system calls.
 #pragma once
 
 #include <filesystem>

@@ -19,6 +19,7 @@
 
 #include "platform/message_box.h"
 #include "printable.h"
+#include "progress.h"
 #include "scratch.h"
 
 namespace gleanery::cli {
@@ -26,17 +27,8 @@ namespace gleanery::cli {
 namespace {
 
 AnswerPolicy g_policy = AnswerPolicy::Ask;
-bool g_quiet = false;
 std::atomic<bool> g_interrupted{false};
-bool g_progressShown = false;
 bool g_declined = false;
-
-bool StderrIsTerminal() {
-    return isatty(fileno(stderr)) != 0;
-}
-bool StdinIsTerminal() {
-    return isatty(fileno(stdin)) != 0;
-}
 
 void OnInterrupt(int) {
 #if defined(_WIN32)
@@ -59,6 +51,19 @@ void OnTermination(int signal) {
 
 } // namespace
 
+void Complain(const std::string& message) {
+    std::lock_guard<std::mutex> lock(TerminalMutex());
+    ClearProgressLineLocked();
+    std::fprintf(stderr, "gleanery: %s\n", Printable(message, LineBreaks::Keep).c_str());
+}
+
+bool StderrIsTerminal() {
+    return isatty(fileno(stderr)) != 0;
+}
+bool StdinIsTerminal() {
+    return isatty(fileno(stdin)) != 0;
+}
+
 std::string ToUtf8(const std::u16string& text) {
     std::string out;
     utf8::unchecked::utf16to8(text.begin(), text.end(), std::back_inserter(out));
@@ -78,14 +83,6 @@ std::u16string ToUtf16(const std::string& text) {
 
 void SetAnswerPolicy(AnswerPolicy policy) {
     g_policy = policy;
-}
-void SetQuiet(bool quiet) {
-    g_quiet = quiet;
-}
-
-void EndProgressLine() {
-    if (g_progressShown) std::fputs("\r\033[K", stderr);
-    g_progressShown = false;
 }
 
 // The answer to one message box of the plug-in; `text` and `caption` are printable already.
@@ -125,20 +122,6 @@ int WCX_CALL HostMessageBox(char* text, char* caption, int32_t flags) {
                               caption ? Printable(caption) : std::string(), flags);
     if (answer == platform::kIdNo) g_declined = true;
     return answer;
-}
-
-int WCX_CALL ProgressCallback(char16_t* fileName, int size) {
-    if (!g_quiet && StderrIsTerminal() && fileName) {
-        std::string name = Printable(ToUtf8(fileName));
-        if (name.size() > 70)
-            name = "..." + name.substr(CompletePrefix(name.substr(0, name.size() - 67)));
-        if (size > 0)
-            std::fprintf(stderr, "\r\033[K%s (%d bytes)", name.c_str(), size);
-        else
-            std::fprintf(stderr, "\r\033[K%s", name.c_str());
-        g_progressShown = true;
-    }
-    return g_interrupted ? 0 : 1;
 }
 
 void InstallInterruptHandler() {

@@ -1,0 +1,29 @@
+// The inputs of a pack, found as grep -r finds them: operands in the order given, directories
+// walked in name order, links met while walking left alone unless asked to follow them, no file
+// taken twice, and whatever cannot be searched named on standard error with the system's reason.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace gleanery::cli {
+
+struct Input {
+    // A file: its absolute path. A stream: the operand as given ("-" for standard input).
+    std::filesystem::path path;
+    // Standard input, or a FIFO or character device named as an operand: read as it comes.
+    bool stream = false;
+};
+
+struct Walk {
+    std::vector<Input> inputs;
+    // Something named or met could not be searched (each already reported).
+    bool incomplete = false;
+};
+
+// Collects the inputs of `operands`; with `follow` links met while walking are followed too
+// (each directory entered once, so a link loop ends). Stops early after Ctrl-C.
+void CollectInputs(const std::vector<std::string>& operands, bool follow, Walk& walk);
+
+} // namespace gleanery::cli
