@@ -5,9 +5,13 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <string_view>
 
+#include "dialog/dialog_layout.h"
 #include "engine/extraction_job.h"
 #include "engine/paths.h"
+#include "platform/codepage.h"
 #include "settings/code_pages.h"
 #include "settings/texts.h"
 #include "support/temp_dir.h"
@@ -136,6 +140,149 @@ TEST(Texts, BuiltInTextsAndLanguageFile) {
     EXPECT_EQ(fresh[1], u"OK");
     EXPECT_EQ(fresh[kLanguageMark], u"+");
 }
+
+// The language file that ships with the plug-in. Every section translates every built-in text,
+// keeps what the program or the user relies on inside a text, and fits the dialog's controls.
+class ShippedLanguage : public testing::TestWithParam<std::u16string_view> {
+  protected:
+    void SetUp() override {
+        if (!fs::is_regular_file(LanguageFile())) {
+#if defined(_WIN32)
+            GTEST_SKIP() << "the source tree is not visible from here";
+#else
+            FAIL() << "missing " << fs::path(LanguageFile());
+#endif
+        }
+    }
+    // The built-in texts, then the section (none for "ENG": the English texts are measured too,
+    // which keeps the width estimate honest).
+    static TextTable Texts(std::u16string_view language) {
+        TextTable table;
+        EnterBuiltInTexts(table);
+        if (language != u"ENG") ApplyLanguageFile(table, std::u16string(language), LanguageFile());
+        return table;
+    }
+    static std::u16string LanguageFile() {
+        return (fs::path(GLEANERY_DIST_DIR) / "Gleanery.lng").u16string();
+    }
+};
+
+TEST_P(ShippedLanguage, TranslatesEveryText) {
+    if (GetParam() == u"ENG") GTEST_SKIP() << "the built-in texts";
+    TextTable section; // only what the section holds: a missing text stays empty here
+    ApplyLanguageFile(section, std::u16string(GetParam()), LanguageFile());
+    ASSERT_EQ(section[kLanguageMark], u"+") << "no section in " << fs::path(LanguageFile());
+    TextTable english;
+    EnterBuiltInTexts(english);
+    for (const auto& [number, text] : english) {
+        if (number == kLanguageMark) continue;
+        EXPECT_FALSE(section[number].empty()) << "text " << number << " missing";
+    }
+}
+
+// Placeholders, accelerators, quotes, regular-expression flags and numbers of an English text
+// appear in its translation as often as in the English.
+TEST_P(ShippedLanguage, KeepsPlaceholders) {
+    const std::regex kept(R"(%[sdu]|&|"|\(\?[a-z]\)|\\[QE]|[0-9]+)");
+    const auto tokens = [&](const std::u16string& text) {
+        const std::string utf8 = platform::WideToUtf8(text);
+        std::vector<std::string> found;
+        for (auto it = std::sregex_iterator(utf8.begin(), utf8.end(), kept);
+             it != std::sregex_iterator(); ++it)
+            found.push_back(it->str());
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    TextTable english;
+    EnterBuiltInTexts(english);
+    const TextTable translated = Texts(GetParam());
+    for (const auto& [number, text] : english) {
+        if (number == kLanguageMark) continue;
+        EXPECT_EQ(tokens(translated.at(number)), tokens(text))
+            << "text " << number << ": " << platform::WideToUtf8(translated.at(number));
+    }
+}
+
+// A text's width in dialog units at the dialog's 8-point font, estimated by character: narrow
+// Latin letters and punctuation, capitals and wide letters, Cyrillic, and CJK ideographs and
+// full-width forms (two average characters each).
+double EstimatedWidth(std::u16string_view text) {
+    constexpr std::u16string_view kNarrow = u"iljtfrI.,:;'!|()[] ";
+    constexpr std::u16string_view kWide = u"mwMW@%\u043c\u0436\u0448\u0449\u044e\u044b";
+    double width = 0;
+    for (const char16_t c : text) {
+        if ((c >= 0x2E80 && c <= 0x9FFF) || (c >= 0xFF00 && c <= 0xFFEF))
+            width += 8;
+        else if (kNarrow.find(c) != std::u16string_view::npos)
+            width += 2;
+        else if (kWide.find(c) != std::u16string_view::npos)
+            width += 5.5;
+        else if ((c >= u'A' && c <= u'Z') || (c >= 0x0400 && c <= 0x042F) || c == u'\u00c9')
+            width += 4.5;
+        else
+            width += 3.5;
+    }
+    return width;
+}
+
+// The room a control leaves for its caption: a check box's box, a button's and a group box's
+// frame, a drop-down list's arrow.
+double CaptionRoom(const dialog::ControlLayout& control) {
+    constexpr uint32_t kKind = 0xF;
+    if (control.Class == u"ComboBox") return control.Width - 14;
+    if (control.Class != u"Button") return control.Width;
+    switch (control.Style & kKind) {
+    case dialog::kBsAutoCheckBox:
+        return control.Width - 12;
+    case dialog::kBsGroupBox:
+        return control.Width - 10;
+    default:
+        return control.Width - 4;
+    }
+}
+
+TEST_P(ShippedLanguage, CaptionsFitTheirControls) {
+    using namespace dialog;
+    const TextTable texts = Texts(GetParam());
+    struct Shown {
+        int control;
+        uint16_t text;
+        uint16_t after = 0; // "Group 0 (entire pattern)": text 90, the number, text 91
+    };
+    std::vector<Shown> shown = {
+        {kRegexHelp, kTextRegexHelpHide},
+        {kReplaceHelp, kTextReplaceHelpHide},
+        {kPresetAdd, kTextSave},
+        {kTestStart, kTextStop},
+        {kTestToggle, kTextPrevious},
+        {kReplaceLabel, kTextTestString},
+        {kReplaceLabel, kTextGroup, kTextEntirePattern},
+        {kStatusLine, kTextOkWithLineBreaks},
+        {kStatusLine, kTextNoMatch},
+        {kStatusLine, kTextIncorrectExpression},
+        {kCodePageList, kTextSystemAnsiPage},
+        {kCodePageList, kTextSystemOemPage},
+        {kDefaultCharacterList, kTextDefaultCharacter},
+        {kDefaultCharacterList, kTextSpace},
+        {kOutfileExtensionList, kTextFirstFile},
+        {kOutfileExtensionList, kTextPackDialog},
+    };
+    for (const ControlLayout& control : DialogControls())
+        if (control.RelabelText != 0) shown.push_back({control.Id, control.RelabelText});
+    for (const Shown& s : shown) {
+        std::u16string caption = texts.at(s.text);
+        if (s.after) caption += u" 0 " + texts.at(s.after);
+        const ControlLayout* control = FindControl(s.control);
+        ASSERT_NE(control, nullptr);
+        EXPECT_LE(EstimatedWidth(caption), CaptionRoom(*control))
+            << "text " << s.text << " \"" << platform::WideToUtf8(caption) << "\" on control "
+            << s.control;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, ShippedLanguage,
+                         testing::Values(u"ENG", u"DEU", u"FRA", u"RUS", u"ESP", u"POL", u"CHN"),
+                         [](const auto& info) { return platform::WideToUtf8(info.param); });
 
 TEST(Texts, LanguageNameFromHostFile) {
     EXPECT_EQ(LanguageNameFromFile(u"WCMD_DEU.LNG"), u"DEU");
