@@ -1,5 +1,5 @@
 # Gleanery: the two everyday commands are `make demo` and `make test`.
-.PHONY: all deps build demo test test-native test-asan test-doublecmd fuzz fuzz-build clean format
+.PHONY: all deps build build-only install uninstall demo test test-native test-asan test-doublecmd fuzz fuzz-build clean format
 
 JOBS ?= $(shell nproc)
 
@@ -9,8 +9,22 @@ deps:
 	@scripts/install-deps.sh native
 
 build: deps
+	@$(MAKE) --no-print-directory build-only
+
+# The release build alone, without the package check (no root needed when the packages are there).
+build-only:
 	cmake --preset release >/dev/null
 	cmake --build --preset release -j $(JOBS) --target gleanery_plugin gleanery
+
+# The host in $(PREFIX)/bin, the plug-in with its sample settings and language file in
+# $(PREFIX)/lib/gleanery, the manual page and bash completion under $(PREFIX)/share; DESTDIR is
+# honoured. `make uninstall` removes what the install listed in its manifest.
+PREFIX ?= /usr/local
+install: build-only
+	PREFIX="$(PREFIX)" DESTDIR="$(DESTDIR)" scripts/install.sh install build/release
+
+uninstall:
+	PREFIX="$(PREFIX)" DESTDIR="$(DESTDIR)" scripts/install.sh uninstall
 
 demo: build
 	@scripts/demo.sh build/release
