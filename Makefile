@@ -93,16 +93,25 @@ test-windows: build-windows
 	@how=$$(scripts/setup-qemu-i386.sh) || echo "*** 32-bit Windows tests will be SKIPPED: $$how ***"
 	$(XVFB) sh -c 'ctest --preset win64 -j $(JOBS) && \
 		ctest --preset win32 -j $(JOBS) -R "^($(WIN32_TESTS))$$"'
-	$(MAKE) --no-print-directory dist
+	$(MAKE) --no-print-directory dist-windows
 	scripts/check-dist.sh build/dist/Gleanery.zip
 
-# Gleanery.zip: both DLLs, the sample settings, a readme and pluginst.inf for Total Commander.
-dist: windows-deps
+# The release archives, checked: Gleanery.zip for Total Commander (both DLLs, the sample
+# settings, the language file, a readme and pluginst.inf) and gleanery-linux-x86_64.tar.gz (host,
+# plug-in, sample settings, language file, manual page, bash completion, install.sh, a readme).
+.PHONY: dist-windows dist-linux
+dist: dist-windows dist-linux
+	scripts/check-dist.sh build/dist/Gleanery.zip build/dist/gleanery-linux-x86_64.tar.gz
+
+dist-windows: windows-deps
 	cmake --preset win64 >/dev/null
 	cmake --build --preset win64 -j $(JOBS) --target gleanery_plugin
 	cmake --preset win32 >/dev/null
 	cmake --build --preset win32 -j $(JOBS) --target gleanery_plugin
 	scripts/make-dist.sh build/dist/Gleanery.zip build/win64/Gleanery.wcx64 build/win32/Gleanery.wcx
+
+dist-linux: build-only
+	scripts/make-dist.sh build/dist/gleanery-linux-x86_64.tar.gz build/release
 
 # Benchmarks against the bare PCRE loop and the peer tools: a table and a chart in bench/results/.
 # BENCH_ARGS passes options to the driver, e.g. BENCH_ARGS="--large" or "--repeat 5".
