@@ -1,4 +1,5 @@
 // The command-line host end to end: it loads the built plug-in and drives it as a file manager.
+#include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
@@ -529,6 +530,171 @@ TEST_F(Cli, EndedFromOutsideLeavesNothing) {
         // The signal's own end, once the temporary directory is gone.
         EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == signal) << signal << ": " << raw;
         EXPECT_TRUE(fs::is_empty(tmp)) << signal;
+    }
+}
+
+TEST_F(Cli, StandardInputAndStreamsAreSearchedUnderTheirNames) {
+    WriteFile(root / "in.txt", "a foo b\n");
+    WriteFile(root / "f.txt", "foo2\n");
+    fs::create_directories(root / "sub");
+    ASSERT_EQ(::mkfifo((root / "sub" / "fifo").c_str(), 0600), 0);
+    const std::string f = (root / "f.txt").string();
+    const struct {
+        std::string args;
+        std::string tail;
+        std::string out;
+    } cases[] = {
+        // No FILE, standard input not a terminal: it is searched.
+        {"pack -e foo -", "<in.txt 2>&1", "foo\n"},
+        {"pack -e 'foo\\d?' --line-mode - - f.txt", "<in.txt 2>&1",
+         ">>>> \"(standard input)\":\n>> Line 1:\nfoo\n>>>> \"" + f + "\":\n>> Line 1:\nfoo2\n"},
+        // A FIFO named as FILE is read as it comes and keeps its name.
+        {"pack -e foo -r '\\xNN:$0' - sub/fifo", "2>&1", "sub/fifo:foo\n"},
+    };
+    for (const auto& c : cases) {
+        std::thread writer;
+        if (c.args.find("fifo") != std::string::npos)
+            writer = std::thread([&] {
+                // Waits, at most a minute, for the host to open the FIFO.
+                int fd = -1;
+                for (int i = 0; i < 600 && fd < 0; ++i) {
+                    fd = ::open((root / "sub" / "fifo").c_str(), O_WRONLY | O_NONBLOCK);
+                    if (fd < 0) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                }
+                if (fd >= 0 && ::write(fd, "a foo\n", 6) != 6) ADD_FAILURE() << "write";
+                if (fd >= 0) ::close(fd);
+            });
+        const HostRun run = Host(c.args, c.tail, root);
+        if (writer.joinable()) writer.join();
+        EXPECT_EQ(run.status, 0) << c.args;
+        EXPECT_EQ(run.out, c.out) << c.args;
+    }
+}
+
+TEST_F(Cli, TreesAreWalkedAsGrepWalksThem) {
+    const fs::path in = root / "in";
+    fs::create_directories(in / "d");
+    WriteFile(in / "a.txt", "foo1");
+    WriteFile(in / "d" / "b.txt", "foo2");
+    fs::create_symlink(in / "a.txt", in / "d" / "link.txt");
+    fs::create_directory_symlink(in / "d", in / "d" / "loop");
+    fs::create_directory_symlink(in, in / "up");
+    fs::create_symlink(in / "nowhere", in / "dangling");
+    // A UTF-8 file with a bad byte past the encoding check buffer: the part that holds it is
+    // skipped, foo3 with it.
+    std::string bad;
+    for (int i = 0; i < 100000; ++i) bad += "\xC3\xA9 ";
+    WriteFile(root / "bad.txt", "foo3 " + bad + "\xFF");
+    const struct {
+        std::string args;
+        int status;
+        std::string out;                   // standard output
+        std::vector<std::string> messages; // on standard error
+    } cases[] = {
+        // Links met while walking are left alone; a link named as FILE is followed.
+        {"in", 0, "foo1\nfoo2\n", {}},
+        {"in/d/link.txt", 0, "foo1\n", {}},
+        // Followed, each file and directory once: no loop, no repeat.
+        {"-L in", 4, "foo1\nfoo2\n", {"gleanery: in/dangling: No such file or directory\n"}},
+        {"in/a.txt /no/such in/a.txt",
+         4,
+         "foo1\n",
+         {"gleanery: /no/such: No such file or directory\n"}},
+        {"/no/such", 4, "", {"gleanery: no match\n"}},
+        {"bad.txt",
+         4,
+         "",
+         {"gleanery: " + (root / "bad.txt").string() +
+          ": partly skipped for bad UTF-8 or UTF-16 encoding"}},
+    };
+    for (const auto& c : cases) {
+        const HostRun run =
+            Host("pack --check-buffer 128k -e 'foo\\d' - " + c.args, "2>err.txt", root);
+        const std::string err = ReadAll(root / "err.txt");
+        EXPECT_EQ(run.status, c.status) << c.args << "\n" << err;
+        EXPECT_EQ(run.out, c.out) << c.args;
+        for (const std::string& message : c.messages)
+            EXPECT_NE(err.find(message), std::string::npos) << c.args << "\n" << err;
+        // No progress line when standard error is not a terminal.
+        EXPECT_EQ(err.find("\r"), std::string::npos) << c.args;
+    }
+
+    // The output file is never its own input, and says so.
+    WriteFile(root / "out.txt", "foo9");
+    const HostRun self = Host("pack --yes -e 'foo\\d' out.txt out.txt in/a.txt", "2>&1", root);
+    EXPECT_EQ(self.status, 4);
+    EXPECT_NE(self.out.find(": not searched: it is the output file\n"), std::string::npos)
+        << self.out;
+}
+
+TEST_F(Cli, ResultsStreamAndAClosedPipeOrCtrlCEndsTheRun) {
+    std::string text;
+    for (int i = 0; i < 300000; ++i) text += "match\n";
+    WriteFile(root / "in.txt", text);
+    for (const bool close : {true, false}) {
+        int out = -1;
+        const pid_t pid =
+            Start({"pack", "-e", "match", "-", (root / "in.txt").string()}, false, out);
+        ASSERT_GT(pid, 0);
+        // Results come before the run has ended: it cannot end before they are read.
+        std::string got(12, '\0');
+        EXPECT_EQ(::read(out, got.data(), got.size()), 12);
+        EXPECT_EQ(got, "match\nmatch\n");
+        if (close) {
+            // A reader that has gone ends the run as it ends a filter.
+            ::close(out);
+            const int raw = WaitRaw(pid);
+            EXPECT_TRUE(WIFSIGNALED(raw) && WTERMSIG(raw) == SIGPIPE) << raw;
+        } else {
+            // Ctrl-C keeps what was printed: the rest is whole results.
+            ::kill(pid, SIGINT);
+            char buffer[4096];
+            ssize_t n = 0;
+            while ((n = ::read(out, buffer, sizeof buffer)) > 0) got.append(buffer, size_t(n));
+            ::close(out);
+            EXPECT_EQ(Wait(pid), 21);
+            EXPECT_LT(got.size(), text.size());
+            EXPECT_EQ(got, text.substr(0, got.size()));
+        }
+        EXPECT_TRUE(fs::is_empty(tmp)) << close;
+    }
+}
+
+TEST_F(Cli, ProgressShowsOnATerminalOnly) {
+    std::string text = "match\n";
+    for (int i = 0; i < 5000000; ++i) text += "abc\n";
+    WriteFile(root / "many.txt", text);
+    const HostRun run = OnTerminal(
+        {"pack", "--line-mode", "-e", "match|zzz", "-", (root / "many.txt").string()}, "");
+    EXPECT_EQ(run.status, 0) << run.out;
+    const size_t line = run.out.find("\r\x1B[K0/1 files  ");
+    ASSERT_NE(line, std::string::npos) << run.out.substr(0, 2000);
+    EXPECT_NE(run.out.find("many.txt", line), std::string::npos);
+    // Cleared at the end.
+    EXPECT_GT(run.out.rfind("\r\x1B[K"), run.out.rfind(" files  ")) << run.out.substr(line, 2000);
+}
+
+TEST_F(Cli, OptionsAsAUnixUserExpectsThem) {
+    WriteFile(root / "m.txt", "mail ann@example.org at <title>T</title> http://x.org");
+    const struct {
+        std::string args;
+        int status;
+        std::string out; // a part of it
+    } cases[] = {
+        {"pack -n - m.txt", 2, "unknown option '-n'"},
+        {"pack -y - m.txt", 2, "unknown option '-y'"},
+        {"pack --preset e-MAIL - m.txt", 0, "ann@example.org\n"},
+        {"pack --preset url - m.txt", 0, "http://x.org\n"},
+        {"pack --preset h - m.txt", 1,
+         "'h' begins the names of several presets:\n  HTML page titles\n  Hexadecimal numbers"},
+        {"--version", 0, "PCRE 8."},
+        {"pack -e 'x' \"" + root.string() + "/nodir/out\" m.txt", 16,
+         "nodir/out.txt: No such file or directory"},
+    };
+    for (const auto& c : cases) {
+        const HostRun run = Host(c.args, "2>&1", root);
+        EXPECT_EQ(run.status, c.status) << c.args << "\n" << run.out;
+        EXPECT_NE(run.out.find(c.out), std::string::npos) << c.args << "\n" << run.out;
     }
 }
 

@@ -48,9 +48,9 @@ bool FirstTime(std::unordered_set<std::string>& seen, const fs::path& path) {
     return identity.empty() || seen.insert(identity).second;
 }
 
-void AddFile(Walker& w, const fs::path& path) {
+void AddFile(Walker& w, fs::path path) {
     if (w.mayRepeat && !FirstTime(w.seenFiles, path)) return;
-    w.walk.inputs.push_back({path, false});
+    w.walk.inputs.push_back({std::move(path), false});
 }
 
 // An entry of a directory, with the kind the directory listing gave (a link as a link).
@@ -74,13 +74,17 @@ void WalkDirectory(Walker& w, const fs::path& dir, const fs::path& shown) {
     std::error_code ec;
     std::vector<Entry> entries;
     fs::directory_iterator it(dir, ec);
-    for (; !ec && it != fs::directory_iterator(); it.increment(ec))
-        entries.push_back({it->path().filename().native(), it->path(), KindOf(*it)});
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        // The name cut from the path's text: asking the path for it would parse it again.
+        const fs::path::string_type& full = it->path().native();
+        const size_t cut = full.find_last_of(fs::path::preferred_separator);
+        entries.push_back({full.substr(cut + 1), it->path(), KindOf(*it)});
+    }
     if (ec) Problem(w, shown, ec.message());
     // Name by name in each directory gives the files in path order, component by component.
     std::sort(entries.begin(), entries.end(),
               [](const Entry& a, const Entry& b) { return a.name < b.name; });
-    for (const Entry& entry : entries) {
+    for (Entry& entry : entries) {
         if (Interrupted()) return;
         fs::file_type type = entry.type;
         if (type == fs::file_type::symlink) {
@@ -96,7 +100,7 @@ void WalkDirectory(Walker& w, const fs::path& dir, const fs::path& shown) {
         if (type == fs::file_type::directory)
             WalkDirectory(w, entry.path, shown / entry.name);
         else if (type == fs::file_type::regular)
-            AddFile(w, entry.path);
+            AddFile(w, std::move(entry.path));
     }
 }
 

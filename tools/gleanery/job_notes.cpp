@@ -32,7 +32,9 @@ std::vector<std::u16string> Split(const std::u16string& text, const std::u16stri
 std::string WhyNotOpened(const std::u16string& name, const fs::path& output) {
     const fs::path path = PathFromWide(name);
     std::error_code ec;
-    if (fs::equivalent(path, output, ec)) return "not searched: it is the output file";
+    // Compared by name too: an output left empty is gone by now.
+    if (path == output || fs::equivalent(path, output, ec))
+        return "not searched: it is the output file";
     if (std::FILE* file = std::fopen(path.string().c_str(), "rb")) {
         std::fclose(file);
         return "could not be read";

@@ -24,6 +24,7 @@
 #include "host_config.h"
 #include "job_notes.h"
 #include "options.h"
+#include "output_reason.h"
 #include "plugin_library.h"
 #include "printable.h"
 #include "progress.h"
@@ -145,14 +146,13 @@ std::string ResultMessage(int code, const fs::path& output) {
     case 0:
         return fs::exists(output) ? "wrote " + output.string() : "done";
     case wcx::kEECreate:
-        return "could not create the output file " + output.string() +
-               (fs::is_directory(output) ? ": a directory has that name" : "");
+        return "could not create the output file " + output.string() + WhyNotCreated(output);
     case wcx::kENoMemory:
         return "out of memory: the pack ended before it was done" +
                (fs::exists(output) ? "; " + output.string() + " holds only what was written before"
                                    : std::string());
     case wcx::kEEWrite:
-        return "could not write the output file " + output.string();
+        return "could not write the output file " + output.string() + WhyNotWritten(output);
     case wcx::kEEAborted:
         return "cancelled";
     case wcx::kENoFiles:
@@ -339,7 +339,10 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
         return Fail("cancelled", kCancelledStatus);
     if (copied == CopyResult::Failed) return Fail(error, wcx::kEEWrite);
     if (code != 0 && code != wcx::kENoFiles)
-        return Fail(ResultMessage(code, toStdout ? fs::path("standard output") : output), code);
+        return Fail(ResultMessage(code, toStdout && code == wcx::kENoMemory
+                                            ? fs::path("standard output")
+                                            : output),
+                    code);
     const int status = unsearched ? kNotAllSearched : code;
     if (code == wcx::kENoFiles) return Fail(ResultMessage(code, output), status);
     if (!toStdout && !line.quiet) std::printf("%s\n", Printable(ResultMessage(0, output)).c_str());

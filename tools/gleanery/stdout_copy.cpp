@@ -17,6 +17,7 @@
 #define isatty _isatty
 #define fileno _fileno
 #else
+#include <poll.h>
 #include <unistd.h>
 #endif
 
@@ -123,6 +124,17 @@ bool Put(const std::string& text) {
     return false;
 }
 
+// Whether the reader of standard output has gone although nothing was written since: a pack
+// that finds nothing more is stopped too.
+bool ReaderGone() {
+#if defined(_WIN32)
+    return false;
+#else
+    pollfd out{STDOUT_FILENO, 0, 0};
+    return ::poll(&out, 1, 0) == 1 && (out.revents & POLLERR) != 0;
+#endif
+}
+
 void Follow(const std::filesystem::path file, Copy copy) {
     std::ifstream in;
     std::vector<char> buffer(1 << 16);
@@ -146,6 +158,11 @@ void Follow(const std::filesystem::path file, Copy copy) {
             continue;
         }
         if (last) break;
+        if (ReaderGone()) {
+            g_follower.closed = true;
+            g_follower.result = CopyResult::Closed;
+            return;
+        }
         std::this_thread::sleep_for(kPollInterval);
     }
     if (!Put(Convert(copy, {}, false))) return;
