@@ -54,17 +54,23 @@ long FrameBytes(int probe) {
     return frame >= 64 && frame <= 100000 ? frame : kFallbackFrameBytes;
 }
 
+thread_local JitStacks* t_threadStacks = nullptr;
+
+JitStacks* StacksFor(void* data) {
+    return t_threadStacks != nullptr ? t_threadStacks : static_cast<JitStacks*>(data);
+}
+
 pcre_jit_stack* NarrowStack(void* data) {
-    auto* stacks = static_cast<JitStacks*>(data);
-    if (!stacks->Narrow) stacks->Narrow.reset(pcre_jit_stack_alloc(kJitStackStart, kJitStackMax));
+    JitStacks* stacks = StacksFor(data);
+    if (!stacks->Narrow) stacks->Narrow.reset(pcre_jit_stack_alloc(kJitStackStart, stacks->Max));
     // Null leaves the JIT its small built-in stack: deep searches then end at its limit, which is
     // reported like every other limit.
     return stacks->Narrow.get();
 }
 
 pcre16_jit_stack* WideStack(void* data) {
-    auto* stacks = static_cast<JitStacks*>(data);
-    if (!stacks->Wide) stacks->Wide.reset(pcre16_jit_stack_alloc(kJitStackStart, kJitStackMax));
+    JitStacks* stacks = StacksFor(data);
+    if (!stacks->Wide) stacks->Wide.reset(pcre16_jit_stack_alloc(kJitStackStart, stacks->Max));
     return stacks->Wide.get();
 }
 
@@ -444,6 +450,15 @@ int32_t Compile(const Settings& settings, const platform::SystemFacts& system,
 }
 
 } // namespace
+
+void UseThreadJitStacks(JitStacks* stacks) {
+    t_threadStacks = stacks;
+}
+
+int WorkerJitStackMax(unsigned workers) {
+    if (sizeof(void*) >= 8 || workers <= 1) return kJitStackMax;
+    return std::max(kJitStackMax / static_cast<int>(std::min(workers, 64u)), 4 * 1024 * 1024);
+}
 
 bool UsesJit(const CompiledExpression& compiled, LibraryWidth width) {
     int jit = 0;

@@ -20,12 +20,24 @@ inline constexpr uint32_t kNoUtfCheck = PCRE_NO_UTF8_CHECK;
 // largest file that is read whole by default. The size is only reserved address space; memory is
 // committed as a search actually grows the stack. 32-bit processes reserve less, as their
 // address space is shared with the read memory (up to 500 MiB).
+inline constexpr int kJitStackStart = 32 * 1024;
+inline constexpr int kJitStackMax = sizeof(void*) >= 8 ? 1024 * 1024 * 1024 : 192 * 1024 * 1024;
 struct JitStacks {
     PcreJitStack Narrow;
     Pcre16JitStack Wide;
+    int Max = kJitStackMax;
 };
-inline constexpr int kJitStackStart = 32 * 1024;
-inline constexpr int kJitStackMax = sizeof(void*) >= 8 ? 1024 * 1024 * 1024 : 192 * 1024 * 1024;
+
+// A JIT stack serves one search at a time, so every worker of a parallel job searches on stacks
+// of its own: while a thread has named its stacks here, the library's stack callbacks hand out
+// those instead of the compiled expression's (null gives them back). The compiled code itself is
+// only read and is shared.
+void UseThreadJitStacks(JitStacks* stacks);
+// The most a worker's stack may grow to. 64-bit processes reserve 1 GiB each, as on the host's
+// thread. A 32-bit process shares 2 GiB of address space with the read memory: each of N workers
+// reserves kJitStackMax / N per width (at least 4 MiB), so N workers reserve about what one
+// search reserves (2 x 192 MiB), and 64 of them at most 2 x 256 MiB.
+int WorkerJitStackMax(unsigned workers);
 
 struct CompiledExpression {
     PcreCode AnsiCode;
