@@ -95,7 +95,7 @@ check_tarball() { # archive
     rm -rf "$top" # the installed program must not depend on the unpacked archive
     "$prefix/bin/gleanery" --help 2>&1 | grep -q 'gleanery pack' || fail "the installed gleanery does not run"
     printf 'x=42\n' >"$work/in.txt"
-    [ "$(XDG_CONFIG_HOME=$work/config "$prefix/bin/gleanery" pack -q -e '\d+' - "$work/in.txt")" = 42 ] ||
+    [ "$(XDG_CONFIG_HOME=$work/config "$prefix/bin/gleanery" pack --quiet -e '\d+' - "$work/in.txt")" = 42 ] ||
         fail "the installed gleanery does not find its plug-in"
     [ -f "$prefix/share/man/man1/gleanery.1" ] || fail "no manual page installed"
     # The archive's install.sh was removed with it: uninstall with the copy of the source tree.

@@ -20,7 +20,7 @@ export PATH=$prefix/bin:$PATH XDG_CONFIG_HOME=$work/config
 [ "$(command -v gleanery)" = "$prefix/bin/gleanery" ] || fail "gleanery is not the installed one"
 gleanery --help | grep -q '^  gleanery pack' || fail "gleanery --help printed no usage"
 printf 'a1 b22\r\nc333\r\n' >"$work/input.txt"
-found=$(gleanery pack -q -e '\d+' - "$work/input.txt") || fail "the installed host could not pack"
+found=$(gleanery pack --quiet -e '\d+' - "$work/input.txt") || fail "the installed host could not pack"
 [ "$found" = $'1\n22\n333' ] || fail "the installed host found [$found]"
 
 # The manual page formats without warnings and lists every option of the usage text.
@@ -55,7 +55,7 @@ touch "$prefix/lib/gleanery/Gleanery.ini"
 PREFIX=$prefix "$here/scripts/install.sh" uninstall >/dev/null 2>&1
 left=$(cd "$prefix" && find . -mindepth 1 | sort | tr '\n' ' ')
 [ "$left" = "./lib ./lib/gleanery ./lib/gleanery/Gleanery.ini " ] || fail "uninstall left [$left]"
-rm -r "$prefix/lib"
+rm -r "${prefix:?}/lib"
 
 # DESTDIR stages an install for another root.
 DESTDIR=$work/stage PREFIX=/opt/gleanery "$here/scripts/install.sh" install "$build" >/dev/null 2>&1
