@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "engine/detect_encoding.h"
+#include "engine/file_search.h"
+#include "engine/parallel_walk.h"
 #include "engine/paths.h"
-#include "engine/readers.h"
 #include "engine/report.h"
 #include "platform/message_box.h"
 #include "platform/system.h"
@@ -13,9 +13,6 @@
 namespace gleanery {
 
 namespace {
-
-constexpr int64_t kWholeFileLimit = 0x500000;
-constexpr int64_t kUtfCheckThreshold = 0x40000;
 
 // Cuts the extension of the file's own name. A dot in a directory name above it is no extension:
 // cutting there would send the output to another directory (a "v1.2" or "tmp.XXXX" folder). Nor
@@ -65,82 +62,14 @@ bool OpenOutput(ExtractionJob& job, JobOutcome& outcome) {
     return true;
 }
 
-SharedEncoding EncodingOf(const FileState& file) {
-    if (file.IsUtf16)
-        return file.IsBigEndian ? SharedEncoding::Utf16BigEndian
-                                : SharedEncoding::Utf16LittleEndian;
-    return file.IsUtf8 ? SharedEncoding::Utf8 : SharedEncoding::CodePage;
-}
-
 // Searches one existing regular file of the add list.
 void SearchFile(ExtractionJob& job, JobOutcome& outcome, const std::u16string& fullName,
                 const std::u16string& accessName) {
-    Settings& settings = job.JobSettings;
-    ++job.Attempted;
-    platform::File input = platform::OpenForReading(accessName);
-    // The output file itself is never read as input: it is being rewritten while it would be read.
-    if (!input.IsOpen() || platform::IsSameFile(input, job.Output)) {
-        job.CouldNotOpen += u"\r\n" + fullName;
-        return;
-    }
-
-    FileState file;
-    file.FileName = fullName;
-    const int64_t size = platform::SizeOf(accessName);
-    uint32_t bomLength = 0;
-    if (!DetectEncoding(size, bomLength, input, file, settings)) {
-        platform::Close(input);
-        job.CouldNotOpen += u"\r\n" + fullName;
-        return;
-    }
-
-    if (settings.SearchAndReplace) {
-        const SharedEncoding encoding = EncodingOf(file);
-        if (job.EncodingAgreement == SharedEncoding::NoFileYet)
-            job.EncodingAgreement = encoding;
-        else if (job.EncodingAgreement != encoding)
-            job.EncodingAgreement = SharedEncoding::Mixed;
-    }
-    // Data past the encoding check buffer was never validated; searching it unchecked would hand
-    // the library invalid UTF, which it does not survive.
-    if ((file.IsUtf8 || file.IsUtf16) &&
-        (size > kUtfCheckThreshold || size > settings.EncodingCheck))
-        file.CheckUtfOnFirstSearch = true;
-
-    const int64_t dataSize = size - bomLength;
-    job.Result.PartsInFile = 0;
-
-    ResultState& result = job.Result;
-    SearchContext& context = *job.Context;
-    SearchStatus status = SearchStatus::GoOn;
-    if (!settings.LineMode && dataSize <= kWholeFileLimit) {
-        status = ReadWholeFile(FileSource(input), dataSize, context, file);
-    } else {
-        const uint32_t granted =
-            GrantedReadMemory(settings.Memory, platform::AvailablePhysicalMemory());
-        const bool fits = static_cast<int64_t>(granted) * 1048576 > dataSize;
-        if (!fits && static_cast<int32_t>(granted) < settings.Memory) ++job.Declined;
-        if (settings.LineMode)
-            status = ReadLines(FileSource(input), dataSize, context, file, granted);
-        else if (!fits || settings.SearchAndReplace)
-            status = ReadFileInParts(FileSource(input), dataSize, context, file, granted);
-        else
-            status = ReadWholeFile(FileSource(input), dataSize, context, file);
-    }
-    outcome.ok = status != SearchStatus::WriteFailed;
-    outcome.aborted = status == SearchStatus::Cancelled;
-
-    result.TotalParts += result.PartsInFile;
-    if (file.BadEncoding) job.BadEncoding += u"\r\n" + fullName;
-    if (file.EndedEarly) job.EndedEarly += u"\r\n" + fullName;
-    if (file.NotCompiled) job.NotCompiled += u"\r\n" + fullName;
-    if (file.CutMatchLost) job.CutMatchLost += u"\r\n" + fullName;
-    if (file.ReadIncomplete) {
-        ++job.SearchedInPart;
-        job.NotReadWhole += u"\r\n" + fullName;
-    } else {
-        ++job.Searched;
-    }
+    FileSearch search;
+    platform::File input;
+    if (OpenForSearch(job.JobSettings, job.Output, fullName, accessName, input, search))
+        SearchOpened(*job.Context, input, search);
+    MergeFileSearch(job, outcome, fullName, search, job.Result.PartsInFile);
 }
 
 void WalkAddList(ExtractionJob& job, JobOutcome& outcome, const std::u16string& sourcePath,
@@ -234,7 +163,11 @@ void RunExtractionJob(const JobRequest& request, JobOutcome& outcome) {
     job.StartTime = platform::TickCount();
     job.Result.ProgressClockStarted = true;
     job.Result.LastProgressTick = job.StartTime;
-    WalkAddList(job, outcome, request.SourcePath, request.AddList);
+    // Threads=1, a single entry, and output that depends on every result before keep the walk
+    // on the host's thread.
+    if (!SearchesInParallel(job, request.AddList) ||
+        !WalkInParallel(job, outcome, request.SourcePath, request.AddList))
+        WalkAddList(job, outcome, request.SourcePath, request.AddList);
 
     if (!job.Result.OutputBuffer.empty() && outcome.ok)
         outcome.ok = FlushOutput(context.Output, job.Result);

@@ -4,7 +4,9 @@
 // over an in-memory output.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "engine/compiled_expression.h"
@@ -62,9 +64,18 @@ struct SearchContext {
     ResultState& Result;
     OutputSink Output;
     ProgressFn Progress = nullptr;
+    // Set for the searches of a worker thread in a parallel job, which never call the host: the
+    // job's stop flag answers for it, and the bytes done are counted for the host's thread to
+    // report.
+    const std::atomic<bool>* Stop = nullptr;
+    std::atomic<uint64_t>* BytesDone = nullptr;
 
     // Asks the host whether to go on; a missing callback always goes on.
     bool KeepGoing(const std::u16string& fileName, int bytes) const {
+        if (Stop != nullptr) {
+            if (bytes > 0) BytesDone->fetch_add(static_cast<uint64_t>(bytes));
+            return !Stop->load(std::memory_order_relaxed);
+        }
         return Progress == nullptr || Progress(fileName, bytes);
     }
 };

@@ -22,12 +22,15 @@ struct Settings {
     // Searches run on the library's JIT compiler where it is available; off runs the interpreter
     // (for comparison, and as a fallback should a JIT build misbehave).
     bool Jit = true;
-    int8_t CopyClip = 0;           // 0 none, 1 copy, 2 copy and delete the output file
-    int32_t Memory = 10;           // read memory in MiB, 5 to 500
+    int8_t CopyClip = 0;            // 0 none, 1 copy, 2 copy and delete the output file
+    int32_t Memory = 10;            // read memory in MiB, 5 to 500
     int32_t EncodingCheck = 262144; // bytes, 131072 << 0..7
-    int32_t CodePage = 0;          // 0 system ANSI, 1 system OEM, else a code page number
-    int8_t DefaultCharacter = -1;  // -1 system default, else 32 to 126
-    int8_t OutfileExtension = 0;   // 0 ".txt", 1 first file's, 2 as typed in the pack dialog
+    int32_t CodePage = 0;           // 0 system ANSI, 1 system OEM, else a code page number
+    int8_t DefaultCharacter = -1;   // -1 system default, else 32 to 126
+    int8_t OutfileExtension = 0;    // 0 ".txt", 1 first file's, 2 as typed in the pack dialog
+    // Workers that search the files of a job side by side: 0 one per processor core, 1 none (all
+    // on the host's thread), 2 to 64 that many.
+    int32_t Threads = 0;
     std::u16string regex = u".*";
     std::u16string replace = u"$0";
     std::u16string teststring;

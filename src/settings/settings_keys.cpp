@@ -107,6 +107,9 @@ constexpr std::pair<const char*, bool Settings::*> kSwitches[] = {
 // The JIT switch is written where it is off, or where the section has it already, so that files
 // of users who never turned it off keep their form.
 constexpr char kJitKey[] = "Jit";
+// The same for the worker count, written where it is not the default (one per core).
+constexpr char kThreadsKey[] = "Threads";
+constexpr int64_t kMaxThreads = 64;
 
 std::string FormatFont(const TextBoxFont& font) {
     const int64_t numbers[] = {
@@ -198,6 +201,7 @@ Settings ReadSettings(const SettingsDocument& doc, const char* section,
         s.DefaultCharacter = static_cast<int8_t>(n);
     s.OutfileExtension =
         (number("OutfileExtension", n) && n >= 0 && n <= 2) ? static_cast<int8_t>(n) : int8_t{0};
+    if (number(kThreadsKey, n) && n >= 0 && n <= kMaxThreads) s.Threads = static_cast<int32_t>(n);
     return s;
 }
 
@@ -225,6 +229,8 @@ void WriteSettings(SettingsDocument& doc, const char* section, const Settings& s
     number("CodePage", s.CodePage);
     number("DefaultCharacter", s.DefaultCharacter);
     number("OutfileExtension", s.OutfileExtension);
+    if (s.Threads != 0 || ini.GetValue(section, kThreadsKey, nullptr) != nullptr)
+        number(kThreadsKey, s.Threads);
 }
 
 void ReadFont(const SettingsDocument& doc, TextBoxFont& font) {

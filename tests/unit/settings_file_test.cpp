@@ -110,7 +110,8 @@ std::string EveryFieldLastSection() {
                   "EncodingCheck=8",
                   "CodePage=1252",
                   "DefaultCharacter=63",
-                  "OutfileExtension=2"});
+                  "OutfileExtension=2",
+                  "Threads=3"});
 }
 
 // The file a save writes for the presets "E-mail" and "\u00dcnicode" and the last settings of
@@ -181,6 +182,7 @@ TEST_F(SettingsFileTest, EveryFieldIsWrittenInItsTextFormAndReadBack) {
     last.CodePage = 1252;
     last.DefaultCharacter = '?';
     last.OutfileExtension = 2;
+    last.Threads = 3; // written only where it is not the default (or already present)
     last.regex = u"(\\w+)\r\n\\s*=";
     last.replace = u"\r\nline $1 ";
     last.teststring = u"  indented\r\n\tsecond\r\n";
@@ -454,6 +456,7 @@ TEST_F(SettingsFileTest, BadValuesLeaveTheDefaults) {
     ASSERT_TRUE(LoadFrom(std::string(kBom) + Lines({"[gleanery1]",
                                                     "EncodingCheck=9",
                                                     "Memory=4",
+                                                    "Threads=65",
                                                     "OutfileExtension=7",
                                                     "DefaultCharacter=127",
                                                     "CopyClip=3",
@@ -468,6 +471,7 @@ TEST_F(SettingsFileTest, BadValuesLeaveTheDefaults) {
                                                     "[gleanery2]",
                                                     "EncodingCheck=0",
                                                     "Memory=0x1F4",
+                                                    "Threads=0x40",
                                                     "OutfileExtension=1",
                                                     "DefaultCharacter=126",
                                                     "CopyClip=0X2",
@@ -479,6 +483,7 @@ TEST_F(SettingsFileTest, BadValuesLeaveTheDefaults) {
                                                     "Memory=" + tooLong,
                                                     "CodePage=" + longest,
                                                     "CopyClip=1x",
+                                                    "Threads=-1",
                                                     "DefaultCharacter=-2",
                                                     "OutfileExtension=-1",
                                                     "",
@@ -488,6 +493,7 @@ TEST_F(SettingsFileTest, BadValuesLeaveTheDefaults) {
                                                     "DefaultCharacter=32",
                                                     "EncodingCheck=8",
                                                     "CopyClip=",
+                                                    "Threads=1",
                                                     "",
                                                     "[gleanery5]",
                                                     "Memory=99999999999999999999",
@@ -508,6 +514,7 @@ TEST_F(SettingsFileTest, BadValuesLeaveTheDefaults) {
     EXPECT_EQ(two.DefaultCharacter, 126);
     EXPECT_EQ(two.CopyClip, 2);
     EXPECT_EQ(two.CodePage, 850);
+    EXPECT_EQ(two.Threads, 64);
     EXPECT_TRUE(two.BinaryMode);
     EXPECT_FALSE(two.UnicodeProperties);
 
@@ -517,12 +524,14 @@ TEST_F(SettingsFileTest, BadValuesLeaveTheDefaults) {
     EXPECT_EQ(three.CopyClip, 0);
     EXPECT_EQ(three.DefaultCharacter, -1);
     EXPECT_EQ(three.OutfileExtension, 0);
+    EXPECT_EQ(three.Threads, 0);
 
     const Settings& four = records_.Presets[u"gleanery4"];
     EXPECT_EQ(four.Memory, 20);
     EXPECT_EQ(four.CodePage, 1);
     EXPECT_EQ(four.DefaultCharacter, 32);
     EXPECT_EQ(four.EncodingCheck, 16777216);
+    EXPECT_EQ(four.Threads, 1);
 
     const Settings& five = records_.Presets[u"gleanery5"];
     EXPECT_EQ(five.Memory, 10);

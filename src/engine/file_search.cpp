@@ -1,0 +1,111 @@
+#include "engine/file_search.h"
+
+#include <algorithm>
+
+#include "engine/detect_encoding.h"
+#include "engine/readers.h"
+#include "platform/system.h"
+
+namespace gleanery {
+
+namespace {
+
+constexpr int64_t kWholeFileLimit = 0x500000;
+constexpr int64_t kUtfCheckThreshold = 0x40000;
+
+SharedEncoding EncodingOf(const FileState& file) {
+    if (file.IsUtf16)
+        return file.IsBigEndian ? SharedEncoding::Utf16BigEndian
+                                : SharedEncoding::Utf16LittleEndian;
+    return file.IsUtf8 ? SharedEncoding::Utf8 : SharedEncoding::CodePage;
+}
+
+} // namespace
+
+bool OpenForSearch(const Settings& settings, const platform::File& output,
+                   const std::u16string& fullName, const std::u16string& accessName,
+                   platform::File& input, FileSearch& search) {
+    input = platform::OpenForReading(accessName);
+    // The output file itself is never read as input: it is being rewritten while it would be read.
+    if (!input.IsOpen() || platform::IsSameFile(input, output)) {
+        platform::Close(input);
+        return false;
+    }
+    FileState& file = search.File;
+    file.FileName = fullName;
+    const int64_t size = platform::SizeOf(accessName);
+    uint32_t bomLength = 0;
+    if (!DetectEncoding(size, bomLength, input, file, settings)) {
+        platform::Close(input);
+        return false;
+    }
+    // Data past the encoding check buffer was never validated; searching it unchecked would hand
+    // the library invalid UTF, which it does not survive.
+    if ((file.IsUtf8 || file.IsUtf16) &&
+        (size > kUtfCheckThreshold || size > settings.EncodingCheck))
+        file.CheckUtfOnFirstSearch = true;
+    search.DataSize = size - bomLength;
+    search.Opened = true;
+    return true;
+}
+
+void SearchOpened(SearchContext& context, platform::File& input, FileSearch& search) {
+    const Settings& settings = context.JobSettings;
+    FileState& file = search.File;
+    const int64_t dataSize = search.DataSize;
+    context.Result.PartsInFile = 0;
+    SearchStatus& status = search.Status;
+    if (!settings.LineMode && dataSize <= kWholeFileLimit) {
+        status = ReadWholeFile(FileSource(input), dataSize, context, file);
+        return;
+    }
+    const uint32_t granted =
+        GrantedReadMemory(settings.Memory, platform::AvailablePhysicalMemory());
+    const bool fits = static_cast<int64_t>(granted) * 1048576 > dataSize;
+    search.Declined = !fits && static_cast<int32_t>(granted) < settings.Memory;
+    if (settings.LineMode)
+        status = ReadLines(FileSource(input), dataSize, context, file, granted);
+    else if (!fits || settings.SearchAndReplace)
+        status = ReadFileInParts(FileSource(input), dataSize, context, file, granted);
+    else
+        status = ReadWholeFile(FileSource(input), dataSize, context, file);
+}
+
+int64_t ReadMemoryOf(const Settings& settings, int64_t dataSize) {
+    const int64_t most = int64_t{std::clamp(settings.Memory, 5, 500)} << 20;
+    return std::clamp<int64_t>(dataSize, 0, most);
+}
+
+void MergeFileSearch(ExtractionJob& job, JobOutcome& outcome, const std::u16string& fullName,
+                     const FileSearch& search, uint32_t partsInFile) {
+    ++job.Attempted;
+    if (!search.Opened) {
+        job.CouldNotOpen += u"\r\n" + fullName;
+        return;
+    }
+    const FileState& file = search.File;
+    if (job.JobSettings.SearchAndReplace) {
+        const SharedEncoding encoding = EncodingOf(file);
+        if (job.EncodingAgreement == SharedEncoding::NoFileYet)
+            job.EncodingAgreement = encoding;
+        else if (job.EncodingAgreement != encoding)
+            job.EncodingAgreement = SharedEncoding::Mixed;
+    }
+    if (search.Declined) ++job.Declined;
+    outcome.ok = search.Status != SearchStatus::WriteFailed;
+    outcome.aborted = search.Status == SearchStatus::Cancelled;
+
+    job.Result.TotalParts += partsInFile;
+    if (file.BadEncoding) job.BadEncoding += u"\r\n" + fullName;
+    if (file.EndedEarly) job.EndedEarly += u"\r\n" + fullName;
+    if (file.NotCompiled) job.NotCompiled += u"\r\n" + fullName;
+    if (file.CutMatchLost) job.CutMatchLost += u"\r\n" + fullName;
+    if (file.ReadIncomplete) {
+        ++job.SearchedInPart;
+        job.NotReadWhole += u"\r\n" + fullName;
+    } else {
+        ++job.Searched;
+    }
+}
+
+} // namespace gleanery

@@ -1,0 +1,425 @@
+#include "engine/parallel_walk.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "engine/file_search.h"
+#include "engine/match_loop.h"
+#include "engine/paths.h"
+#include "platform/system.h"
+
+namespace gleanery {
+
+namespace {
+
+constexpr unsigned kMostWorkers = 64;
+// A worker waits while this much of its file's output waits for the writer, which takes the
+// output of the first file not yet written as it comes and every other file's in its turn. With
+// at most two files per worker in flight, the output held in memory stays within a few MiB.
+constexpr size_t kWaitingOutputLimit = size_t{1} << 20;
+// How long the host's thread waits for the next file at a time: results waiting in the output
+// buffer are written at least this often, so a host that follows the output file sees them.
+constexpr std::chrono::milliseconds kWriterWait{100};
+// The host hears from the job at least this often while a file is searched.
+constexpr uint32_t kProgressIntervalMs = 500;
+
+// One entry of the add list on its way through the walk.
+struct Slot {
+    std::u16string FullName;
+    std::u16string AccessName;
+    FileSearch Search;
+    // The counters of the file's own results.
+    uint64_t Matches = 0;
+    uint64_t PartsEndedEarly = 0;
+    uint32_t PartsInFile = 0;
+    uint32_t LastItemsWritten = 0;
+    std::exception_ptr Failure;
+    // The bytes searched (counted by the worker), and those the host was told of.
+    std::atomic<uint64_t> Bytes{0};
+    uint64_t Reported = 0;
+    // Under the walk's lock: output the writer has not taken yet, and whether the worker is done.
+    std::string Output;
+    bool Done = false;
+};
+
+struct Walk {
+    explicit Walk(const ExtractionJob& job) : Job(job) {}
+
+    const ExtractionJob& Job;
+    unsigned Workers = 1;
+    // The read memory a worker may take for a file at any time; a file that takes more waits
+    // until it is the first one not yet written, so one such file is read at a time and a job
+    // takes at most about twice the read memory it takes on the host's thread alone (the granted
+    // memory once, and a share of it, at least 5 MiB, per other worker).
+    int64_t ShareBytes = 0;
+    std::mutex Lock;
+    std::condition_variable WriterWakes;
+    std::condition_variable WorkWaits;
+    std::condition_variable TurnWaits;
+    // The files handed out, in add-list order: the first is the writer's next.
+    std::deque<std::unique_ptr<Slot>> Window;
+    std::deque<Slot*> Todo;
+    bool ListDone = false;
+    std::atomic<bool> Stop{false};
+
+    bool IsFirst(const Slot& slot) const {
+        return !Window.empty() && Window.front().get() == &slot;
+    }
+    // Ends the walk early: searches stop at their next look at the flag, waits end.
+    void Halt() {
+        std::lock_guard guard(Lock);
+        Stop = true;
+        ListDone = true;
+        Todo.clear();
+        WorkWaits.notify_all();
+        TurnWaits.notify_all();
+    }
+};
+
+struct SlotSink {
+    Walk& walk;
+    Slot* slot = nullptr;
+};
+
+bool RestartNothing(void*) {
+    return true;
+}
+
+// A worker's output goes to its file's slot; it waits while too much of it is waiting there.
+bool WriteToSlot(void* target, const char* bytes, size_t count) {
+    SlotSink& sink = *static_cast<SlotSink*>(target);
+    Walk& walk = sink.walk;
+    Slot& slot = *sink.slot;
+    std::unique_lock lock(walk.Lock);
+    walk.TurnWaits.wait(lock,
+                        [&] { return slot.Output.size() < kWaitingOutputLimit || walk.Stop; });
+    if (walk.Stop) return false;
+    slot.Output.append(bytes, count);
+    if (walk.IsFirst(slot)) walk.WriterWakes.notify_one();
+    return true;
+}
+
+Slot* NextSlot(Walk& walk) {
+    std::unique_lock lock(walk.Lock);
+    walk.WorkWaits.wait(lock, [&] { return !walk.Todo.empty() || walk.ListDone; });
+    if (walk.Todo.empty()) return nullptr;
+    Slot* slot = walk.Todo.front();
+    walk.Todo.pop_front();
+    return slot;
+}
+
+// A file that takes more than a worker's share of the read memory is searched once it is the
+// first one not yet written. False when the walk ended meanwhile.
+bool AwaitLargeReadTurn(Walk& walk, const Slot& slot) {
+    std::unique_lock lock(walk.Lock);
+    walk.TurnWaits.wait(lock, [&] { return walk.IsFirst(slot) || walk.Stop; });
+    return !walk.Stop;
+}
+
+// Searches one entry into the worker's result, as if it were the first file of the job with
+// results: the writer puts the separator or the byte order mark before them.
+void SearchSlot(Walk& walk, SearchContext& context, Slot& slot) {
+    ResultState& result = context.Result;
+    result.OutputBuffer.clear();
+    result.MatchCount = 0;
+    result.ItemsWritten = 0;
+    result.PartsEndedEarly = 0;
+    result.PartsInFile = 0;
+    // A name too long to ask about is still an entry: it goes to the files that could not be
+    // opened, as on the host's thread.
+    const platform::PathKind kind = platform::KindOf(slot.AccessName);
+    if (kind != platform::PathKind::File && kind != platform::PathKind::TooLong) {
+        slot.Search.NotAFile = true;
+        return;
+    }
+    platform::File input;
+    const Settings& settings = context.JobSettings;
+    if (!OpenForSearch(settings, walk.Job.Output, slot.FullName, slot.AccessName, input,
+                       slot.Search))
+        return;
+    if (ReadMemoryOf(settings, slot.Search.DataSize) > walk.ShareBytes &&
+        !AwaitLargeReadTurn(walk, slot)) {
+        slot.Search.Status = SearchStatus::Cancelled;
+        return;
+    }
+    SearchOpened(context, input, slot.Search);
+    if (!FlushOutput(context.Output, result)) slot.Search.Status = SearchStatus::Cancelled;
+    slot.Matches = result.MatchCount;
+    slot.PartsEndedEarly = result.PartsEndedEarly;
+    slot.PartsInFile = result.PartsInFile;
+    slot.LastItemsWritten = result.ItemsWritten;
+}
+
+// Names the worker's own JIT stacks for the thread's searches while it runs.
+struct ThreadStacks {
+    JitStacks Stacks;
+    explicit ThreadStacks(unsigned workers) {
+        Stacks.Max = WorkerJitStackMax(workers);
+        UseThreadJitStacks(&Stacks);
+    }
+    ~ThreadStacks() { UseThreadJitStacks(nullptr); }
+    ThreadStacks(const ThreadStacks&) = delete;
+    ThreadStacks& operator=(const ThreadStacks&) = delete;
+};
+
+void RunWorker(Walk& walk) {
+    const ExtractionJob& job = walk.Job;
+    ThreadStacks stacks(walk.Workers);
+    ResultState result;
+    SlotSink sink{walk};
+    // A worker's searches never call the host: they read the stop flag instead.
+    SearchContext context{job.JobSettings,
+                          job.Compiled,
+                          job.System,
+                          result,
+                          OutputSink{&sink, &RestartNothing, &WriteToSlot},
+                          nullptr,
+                          &walk.Stop,
+                          nullptr};
+    try {
+        result.Template = job.Result.Template;
+        result.OutputBuffer.reserve(kOutputBufferCapacity);
+    } catch (...) {
+        // Without its own template and buffer the worker takes no file; the others take them.
+        return;
+    }
+    // Output into the slot needs no restart, and the writer puts the byte order mark in.
+    result.OutputStarted = true;
+    result.BomWritten = true;
+    result.ProgressClockStarted = true;
+    result.LastProgressTick = platform::TickCount();
+    while (Slot* slot = NextSlot(walk)) {
+        sink.slot = slot;
+        context.BytesDone = &slot->Bytes;
+        try {
+            SearchSlot(walk, context, *slot);
+        } catch (...) {
+            slot->Failure = std::current_exception();
+        }
+        std::lock_guard guard(walk.Lock);
+        slot->Done = true;
+        if (walk.IsFirst(*slot)) walk.WriterWakes.notify_one();
+    }
+}
+
+// The workers of one walk; ending it early or leaving by an exception stops and joins them.
+struct Crew {
+    Walk& walk;
+    std::vector<std::thread> Threads;
+
+    explicit Crew(Walk& w) : walk(w) {
+        Threads.reserve(walk.Workers);
+        for (unsigned i = 0; i < walk.Workers; ++i) {
+            try {
+                Threads.emplace_back(&RunWorker, std::ref(walk));
+            } catch (const std::system_error&) {
+                break; // the system has no more threads for us: the ones started do the work
+            }
+        }
+    }
+    ~Crew() {
+        walk.Halt();
+        for (std::thread& thread : Threads) thread.join();
+    }
+    Crew(const Crew&) = delete;
+    Crew& operator=(const Crew&) = delete;
+};
+
+// The separator or the byte order mark before a file's first result, where a walk on the host's
+// thread writes them (see the match loop's Report).
+void OpenFileResults(ExtractionJob& job) {
+    ResultState& result = job.Result;
+    const Settings& settings = job.JobSettings;
+    if (result.MatchCount == 0 && settings.WriteBom && !result.BomWritten) {
+        result.OutputBuffer += "\xEF\xBB\xBF";
+        result.BomWritten = true;
+    } else if (result.MatchCount != 0 && !settings.SearchAndReplace &&
+               !(result.ItemsWritten == 0 && result.Template.MissingGroupCount > 0)) {
+        result.OutputBuffer += "\r\n";
+    }
+}
+
+// The host's thread: hands out the entries, writes the results in order, merges the files and
+// talks to the host.
+struct Writer {
+    ExtractionJob& job;
+    JobOutcome& outcome;
+    Walk& walk;
+    SearchContext& context = *job.Context;
+    bool frontOpened = false;
+    uint32_t lastProgress = platform::TickCount();
+    uint32_t lastFlush = lastProgress;
+
+    bool Going() const { return outcome.ok && !outcome.aborted; }
+
+    // Writes the output buffer (and empties an existing output file before its first write):
+    // now, or when due (full, or written last more than a wait ago).
+    void Flush(bool whenDue) {
+        const std::string& buffer = job.Result.OutputBuffer;
+        if (!outcome.ok) return;
+        const uint32_t now = platform::TickCount();
+        if (whenDue && (buffer.empty() || (buffer.size() <= kFlushThreshold &&
+                                           now - lastFlush < kWriterWait.count())))
+            return;
+        lastFlush = now;
+        if (!FlushOutput(context.Output, job.Result)) outcome.ok = false;
+    }
+
+    void Put(const std::string& bytes) {
+        if (!frontOpened) {
+            OpenFileResults(job);
+            frontOpened = true;
+        }
+        if (bytes.size() > kFlushThreshold) {
+            Flush(false);
+            if (outcome.ok &&
+                !context.Output.Write(context.Output.Target, bytes.data(), bytes.size()))
+                outcome.ok = false;
+            return;
+        }
+        job.Result.OutputBuffer += bytes;
+        Flush(true);
+    }
+
+    // Tells the host the bytes of the file searched since the last call; its answer may stop
+    // the job.
+    void Progress(Slot& slot) {
+        lastProgress = platform::TickCount();
+        uint64_t bytes = slot.Bytes.load() - slot.Reported;
+        do {
+            const int step = static_cast<int>(std::min<uint64_t>(bytes, INT_MAX));
+            slot.Reported += static_cast<uint64_t>(step);
+            bytes -= static_cast<uint64_t>(step);
+            if (!context.KeepGoing(slot.FullName, step)) outcome.aborted = true;
+        } while (bytes > 0 && !outcome.aborted);
+    }
+
+    void Merge(Slot& slot) {
+        if (slot.Failure) std::rethrow_exception(slot.Failure);
+        if (slot.Search.NotAFile) {
+            if (!context.KeepGoing(slot.FullName, 0)) outcome.aborted = true;
+            return;
+        }
+        if (slot.Matches != 0 && !frontOpened) OpenFileResults(job);
+        frontOpened = false;
+        // A worker's search ends cancelled or failed only when this thread stopped the walk, for
+        // reasons the outcome holds already.
+        const JobOutcome before = outcome;
+        MergeFileSearch(job, outcome, slot.FullName, slot.Search, slot.PartsInFile);
+        outcome.ok = before.ok;
+        outcome.aborted = before.aborted;
+        ResultState& result = job.Result;
+        result.MatchCount += slot.Matches;
+        result.PartsEndedEarly += slot.PartsEndedEarly;
+        result.PartsInFile = slot.PartsInFile;
+        if (slot.Matches != 0) result.ItemsWritten = slot.LastItemsWritten;
+        if (Going()) Progress(slot);
+    }
+
+    // Adds entries to the window while it has room. Called under the walk's lock.
+    void HandOut(const std::u16string& sourcePath, const char16_t*& entry) {
+        while (!walk.ListDone && walk.Window.size() < 2 * size_t{walk.Workers}) {
+            const std::u16string name(entry);
+            if (name.empty()) {
+                walk.ListDone = true;
+                walk.WorkWaits.notify_all();
+                return;
+            }
+            entry += name.size() + 1;
+            auto slot = std::make_unique<Slot>();
+            slot->FullName = sourcePath + name;
+            slot->AccessName = AccessName(slot->FullName);
+            walk.Todo.push_back(slot.get());
+            walk.Window.push_back(std::move(slot));
+            walk.WorkWaits.notify_one();
+        }
+    }
+
+    void Run(const std::u16string& sourcePath, const char16_t* entry) {
+        std::unique_lock lock(walk.Lock);
+        while (Going()) {
+            HandOut(sourcePath, entry);
+            if (walk.Window.empty()) break;
+            Slot* front = walk.Window.front().get();
+            walk.WriterWakes.wait_for(lock, kWriterWait,
+                                      [&] { return front->Done || !front->Output.empty(); });
+            std::string taken;
+            taken.swap(front->Output);
+            std::unique_ptr<Slot> finished;
+            if (front->Done) {
+                finished = std::move(walk.Window.front());
+                walk.Window.pop_front();
+            }
+            // Room for the output waiting behind, or the turn of a large file.
+            walk.TurnWaits.notify_all();
+            lock.unlock();
+            if (!taken.empty()) Put(taken);
+            if (finished) Merge(*finished);
+            Flush(true);
+            if (!finished && Going() && platform::TickCount() - lastProgress >= kProgressIntervalMs)
+                Progress(*front);
+            if (!finished && !Going()) CountStoppedFile(*front);
+            lock.lock();
+        }
+    }
+
+    // A cancel or a failed write ends the walk in the middle of the file being written: it is
+    // counted with what its search found until the workers stopped, as on the host's thread.
+    void CountStoppedFile(Slot& front) {
+        walk.Halt();
+        {
+            std::unique_lock lock(walk.Lock);
+            walk.WriterWakes.wait(lock, [&] { return front.Done; });
+        }
+        if (!front.Failure) Merge(front);
+    }
+};
+
+} // namespace
+
+unsigned WorkerCount(int32_t threadsSetting) {
+    if (threadsSetting > 0) return std::min(static_cast<unsigned>(threadsSetting), kMostWorkers);
+    return std::clamp(std::thread::hardware_concurrency(), 1u, kMostWorkers);
+}
+
+bool SearchesInParallel(const ExtractionJob& job, const char16_t* addList) {
+    const Settings& settings = job.JobSettings;
+    if (WorkerCount(settings.Threads) < 2) return false;
+    if (addList == nullptr || *addList == 0) return false;
+    const char16_t* second = addList + std::char_traits<char16_t>::length(addList) + 1;
+    if (*second == 0) return false;
+    // The duplicates filter and the counters depend on every result before: such jobs keep to
+    // the host's thread. So does a byte order mark with search and replace, which goes in the
+    // middle of the copied text, before the part that holds the first match.
+    if (settings.NoDuplicates || (settings.SearchAndReplace && settings.WriteBom)) return false;
+    for (const int32_t code : job.Result.Template.ItemCodes) {
+        if (code >= kItemCounterFromZero && code <= kItemCounterFromZero + 9) return false;
+        if (code >= kItemCounterFromOne && code <= kItemCounterFromOne + 9) return false;
+    }
+    return true;
+}
+
+bool WalkInParallel(ExtractionJob& job, JobOutcome& outcome, const std::u16string& sourcePath,
+                    const char16_t* addList) {
+    Walk walk(job);
+    walk.Workers = WorkerCount(job.JobSettings.Threads);
+    const int64_t granted = int64_t{std::clamp(job.JobSettings.Memory, 5, 500)} << 20;
+    walk.ShareBytes = std::max<int64_t>(granted / walk.Workers, int64_t{5} << 20);
+    Crew crew(walk);
+    if (crew.Threads.empty()) return false;
+    Writer writer{job, outcome, walk};
+    writer.Run(sourcePath, addList);
+    return true;
+}
+
+} // namespace gleanery
