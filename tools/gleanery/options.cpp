@@ -157,6 +157,13 @@ Next Memory(const Option&, const Given& given, CommandLine& line, std::string& e
     Edit(line, [n](Settings& s) { s.Memory = static_cast<int32_t>(n); });
     return Next::Go;
 }
+Next Threads(const Option&, const Given& given, CommandLine& line, std::string& error) {
+    long n = 0;
+    if (!ParseInt(given.value, 0, 64, n))
+        return Bad(given, "a number of workers from 0 (one per core) to 64", error);
+    Edit(line, [n](Settings& s) { s.Threads = static_cast<int32_t>(n); });
+    return Next::Go;
+}
 Next CheckBuffer(const Option&, const Given& given, CommandLine& line, std::string& error) {
     int32_t bytes = 0;
     if (!ParseCheckBuffer(given.value, bytes))
@@ -257,6 +264,8 @@ const Option kOptions[] = {
     {"--no-clipboard", Value::None, Section::Search, "", "", NoClipboard},
     {"--memory", Value::Separate, Section::Search, "--memory MIB", "read memory, 5 to 500 MiB",
      Memory},
+    {"-j --threads", Value::Separate, Section::Search, "-j, --threads N",
+     "workers searching side by side: 0 one per core, 1 none", Threads},
     {"--check-buffer", Value::Separate, Section::Search, "--check-buffer SIZE",
      "encoding check buffer: 128k, 256k, 512k, 1M, 2M, 4M, 8M, 16M", CheckBuffer},
     {"--code-page", Value::Separate, Section::Search, "--code-page N",
