@@ -238,7 +238,7 @@ const Option kOptions[] = {
      "\\xNN path and file name)",
      Replace},
     {"--preset", Value::Separate, Section::Search, "--preset NAME",
-     "start from the stored preset NAME", Preset},
+     "start from the stored preset NAME (or the one name it begins,\nin any case)", Preset},
     SwitchOn("--line-mode", "--no-line-mode", &Settings::LineMode,
              "report matching lines with line numbers"),
     SwitchOn("--binary", "--no-binary", &Settings::BinaryMode, "search every file as raw bytes"),
@@ -311,17 +311,24 @@ std::string UsageLines(Section section) {
 } // namespace
 
 std::string UsageText() {
-    return R"(Usage:
-  gleanery pack [OPTIONS] OUTPUT FILE...   search FILEs (directories: all files in them) and
-                                           write what was found to OUTPUT; OUTPUT "-" writes
-                                           it to standard output
+    return R"usage(Usage:
+  gleanery pack [OPTIONS] OUTPUT [FILE...] search FILEs (directories: the files below them,
+                                           links met there not followed) and write what was
+                                           found to OUTPUT; OUTPUT "-" writes it to standard
+                                           output as it is found
   gleanery set [SEARCH OPTIONS]            store search options as the last settings
   gleanery show                            print the last settings
   gleanery presets                         list the stored presets
   gleanery help                            this text
+  gleanery --version                       versions of the program, plug-in and PCRE
+
+FILE "-", or no FILE when standard input is not a terminal, searches standard input, named
+"(standard input)" in line-mode headers and \xNn / \xNN; a FIFO or device named as FILE is read
+as it comes and keeps its name. Whatever cannot be searched is named on standard error and the
+rest is searched (exit status 4).
 
 Host options:
-)" + UsageLines(Section::Host) +
+)usage" + UsageLines(Section::Host) +
            "\nSearch options (pack: for this run only; set: stored):\n" +
            UsageLines(Section::Search) +
            R"(Every switch has an opposite for `set`: --no-line-mode, --duplicates, --ignore-case, ...
@@ -330,13 +337,15 @@ Exit status:
   0   done
   1   other errors (settings directory, plug-in library)
   2   bad usage, or an expression that does not compile (nothing searched or stored); one
-      that compiles for some encodings only is searched, with a warning
+      that compiles for some encodings only is searched, with a warning (status 4)
   3   nothing written: a question was answered No (the existing output file was kept, or
       the run did not go on without the last settings)
+  4   some FILEs could not be searched, or not whole (each named on standard error); the
+      rest was searched, with matches or not
   11  out of memory: the pack ended early (an output file holds what was written before)
   16  the output file could not be created
   19  the output file (or standard output) could not be written
-  21  cancelled (Ctrl-C; a second Ctrl-C ends the program at once)
+  21  cancelled (Ctrl-C keeps what standard output got; a second one ends the program at once)
   22  no match
 )";
 }
