@@ -200,6 +200,13 @@ bool MayStartInsideCrLf(const Code& code, Info info, Study study, FreeStudy free
     return lf;
 }
 
+// The library's study takes the shortest match of an expression with (*ACCEPT) in a group for
+// longer than it is (`a(?:(*ACCEPT))?b` is given 2), and searches given that study pass over the
+// shorter matches ("a"): such an expression is not studied at all (so neither is it JIT-compiled).
+bool StudyMisleads(std::u16string_view pattern, std::string_view codePageForm) {
+    return EitherFormHolds(pattern, codePageForm, "(*ACCEPT");
+}
+
 // Backtracking verbs and callouts: what they find depends on the library's start-of-match
 // shortcuts (a (*COMMIT) after the first character is reached only where the scan for it stops).
 bool HoldsVerbs(std::u16string_view pattern, std::string_view codePageForm) {
@@ -438,7 +445,9 @@ int32_t Compile(const Settings& settings, const platform::SystemFacts& system,
         failedAt = offset;
     }
 
-    const char* studyMessage = StudyForms(settings.Jit && jitAllowed, compiled);
+    const char* studyMessage = StudyMisleads(pattern, codePageForm)
+                                   ? nullptr
+                                   : StudyForms(settings.Jit && jitAllowed, compiled);
     if (studyMessage != nullptr) {
         if (failedAt < 0) compiled.ErrorText = Widen(codePage, studyMessage);
         return failedAt < 0 ? 0 : failedAt;

@@ -216,6 +216,14 @@ bool MatchesCodePageForm(const CompiledExpression& ce, const std::string& subjec
                      static_cast<int>(subject.size()), 0, 0, ov, 30) >= 0;
 }
 
+TEST_F(CompileTest, ExpressionsWithAcceptAreNotStudied) {
+    // The library's study gives this one a shortest match of two characters, and a search with
+    // that study passes over "a".
+    ASSERT_EQ(CompileExpression(Plain(u"a(?:(*ACCEPT))?b"), system, compiled), 0);
+    EXPECT_TRUE(MatchesCodePageForm(compiled, "a"));
+    EXPECT_FALSE(MatchesCodePageForm(compiled, "b"));
+}
+
 TEST_F(CompileTest, CodePageFormUsesTheTablesOfItsCodePage) {
     system.AnsiCodePage = 1252;
     system.OemCodePage = 437;
