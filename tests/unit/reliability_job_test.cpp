@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <deque>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/match_loop.h"
 #include "host/pack_job.h"
 #include "host/process_state.h"
 #include "host/wcx.h"
@@ -592,6 +594,134 @@ TEST_F(JobReliability, SearchAndReplaceInPartsReplacesAcrossTheCutAndListsWhatIt
         platform::WideToUtf8(Text(kTextCutMatchLost)) + "\r\n" + (work / "long.txt").string();
     EXPECT_NE(out.find("\r\n\r\n" + list), std::string::npos);
     EXPECT_EQ(out.find((work / "cut.txt").string()), std::string::npos);
+}
+
+// ---- workers side by side -----------------------------------------------------------------------
+
+std::string WithoutTiming(const std::string& text) {
+    return std::regex_replace(text, std::regex("completed in [0-9]+\\.[0-9]{3} seconds"),
+                              "completed in T seconds");
+}
+
+std::string Utf16(const std::u16string& text, bool bigEndian) {
+    std::string out;
+    for (const char16_t c : text) {
+        const char low = static_cast<char>(c & 0xFF);
+        const char high = static_cast<char>(c >> 8);
+        out += bigEndian ? std::string{high, low} : std::string{low, high};
+    }
+    return out;
+}
+
+TEST_F(JobReliability, WorkersWriteWhatTheHostsThreadAloneWrites) {
+    const std::u16string text = u"Zo\u00EB A1 b22 \u263A C333\r\nx4 D5 \U0001F600 E66\r\n";
+    WriteAll(work / "cp.txt", "Zo\xEB A1 b22 C333\r\nx4 D5 E66\r\n");
+    WriteAll(work / "u8.txt", "\xEF\xBB\xBF" + platform::WideToUtf8(text));
+    WriteAll(work / "u8-nobom.txt", platform::WideToUtf8(text) + "F7");
+    WriteAll(work / "le.txt", "\xFF\xFE" + Utf16(text, false));
+    WriteAll(work / "be.txt", "\xFE\xFF" + Utf16(text, true));
+    WriteAll(work / "le-nobom.txt", Utf16(text + text, false));
+    WriteAll(work / "empty.txt", "");
+    WriteAll(work / "none.txt", "nothing to find here\r\n");
+    // Invalid UTF-8 past the check buffer, and a file over the read memory (read in parts).
+    WriteAll(work / "bad.txt", "G8 \xC3\xA9" + std::string(300000, ' ') + "\xFF H9");
+    fs::create_directory(work / "dir");
+    std::vector<std::string> entries = {"cp.txt", "dir", "u8.txt", "missing.txt", "empty.txt"};
+    for (int round = 0; round < 2; ++round)
+        for (const char* name : {"u8-nobom.txt", "none.txt", "le.txt", "be.txt", "le-nobom.txt",
+                                 "bad.txt", "../out.txt", "empty.txt", "cp.txt"})
+            entries.push_back(name);
+    // The file over the read memory only where it is read in parts.
+    std::vector<std::string> withBig = entries;
+    withBig.insert(withBig.begin() + 9, "big.txt");
+
+    struct Case {
+        const char* name;
+        std::function<void(Settings&)> set;
+    } cases[] = {
+        {"plain", [](Settings&) {}},
+        {"bom", [](Settings& s) { s.WriteBom = true; }},
+        {"template", [](Settings& s) { s.replace = u"<$0|\\xNn|\\x09>"; }},
+        // Items of groups the expression lacks: no separator after a match that wrote nothing.
+        {"missing groups", [](Settings& s) { s.replace = u"$3"; }},
+        {"some missing",
+         [](Settings& s) {
+             s.regex = u"[A-Z](2)?\\d";
+             s.replace = u"$1$4";
+         }},
+        {"line mode", [](Settings& s) { s.LineMode = true; }},
+        {"binary", [](Settings& s) { s.BinaryMode = true; }},
+        {"empty matches",
+         [](Settings& s) {
+             s.regex = u"[A-Z]*";
+             s.EmptyValid = true;
+         }},
+        {"search and replace",
+         [](Settings& s) {
+             s.SearchAndReplace = true;
+             s.replace = u"[$0]";
+         }},
+        {"interpreter",
+         [](Settings& s) {
+             s.Jit = false;
+             s.LineMode = true;
+         }},
+        {"parts",
+         [](Settings& s) {
+             s.regex = u"[A-Z]\\d{5}";
+             s.Memory = 5;
+         }},
+    };
+    for (const Case& c : cases) {
+        Options() = Settings{};
+        Options().CodePage = 1252;
+        Options().regex = u"[A-Z]\\d+";
+        Options().WriteStats = true;
+        Options().EncodingCheck = 131072;
+        c.set(Options());
+        std::string reference;
+        for (const int threads : {1, 2, 4}) {
+            Options().Threads = threads;
+            fs::remove(output);
+            g_calls.clear();
+            const bool parts = Options().Memory == 5;
+            // (Written for this case only: every pack compares the whole tree before and after.)
+            if (parts && !fs::exists(work / "big.txt"))
+                WriteAll(work / "big.txt", NumberedLines('J', 190000));
+            ASSERT_EQ(Pack(parts ? withBig : entries), 0) << c.name << " threads " << threads;
+            const std::string out = WithoutTiming(ReadAll(output));
+            if (threads == 1)
+                reference = out;
+            else
+                EXPECT_EQ(out, reference) << c.name << " threads " << threads;
+        }
+    }
+}
+
+TEST_F(JobReliability, ACancelStopsEveryWorker) {
+    // Slices of one unit make every search slow; the host's first progress call answers 0.
+    const SearchSlices saved = detail::Slices();
+    detail::Slices() = {1, 1, 1, SIZE_MAX};
+    std::vector<std::string> entries;
+    for (int i = 0; i < 8; ++i) {
+        const std::string name = "slow" + std::to_string(i) + ".txt";
+        WriteAll(work / name, NumberedLines('S', 100000));
+        entries.push_back(name);
+    }
+    Options().regex = u"S\\d+Q";
+    Options().Threads = 4;
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point answered;
+    g_hook = [&](const std::string&) {
+        answered = Clock::now();
+        return 0;
+    };
+    EXPECT_EQ(Pack(entries), 21);
+    const auto stopping = Clock::now() - answered;
+    detail::Slices() = saved;
+    ASSERT_EQ(g_calls.size(), 1u) << "nothing is reported after a cancel";
+    EXPECT_LT(stopping, std::chrono::seconds(3));
+    EXPECT_FALSE(fs::exists(output));
 }
 
 } // namespace
