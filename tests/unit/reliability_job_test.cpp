@@ -82,6 +82,9 @@ class JobReliability : public ::testing::Test {
         st.CurrentSettings = Settings{};
         st.CurrentSettings.CodePage = 1252;
         st.CurrentSettings.regex = u"[A-Z]\\d+";
+        // Faults and progress calls are counted in the order of the host's thread; the tests of
+        // the workers ask for them.
+        st.CurrentSettings.Threads = 1;
         st.ProcessData = &Progress;
         platform::SetMessageBoxHandler(&Answer, nullptr);
         platform::ClearFaults();
@@ -241,6 +244,17 @@ TEST_F(JobReliability, WriteFailureAtEveryWriteGives19AndKeepsWhatWasWritten) {
     ASSERT_EQ(Pack(entries), 0);
     const std::string reference = ReadAll(output);
     ASSERT_GT(reference.size(), 3 * 0x20000u);
+
+    // Workers write nothing themselves: a failed write on the host's thread stops them.
+    Options().Threads = 2;
+    for (uint64_t n = 1; n < 100; ++n) {
+        const int code = PackWithFault(FaultKind::Write, n, entries);
+        if (code == 0) break;
+        EXPECT_EQ(code, 19) << "write " << n;
+        const std::string kept = fs::exists(output) ? ReadAll(output) : std::string();
+        EXPECT_EQ(reference.compare(0, kept.size(), kept), 0) << "not a prefix at write " << n;
+    }
+    Options().Threads = 1;
 
     int failures = 0;
     for (uint64_t n = 1; n < 100; ++n) {
