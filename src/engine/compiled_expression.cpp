@@ -387,11 +387,13 @@ int32_t Compile(const Settings& settings, const platform::SystemFacts& system,
     // A form whose matches may start between a CR and its LF is compiled again without the
     // library's start-of-match shortcuts, which is where its JIT and interpreter part (with them
     // off, both step over CR LF at once); verbs and callouts, whose results those shortcuts
-    // change, leave such a form to the interpreter instead.
+    // change, leave such a form to the interpreter instead. (Without the shortcuts the JIT may be
+    // much slower, so expressions searched by the interpreter alone keep them.)
     bool jitAllowed = !JitMatchesOtherwise(pattern, codePageForm);
+    const bool jitWanted = settings.Jit && jitAllowed && !StudyMisleads(pattern, codePageForm);
     auto compileNarrow = [&](const std::string& form, int options, const unsigned char* tables) {
         PcreCode code(pcre_compile(form.c_str(), options, &message, &offset, tables));
-        if ((options & PCRE_NO_START_OPTIMIZE) == 0 &&
+        if (jitWanted && (options & PCRE_NO_START_OPTIMIZE) == 0 &&
             MayStartInsideCrLf(code, pcre_fullinfo, pcre_study, pcre_free_study)) {
             if (verbs)
                 jitAllowed = false;
@@ -432,7 +434,7 @@ int32_t Compile(const Settings& settings, const platform::SystemFacts& system,
                                  : utfOptions;
     const auto* wideForm = reinterpret_cast<PCRE_SPTR16>(settings.regex.c_str());
     compiled.Utf16Code.reset(pcre16_compile(wideForm, utf16Options, &message, &offset, nullptr));
-    if ((utf16Options & PCRE_NO_START_OPTIMIZE) == 0 &&
+    if (jitWanted && (utf16Options & PCRE_NO_START_OPTIMIZE) == 0 &&
         MayStartInsideCrLf(compiled.Utf16Code, pcre16_fullinfo, pcre16_study, pcre16_free_study)) {
         if (verbs)
             jitAllowed = false;
