@@ -1,5 +1,5 @@
 # Gleanery: the two everyday commands are `make demo` and `make test`.
-.PHONY: all deps build build-only install uninstall demo test test-native test-asan test-doublecmd fuzz fuzz-build clean format
+.PHONY: all deps build build-only install uninstall demo test test-native test-asan test-tsan test-doublecmd fuzz fuzz-build clean format
 
 JOBS ?= $(shell nproc)
 
@@ -44,6 +44,16 @@ test: deps test-windows
 	cmake --preset asan >/dev/null
 	cmake --build --preset asan -j $(JOBS)
 	$(SANITIZER_ENV) ctest --preset asan -j $(JOBS)
+
+# The parallel search under ThreadSanitizer: the job tests (workers side by side, cancels, failed
+# writes) and the whole packs of the plug-in.
+TSAN_OPTIONS_ENV = TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+TSAN_JOB_TESTS = JobReliability.Workers*:JobReliability.ACancel*:JobReliability.CancelAt*:JobReliability.WriteFailure*:JobReliability.MemoryRunningOut*
+test-tsan:
+	cmake --preset tsan >/dev/null
+	cmake --build --preset tsan -j $(JOBS) --target unit_tests plugin_tests gleanery_plugin
+	$(TSAN_OPTIONS_ENV) build/tsan/tests/unit_tests --gtest_filter='$(TSAN_JOB_TESTS)'
+	$(TSAN_OPTIONS_ENV) build/tsan/tests/plugin_tests --gtest_filter='Packing.*'
 
 # The settings dialog inside the real Double Commander (doublecmd-gtk) under Xvfb, driven with
 # xdotool; screenshots in build/release/doublecmd-test/.

@@ -1,5 +1,7 @@
 #include "engine/deep_search.h"
 
+#include <mutex>
+
 #include "platform/system.h"
 
 namespace gleanery {
@@ -33,12 +35,19 @@ struct DeepCall {
     }
 };
 
+// The workers of a parallel job may each retry a search at once. A 64-bit process has room for
+// a large stack per worker; a 32-bit one, whose 2 GiB also hold the read memory and the JIT
+// stacks, runs its retries one at a time.
+std::mutex g_deepTurn;
+
 template <class Code, class Extra, class Text>
 int Deep(LibraryWidth width, DeepCall<Code, Extra, Text> call) {
     // A copy of the study data shares everything the study made; only the limit differs.
     call.extra.flags |= PCRE_EXTRA_MATCH_LIMIT_RECURSION;
     call.extra.match_limit_recursion = kDeepSearchLevels;
     call.rc = PCRE_ERROR_RECURSIONLIMIT;
+    std::unique_lock turn(g_deepTurn, std::defer_lock);
+    if constexpr (sizeof(void*) < 8) turn.lock();
     platform::RunOnLargeStack(DeepStackBytes(width), &DeepCall<Code, Extra, Text>::Run, &call);
     return call.rc;
 }

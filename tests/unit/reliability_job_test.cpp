@@ -716,12 +716,13 @@ TEST_F(JobReliability, ACancelStopsEveryWorker) {
     // Slices of one unit make every search slow; the host's first progress call answers 0.
     const SearchSlices saved = detail::Slices();
     detail::Slices() = {1, 1, 1, SIZE_MAX};
-    std::vector<std::string> entries;
+    std::u16string list;
     for (int i = 0; i < 8; ++i) {
         const std::string name = "slow" + std::to_string(i) + ".txt";
         WriteAll(work / name, NumberedLines('S', 100000));
-        entries.push_back(name);
+        list += platform::Utf8ToWide(name) + u'\0';
     }
+    list += u'\0';
     Options().regex = u"S\\d+Q";
     Options().Threads = 4;
     using Clock = std::chrono::steady_clock;
@@ -730,8 +731,12 @@ TEST_F(JobReliability, ACancelStopsEveryWorker) {
         answered = Clock::now();
         return 0;
     };
-    EXPECT_EQ(Pack(entries), 21);
+    const std::u16string source = work.u16string() + u"/";
+    const std::u16string archive = (root / "out.zip").u16string();
+    JobOutcome outcome;
+    RunPackJob(archive.c_str(), source.c_str(), list.c_str(), outcome);
     const auto stopping = Clock::now() - answered;
+    EXPECT_EQ(PackResultCode(outcome), 21);
     detail::Slices() = saved;
     ASSERT_EQ(g_calls.size(), 1u) << "nothing is reported after a cancel";
     EXPECT_LT(stopping, std::chrono::seconds(3));
