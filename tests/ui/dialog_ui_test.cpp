@@ -2,21 +2,28 @@
 // plug-in, hands it its default parameters, and calls ConfigurePacker with its main window as
 // owner. A second thread finds the dialog and works it through Win32 calls: every control of the
 // template with its ID, class, caption, style and geometry, the collapsed width, the lists; then
-// it changes a few options, presses OK and reads the settings file.
-//   dialog_ui_test <plug-in> <screenshot directory>
-// The screenshot of the collapsed dialog is settings-dialog-<wcx64|wcx>.png.
+// it changes a few options, presses OK and reads the settings file. Then, with the language file
+// beside the plug-in, the dialog opens in Russian and German as the file manager's language
+// setting chooses them. In every language each caption must fit its control, measured in the
+// control's own font.
+//   dialog_ui_test <plug-in> <screenshot directory> <language file>
+// The screenshots of the collapsed dialog are settings-dialog-<wcx64|wcx>.png in English and
+// settings-dialog-<rus|deu>-<wcx64|wcx>.png.
 #include <windows.h>
 
 #include <commctrl.h>
 
 #include <cstdio>
 #include <string>
+#include <utility>
 
 #include "dialog/dialog_layout.h"
+#include "settings/texts.h"
 #include "ui_host.h"
 
 namespace {
 
+using namespace gleanery;
 using namespace gleanery::dialog;
 using namespace gleanery::ui_test;
 
@@ -28,6 +35,120 @@ std::wstring ClassName(HWND window) {
     wchar_t buffer[64] = {};
     GetClassNameW(window, buffer, 64);
     return buffer;
+}
+
+std::u16string Utf16(std::wstring_view text) {
+    return std::u16string(reinterpret_cast<const char16_t*>(text.data()), text.size());
+}
+
+// A language the dialog is shown in: its section name and the texts the plug-in should show.
+struct Language {
+    std::wstring Name;
+    TextTable Texts;
+};
+
+// A caption as it is drawn: "&x" underlines x, "&&" shows one ampersand.
+std::wstring WithoutPrefix(const std::wstring& caption) {
+    std::wstring shown;
+    for (size_t i = 0; i < caption.size(); ++i) {
+        if (caption[i] == L'&' && i + 1 < caption.size()) ++i;
+        shown += caption[i];
+    }
+    return shown;
+}
+
+// The width in pixels of a caption drawn in the control's font on the control's DC.
+int CaptionWidth(HWND control, const std::wstring& caption, bool prefix) {
+    const std::wstring shown = prefix ? WithoutPrefix(caption) : caption;
+    HDC dc = GetDC(control);
+    auto font = reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0));
+    HGDIOBJ old = SelectObject(dc, font ? font : GetStockObject(SYSTEM_FONT));
+    SIZE size{};
+    GetTextExtentPoint32W(dc, shown.c_str(), static_cast<int>(shown.size()), &size);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    return size.cx;
+}
+
+// The pixels of its client width that a control leaves for its caption, or -1 for a control
+// without one (an editor, a list, a static that elides its text): a static's whole width, a push
+// button's inside its edge and focus rectangle, a check box's or radio button's right of the box
+// (13 pixels at 96 dpi) and a gap of half a digit, a group box's inside the frame's corners (7
+// pixels each side at 96 dpi).
+int CaptionRoom(HWND control) {
+    RECT client{};
+    GetClientRect(control, &client);
+    const DWORD style = static_cast<DWORD>(GetWindowLongW(control, GWL_STYLE));
+    const std::wstring name = ClassName(control);
+    HDC dc = GetDC(control);
+    const int dpi = GetDeviceCaps(dc, LOGPIXELSX);
+    auto font = reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0));
+    HGDIOBJ old = SelectObject(dc, font ? font : GetStockObject(SYSTEM_FONT));
+    INT digit = 0;
+    GetCharWidth32W(dc, L'0', L'0', &digit);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    if (lstrcmpiW(name.c_str(), L"Static") == 0) {
+        const DWORD kind = style & SS_TYPEMASK;
+        const bool text = kind == SS_LEFT || kind == SS_CENTER || kind == SS_RIGHT ||
+                          kind == SS_SIMPLE || kind == SS_LEFTNOWORDWRAP;
+        return text && (style & SS_ELLIPSISMASK) == 0 ? client.right : -1;
+    }
+    if (lstrcmpiW(name.c_str(), L"Button") != 0) return -1;
+    switch (style & BS_TYPEMASK) {
+    case BS_PUSHBUTTON:
+    case BS_DEFPUSHBUTTON:
+        return client.right - 2 * (GetSystemMetrics(SM_CXEDGE) + 1);
+    case BS_CHECKBOX:
+    case BS_AUTOCHECKBOX:
+    case BS_3STATE:
+    case BS_AUTO3STATE:
+    case BS_RADIOBUTTON:
+    case BS_AUTORADIOBUTTON:
+        return client.right - MulDiv(13, dpi, 96) - digit / 2;
+    case BS_GROUPBOX:
+        return client.right - 2 * MulDiv(7, dpi, 96);
+    default:
+        return -1;
+    }
+}
+
+BOOL CALLBACK CollectChild(HWND child, LPARAM list) {
+    reinterpret_cast<std::vector<HWND>*>(list)->push_back(child);
+    return TRUE;
+}
+
+// Every caption of the dialog fits its control: the captions shown now, and the texts that the
+// buttons and the replace label take later (hide the help, a running test, a preset to save, a
+// group's test string).
+void CheckCaptionsFit(HWND dlg, const Language& language) {
+    const std::string name = Narrow(language.Name);
+    const auto fits = [&](HWND control, const std::wstring& caption, const std::string& what) {
+        const int room = CaptionRoom(control);
+        if (room < 0 || caption.empty()) return;
+        const bool prefix = ClassName(control) != L"Static" ||
+                            (GetWindowLongW(control, GWL_STYLE) & SS_NOPREFIX) == 0;
+        const int width = CaptionWidth(control, caption, prefix);
+        Expect(width <= room, name + ": control " + std::to_string(GetDlgCtrlID(control)) + " " +
+                                  what + "\"" + Narrow(caption) + "\" is " + std::to_string(width) +
+                                  " pixels wide, room for " + std::to_string(room));
+    };
+    std::vector<HWND> children;
+    EnumChildWindows(dlg, CollectChild, reinterpret_cast<LPARAM>(&children));
+    for (HWND child : children)
+        if (GetParent(child) == dlg) fits(child, WindowText(child), "");
+
+    const auto text = [&](uint16_t number) { return Wide(language.Texts.at(number)); };
+    const std::pair<int, std::wstring> later[] = {
+        {kRegexHelp, text(kTextRegexHelpHide)},
+        {kReplaceHelp, text(kTextReplaceHelpHide)},
+        {kPresetAdd, text(kTextSave)},
+        {kTestStart, text(kTextStop)},
+        {kTestToggle, text(kTextPrevious)},
+        {kReplaceLabel, text(kTextTestString)},
+        {kReplaceLabel, text(kTextGroup) + L" 0 " + text(kTextEntirePattern)},
+    };
+    for (const auto& [id, caption] : later) fits(GetDlgItem(dlg, id), caption, "later ");
 }
 
 BOOL CALLBACK PrintOwnWindow(HWND window, LPARAM) {
@@ -97,6 +218,9 @@ void CheckControls(HWND dlg) {
     Expect(window.right == replace.right + 8, "collapsed width");
     Expect(!IsWindowEnabled(GetDlgItem(dlg, kHelpPane)), "help pane disabled");
     Expect(!IsWindowEnabled(GetDlgItem(dlg, kTestStart)), "Start disabled");
+    Language english{L"ENG", {}};
+    EnterBuiltInTexts(english.Texts);
+    CheckCaptionsFit(dlg, english);
 
     auto entries = [dlg](int id) {
         return static_cast<int>(SendDlgItemMessageW(dlg, id, CB_GETCOUNT, 0, 0));
@@ -173,8 +297,65 @@ void CheckSettingsFile(const std::string& ini) {
         Expect(ini.find(key) != std::string::npos, std::string("settings file holds ") + key);
 }
 
+Language* g_language = nullptr; // the language the next dialog opens in
+
+// The dialog in a language of the language file: titled and labelled in it, every caption
+// fitting; a screenshot, then Cancel.
+DWORD WINAPI WorkTranslatedDialog(void* parameter) {
+    const Run& run = *static_cast<const Run*>(parameter);
+    const Language& language = *g_language;
+    const std::string name = Narrow(language.Name);
+    HWND dlg = WaitForWindow(run.Title.c_str());
+    Expect(dlg != nullptr, name + ": dialog titled \"" + Narrow(run.Title) + "\" found");
+    if (!dlg) return 1;
+    for (const ControlLayout& layout : DialogControls())
+        if (layout.RelabelText != 0)
+            Expect(ItemText(dlg, layout.Id) == Wide(language.Texts.at(layout.RelabelText)),
+                   name + ": control " + std::to_string(layout.Id) + " labelled \"" +
+                       Narrow(ItemText(dlg, layout.Id)) + "\"");
+    CheckCaptionsFit(dlg, language);
+    Sleep(300); // let it paint
+    std::wstring lower = language.Name;
+    CharLowerW(lower.data());
+    Screenshot(run, L"settings-dialog-" + lower);
+    Click(dlg, kIdCancel);
+    return 0;
+}
+
+// Opens the dialog in each language with the language file beside the plug-in, chosen through the
+// host's ini file (COMMANDER_INI, languageini in [Configuration]) as the file manager sets them.
+void OpenTranslated(Run& run) {
+    Expect(!run.Arguments.empty(), "a language file given");
+    if (run.Arguments.empty()) return;
+    std::wstring source = run.Arguments[0];
+    for (wchar_t& c : source)
+        if (c == L'/') c = L'\\';
+    const std::wstring copy = run.Directory + L"\\Gleanery.lng";
+    Expect(CopyFileW(source.c_str(), copy.c_str(), FALSE) != FALSE,
+           "language file " + Narrow(source) + " copied");
+    SetEnvironmentVariableW(L"COMMANDER_INI", run.HostIni.c_str());
+    for (const wchar_t* name : {L"RUS", L"DEU"}) {
+        Language language{name, {}};
+        EnterBuiltInTexts(language.Texts);
+        ApplyLanguageFile(language.Texts, Utf16(name), Utf16(copy));
+        Expect(language.Texts[kLanguageMark] == u"+",
+               Narrow(name) + ": section in the language file");
+        const std::wstring languageIni = std::wstring(L"WCMD_") + name + L".LNG";
+        WritePrivateProfileStringW(L"Configuration", L"languageini", languageIni.c_str(),
+                                   run.HostIni.c_str());
+        run.Title = Wide(language.Texts[kTextDialogTitle]);
+        g_language = &language;
+        run.Reopen(WorkTranslatedDialog);
+        g_language = nullptr;
+    }
+    run.Title = L"Gleanery Settings";
+    SetEnvironmentVariableW(L"COMMANDER_INI", nullptr);
+    DeleteFileW(copy.c_str());
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    return RunHostedDialog(argc, argv, "dialog_ui_test", WorkDialog, CheckSettingsFile);
+    return RunHostedDialog(argc, argv, "dialog_ui_test", WorkDialog, CheckSettingsFile,
+                           OpenTranslated);
 }

@@ -12,9 +12,11 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace gleanery::ui_test {
 
@@ -56,7 +58,15 @@ F Export(HMODULE module, const char* name) {
 struct Run {
     HWND Host = nullptr;
     std::wstring ScreenshotDir;
-    std::wstring Label; // the plug-in's extension: "wcx64" or "wcx"
+    std::wstring Label;                        // the plug-in's extension: "wcx64" or "wcx"
+    std::wstring Title = L"Gleanery Settings"; // the dialog's caption, to find it by
+    std::wstring Directory;                    // where the copy of the plug-in lies
+    std::wstring HostIni;                      // the host's ini file named to the plug-in
+    std::vector<std::wstring> Arguments;       // the command line after the screenshot directory
+    // Hands the plug-in its default parameters again, as each start of the file manager does (the
+    // language is chosen then), and opens the dialog once more with a worker; returns when the
+    // dialog has closed.
+    std::function<void(DWORD(WINAPI*)(void*))> Reopen;
 };
 
 namespace detail {
@@ -193,7 +203,7 @@ inline DWORD WINAPI GuardedWork(void* parameter) {
     const Worker& worker = *static_cast<const Worker*>(parameter);
     const DWORD result = worker.Work(worker.Context);
     for (int tries = 0; tries < 100; ++tries) {
-        HWND left = FindOwnWindow(L"Gleanery Settings");
+        HWND left = FindOwnWindow(worker.Context->Title.c_str());
         if (!left) return result;
         if (tries == 50) {
             Expect(false, "the dialog was left open by the test");
@@ -206,14 +216,16 @@ inline DWORD WINAPI GuardedWork(void* parameter) {
 
 } // namespace detail
 
-// The whole program: `program <plug-in> <screenshot directory>`. Copies the plug-in into a fresh
-// directory (where it keeps its settings file), opens its dialog from a host window with `worker`
-// working it, then hands the settings file the dialog left to `check`. Returns the exit code.
+// The whole program: `program <plug-in> <screenshot directory> [arguments]`. Copies the plug-in
+// into a fresh directory (where it keeps its settings file), opens its dialog from a host window
+// with `worker` working it, then hands the settings file the dialog left to `check`, and then the
+// run to `more`, which may open the dialog again. Returns the exit code.
 inline int RunHostedDialog(int argc, wchar_t** argv, const char* program,
                            DWORD(WINAPI* worker)(void*),
-                           void (*check)(const std::string& settingsFile)) {
+                           void (*check)(const std::string& settingsFile),
+                           void (*more)(Run& run) = nullptr) {
     if (argc < 3) {
-        std::printf("usage: %s <plug-in> <screenshot directory>\n", program);
+        std::printf("usage: %s <plug-in> <screenshot directory> [arguments]\n", program);
         return 2;
     }
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
@@ -237,6 +249,8 @@ inline int RunHostedDialog(int argc, wchar_t** argv, const char* program,
     for (wchar_t& c : run.ScreenshotDir)
         if (c == L'/') c = L'\\';
     run.Label = fileName.substr(fileName.find_last_of(L'.') + 1);
+    run.Directory = dir;
+    run.Arguments.assign(argv + 3, argv + argc);
 
     HMODULE module = LoadLibraryW(plugin.c_str());
     if (!module) {
@@ -251,8 +265,8 @@ inline int RunHostedDialog(int argc, wchar_t** argv, const char* program,
     params.size = sizeof params;
     params.PluginInterfaceVersionLow = 20;
     params.PluginInterfaceVersionHi = 2;
-    const std::string hostIni = Narrow(dir) + "\\wincmd.ini";
-    std::strncpy(params.DefaultIniName, hostIni.c_str(), MAX_PATH - 1);
+    run.HostIni = dir + L"\\wincmd.ini";
+    std::strncpy(params.DefaultIniName, Narrow(run.HostIni).c_str(), MAX_PATH - 1);
     defaults(&params);
 
     WNDCLASSW hostClass{};
@@ -263,18 +277,29 @@ inline int RunHostedDialog(int argc, wchar_t** argv, const char* program,
     run.Host = CreateWindowW(L"GleaneryTestHost", L"Host", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200,
                              nullptr, nullptr, hostClass.hInstance, nullptr);
 
-    detail::Worker guarded{worker, &run};
-    HANDLE thread = CreateThread(nullptr, 0, detail::GuardedWork, &guarded, 0, nullptr);
-    configure(run.Host, module);
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
+    const auto open = [&](DWORD(WINAPI * work)(void*)) {
+        detail::Worker guarded{work, &run};
+        HANDLE thread = CreateThread(nullptr, 0, detail::GuardedWork, &guarded, 0, nullptr);
+        configure(run.Host, module);
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    };
+    open(worker);
 
     const std::wstring settingsFile = dir + L"\\Gleanery.ini";
     check(ReadFile(settingsFile));
+    if (more) {
+        run.Reopen = [&](DWORD(WINAPI * work)(void*)) {
+            defaults(&params);
+            open(work);
+        };
+        more(run);
+    }
 
     DestroyWindow(run.Host);
     FreeLibrary(module);
     DeleteFileW(settingsFile.c_str());
+    DeleteFileW(run.HostIni.c_str());
     DeleteFileW(plugin.c_str());
     RemoveDirectoryW(dir.c_str());
     std::printf(g_failures ? "%d check(s) failed\n" : "all checks passed\n", g_failures);
