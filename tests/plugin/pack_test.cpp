@@ -262,6 +262,40 @@ TEST_F(Packing, StatisticsOfLineModeAndOfAnEmptyRun) {
                   "\r\nOperation completed in T seconds");
 }
 
+TEST_F(Packing, WorkersWriteWhatOneThreadWrites) {
+    const std::u16string text = u"Zo\u00EB a1 \u263A b22\r\nnone\r\nc333 \U0001F600\r\n";
+    WriteFile(work / "cp.txt", "Zo\xEB a1 b22\r\nc333\r\n");
+    WriteFile(work / "u8.txt", "\xEF\xBB\xBF" + U8(text));
+    WriteFile(work / "le.txt", "\xFF\xFE" + Utf16Le(text));
+    WriteFile(work / "be.txt", "\xFE\xFF" + Utf16Be(text));
+    WriteFile(work / "empty.txt", "");
+    WriteFile(work / "none.txt", "nothing");
+    std::vector<std::string> files = {"missing.txt"};
+    for (int round = 0; round < 3; ++round)
+        for (const char* name : {"cp.txt", "none.txt", "u8.txt", "empty.txt", "le.txt", "be.txt"})
+            files.push_back(name);
+    const char* const cases[] = {
+        "regex=[a-c]\\d+\r\nWriteStats=true\r\nWriteBom=true\r\nCodePage=1252\r\n",
+        "regex=[a-c](2)?\\d\r\nreplace=$1$3\r\nLineMode=true\r\nWriteStats=true\r\n",
+        "regex=[a-c]\\d+\r\nreplace=<$0>\r\nSearchAndReplace=true\r\n",
+    };
+    for (const char* settings : cases) {
+        std::string reference;
+        for (const char* threads : {"1", "2", "4"}) {
+            WriteLastSettings(std::string(settings) + "Threads=" + threads + "\r\n");
+            Load();
+            fs::remove(root / "out.txt");
+            ASSERT_EQ(Pack(root / "out.zip", files), 0) << settings << threads;
+            Unload();
+            const std::string out = WithoutTiming(ReadAll(root / "out.txt"));
+            if (reference.empty())
+                reference = out;
+            else
+                EXPECT_EQ(out, reference) << settings << " threads " << threads;
+        }
+    }
+}
+
 TEST_F(Packing, NameLongerThanTheSystemAllowsIsListedAsNotOpened) {
     // Deeper than a whole name may be long (4096 bytes on Linux, 32767 units on Windows), as a
     // directory walk can reach: the system refuses to look such a name up at all, so the file
