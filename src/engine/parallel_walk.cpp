@@ -23,10 +23,15 @@ namespace gleanery {
 namespace {
 
 constexpr unsigned kMostWorkers = 64;
-// A worker waits while this much of its file's output waits for the writer, which takes the
-// output of the first file not yet written as it comes and every other file's in its turn. With
-// at most two files per worker in flight, the output held in memory stays within a few MiB.
-constexpr size_t kWaitingOutputLimit = size_t{1} << 20;
+// Files handed out and not yet written, per worker. Small files take a few tens of microseconds
+// each: a deep window lets a worker go from file to file without waiting for the host's thread,
+// which then writes finished files in runs.
+constexpr size_t kFilesPerWorker = 16;
+// Output waiting for the writer, all files together: a worker whose file is not the first one
+// not yet written waits while this much waits, and the first one waits while this much of its
+// own waits (the writer takes that file's output as it comes). The output held in memory stays
+// within this limit and one write per worker.
+constexpr size_t kWaitingOutputLimit = size_t{4} << 20;
 // How long the host's thread waits for the next file at a time: results waiting in the output
 // buffer are written at least this often, so a host that follows the output file sees them.
 constexpr std::chrono::milliseconds kWriterWait{100};
@@ -69,12 +74,20 @@ struct Walk {
     // The files handed out, in add-list order: the first is the writer's next.
     std::deque<std::unique_ptr<Slot>> Window;
     std::deque<Slot*> Todo;
+    // The bytes in the slots' Output, together.
+    size_t Waiting = 0;
     bool ListDone = false;
     std::atomic<bool> Stop{false};
 
     bool IsFirst(const Slot& slot) const {
         return !Window.empty() && Window.front().get() == &slot;
     }
+    // The writer waits for the first file not yet written. It is woken when that file has output
+    // piling up, or when it is done and the workers run low on files. While they have files
+    // enough, it is left to come by itself within a wait and write the files finished meanwhile
+    // in a run: the workers go from file to file without a switch to its thread and back for
+    // every file.
+    bool RunningLow() const { return Todo.size() <= Workers * kFilesPerWorker / 2; }
     // Ends the walk early: searches stop at their next look at the flag, waits end.
     void Halt() {
         std::lock_guard guard(Lock);
@@ -95,17 +108,20 @@ bool RestartNothing(void*) {
     return true;
 }
 
-// A worker's output goes to its file's slot; it waits while too much of it is waiting there.
+// A worker's output goes to its file's slot; it waits while too much output is waiting.
 bool WriteToSlot(void* target, const char* bytes, size_t count) {
     SlotSink& sink = *static_cast<SlotSink*>(target);
     Walk& walk = sink.walk;
     Slot& slot = *sink.slot;
     std::unique_lock lock(walk.Lock);
-    walk.TurnWaits.wait(lock,
-                        [&] { return slot.Output.size() < kWaitingOutputLimit || walk.Stop; });
+    walk.TurnWaits.wait(lock, [&] {
+        const size_t waiting = walk.IsFirst(slot) ? slot.Output.size() : walk.Waiting;
+        return waiting < kWaitingOutputLimit || walk.Stop;
+    });
     if (walk.Stop) return false;
     slot.Output.append(bytes, count);
-    if (walk.IsFirst(slot)) walk.WriterWakes.notify_one();
+    walk.Waiting += count;
+    if (slot.Output.size() >= kFlushThreshold && walk.IsFirst(slot)) walk.WriterWakes.notify_one();
     return true;
 }
 
@@ -208,7 +224,7 @@ void RunWorker(Walk& walk) {
         }
         std::lock_guard guard(walk.Lock);
         slot->Done = true;
-        if (walk.IsFirst(*slot)) walk.WriterWakes.notify_one();
+        if (walk.RunningLow() && walk.Window.front()->Done) walk.WriterWakes.notify_one();
     }
 }
 
@@ -328,7 +344,8 @@ struct Writer {
 
     // Adds entries to the window while it has room. Called under the walk's lock.
     void HandOut(const std::u16string& sourcePath, const char16_t*& entry) {
-        while (!walk.ListDone && walk.Window.size() < 2 * size_t{walk.Workers}) {
+        while (!walk.ListDone && walk.Window.size() < kFilesPerWorker * walk.Workers &&
+               walk.Waiting < kWaitingOutputLimit) {
             const std::u16string name(entry);
             if (name.empty()) {
                 walk.ListDone = true;
@@ -355,6 +372,7 @@ struct Writer {
                                       [&] { return front->Done || !front->Output.empty(); });
             std::string taken;
             taken.swap(front->Output);
+            walk.Waiting -= taken.size();
             std::unique_ptr<Slot> finished;
             if (front->Done) {
                 finished = std::move(walk.Window.front());
