@@ -62,13 +62,18 @@ bool OpenOutput(ExtractionJob& job, JobOutcome& outcome) {
     return true;
 }
 
-// Searches one existing regular file of the add list.
+// Searches one entry of the add list.
 void SearchFile(ExtractionJob& job, JobOutcome& outcome, const std::u16string& fullName,
                 const std::u16string& accessName) {
     FileSearch search;
     platform::File input;
     if (OpenForSearch(job.JobSettings, job.Output, fullName, accessName, input, search))
         SearchOpened(*job.Context, input, search);
+    if (search.NotAFile) {
+        // A directory, a special file or one that is gone: passed over, only the host hears of it.
+        if (!job.Context->KeepGoing(fullName, 0)) outcome.aborted = true;
+        return;
+    }
     MergeFileSearch(job, outcome, fullName, search, job.Result.PartsInFile);
 }
 
@@ -81,15 +86,7 @@ void WalkAddList(ExtractionJob& job, JobOutcome& outcome, const std::u16string& 
         entry += name.size() + 1;
 
         const std::u16string fullName = sourcePath + name;
-        const std::u16string accessName = AccessName(fullName);
-        // A name too long to ask about was still handed over as an entry: it is listed with the
-        // files that could not be opened rather than passed over without a word.
-        const platform::PathKind kind = platform::KindOf(accessName);
-        if (kind != platform::PathKind::File && kind != platform::PathKind::TooLong) {
-            if (!job.Context->KeepGoing(fullName, 0)) outcome.aborted = true;
-            continue;
-        }
-        SearchFile(job, outcome, fullName, accessName);
+        SearchFile(job, outcome, fullName, AccessName(fullName));
     }
 }
 

@@ -26,8 +26,16 @@ bool OpenForSearch(const Settings& settings, const platform::File& output,
                    const std::u16string& fullName, const std::u16string& accessName,
                    platform::File& input, FileSearch& search) {
     input = platform::OpenForReading(accessName);
+    if (!input.IsOpen()) {
+        // What the entry is, asked only when it could not be opened (a file costs one look-up of
+        // its name less). A name too long to ask about was still handed over as an entry: it is
+        // listed with the files that could not be opened rather than passed over without a word.
+        const platform::PathKind kind = platform::KindOf(accessName);
+        search.NotAFile = kind != platform::PathKind::File && kind != platform::PathKind::TooLong;
+        return false;
+    }
     // The output file itself is never read as input: it is being rewritten while it would be read.
-    if (!input.IsOpen() || platform::IsSameFile(input, output)) {
+    if (platform::IsSameFile(input, output)) {
         platform::Close(input);
         return false;
     }

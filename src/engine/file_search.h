@@ -26,8 +26,8 @@ struct FileSearch {
     FileState File;
 };
 
-// Opens the entry and settles its encoding. False when it is no file or cannot be opened (the
-// job's `output` is never read as input); `input` is then closed.
+// Opens the entry and settles its encoding. False when it is no file (NotAFile) or cannot be
+// opened (the job's `output` is never read as input); `input` is then closed.
 bool OpenForSearch(const Settings& settings, const platform::File& output,
                    const std::u16string& fullName, const std::u16string& accessName,
                    platform::File& input, FileSearch& search);

@@ -151,13 +151,6 @@ void SearchSlot(Walk& walk, SearchContext& context, Slot& slot) {
     result.ItemsWritten = 0;
     result.PartsEndedEarly = 0;
     result.PartsInFile = 0;
-    // A name too long to ask about is still an entry: it goes to the files that could not be
-    // opened, as on the host's thread.
-    const platform::PathKind kind = platform::KindOf(slot.AccessName);
-    if (kind != platform::PathKind::File && kind != platform::PathKind::TooLong) {
-        slot.Search.NotAFile = true;
-        return;
-    }
     platform::File input;
     const Settings& settings = context.JobSettings;
     if (!OpenForSearch(settings, walk.Job.Output, slot.FullName, slot.AccessName, input,
