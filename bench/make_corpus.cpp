@@ -7,6 +7,9 @@
 //   make_corpus short-lines OUT BYTES   many short lines (line mode)
 //   make_corpus dupes       OUT COUNT   COUNT identifier matches, each value present twice
 //   make_corpus small-files DIR COUNT   COUNT files of about 4 KiB of log lines each
+//   make_corpus tree        DIR COUNT   COUNT files in nested folders, sizes skewed as in a
+//                                       source or document tree: most a few KiB, some tens of
+//                                       KiB, a few MiB, and some binary and compressed files
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -224,6 +227,52 @@ void SmallFiles(const std::string& dir, uint64_t count) {
     }
 }
 
+// A folder three levels deep (eight folders a level), picked by the file's number.
+std::string TreeFolder(const std::string& dir, uint64_t i) {
+    char path[48];
+    std::snprintf(path, sizeof path, "/d%llu/d%llu/d%llu", static_cast<unsigned long long>(i % 8),
+                  static_cast<unsigned long long>(i / 8 % 8),
+                  static_cast<unsigned long long>(i / 64 % 8));
+    return dir + path;
+}
+
+void Tree(const std::string& dir, uint64_t count) {
+    Random r{31337};
+    std::string line, text;
+    for (uint64_t i = 0; i < count; ++i) {
+        const uint32_t kind = r.Below(1000);
+        const std::string folder = TreeFolder(dir, i);
+        std::filesystem::create_directories(folder);
+        char name[32];
+        text.clear();
+        if (kind < 10) {
+            // Binary (an object file's look: zeros among the bytes) or compressed (no zeros to
+            // speak of, no structure): 8 to 64 KiB.
+            const bool compressed = kind < 5;
+            const uint32_t size = 8192 + r.Below(57344);
+            for (uint32_t k = 0; k < size; k += 8) {
+                uint64_t bits = r.Next();
+                if (!compressed && r.Below(4) == 0) bits &= 0x00FF00FF00FF00FFULL;
+                text.append(reinterpret_cast<const char*>(&bits), 8);
+            }
+            std::snprintf(name, sizeof name, "/f%06llu.%s", static_cast<unsigned long long>(i),
+                          compressed ? "gz" : "o");
+        } else {
+            // Text: 0.3 % of 1 to 3 MiB, 8 % of 16 to 64 KiB, the rest of 1 to 8 KiB.
+            const uint64_t size = kind < 13   ? (1u << 20) + r.Below(2u << 20)
+                                  : kind < 93 ? 16384 + r.Below(49152)
+                                              : 1024 + r.Below(7168);
+            while (text.size() < size) {
+                LogLine(r, line);
+                text += line;
+            }
+            std::snprintf(name, sizeof name, "/f%06llu.log", static_cast<unsigned long long>(i));
+        }
+        Output out(folder + name);
+        out.Put(text);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -246,6 +295,8 @@ int main(int argc, char** argv) {
         Dupes(out, amount);
     else if (kind == "small-files")
         SmallFiles(out, amount);
+    else if (kind == "tree")
+        Tree(out, amount);
     else {
         std::fprintf(stderr, "make_corpus: unknown kind %s\n", kind.c_str());
         return 2;

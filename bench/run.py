@@ -35,7 +35,7 @@ IDENT = r"ID\d{7}"
 
 # Options every Gleanery run shares: case-sensitive and ASCII \w, as the peers search by default.
 # Scenarios whose output is not one line per match.
-UNCOUNTED = ("lines", "replace", "no-duplicates")
+UNCOUNTED = ("lines", "replace", "no-duplicates", "tree", "real-tree")
 
 GLEANERY_COMMON = ["--yes", "--quiet", "--case-sensitive", "--no-unicode-properties"]
 
@@ -83,6 +83,7 @@ def make_corpora(tools, corpus, scale):
         "short-lines": ("short-lines", f"short-lines-{32 * MiB * scale}.txt", 32 * MiB * scale),
         "dupes": ("dupes", f"dupes-{1000000 * scale}.txt", 1000000 * scale),
         "small-files": ("small-files", f"small-files-{10000 * scale}", 10000 * scale),
+        "tree": ("tree", f"tree-{20000 * scale}", 20000 * scale),
     }
     paths = {}
     for key, (kind, name, amount) in files.items():
@@ -201,6 +202,36 @@ def scenarios(tools, paths, work):
     cmds += peers(LITERAL, folder, encoding="utf-8", recursive=True)
     result.append(("small-files", f"{len(names):,} files of about 4 KiB", with_engines(cmds)))
 
+    # Trees: workers side by side (the default, one per core) against the host's thread alone,
+    # beside the peers with their own threads and with one. The limit searches the bytes of every
+    # file on one thread, listed by find (too many names for one command line).
+    def tree_scenario(name, folders, what):
+        listed = " ".join(shlex_quote(str(f)) for f in folders)
+        cmds = [("Gleanery", g + ["-e", LITERAL, str(out / "result")] + [str(f) for f in folders]),
+                ("limit", ["sh", "-c", f"find {listed} -type f -print0 | xargs -0 "
+                           f"{shlex_quote(str(tools.bare))} --form ansi --jit -e {shlex_quote(LITERAL)}"]),
+                ("Gleanery -j1", g + ["-j", "1", "-e", LITERAL, str(out / "result")] + [str(f) for f in folders])]
+        if tools.rg:
+            rg = [tools.rg, "-o", "--no-config", "--no-filename", "-N", "-uuu", "-e", LITERAL]
+            cmds.append(("rg", rg + [str(f) for f in folders]))
+            cmds.append(("rg -j1", rg[:1] + ["-j1"] + rg[1:] + [str(f) for f in folders]))
+        if tools.grep:
+            cmds.append(("grep -rP", ["env", "LC_ALL=C", tools.grep, "-roP", "--no-filename",
+                                      "-e", LITERAL] + [str(f) for f in folders]))
+        result.append((name, what, cmds))
+
+    folder = paths["tree"]
+    count = sum(1 for p in folder.rglob("*") if p.is_file())
+    size = sum(p.stat().st_size for p in folder.rglob("*") if p.is_file())
+    tree_scenario("tree", [folder], f"{count:,} files, {size / MiB:.0f} MiB in nested folders")
+    real = [Path("/usr/include"), Path("/usr/share/doc")]
+    real = [f for f in real if f.is_dir()]
+    if real:
+        files = [p for f in real for p in f.rglob("*") if p.is_file() and not p.is_symlink()]
+        size = sum(p.stat().st_size for p in files)
+        tree_scenario("real-tree", real, f"{len(files):,} files, {size / MiB:.0f} MiB: "
+                      + " and ".join(str(f) for f in real))
+
     # Duplicate filter: a million results, half of them repeats.
     path = paths["dupes"]
     size = path.stat().st_size
@@ -311,6 +342,8 @@ def print_row(row):
             ratio = f"{cpu / limit[1]:.2f} x limit"
         else:
             ratio = f"{cpu / g[1]:.2f} x Gleanery" if g[1] > 0 else "-"
+            if g[2] > 0:
+                ratio += f" (wall {wall / g[2]:.2f})"
         print(f"  {label:<18}{cpu:>8.3f}{user:>8.3f}{wall:>8.3f}{peak:>10.1f}  {ratio}")
     sys.stdout.flush()
 
