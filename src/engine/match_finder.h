@@ -189,17 +189,11 @@ struct MatchFinder {
         if (rc != PCRE_ERROR_NOMATCH || start >= length) return rc;
         size_t next = start + 1;
         int namesBreaks = 0;
+        Info(PCRE_INFO_HASCRORLF, &namesBreaks);
         if constexpr (kWide) {
-            pcre16_fullinfo(compiled.Utf16Code.get(), compiled.Utf16Extra.get(),
-                            PCRE_INFO_HASCRORLF, &namesBreaks);
             if (next < length && platform::IsLowSurrogate(text[next])) ++next;
-        } else {
-            pcre_fullinfo(utf8 ? compiled.Utf8Code.get() : compiled.AnsiCode.get(),
-                          utf8 ? compiled.Utf8Extra.get() : compiled.AnsiExtra.get(),
-                          PCRE_INFO_HASCRORLF, &namesBreaks);
-            if (utf8)
-                while (next < length && (static_cast<unsigned char>(text[next]) & 0xC0) == 0x80)
-                    ++next;
+        } else if (utf8) {
+            while (next < length && (static_cast<unsigned char>(text[next]) & 0xC0) == 0x80) ++next;
         }
         if (compiled.CrlfIsNewline && namesBreaks == 0 && text[start] == CharT('\r') &&
             next < length && text[next] == CharT('\n'))
@@ -363,13 +357,7 @@ struct MatchFinder {
     // before it, and on a character's start.
     size_t CarryStart(size_t at) const {
         int lookbehind = 0;
-        if constexpr (kWide)
-            pcre16_fullinfo(compiled.Utf16Code.get(), compiled.Utf16Extra.get(),
-                            PCRE_INFO_MAXLOOKBEHIND, &lookbehind);
-        else
-            pcre_fullinfo(utf8 ? compiled.Utf8Code.get() : compiled.AnsiCode.get(),
-                          utf8 ? compiled.Utf8Extra.get() : compiled.AnsiExtra.get(),
-                          PCRE_INFO_MAXLOOKBEHIND, &lookbehind);
+        Info(PCRE_INFO_MAXLOOKBEHIND, &lookbehind);
         // One character more for \b and a multiline ^, and one for a CR LF before a multiline ^.
         const size_t characters = static_cast<size_t>(std::max(lookbehind, 0)) + 2;
         const size_t units = characters * (kWide ? 2 : utf8 ? 4 : 1);
@@ -385,14 +373,18 @@ struct MatchFinder {
     // The expression is tried only at the search's start position.
     bool Anchored() const {
         unsigned long options = 0;
+        Info(PCRE_INFO_OPTIONS, &options);
+        return (options & PCRE_ANCHORED) != 0;
+    }
+
+    // What the library knows of the expression's form for this text.
+    template <typename T>
+    void Info(int what, T* value) const {
         if constexpr (kWide)
-            pcre16_fullinfo(compiled.Utf16Code.get(), compiled.Utf16Extra.get(), PCRE_INFO_OPTIONS,
-                            &options);
+            pcre16_fullinfo(compiled.Utf16Code.get(), compiled.Utf16Extra.get(), what, value);
         else
             pcre_fullinfo(utf8 ? compiled.Utf8Code.get() : compiled.AnsiCode.get(),
-                          utf8 ? compiled.Utf8Extra.get() : compiled.AnsiExtra.get(),
-                          PCRE_INFO_OPTIONS, &options);
-        return (options & PCRE_ANCHORED) != 0;
+                          utf8 ? compiled.Utf8Extra.get() : compiled.AnsiExtra.get(), what, value);
     }
 
     int BaseOptions() const {
