@@ -685,6 +685,8 @@ TEST_F(Cli, OptionsAsAUnixUserExpectsThem) {
         {"pack -y - m.txt", 2, "unknown option '-y'"},
         {"pack --preset e-MAIL - m.txt", 0, "ann@example.org\n"},
         {"pack --preset url - m.txt", 0, "http://x.org\n"},
+        {"pack -j2 -e'ann@\\w+' - m.txt", 0, "ann@example\n"},
+        {"pack -jx - m.txt", 2, "bad value 'x' for -j"},
         {"pack --preset h - m.txt", 1,
          "'h' begins the names of several presets:\n  HTML page titles\n  Hexadecimal numbers"},
         {"--version", 0, "PCRE 8."},

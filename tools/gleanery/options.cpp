@@ -384,6 +384,16 @@ bool ParseCommandLine(int argc, char** argv, CommandLine& line, std::string& err
             given.hasValue = true;
         }
         const Option* option = FindOption(given.name);
+        // A short option's value may follow it directly, as in "-j4".
+        if (!option && arg.size() > 2 && arg[1] != '-') {
+            const Option* shortOption = FindOption(arg.substr(0, 2));
+            if (shortOption && shortOption->value == Value::Separate) {
+                option = shortOption;
+                given.name = arg.substr(0, 2);
+                given.value = arg.substr(2);
+                given.hasValue = true;
+            }
+        }
         if (!option) {
             error = "unknown option '" + arg + "'";
             return false;
