@@ -5,6 +5,7 @@
 //
 //   bare_loop [--form utf8|utf16|ansi] [--jit] [--caseless] [--ucp] [--check-first]
 //             [--parts BYTES | --lines] [--unique] -e EXPR FILE...
+//   bare_loop --read-floor [--form utf8|utf16|ansi] [--parts BYTES | --lines] FILE...
 //
 // --form picks the compiled form: UTF-8 (skips an EF BB BF mark), UTF-16 little-endian (skips
 // FF FE) or code-page bytes. --check-first lets the library validate the UTF encoding on the first
@@ -16,6 +17,14 @@
 // the duplicate filter does: the filter's own 64-bit hash of the match's bytes (its formula is
 // part of the filter's behaviour, so it is work the plug-in must do) in the same flat hash set.
 // Prints the number of matches.
+//
+// --read-floor is the floor below any search: nothing is compiled, the files are read exactly as
+// the search modes read them (the same mark skip, the whole file in one buffer with the same
+// huge-page advice, or the same parts with the text after the last newline carried over; --lines
+// reads the whole file, as the line reader does) and every byte is looked at once by the C
+// library's vectorised memchr, for a byte the text forms hardly use. A search that comes near this
+// time is bound by reading, not by matching. Prints the number of such bytes seen (counted so the
+// pass cannot be optimised away); the search options are ignored.
 #include <pcre.h>
 
 #include <fcntl.h>
@@ -51,6 +60,7 @@ struct Options {
     uint64_t partBytes = 0;
     bool lines = false;
     bool unique = false;
+    bool readFloor = false;
     std::string expression;
     std::vector<std::string> files;
 };
@@ -234,22 +244,23 @@ bool ReadFully(int fd, char* buffer, size_t count) {
     return true;
 }
 
-template <class Unit>
-uint64_t SearchFile(const Compiled& c, const Options& o, int fd, uint64_t size) {
+// Reads the file as the plug-in's readers do and hands every piece to `search` (units, count);
+// returns the sum of what it answers.
+template <class Unit, class Search>
+uint64_t ReadFile(const Options& o, int fd, uint64_t size, Search&& search) {
     constexpr size_t kUnit = sizeof(Unit);
     if (o.partBytes == 0 || o.lines) {
         // The whole file in memory.
         std::unique_ptr<Unit[]> buffer(new Unit[size / kUnit + 1]);
         AdviseHugePages(buffer.get(), size);
         if (!ReadFully(fd, reinterpret_cast<char*>(buffer.get()), size)) Die("read failed");
-        return o.lines ? SearchLines(c, o, buffer.get(), size / kUnit)
-                       : Loop(c, o, buffer.get(), size / kUnit);
+        return search(buffer.get(), static_cast<size_t>(size / kUnit));
     }
     // Parts cut after the last newline; the text after the cut starts the next part.
     const uint64_t part = o.partBytes / kUnit * kUnit;
     std::unique_ptr<Unit[]> buffer(new Unit[part / kUnit + 1]);
     AdviseHugePages(buffer.get(), part);
-    uint64_t matches = 0, position = 0;
+    uint64_t found = 0, position = 0;
     size_t carried = 0;
     while (position < size) {
         const uint64_t toRead = std::min(part, size - position);
@@ -266,17 +277,47 @@ uint64_t SearchFile(const Compiled& c, const Options& o, int fd, uint64_t size) 
                 }
         }
         if (cut == count) {
-            matches += Loop(c, o, units, count);
+            found += search(units, count);
             position += toRead;
             carried = 0;
         } else {
-            matches += Loop(c, o, units, cut);
+            found += search(units, cut);
             carried = (count - cut - 1) * kUnit;
             std::memmove(units, units + cut + 1, carried);
             position += (cut + 1) * kUnit;
         }
     }
-    return matches;
+    return found;
+}
+
+// The read floor's look at a piece: one pass of memchr over all its bytes for 0xFF, which UTF-8
+// never holds and code-page and UTF-16 text seldom do, so the pass runs at the vectorised speed
+// of the C library's scan with hardly a restart; returns how many it met.
+uint64_t TouchBytes(const void* data, size_t bytes) {
+    const auto* at = static_cast<const unsigned char*>(data);
+    const auto* const end = at + bytes;
+    uint64_t seen = 0;
+    while (at < end) {
+        const void* hit = std::memchr(at, 0xFF, static_cast<size_t>(end - at));
+        if (!hit) break;
+        ++seen;
+        at = static_cast<const unsigned char*>(hit) + 1;
+    }
+    return seen;
+}
+
+template <class Unit>
+uint64_t SearchFile(const Compiled& c, const Options& o, int fd, uint64_t size) {
+    if (o.readFloor)
+        return ReadFile<Unit>(o, fd, size, [](const Unit* units, size_t count) {
+            return TouchBytes(units, count * sizeof(Unit));
+        });
+    if (o.lines)
+        return ReadFile<Unit>(o, fd, size, [&](const Unit* units, size_t count) {
+            return SearchLines(c, o, units, count);
+        });
+    return ReadFile<Unit>(
+        o, fd, size, [&](const Unit* units, size_t count) { return Loop(c, o, units, count); });
 }
 
 } // namespace
@@ -306,6 +347,8 @@ int main(int argc, char** argv) {
             o.lines = true;
         } else if (a == "--unique") {
             o.unique = true;
+        } else if (a == "--read-floor") {
+            o.readFloor = true;
         } else if (a == "-e") {
             o.expression = next();
         } else {
@@ -313,7 +356,8 @@ int main(int argc, char** argv) {
         }
     }
     if (o.files.empty()) Die("no files");
-    const Compiled c = Compile(o);
+    // The read floor compiles nothing: its time is reading and one look at every byte.
+    const Compiled c = o.readFloor ? Compiled{} : Compile(o);
     const bool checkLarge = o.checkFirst;
     uint64_t matches = 0;
     for (const std::string& name : o.files) {
