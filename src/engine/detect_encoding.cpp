@@ -2,6 +2,7 @@
 #include "engine/detect_encoding.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "engine/readers.h"
@@ -12,12 +13,37 @@ namespace gleanery {
 
 namespace {
 
+int64_t CheckLimit(const Settings& settings) {
+    return settings.EncodingCheck > 0 ? settings.EncodingCheck : kMinEncodingCheck;
+}
+
 // The unit at `index` of 16-bit units stored in the machine's byte order (the check buffer need
 // not be aligned for char16_t).
 uint16_t UnitAt(const unsigned char* units, size_t index) {
     uint16_t unit;
     std::memcpy(&unit, units + 2 * index, sizeof unit);
     return unit;
+}
+
+// A flag (0x80) in every byte of `word` that is zero, and in no other.
+constexpr uint64_t ZeroBytes(uint64_t word) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+    return ~(((word & kLow7) + kLow7) | word | kLow7);
+}
+
+// In eight bytes read into a word: the flag bits of the first byte of each pair of bytes, and the
+// flags of each pair's second byte moved onto its first's.
+constexpr uint64_t kFirstOfPairs =
+    std::endian::native == std::endian::little ? 0x0080008000800080ULL : 0x8000800080008000ULL;
+constexpr uint64_t SecondOntoFirst(uint64_t flags) {
+    return std::endian::native == std::endian::little ? flags >> 8 : flags << 8;
+}
+// How many of the four pairs have their flag set: each flag moved to the lowest bit of its
+// pair's 16 bits, and the four added up in the top 16 bits by one multiplication (a population
+// count instruction is not there on every processor the build runs on).
+constexpr uint64_t PairsFlagged(uint64_t flags) {
+    constexpr int kShift = std::endian::native == std::endian::little ? 7 : 15;
+    return ((flags >> kShift) * 0x0001000100010001ULL) >> 48;
 }
 
 // True when one of the four units packed in `word` is a surrogate, or 0xFFFF when `scanFfff`:
@@ -61,19 +87,17 @@ bool UnitsAreValid(const unsigned char* units, size_t count, bool nonCharacterSc
     return true;
 }
 
-// Steps 3 to 8 of the detection for a file of at least 2 bytes. False when the check buffer or a
-// swapped copy could not be allocated or the read failed.
-bool ExamineStart(int64_t size, uint32_t& bomLength, platform::File& input, FileState& file,
-                  const Settings& settings) {
-    const int64_t check = settings.EncodingCheck > 0 ? settings.EncodingCheck : kMinEncodingCheck;
-    const size_t n = static_cast<size_t>(std::min<int64_t>(size, check));
-    auto buffer = detail::TryAllocate<unsigned char>(static_cast<uint64_t>(n) + 1);
-    if (!buffer) return false;
-    unsigned char* bytes = buffer.get();
-    size_t got = 0;
-    if (!platform::Read(input, bytes, n, got) || got != n) return false;
-    bytes[n] = 0;
+// The check buffer's length: the file's first EncodingCheck bytes, or all of a shorter file.
+size_t CheckLength(int64_t size, const Settings& settings) {
+    return static_cast<size_t>(std::min<int64_t>(size, CheckLimit(settings)));
+}
 
+// Steps 4 to 8 of the detection for a file of at least 2 bytes, over the first `n` bytes (the
+// check buffer; nothing after them is looked at, so they may be the start of the whole file read
+// at once). False when a swapped copy could not be allocated.
+bool ExamineStart(const unsigned char* bytes, size_t n, int64_t size, uint32_t& bomLength,
+                  FileState& file, const Settings& settings) {
+    const int64_t check = CheckLimit(settings);
     bool checkRan = false; // CheckUtf16 ran over data behind a UTF-16 mark
     bool skipUtf8Check = false;
     const bool feff = n >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF;
@@ -150,15 +174,31 @@ Utf16Guess GuessUtf16(const unsigned char* bytes, size_t n) {
     // guess (an odd count's padding zero adds at most 1 to `little`, never above the threshold):
     // most text has no zero byte and is settled by one fast scan.
     if (std::memchr(bytes, 0, n) == nullptr) return Utf16Guess::Neither;
-    uint64_t little = 0, big = 0, zero = 0, full = 0;
-    for (size_t i = 0; i < n; i += 2) {
+    uint64_t little = 0, big = 0;
+    size_t i = 0;
+    // Four pairs at a time; binary data with a zero byte but few zero pairs (compressed data)
+    // is read to the end of the check buffer.
+    for (; i + sizeof(uint64_t) <= n; i += sizeof(uint64_t)) {
+        uint64_t word;
+        std::memcpy(&word, bytes + i, sizeof word);
+        const uint64_t zero = ZeroBytes(word);
+        const uint64_t first = zero & kFirstOfPairs;
+        const uint64_t second = SecondOntoFirst(zero) & kFirstOfPairs;
+        const uint64_t full = ZeroBytes(~word);
+        if ((first & second) != 0 || (full & SecondOntoFirst(full) & kFirstOfPairs) != 0)
+            return Utf16Guess::Neither;
+        little += PairsFlagged(second & ~first);
+        big += PairsFlagged(first & ~second);
+    }
+    for (; i < n; i += 2) {
         const unsigned char b0 = bytes[i];
         // An odd count pairs the last byte with the zero that follows the buffer.
         const unsigned char b1 = i + 1 < n ? bytes[i + 1] : 0;
+        // A pair of two zero bytes or of two 0xFF bytes rules UTF-16 out whatever the other
+        // counts: binary data, which has such pairs early, is settled there.
+        if (b0 == b1 && (b0 == 0 || b0 == 0xFF)) return Utf16Guess::Neither;
         if (b0 != 0 && b1 == 0) ++little;
         if (b0 == 0 && b1 != 0) ++big;
-        if (b0 == 0 && b1 == 0) ++zero;
-        if (b0 == 0xFF && b1 == 0xFF) ++full;
     }
     uint64_t threshold;
     if (n <= 100)
@@ -170,7 +210,6 @@ Utf16Guess GuessUtf16(const unsigned char* bytes, size_t n) {
     else
         threshold = n / 12;
     if (little > threshold && big > threshold) return Utf16Guess::Neither;
-    if (zero > 0 || full > 0) return Utf16Guess::Neither;
     if (little > threshold) return Utf16Guess::LittleEndian;
     if (big > threshold) return Utf16Guess::BigEndian;
     return Utf16Guess::Neither;
@@ -199,8 +238,8 @@ bool CheckUtf16(const unsigned char* bytes, size_t length, bool bigEndian, NonCh
     return UnitsAreValid(bytes, units, nonCharacterScan);
 }
 
-bool DetectEncoding(int64_t size, uint32_t& bomLength, platform::File& input, FileState& file,
-                    const Settings& settings) {
+bool DetectEncodingOf(const unsigned char* start, size_t arrived, int64_t size, uint32_t& bomLength,
+                      FileState& file, const Settings& settings) {
     bomLength = 0;
     // Binary mode searches raw bytes from the start of the file.
     if (settings.BinaryMode) return true;
@@ -211,12 +250,31 @@ bool DetectEncoding(int64_t size, uint32_t& bomLength, platform::File& input, Fi
 
     bool success = true;
     if (size >= 2) {
-        success = ExamineStart(size, bomLength, input, file, settings);
+        const size_t n = CheckLength(size, settings);
+        success = arrived >= n && ExamineStart(start, n, size, bomLength, file, settings);
         if (!success) bomLength = 0;
     }
     // In search-and-replace mode the mark is part of the text that is searched and copied.
     if (settings.SearchAndReplace) bomLength = 0;
-    if (!platform::Seek(input, bomLength)) success = false;
+    return success;
+}
+
+bool DetectEncoding(int64_t size, uint32_t& bomLength, platform::File& input, FileState& file,
+                    const Settings& settings) {
+    bomLength = 0;
+    if (settings.BinaryMode) return true;
+    std::unique_ptr<unsigned char[]> buffer;
+    size_t arrived = 0;
+    if (size >= 2) {
+        const size_t n = CheckLength(size, settings);
+        buffer = detail::TryAllocate<unsigned char>(static_cast<uint64_t>(n) + 1);
+        if (buffer) {
+            if (!platform::Read(input, buffer.get(), n, arrived)) arrived = 0;
+            buffer[n] = 0;
+        }
+    }
+    bool success = DetectEncodingOf(buffer.get(), arrived, size, bomLength, file, settings);
+    if (size >= 0 && !platform::Seek(input, bomLength)) success = false;
     return success;
 }
 

@@ -17,6 +17,11 @@ enum class Utf16Guess { Neither, LittleEndian, BigEndian };
 // Decides how the open `input` is searched; leaves its position at the first byte to search.
 bool DetectEncoding(int64_t size, uint32_t& bomLength, platform::File& input, FileState& file,
                     const Settings& settings);
+// The same decision over bytes read already: `start` holds the first `arrived` bytes of a file of
+// `size` bytes. False when they are fewer than the check buffer's (a read that failed or came
+// short), or a byte-swapped copy could not be allocated.
+bool DetectEncodingOf(const unsigned char* start, size_t arrived, int64_t size, uint32_t& bomLength,
+                      FileState& file, const Settings& settings);
 Utf16Guess GuessUtf16(const unsigned char* bytes, size_t n);
 // Whether the UTF-16 check also rejects the non-character U+FFFF.
 enum class NonCharacterScan { Off, On };

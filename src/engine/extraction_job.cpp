@@ -80,12 +80,13 @@ void SearchFile(ExtractionJob& job, JobOutcome& outcome, const std::u16string& f
 void WalkAddList(ExtractionJob& job, JobOutcome& outcome, const std::u16string& sourcePath,
                  const char16_t* addList) {
     const char16_t* entry = addList;
+    // One name for all entries: its room is kept from file to file.
+    std::u16string fullName;
     while (outcome.ok && !outcome.aborted) {
-        const std::u16string name(entry);
-        if (name.empty()) break;
-        entry += name.size() + 1;
-
-        const std::u16string fullName = sourcePath + name;
+        const size_t length = std::char_traits<char16_t>::length(entry);
+        if (length == 0) break;
+        fullName.assign(sourcePath).append(entry, length);
+        entry += length + 1;
         SearchFile(job, outcome, fullName, AccessName(fullName));
     }
 }

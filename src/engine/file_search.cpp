@@ -20,6 +20,13 @@ SharedEncoding EncodingOf(const FileState& file) {
     return file.IsUtf8 ? SharedEncoding::Utf8 : SharedEncoding::CodePage;
 }
 
+// Whether a file of `size` bytes is searched whole, whatever its byte order mark: such a file is
+// read in one go at its open. Only these are, so that a file read in parts or lines takes no more
+// memory than its reader grants, and the walk's bound on read memory holds.
+bool SearchedWhole(const Settings& settings, int64_t size) {
+    return !settings.LineMode && size >= 0 && size <= kWholeFileLimit;
+}
+
 } // namespace
 
 bool OpenForSearch(const Settings& settings, const platform::File& output,
@@ -41,10 +48,19 @@ bool OpenForSearch(const Settings& settings, const platform::File& output,
     }
     FileState& file = search.File;
     file.FileName = fullName;
-    const int64_t size = platform::SizeOf(accessName);
-    uint32_t bomLength = 0;
-    if (!DetectEncoding(size, bomLength, input, file, settings)) {
+    // The size the open read with the file's identity: asking the name again would cost another
+    // look-up of every directory on its path.
+    const int64_t size = platform::SizeOf(input);
+    uint32_t& bomLength = search.BomLength;
+    LoadedFile& loaded = search.Loaded;
+    const bool detected =
+        SearchedWhole(settings, size) && LoadWholeFile(input, size, loaded)
+            ? DetectEncodingOf(reinterpret_cast<const unsigned char*>(loaded.Buffer.get()),
+                               loaded.Arrived, size, bomLength, file, settings)
+            : DetectEncoding(size, bomLength, input, file, settings);
+    if (!detected) {
         platform::Close(input);
+        loaded.Buffer.reset();
         return false;
     }
     // Data past the encoding check buffer was never validated; searching it unchecked would hand
@@ -63,6 +79,10 @@ void SearchOpened(SearchContext& context, platform::File& input, FileSearch& sea
     const int64_t dataSize = search.DataSize;
     context.Result.PartsInFile = 0;
     SearchStatus& status = search.Status;
+    if (search.Loaded.Buffer) {
+        status = SearchLoadedFile(search.Loaded, search.BomLength, dataSize, context, file);
+        return;
+    }
     if (!settings.LineMode && dataSize <= kWholeFileLimit) {
         status = ReadWholeFile(FileSource(input), dataSize, context, file);
         return;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/extraction_job.h"
+#include "engine/readers.h"
 #include "engine/search_context.h"
 #include "engine/search_state.h"
 
@@ -23,6 +24,10 @@ struct FileSearch {
     SearchStatus Status = SearchStatus::GoOn;
     // The byte count the data to search has (the file's size less a byte order mark).
     int64_t DataSize = 0;
+    // Past the byte order mark: where the data to search starts.
+    uint32_t BomLength = 0;
+    // A file searched whole is read at its open, once, for the encoding check and the search.
+    LoadedFile Loaded;
     FileState File;
 };
 

@@ -339,15 +339,16 @@ struct Writer {
     void HandOut(const std::u16string& sourcePath, const char16_t*& entry) {
         while (!walk.ListDone && walk.Window.size() < kFilesPerWorker * walk.Workers &&
                walk.Waiting < kWaitingOutputLimit) {
-            const std::u16string name(entry);
-            if (name.empty()) {
+            const size_t length = std::char_traits<char16_t>::length(entry);
+            if (length == 0) {
                 walk.ListDone = true;
                 walk.WorkWaits.notify_all();
                 return;
             }
-            entry += name.size() + 1;
             auto slot = std::make_unique<Slot>();
-            slot->FullName = sourcePath + name;
+            slot->FullName.reserve(sourcePath.size() + length);
+            slot->FullName.assign(sourcePath).append(entry, length);
+            entry += length + 1;
             slot->AccessName = AccessName(slot->FullName);
             walk.Todo.push_back(slot.get());
             walk.Window.push_back(std::move(slot));

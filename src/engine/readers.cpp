@@ -109,15 +109,19 @@ bool Is(Unit u, char16_t what) {
 // shorter since its size was taken) marks the file as not read whole; what arrived before stays
 // usable. Its end may cut a character, and what arrived need not be what the encoding check saw,
 // so the next search of the file checks its text.
+void NoteArrival(bool read, size_t got, uint64_t bytes, FileState& file) {
+    if (!read || got < bytes) {
+        file.ReadIncomplete = true;
+        file.CheckUtfOnFirstSearch = true;
+    }
+}
+
 size_t ReadWhatArrives(InputSource& input, void* buffer, uint64_t bytes, FileState& file) {
     if (bytes == 0) return 0;
     size_t got = 0;
     const bool read = input.Read(input.Target, buffer, static_cast<size_t>(bytes), got);
     got = std::min<size_t>(got, static_cast<size_t>(bytes));
-    if (!read || got < bytes) {
-        file.ReadIncomplete = true;
-        file.CheckUtfOnFirstSearch = true;
-    }
+    NoteArrival(read, got, bytes, file);
     return got;
 }
 
@@ -148,24 +152,31 @@ size_t WholeCharacters(const Unit* units, size_t count, const FileState& file) {
 // Buffers from this size on are filled with large pages where the system offers them.
 constexpr uint64_t kLargeBufferBytes = 0x400000;
 
+// Searches the whole text of a file: the `got` bytes at `text`, with room for one more unit
+// behind them. A file that got shorter is searched as far as it was read; one that yielded
+// nothing is not searched at all (an empty match there would be no result of the file): false.
+template <class Unit>
+bool SearchArrived(Unit* text, size_t got, Sink& sink) {
+    size_t units = got / sizeof(Unit);
+    if (sink.file.ReadIncomplete) {
+        if (units == 0) return false;
+        units = WholeCharacters(text, units, sink.file);
+    }
+    text[units] = 0;
+    if constexpr (sizeof(Unit) == 2) {
+        if (NeedsSwap(sink.file)) SwapUnits(text, units);
+    }
+    sink.Search(text, units);
+    return true;
+}
+
 template <class Unit>
 void SearchWholeFile(InputSource& input, uint64_t bytes, std::unique_ptr<Unit[]>& buffer,
                      Sink& sink) {
     if (bytes >= kLargeBufferBytes) platform::AdviseLargeBuffer(buffer.get(), bytes);
     const size_t got = ReadWhatArrives(input, buffer.get(), bytes, sink.file);
     input.Close(input.Target);
-    // A file that got shorter is searched as far as it was read; one that yielded nothing is not
-    // searched at all (an empty match there would be no result of the file).
-    size_t units = got / sizeof(Unit);
-    if (sink.file.ReadIncomplete) {
-        if (units == 0) return;
-        units = WholeCharacters(buffer.get(), units, sink.file);
-    }
-    buffer[units] = 0;
-    if constexpr (sizeof(Unit) == 2) {
-        if (NeedsSwap(sink.file)) SwapUnits(buffer.get(), units);
-    }
-    sink.Search(buffer.get(), units);
+    if (!SearchArrived(buffer.get(), got, sink)) return;
     buffer.reset();
     // Reported once the file is done. A 0 answer still stops the job: the user cancelled, and the
     // files after this one must not be searched.
@@ -443,6 +454,36 @@ SearchStatus ReadWholeFile(InputSource input, int64_t dataSize, SearchContext& c
     input.Close(input.Target);
     file.ReadIncomplete = true;
     return SearchStatus::GoOn;
+}
+
+bool LoadWholeFile(platform::File& input, int64_t size, LoadedFile& loaded) {
+    const auto bytes = static_cast<uint64_t>(size);
+    loaded.Buffer = detail::TryAllocate<char16_t>(bytes / 2 + 2);
+    if (!loaded.Buffer) return false;
+    if (bytes >= kLargeBufferBytes) platform::AdviseLargeBuffer(loaded.Buffer.get(), bytes);
+    size_t got = 0;
+    loaded.ReadFailed =
+        bytes != 0 && !platform::Read(input, loaded.Buffer.get(), static_cast<size_t>(bytes), got);
+    loaded.Arrived = std::min<size_t>(got, static_cast<size_t>(bytes));
+    platform::Close(input);
+    return true;
+}
+
+SearchStatus SearchLoadedFile(LoadedFile& loaded, uint32_t offset, int64_t dataSize,
+                              SearchContext& context, FileState& file) {
+    Sink sink{context, file};
+    const auto bytes = static_cast<uint64_t>(dataSize);
+    const size_t got =
+        std::min<size_t>(loaded.Arrived - std::min<size_t>(offset, loaded.Arrived), bytes);
+    if (bytes != 0) NoteArrival(!loaded.ReadFailed, got, bytes, file);
+    // A UTF-16 text starts on a whole unit: its mark, when skipped, is one unit long.
+    const bool searched =
+        file.IsUtf16
+            ? SearchArrived(loaded.Buffer.get() + offset / 2, got, sink)
+            : SearchArrived(reinterpret_cast<char*>(loaded.Buffer.get()) + offset, got, sink);
+    loaded.Buffer.reset();
+    if (searched) sink.Progress(got);
+    return sink.status;
 }
 
 SearchStatus ReadFileInParts(InputSource input, int64_t dataSize, SearchContext& context,

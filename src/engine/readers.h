@@ -24,6 +24,22 @@ SearchStatus ReadFileInParts(InputSource input, int64_t dataSize, SearchContext&
 SearchStatus ReadLines(InputSource input, int64_t dataSize, SearchContext& context, FileState& file,
                        uint32_t memoryMiB);
 
+// A file read whole in one go when it was opened, so that the encoding check and the search take
+// their bytes from one read.
+struct LoadedFile {
+    // The file's bytes, with room for a terminating unit behind them; null when nothing was read.
+    std::unique_ptr<char16_t[]> Buffer;
+    size_t Arrived = 0;
+    bool ReadFailed = false;
+};
+// Reads the `size` bytes of the open `input` into `loaded` and closes it. False, with `input`
+// left open and untouched, when there is no memory for them.
+bool LoadWholeFile(platform::File& input, int64_t size, LoadedFile& loaded);
+// Searches a loaded file's text as ReadWholeFile searches what it reads: the `dataSize` bytes
+// from byte `offset` (past a byte-order mark) on. Releases the buffer.
+SearchStatus SearchLoadedFile(LoadedFile& loaded, uint32_t offset, int64_t dataSize,
+                              SearchContext& context, FileState& file);
+
 // Sizes the readers work with.
 inline constexpr uint64_t kLineBlockBytes = 0x40000;     // ReadLines block (UTF-16: 0x20000 units)
 inline constexpr uint64_t kFallbackPartBytes = 0x500000; // parts when memory is short: 5 MiB

@@ -25,8 +25,10 @@ File& File::operator=(File&& other) noexcept {
         Close(*this);
         handle = other.handle;
         identity = other.identity;
+        sizeAtOpen = other.sizeAtOpen;
         other.handle = -1;
         other.identity = {};
+        other.sizeAtOpen = -1;
     }
     return *this;
 }
@@ -40,7 +42,13 @@ void Close(File& file) {
         os::CloseHandle(file.handle);
         file.handle = -1;
         file.identity = {};
+        file.sizeAtOpen = -1;
     }
+}
+
+int64_t SizeOf(const File& file) {
+    if (!file.IsOpen()) return -1;
+    return file.sizeAtOpen >= 0 ? file.sizeAtOpen : os::AskSize(file.handle);
 }
 
 bool IsSameFile(const File& a, const File& b) {

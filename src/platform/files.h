@@ -29,13 +29,20 @@ struct File {
     // Taken from the attributes the open reads anyway: a job compares every input with its
     // output, which would otherwise cost two queries a file.
     FileIdentity identity;
+    // The size read with the identity by OpenForReading (-1: not read). A search takes it from
+    // here rather than asking for the name's attributes once more; files opened for writing
+    // leave it unread, as their writes change it.
+    int64_t sizeAtOpen = -1;
 
     File() = default;
     explicit File(intptr_t h) : handle(h) {}
-    File(intptr_t h, FileIdentity id) : handle(h), identity(id) {}
-    File(File&& other) noexcept : handle(other.handle), identity(other.identity) {
+    File(intptr_t h, FileIdentity id, int64_t size = -1)
+        : handle(h), identity(id), sizeAtOpen(size) {}
+    File(File&& other) noexcept
+        : handle(other.handle), identity(other.identity), sizeAtOpen(other.sizeAtOpen) {
         other.handle = -1;
         other.identity = {};
+        other.sizeAtOpen = -1;
     }
     File& operator=(File&& other) noexcept;
     File(const File&) = delete;
@@ -81,6 +88,9 @@ enum class PathKind { Missing, File, Directory, Other, TooLong };
 PathKind KindOf(const std::u16string& path);
 // Size from the file's attributes; -1 when they cannot be read.
 int64_t SizeOf(const std::u16string& path);
+// Size of an open file: the one its open recorded, else the system's answer now (fstat /
+// GetFileSizeEx); -1 when it cannot be told.
+int64_t SizeOf(const File& file);
 bool DeleteFileAt(const std::u16string& path);
 // Puts the file `source` in the place of `target` in one step (replacing it when it exists), so
 // that `target` is never seen half-written (rename / MoveFileExW with MOVEFILE_REPLACE_EXISTING).

@@ -152,6 +152,15 @@ TEST(PlatformFiles, ReadingRefusesDirectoriesAndMissingFiles) {
     ASSERT_TRUE(Read(file, buffer, sizeof buffer, got));
     EXPECT_EQ(got, 0u);
 
+#if !defined(_WIN32)
+    // A character beyond the BMP, and a byte that is no UTF-8 (escaped), name the file they
+    // stand for; a lone surrogate or a zero unit names none.
+    WriteAll(dir.Path("\xF0\x9D\x84\x9E\xFF"), "clef");
+    EXPECT_TRUE(OpenForReading(dir.Wide("") + u"\U0001D11E\xDCFF").IsOpen());
+    EXPECT_FALSE(OpenForReading(dir.Wide("") + u"\xD834\xDCFF").IsOpen());
+    EXPECT_FALSE(OpenForReading(dir.Wide("") + std::u16string(u"\U0001D11E\0", 3)).IsOpen());
+#endif
+
     // Moving hands the handle over exactly once; the moved-from file is closed.
     File moved = std::move(file);
     EXPECT_FALSE(file.IsOpen());
@@ -218,8 +227,14 @@ TEST(PlatformFiles, SameFileByIdentityThroughLinksMovesAndCreation) {
     ASSERT_EQ(::link(dir.Path("a.txt").c_str(), dir.Path("link.txt").c_str()), 0);
     EXPECT_TRUE(IsSameFile(a, OpenForReading(dir.Wide("link.txt"))));
 #endif
+    // The size an open for reading recorded; a written file's size is asked as it is now.
+    EXPECT_EQ(SizeOf(a), 1);
+    EXPECT_EQ(SizeOf(output), 0);
+    ASSERT_TRUE(Write(output, "xyz", 3));
+    EXPECT_EQ(SizeOf(output), 3);
     File moved = std::move(a);
     EXPECT_FALSE(a.identity.known);
+    EXPECT_EQ(SizeOf(a), -1);
     EXPECT_TRUE(IsSameFile(moved, OpenForReading(dir.Wide("a.txt"))));
     // A handle adopted without a recorded identity is asked of the system.
     File raw(RawReadHandle(dir.Path("a.txt")));
@@ -227,6 +242,7 @@ TEST(PlatformFiles, SameFileByIdentityThroughLinksMovesAndCreation) {
     ASSERT_FALSE(raw.identity.known);
     EXPECT_TRUE(IsSameFile(raw, moved));
     EXPECT_FALSE(IsSameFile(raw, output));
+    EXPECT_EQ(SizeOf(raw), 1);
     Close(moved);
     EXPECT_FALSE(moved.identity.known);
     EXPECT_FALSE(IsSameFile(raw, moved));

@@ -310,6 +310,37 @@ TEST(GuessUtf16, ThresholdsAndVetoes) {
     EXPECT_EQ(Guess("a\0bb"s), Utf16Guess::Neither);
 }
 
+// The guess as the counts define it, one pair at a time.
+Utf16Guess CountedGuess(const std::string& bytes) {
+    const size_t n = bytes.size();
+    uint64_t little = 0, big = 0, vetoes = 0;
+    for (size_t i = 0; i < n; i += 2) {
+        const auto b0 = static_cast<unsigned char>(bytes[i]);
+        const auto b1 = static_cast<unsigned char>(i + 1 < n ? bytes[i + 1] : 0);
+        little += b0 != 0 && b1 == 0;
+        big += b0 == 0 && b1 != 0;
+        vetoes += b0 == b1 && (b0 == 0 || b0 == 0xFF);
+    }
+    const uint64_t t = n <= 100 ? 1 : n <= 250 ? 9 : n <= 500 ? 24 : n / 12;
+    if ((little > t && big > t) || vetoes > 0) return Utf16Guess::Neither;
+    return little > t ? Utf16Guess::LittleEndian
+           : big > t  ? Utf16Guess::BigEndian
+                      : Utf16Guess::Neither;
+}
+
+TEST(GuessUtf16, AgreesWithThePairCountsAtEveryLengthAndPosition) {
+    // Zero, 0xFF and other bytes at random, sparse enough for guesses to be made.
+    srand(7);
+    const char kinds[] = {'x', 'x', 'x', 'x', 'x', '\0', '\0', '\xFF'};
+    for (int round = 0; round < 3000; ++round) {
+        std::string bytes(static_cast<size_t>(rand() % 700), 'x');
+        const int density = 1 + rand() % 40;
+        for (char& byte : bytes)
+            if (rand() % density == 0) byte = kinds[rand() % 8];
+        ASSERT_EQ(Guess(bytes), CountedGuess(bytes)) << round;
+    }
+}
+
 TEST(CheckUtf16, SurrogatesNonCharactersAndByteOrder) {
     auto check = [](const std::string& bytes, bool bigEndian, bool scan) {
         bool ok = false;

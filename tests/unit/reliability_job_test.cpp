@@ -557,9 +557,17 @@ TEST_F(JobReliability, FilesNotReadWholeAreCountedApartAndListed) {
     WriteAll(work / "a.txt", "A1 A2");
     WriteAll(work / "b.txt", NumberedLines('B', 20000)); // line mode: three blocks
     const std::string heading = platform::WideToUtf8(Text(kTextNotReadWhole));
-    // The first read is the encoding check's: the second, a.txt's whole-file read, fails.
-    EXPECT_EQ(PackWithFault(FaultKind::Read, 2, {"a.txt", "b.txt"}), 0);
+    // A file searched whole is read once, for its encoding check too: when that read fails, it
+    // could not be opened.
+    EXPECT_EQ(PackWithFault(FaultKind::Read, 1, {"a.txt", "b.txt"}), 0);
     std::string out = ReadAll(output);
+    EXPECT_NE(out.find("\r\nSearched file(s): 1\r\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("for reading:\r\n" + (work / "a.txt").string()), std::string::npos) << out;
+    // Line mode reads a file in blocks after its encoding check: the second read, a.txt's first
+    // block, fails.
+    Options().LineMode = true;
+    EXPECT_EQ(PackWithFault(FaultKind::Read, 2, {"a.txt", "b.txt"}), 0);
+    out = ReadAll(output);
     EXPECT_NE(out.find("\r\nSearched file(s): 1\r\nSearched only in part (not read whole): 1\r\n"),
               std::string::npos)
         << out;
@@ -569,7 +577,6 @@ TEST_F(JobReliability, FilesNotReadWholeAreCountedApartAndListed) {
     EXPECT_EQ(platform::WideToUtf8(State().LastJobNotes), list);
 
     // A log that is cut short while line mode reads it keeps the lines it had, and is listed.
-    Options().LineMode = true;
     Options().regex = u"B1\\d+";
     g_hook = [this](const std::string& name) {
         if (name.find("b.txt") != std::string::npos) fs::resize_file(work / "b.txt", 300000);

@@ -1,9 +1,11 @@
 #include "file_walk.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <unordered_set>
 
 #if !defined(_WIN32)
+#include <dirent.h>
 #include <sys/stat.h>
 #endif
 
@@ -16,6 +18,8 @@ namespace gleanery::cli {
 
 namespace {
 
+using Text = fs::path::string_type;
+
 struct Walker {
     bool follow = false;
     // Whether the same file can be met twice: through links, or under two operands.
@@ -25,16 +29,31 @@ struct Walker {
     Walk& walk;
 };
 
-void Problem(Walker& w, const fs::path& shown, const std::string& reason) {
-    Complain(Printable(shown.string()) + ": " + reason);
+void Problem(Walker& w, const Text& shown, const std::string& reason) {
+    Complain(Printable(fs::path(shown).string()) + ": " + reason);
     w.walk.incomplete = true;
+}
+
+bool IsSeparator(Text::value_type c) {
+    return c == '/' || c == fs::path::preferred_separator;
+}
+
+// `name` inside the directory `dir`, as a path object would join them, without one.
+Text Joined(const Text& dir, const Text& name) {
+    if (dir.empty()) return name;
+    Text joined;
+    joined.reserve(dir.size() + 1 + name.size());
+    joined = dir;
+    if (!IsSeparator(dir.back())) joined.push_back(fs::path::preferred_separator);
+    joined += name;
+    return joined;
 }
 
 // What makes a file the same file whatever the path it is reached by: device and inode on POSIX;
 // on Windows the path itself. Empty when it cannot be told.
-std::string IdentityOf(const fs::path& path) {
+std::string IdentityOf(const Text& path) {
 #if defined(_WIN32)
-    return path.string();
+    return fs::path(path).string();
 #else
     struct stat s {};
     if (::stat(path.c_str(), &s) != 0) return std::string();
@@ -43,24 +62,24 @@ std::string IdentityOf(const fs::path& path) {
 }
 
 // False for a file or directory taken before in this run.
-bool FirstTime(std::unordered_set<std::string>& seen, const fs::path& path) {
+bool FirstTime(std::unordered_set<std::string>& seen, const Text& path) {
     const std::string identity = IdentityOf(path);
     return identity.empty() || seen.insert(identity).second;
 }
 
-void AddFile(Walker& w, fs::path path) {
+void AddFile(Walker& w, Text path) {
     if (w.mayRepeat && !FirstTime(w.seenFiles, path)) return;
     w.walk.inputs.push_back({std::move(path), false});
 }
 
 // An entry of a directory, with the kind the directory listing gave (a link as a link).
 struct Entry {
-    fs::path::string_type name;
-    fs::path path;
+    Text name;
     fs::file_type type;
 };
 
-// The kind of `entry` without a system call where the listing told it.
+#if defined(_WIN32)
+
 fs::file_type KindOf(const fs::directory_entry& entry) {
     std::error_code ec;
     if (entry.is_symlink(ec)) return fs::file_type::symlink;
@@ -69,17 +88,67 @@ fs::file_type KindOf(const fs::directory_entry& entry) {
     return fs::file_type::unknown;
 }
 
-void WalkDirectory(Walker& w, const fs::path& dir, const fs::path& shown) {
+void ListDirectory(const Text& dir, std::vector<Entry>& entries, std::error_code& ec) {
+    fs::directory_iterator it(fs::path(dir), ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        const Text& full = it->path().native();
+        const size_t cut = full.find_last_of(fs::path::preferred_separator);
+        entries.push_back({full.substr(cut + 1), KindOf(*it)});
+    }
+}
+
+#else
+
+// The kind the listing told, or the entry's own attributes where the file system does not tell
+// (a link is not followed).
+fs::file_type KindOf(const Text& dir, const dirent& entry) {
+    switch (entry.d_type) {
+    case DT_LNK:
+        return fs::file_type::symlink;
+    case DT_DIR:
+        return fs::file_type::directory;
+    case DT_REG:
+        return fs::file_type::regular;
+    case DT_UNKNOWN:
+        break;
+    default:
+        return fs::file_type::unknown;
+    }
+    struct stat s {};
+    if (::lstat(Joined(dir, entry.d_name).c_str(), &s) != 0) return fs::file_type::unknown;
+    if (S_ISLNK(s.st_mode)) return fs::file_type::symlink;
+    if (S_ISDIR(s.st_mode)) return fs::file_type::directory;
+    return S_ISREG(s.st_mode) ? fs::file_type::regular : fs::file_type::unknown;
+}
+
+// The names of `dir` straight from the system's listing.
+void ListDirectory(const Text& dir, std::vector<Entry>& entries, std::error_code& ec) {
+    DIR* listing = ::opendir(dir.c_str());
+    if (listing == nullptr) {
+        ec.assign(errno, std::generic_category());
+        return;
+    }
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(listing);
+        if (entry == nullptr) {
+            if (errno != 0) ec.assign(errno, std::generic_category());
+            break;
+        }
+        const char* name = entry->d_name;
+        if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
+        entries.push_back({name, KindOf(dir, *entry)});
+    }
+    ::closedir(listing);
+}
+
+#endif
+
+void WalkDirectory(Walker& w, const Text& dir, const Text& shown) {
     if (w.follow && !FirstTime(w.seenDirectories, dir)) return;
     std::error_code ec;
     std::vector<Entry> entries;
-    fs::directory_iterator it(dir, ec);
-    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        // The name cut from the path's text: asking the path for it would parse it again.
-        const fs::path::string_type& full = it->path().native();
-        const size_t cut = full.find_last_of(fs::path::preferred_separator);
-        entries.push_back({full.substr(cut + 1), it->path(), KindOf(*it)});
-    }
+    ListDirectory(dir, entries, ec);
     if (ec) Problem(w, shown, ec.message());
     // Name by name in each directory gives the files in path order, component by component.
     std::sort(entries.begin(), entries.end(),
@@ -87,20 +156,22 @@ void WalkDirectory(Walker& w, const fs::path& dir, const fs::path& shown) {
     for (Entry& entry : entries) {
         if (Interrupted()) return;
         fs::file_type type = entry.type;
+        Text path = Joined(dir, entry.name);
         if (type == fs::file_type::symlink) {
             if (!w.follow) continue;
             std::error_code kind;
-            type = fs::status(entry.path, kind).type();
+            type = fs::status(fs::path(path), kind).type();
             if (kind || type == fs::file_type::not_found) {
-                Problem(w, shown / entry.name, kind ? kind.message() : "No such file or directory");
+                Problem(w, Joined(shown, entry.name),
+                        kind ? kind.message() : "No such file or directory");
                 continue;
             }
         }
         // FIFOs, devices and sockets met while walking are not read: a device may never end.
         if (type == fs::file_type::directory)
-            WalkDirectory(w, entry.path, shown / entry.name);
+            WalkDirectory(w, path, Joined(shown, entry.name));
         else if (type == fs::file_type::regular)
-            AddFile(w, std::move(entry.path));
+            AddFile(w, std::move(path));
     }
 }
 
@@ -111,8 +182,9 @@ void CollectInputs(const std::vector<std::string>& operands, bool follow, Walk& 
     bool standardInput = false;
     for (const std::string& operand : operands) {
         if (Interrupted()) return;
+        const Text given = fs::path(operand).native();
         if (operand == "-") {
-            if (!standardInput) walk.inputs.push_back({operand, true});
+            if (!standardInput) walk.inputs.push_back({given, true});
             standardInput = true;
             continue;
         }
@@ -121,16 +193,16 @@ void CollectInputs(const std::vector<std::string>& operands, bool follow, Walk& 
         // A link named here is followed, as the user named what it leads to.
         const fs::file_status status = ec ? fs::file_status() : fs::status(path, ec);
         if (ec || status.type() == fs::file_type::not_found) {
-            Problem(w, operand, ec ? ec.message() : "No such file or directory");
+            Problem(w, given, ec ? ec.message() : "No such file or directory");
         } else if (status.type() == fs::file_type::directory) {
-            WalkDirectory(w, path, operand);
+            WalkDirectory(w, path.native(), given);
         } else if (status.type() == fs::file_type::regular) {
-            AddFile(w, path);
+            AddFile(w, path.native());
         } else if (status.type() == fs::file_type::fifo ||
                    status.type() == fs::file_type::character) {
-            walk.inputs.push_back({operand, true});
+            walk.inputs.push_back({given, true});
         } else {
-            Problem(w, operand, "not a regular file, directory, FIFO or device");
+            Problem(w, given, "not a regular file, directory, FIFO or device");
         }
     }
 }

@@ -10,8 +10,10 @@
 namespace gleanery::cli {
 
 struct Input {
-    // A file: its absolute path. A stream: the operand as given ("-" for standard input).
-    std::filesystem::path path;
+    // A file: its absolute path. A stream: the operand as given ("-" for standard input). Text in
+    // the system's own form: a path object for each of many files would take every name apart
+    // into its components, only for the name to be handed on whole.
+    std::filesystem::path::string_type path;
     // Standard input, or a FIFO or character device named as an operand: read as it comes.
     bool stream = false;
 };

@@ -289,10 +289,10 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
     // Streams are searched as copies in the private directory, which becomes the working
     // directory, so that a copy is reached by the name the user knows it by; files then go by
     // their absolute paths.
-    const fs::path fallback =
-        fs::absolute(walk.inputs.empty() || walk.inputs.front().stream ? fs::path(".")
-                                                                       : walk.inputs.front().path)
-            .lexically_normal();
+    const fs::path fallback = fs::absolute(walk.inputs.empty() || walk.inputs.front().stream
+                                               ? fs::path(".")
+                                               : fs::path(walk.inputs.front().path))
+                                  .lexically_normal();
     const std::vector<std::u16string> names = InputNames(walk, scratch);
     if (Interrupted()) return Fail("cancelled", kCancelledStatus);
     std::u16string source, addList;
@@ -310,7 +310,10 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
     const bool existed = fs::exists(output, ec);
     if (Interrupted()) return Fail("cancelled", kCancelledStatus);
     ResetDeclined();
-    StartProgress(FullNames(source, addList), !line.quiet && StderrIsTerminal());
+    // The names are only looked up to count the files done on a progress line.
+    const bool showProgress = !line.quiet && StderrIsTerminal();
+    StartProgress(showProgress ? FullNames(source, addList) : std::vector<std::u16string>(),
+                  showProgress);
     if (toStdout) {
         FollowOptions follow;
         // The lines of an extraction end in a line feed there, as other tools write them; file

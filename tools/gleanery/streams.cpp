@@ -79,15 +79,16 @@ int DescriptorNamed(const std::string& name) {
 
 bool CopyStream(const Input& input, const fs::path& scratch, size_t index, std::u16string& entry,
                 std::string& error) {
-    if (input.path == "-") {
+    const fs::path path(input.path);
+    if (path == "-") {
 #if defined(_WIN32)
         _setmode(_fileno(stdin), _O_BINARY);
 #endif
-        entry = WideName(kStandardInputName);
+        entry = WideName(fs::path(kStandardInputName));
         return CopyAll(stdin, scratch / kStandardInputName, "standard input", error);
     }
-    const std::string shown = input.path.string();
-    std::FILE* in = OpenFile(input.path, false);
+    const std::string shown = path.string();
+    std::FILE* in = OpenFile(path, false);
     if (!in) {
         error = shown + ": " + Reason();
         return false;
@@ -106,15 +107,15 @@ bool CopyStream(const Input& input, const fs::path& scratch, size_t index, std::
             return false;
         }
         ::close(opened);
-        entry = WideName(input.path);
+        entry = WideName(path);
         return true;
     }
 #else
     (void)index;
 #endif
-    fs::path relative = input.path.lexically_normal();
+    fs::path relative = path.lexically_normal();
     if (relative.is_absolute() || relative.has_root_name() || *relative.begin() == "..")
-        relative = fs::absolute(input.path).lexically_normal().relative_path();
+        relative = fs::absolute(path).lexically_normal().relative_path();
     std::error_code ec;
     fs::create_directories(scratch / relative.parent_path(), ec);
     const bool copied = CopyAll(in, scratch / relative, shown, error);

@@ -8,8 +8,7 @@ namespace gleanery::cli {
 #if defined(_WIN32)
 
 // Windows names are UTF-16 already, unpaired surrogates included.
-std::u16string WideName(const std::filesystem::path& path) {
-    const std::wstring& native = path.native();
+std::u16string WideName(const std::wstring& native) {
     return std::u16string(native.begin(), native.end());
 }
 
@@ -19,23 +18,34 @@ std::filesystem::path PathFromWide(std::u16string_view name) {
 
 #else
 
-std::u16string WideName(const std::filesystem::path& path) {
-    const std::string& bytes = path.native();
-    std::u16string wide;
-    wide.reserve(bytes.size());
+std::u16string WideName(const std::string& bytes) {
+    // A name takes at most one unit a byte: written straight into room made once, ASCII (most
+    // names) a unit at a time.
+    std::u16string wide(bytes.size(), u'\0');
+    char16_t* out = wide.data();
     for (size_t i = 0; i < bytes.size();) {
         const auto byte = static_cast<unsigned char>(bytes[i]);
-        char32_t code = byte;
-        const size_t length =
-            byte < 0x80 ? 1 : platform::Utf8SequenceAt(bytes, i, platform::Utf8LeadOf(byte), code);
-        if (length == 0) {
-            wide.push_back(platform::EscapedByteUnit(byte));
+        if (byte < 0x80) {
+            *out++ = byte;
             ++i;
             continue;
         }
-        platform::AppendUtf16(code, wide);
+        char32_t code = byte;
+        const size_t length = platform::Utf8SequenceAt(bytes, i, platform::Utf8LeadOf(byte), code);
+        if (length == 0) {
+            *out++ = platform::EscapedByteUnit(byte);
+            ++i;
+            continue;
+        }
+        if (code < 0x10000) {
+            *out++ = static_cast<char16_t>(code);
+        } else {
+            *out++ = static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+            *out++ = static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+        }
         i += length;
     }
+    wide.resize(static_cast<size_t>(out - wide.data()));
     return wide;
 }
 

@@ -10,7 +10,10 @@
 
 namespace gleanery::cli {
 
-std::u16string WideName(const std::filesystem::path& path);
+std::u16string WideName(const std::filesystem::path::string_type& native);
+inline std::u16string WideName(const std::filesystem::path& path) {
+    return WideName(path.native());
+}
 // The inverse of WideName.
 std::filesystem::path PathFromWide(std::u16string_view name);
 

@@ -60,23 +60,28 @@ uint32_t Win32ErrorOf(int error) {
 // file).
 bool SystemPath(const std::u16string& path, std::string& name) {
     const size_t n = path.size();
-    name.clear();
-    size_t run = 0; // start of the units not yet converted
+    // Written in one pass into room for the longest form (three bytes a unit), most names being
+    // ASCII all through.
+    name.resize(3 * n);
+    char* out = name.data();
     for (size_t i = 0; i < n; ++i) {
         const char16_t c = path[i];
-        if (c == 0) return false;
-        if (IsHighSurrogate(c)) {
-            if (!IsSurrogatePairAt(path, i)) return false;
-            ++i;
+        if (c < 0x80) {
+            if (c == 0) return false;
+            *out++ = static_cast<char>(c);
         } else if (IsEscapedByte(c)) {
-            name += WideToUtf8(std::u16string_view(path).substr(run, i - run));
-            name += EscapedByteOf(c);
-            run = i + 1;
+            *out++ = EscapedByteOf(c);
+        } else if (IsHighSurrogate(c)) {
+            if (!IsSurrogatePairAt(path, i)) return false;
+            out = EncodeUtf8Of4(CodePointFromSurrogates(c, path[i + 1]), out);
+            ++i;
         } else if (IsLowSurrogate(c)) {
             return false;
+        } else {
+            out = EncodeUtf8(c, out);
         }
     }
-    name += WideToUtf8(std::u16string_view(path).substr(run));
+    name.resize(static_cast<size_t>(out - name.data()));
     return true;
 }
 
@@ -131,6 +136,12 @@ bool AskIdentity(intptr_t handle, FileIdentity& identity) {
     return true;
 }
 
+int64_t AskSize(intptr_t handle) {
+    struct stat info;
+    if (::fstat(static_cast<int>(handle), &info) != 0) return -1;
+    return static_cast<int64_t>(info.st_size);
+}
+
 } // namespace os
 
 // Files from this size on are read in large pieces from start to end; the kernel is told so.
@@ -160,7 +171,7 @@ File OpenForReading(const std::u16string& path) {
     // O_NONBLOCK stays: it changes nothing for a regular file, whose reads never wait, and
     // clearing it would cost two more system calls for every file of a large selection.
     if (info.st_size >= kSequentialHintBytes) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    return File(fd, IdentityFrom(info));
+    return File(fd, IdentityFrom(info), static_cast<int64_t>(info.st_size));
 }
 
 File CreateNewForWriting(const std::u16string& path, uint32_t& lastError) {

@@ -21,7 +21,16 @@ HANDLE Handle(const File& file) {
 // Only files on a disk are read and written. A name can stand for a device ("C:\dir\con" is
 // the console, whatever the directory holds): reading one could wait for ever. Anything else
 // is closed again and counts as an open refused.
-File AdoptDiskFile(HANDLE handle) {
+FileIdentity IdentityFrom(const BY_HANDLE_FILE_INFORMATION& info) {
+    return {info.dwVolumeSerialNumber,
+            static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow, true};
+}
+
+// Which files keep the size their open read: those opened for reading, whose size a search
+// takes; the writes to any other file would change it.
+enum class SizeAtOpen { Keep, Drop };
+
+File AdoptDiskFile(HANDLE handle, SizeAtOpen size = SizeAtOpen::Drop) {
     if (handle == INVALID_HANDLE_VALUE) return File();
     if (GetFileType(handle) != FILE_TYPE_DISK) {
         CloseHandle(handle);
@@ -29,10 +38,16 @@ File AdoptDiskFile(HANDLE handle) {
         return File();
     }
     File file(reinterpret_cast<intptr_t>(handle));
-    // Read once here, for every comparison with this file; the caller may still read the
-    // open's own last error (ERROR_ALREADY_EXISTS) afterwards.
+    // Read once here, for every comparison with this file and the size a search needs; the
+    // caller may still read the open's own last error (ERROR_ALREADY_EXISTS) afterwards.
     const DWORD lastError = GetLastError();
-    os::AskIdentity(file.handle, file.identity);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (GetFileInformationByHandle(handle, &info)) {
+        file.identity = IdentityFrom(info);
+        if (size == SizeAtOpen::Keep)
+            file.sizeAtOpen = static_cast<int64_t>(static_cast<uint64_t>(info.nFileSizeHigh) << 32 |
+                                                   info.nFileSizeLow);
+    }
     SetLastError(lastError);
     return file;
 }
@@ -51,10 +66,14 @@ void CloseHandle(intptr_t handle) {
 bool AskIdentity(intptr_t handle, FileIdentity& identity) {
     BY_HANDLE_FILE_INFORMATION info;
     if (!GetFileInformationByHandle(reinterpret_cast<HANDLE>(handle), &info)) return false;
-    identity.volume = info.dwVolumeSerialNumber;
-    identity.index = static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
-    identity.known = true;
+    identity = IdentityFrom(info);
     return true;
+}
+
+int64_t AskSize(intptr_t handle) {
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(reinterpret_cast<HANDLE>(handle), &size)) return -1;
+    return static_cast<int64_t>(size.QuadPart);
 }
 
 } // namespace os
@@ -65,7 +84,8 @@ File OpenForReading(const std::u16string& path) {
         return File();
     }
     return AdoptDiskFile(CreateFileW(win32::Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+                                     OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr),
+                         SizeAtOpen::Keep);
 }
 
 File CreateNewForWriting(const std::u16string& path, uint32_t& lastError) {
