@@ -1,5 +1,6 @@
 // DetectEncoding and the three readers on arbitrary file contents, with small parts and blocks
 // so that cuts, carries and split surrogates and CR LF pairs come up in short inputs.
+#include <cstdio>
 #include <fstream>
 #include <string_view>
 
@@ -36,7 +37,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Settings settings;
     fuzz::FillSettings(in, settings);
     static const char16_t* const kExpressions[] = {
-        u".*", u"\\w+", u"(a)|(b)", u"$", u"\\R", u"[^\\x00-\\x7f]+", u"(?m)^.", u"x*"};
+        u".*", u"\\w+", u"(a)|(b)", u"$", u"\\R", u"[^\\x00-\\x7f]+", u"(?m)^.", u"x*",
+        // A literal start, a character every match holds (line mode passes over other lines).
+        u"ab\\w*", u"\\w*q\\w?", u"\u00e9a"};
     settings.regex = in.Pick(kExpressions);
     settings.replace = (in.Byte() & 1) ? u"$0" : u"[$1|\\xNn|\\xm0]";
     const uint8_t reader = in.Byte();
@@ -50,40 +53,68 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     CompiledExpression compiled;
     CompileExpression(settings, State().System, compiled);
-    ResultState result;
-    ParseReplacement(settings, result.Template, compiled);
-    std::string written;
-    SearchContext context{settings, compiled, State().System, result, StringSink(written)};
-    platform::File input = platform::OpenForReading(inputName);
-    if (!input.IsOpen()) std::abort();
-
-    FileState file;
-    file.FileName = inputName;
-    const int64_t fileSize = platform::SizeOf(inputName);
-    uint32_t bom = 0;
-    SearchStatus status = SearchStatus::GoOn;
-    if (DetectEncoding(fileSize, bom, input, file, settings)) {
-        if (bom > fileSize) std::abort();
-        // The job cuts text into parts and over-long lines only in files large enough to have
-        // their UTF checked on the first search of every part; tiny parts stand in for those.
-        if (reader % 3 != 0 && (file.IsUtf8 || file.IsUtf16)) file.CheckUtfOnFirstSearch = true;
-        const int64_t dataSize = fileSize - bom;
-        switch (reader % 3) {
-        case 0:
-            status = ReadWholeFile(FileSource(input), dataSize, context, file);
-            break;
-        case 1:
-            status =
-                detail::ReadFileInPartsOfSize(FileSource(input), dataSize, context, file, unit);
-            break;
-        default:
-            status =
-                detail::ReadLinesInBlocks(FileSource(input), dataSize, context, file, unit, carry);
-            break;
+    // One reading of the file with fresh results: what it wrote and how it ended.
+    struct Run {
+        std::string written;
+        ResultState result;
+        FileState file;
+        SearchStatus status = SearchStatus::GoOn;
+        uint32_t bom = 0;
+        bool flushed = true;
+    };
+    auto read = [&](Run& run) {
+        ParseReplacement(settings, run.result.Template, compiled);
+        SearchContext context{settings, compiled, State().System, run.result,
+                              StringSink(run.written)};
+        platform::File input = platform::OpenForReading(inputName);
+        if (!input.IsOpen()) std::abort();
+        FileState& file = run.file;
+        file.FileName = inputName;
+        const int64_t fileSize = platform::SizeOf(inputName);
+        if (DetectEncoding(fileSize, run.bom, input, file, settings)) {
+            if (run.bom > fileSize) std::abort();
+            // The job cuts text into parts and over-long lines only in files large enough to
+            // have their UTF checked on the first search of every part; tiny parts stand in for
+            // those.
+            if (reader % 3 != 0 && (file.IsUtf8 || file.IsUtf16)) file.CheckUtfOnFirstSearch = true;
+            const int64_t dataSize = fileSize - run.bom;
+            switch (reader % 3) {
+            case 0:
+                run.status = ReadWholeFile(FileSource(input), dataSize, context, file);
+                break;
+            case 1:
+                run.status =
+                    detail::ReadFileInPartsOfSize(FileSource(input), dataSize, context, file, unit);
+                break;
+            default:
+                run.status = detail::ReadLinesInBlocks(FileSource(input), dataSize, context, file,
+                                                       unit, carry);
+                break;
+            }
+        }
+        run.flushed = FlushOutput(context.Output, run.result);
+    };
+    Run run;
+    read(run);
+    const FileState& file = run.file;
+    const uint32_t bom = run.bom;
+    const SearchStatus status = run.status;
+    if (!run.flushed) std::abort();
+    // Line mode finds, counts and reports exactly the same when every line is searched as when
+    // the lines before the next place a match could lie on are passed over.
+    if (reader % 3 == 2) {
+        Run every;
+        detail::Slices().LinesPassedOver = false;
+        read(every);
+        detail::Slices().LinesPassedOver = true;
+        if (every.written != run.written || every.result.PartsInFile != run.result.PartsInFile ||
+            every.file.BadEncoding != file.BadEncoding || every.status != status) {
+            std::fprintf(stderr, "line mode: passing over lines changed the result\n");
+            std::abort();
         }
     }
     // The output is in memory: nothing can fail to be written.
-    if (status == SearchStatus::WriteFailed || !FlushOutput(context.Output, result)) std::abort();
+    if (status == SearchStatus::WriteFailed) std::abort();
     // Valid UTF is never reported as badly encoded, wherever parts and pieces were cut, as long
     // as they can hold a whole character (real parts and pieces are a megabyte at least).
     const bool roomForCharacters = unit >= 4 && carry >= 4;

@@ -286,6 +286,60 @@ void FindLineConfinement(const Settings& settings, const unsigned char* tables,
     }
 }
 
+// The leading part of `literal` whose characters all `keep`.
+template <typename Keep>
+std::u16string LeadingPart(const std::u16string& literal, Keep keep) {
+    size_t n = 0;
+    while (n < literal.size() && keep(literal[n])) ++n;
+    return literal.substr(0, n);
+}
+
+// A form's literal start: `literal` in its units, when the library's own first character of the
+// form agrees with it and the form is not anchored (an anchored form tries one position only).
+template <typename CharT, typename Code, typename Extra, typename Info>
+LiteralStart<CharT> LiteralOfForm(const std::u16string& literal, bool caseless, const Code& code,
+                                  const Extra& extra, Info info) {
+    unsigned long options = 0;
+    if (literal.empty() || !code ||
+        info(code.get(), extra.get(), PCRE_INFO_OPTIONS, &options) != 0 ||
+        (options & PCRE_ANCHORED) != 0)
+        return {};
+    const int32_t first = AsciiFirst(code, extra, info);
+    const int32_t wanted = literal[0];
+    if (first != wanted && !(caseless && (first | 0x20) == (wanted | 0x20) &&
+                             (wanted | 0x20) >= 'a' && (wanted | 0x20) <= 'z'))
+        return {};
+    LiteralStart<CharT> start{std::basic_string<CharT>(literal.begin(), literal.end()), 0,
+                              caseless};
+    for (uint32_t i = 1; i < literal.size(); ++i)
+        if (Rarity(literal[i]) > Rarity(literal[start.Probe])) start.Probe = i;
+    return start;
+}
+
+// Per form, the characters every match starts with. A caseless search keeps them up to the first
+// letter with a case partner beyond ASCII under the form's case rules (in UTF text the Kelvin sign
+// for k, the long s for s; in a code page, whatever its tables say).
+void FindLeadingLiterals(const Settings& settings, const unsigned char* tables,
+                         std::u16string_view pattern, std::string_view codePageForm, bool faithful,
+                         CompiledExpression& compiled) {
+    if (HoldsVerbs(pattern, codePageForm) || EitherFormHolds(pattern, codePageForm, "\\G")) return;
+    const std::u16string literal = LeadingLiteral(pattern);
+    const bool caseless = !settings.CaseSensitive;
+    const std::u16string utf =
+        !caseless ? literal
+                  : LeadingPart(literal, [](char16_t c) { return WithoutUnicodePartners(c) >= 0; });
+    compiled.Utf8Literal =
+        LiteralOfForm<char>(utf, caseless, compiled.Utf8Code, compiled.Utf8Extra, pcre_fullinfo);
+    compiled.Utf16Literal = LiteralOfForm<char16_t>(utf, caseless, compiled.Utf16Code,
+                                                    compiled.Utf16Extra, pcre16_fullinfo);
+    if (!faithful || !AsciiIsIdentity(static_cast<uint32_t>(settings.CodePage))) return;
+    const std::u16string ansi = !caseless ? literal : LeadingPart(literal, [tables](char16_t c) {
+        return CasePartnersAreAscii(tables, c);
+    });
+    compiled.AnsiLiteral =
+        LiteralOfForm<char>(ansi, caseless, compiled.AnsiCode, compiled.AnsiExtra, pcre_fullinfo);
+}
+
 template <typename Extra>
 void ApplyRecursionLimit(Extra* extra, unsigned long limit) {
     extra->flags |= PCRE_EXTRA_MATCH_LIMIT_RECURSION;
@@ -353,6 +407,8 @@ void NoteExpressionFacts(const Settings& settings, const unsigned char* tables,
     FindLineConfinement(settings, tables, pattern, CodePageFormIsFaithful(pattern, codePageForm),
                         compiled);
     FindHeldCharacters(settings, tables, pattern, codePageForm, compiled);
+    FindLeadingLiterals(settings, tables, pattern, codePageForm,
+                        CodePageFormIsFaithful(pattern, codePageForm), compiled);
     compiled.AnsiExecOptions = 0;
     compiled.Utf8ExecOptions = kNoUtfCheck;
     compiled.Utf16ExecOptions = kNoUtfCheck;
@@ -565,6 +621,9 @@ void ReleaseCompiledExpression(CompiledExpression& compiled) {
     compiled.LineConfined = false;
     compiled.AnsiRequired = compiled.Utf8Required = compiled.Utf16Required = -1;
     compiled.AnsiHeld = compiled.Utf8Held = compiled.Utf16Held = -1;
+    compiled.AnsiLiteral = {};
+    compiled.Utf8Literal = {};
+    compiled.Utf16Literal = {};
     compiled.AnsiExtra.reset();
     compiled.Utf8Extra.reset();
     compiled.Utf16Extra.reset();

@@ -39,6 +39,17 @@ void UseThreadJitStacks(JitStacks* stacks);
 // search reserves (2 x 192 MiB), and 64 of them at most 2 x 256 MiB.
 int WorkerJitStackMax(unsigned workers);
 
+// Characters every match starts with, in one form's units.
+template <typename CharT>
+struct LiteralStart {
+    std::basic_string<CharT> Text;
+    // Which of them a scan looks for first: the one least likely in ordinary text.
+    uint32_t Probe = 0;
+    // ASCII letters stand for both their cases (a caseless search, where the form's case rules
+    // give them no partner beyond ASCII).
+    bool Caseless = false;
+};
+
 struct CompiledExpression {
     PcreCode AnsiCode;
     PcreCode Utf8Code;
@@ -77,6 +88,12 @@ struct CompiledExpression {
     // The expression is compiled case-sensitive and cannot turn caselessness on inside: the held
     // character stands only for itself.
     bool HeldInOneCase = false;
+    // Per form, the printable ASCII characters every match starts with (see LeadingLiteral), when
+    // the library agrees on the first of them and the form is searched unanchored; else empty. A
+    // search then starts the library only where they stand.
+    LiteralStart<char> AnsiLiteral;
+    LiteralStart<char> Utf8Literal;
+    LiteralStart<char16_t> Utf16Literal;
     std::u16string ErrorText;
     // For an expression that holds \G and cannot be sliced for that reason alone: the same
     // expression with every \G failing, which can be. A search tries the start position with the

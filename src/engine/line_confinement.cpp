@@ -84,4 +84,28 @@ int RarestMandatoryCharacter(std::u16string_view regex) {
     return best;
 }
 
+std::u16string LeadingLiteral(std::u16string_view regex) {
+    const ExpressionReading reading = ReadExpression(regex);
+    if (!reading.understood) return {};
+    int depth = 0;
+    for (const ExpressionPiece& piece : reading.pieces) {
+        if (piece.kind == PieceKind::Open) ++depth;
+        if (piece.kind == PieceKind::Close) --depth;
+        if ((piece.kind == PieceKind::Alternative && depth == 0) || piece.kind == PieceKind::Verb ||
+            piece.kind == PieceKind::Callout)
+            return {};
+    }
+    std::u16string literal;
+    for (const ExpressionPiece& piece : reading.pieces) {
+        if (piece.kind == PieceKind::Quantifier) {
+            // The repeat may leave its character out, or take it more than once.
+            if (!literal.empty()) literal.pop_back();
+            break;
+        }
+        if (piece.kind != PieceKind::Character || piece.value < U' ' || piece.value >= 0x7F) break;
+        literal.push_back(static_cast<char16_t>(piece.value));
+    }
+    return literal;
+}
+
 } // namespace gleanery

@@ -2,6 +2,7 @@
 // character every match holds.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace gleanery {
@@ -19,6 +20,11 @@ bool IsLineConfined(std::u16string_view regex);
 // level nor verbs), the one least likely in ordinary text; -1 when there is none or the reading
 // does not follow the expression.
 int RarestMandatoryCharacter(std::u16string_view regex);
+// The printable ASCII characters every match of `regex` starts with: the plain characters it opens
+// with, up to the first one a repeat follows, in an expression without alternatives at its top
+// level, verbs or callouts (which may move where attempts start). A search may then go straight to
+// their next occurrence. Empty when there are none or the reading does not follow the expression.
+std::u16string LeadingLiteral(std::u16string_view regex);
 // How uncommon an ASCII character is in ordinary text: 0 (space) to 5 (rare punctuation).
 int Rarity(char16_t c);
 

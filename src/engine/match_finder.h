@@ -80,6 +80,17 @@ struct MatchFinder {
             options |= PCRE_PARTIAL_HARD;
             lastExecStart = start;
         }
+        if (HasLiteral(options)) {
+            // No attempt before the literal's next occurrence can match; where it does not occur
+            // in full, only an attempt on a rest of it at the end can run into the end.
+            const size_t at = NextLiteral(start, end);
+            if (at != SIZE_MAX)
+                start = at;
+            else if ((options & PCRE_PARTIAL_HARD) == 0)
+                return PCRE_ERROR_NOMATCH;
+            else
+                start = CharacterStart(start, end - std::min(end - start, LiteralSize() - 1));
+        }
         const int count = static_cast<int>(end);
         const int from = static_cast<int>(start);
         if constexpr (kWide) {
@@ -101,6 +112,98 @@ struct MatchFinder {
         }
     }
     int Exec(size_t start, int options) { return Exec(start, options, length); }
+
+    // Whether a search with these options may go straight to the literal every match starts
+    // with. Searches that must start at their start position (retries after an empty match) may
+    // not, nor may a search of UTF text not yet checked: the library's check of the whole text
+    // has the first word.
+    bool HasLiteral(int options) const {
+        constexpr int kAtStart = PCRE_ANCHORED | PCRE_NOTEMPTY_ATSTART | PCRE_NOTEMPTY;
+        if ((options & kAtStart) != 0) return false;
+        if ((kWide || utf8) && (options & static_cast<int>(kNoUtfCheck)) == 0) return false;
+        return !Literal().Text.empty();
+    }
+    const LiteralStart<CharT>& Literal() const {
+        if constexpr (kWide)
+            return forms->Utf16Literal;
+        else
+            return utf8 ? forms->Utf8Literal : forms->AnsiLiteral;
+    }
+    size_t LiteralSize() const { return Literal().Text.size(); }
+
+    // The next byte at or after `from` (before `end`) that is `a` or `b`, or `end`: eight bytes
+    // at a time where neither stands (a byte equal to one of them makes a zero byte in the
+    // exclusive or, which the borrow of the subtraction shows).
+    size_t NextByte(unsigned char a, unsigned char b, size_t from, size_t end) const {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+        if (a == b) {
+            const void* found = std::memchr(bytes + from, a, end - from);
+            return found ? static_cast<size_t>(static_cast<const unsigned char*>(found) - bytes)
+                         : end;
+        }
+        constexpr uint64_t kOnes = 0x0101010101010101ULL;
+        constexpr uint64_t kHighs = 0x8080808080808080ULL;
+        const uint64_t fillA = kOnes * a;
+        const uint64_t fillB = kOnes * b;
+        size_t i = from;
+        for (; i + 8 <= end; i += 8) {
+            uint64_t word;
+            std::memcpy(&word, bytes + i, sizeof word);
+            const uint64_t x = word ^ fillA;
+            const uint64_t y = word ^ fillB;
+            if ((((x - kOnes) & ~x) | ((y - kOnes) & ~y)) & kHighs) break;
+        }
+        for (; i < end; ++i)
+            if (bytes[i] == a || bytes[i] == b) return i;
+        return end;
+    }
+    static bool IsLetter(CharT c) {
+        return (c >= CharT('a') && c <= CharT('z')) || (c >= CharT('A') && c <= CharT('Z'));
+    }
+    static bool SameCharacter(CharT text, CharT literal, bool caseless) {
+        return text == literal ||
+               (caseless && IsLetter(literal) && (text ^ CharT(0x20)) == literal);
+    }
+
+    // The first position in [from, end) where the whole literal stands, or SIZE_MAX. The scan
+    // looks for its rarest character (in both cases when it is a letter of a caseless search)
+    // and compares the rest where that one stands.
+    size_t NextLiteral(size_t from, size_t end) const {
+        const LiteralStart<CharT>& literal = Literal();
+        const size_t size = literal.Text.size();
+        const size_t probe = literal.Probe;
+        if (end - from < size) return SIZE_MAX;
+        const CharT wanted = literal.Text[probe];
+        const bool both = literal.Caseless && IsLetter(wanted);
+        const size_t unit = sizeof(CharT);
+        // Bytes in which the probe may stand: it is at `probe` of a candidate in [from, last].
+        size_t scan = (from + probe) * unit;
+        const size_t scanEnd = (end - size + probe + 1) * unit;
+        while (scan < scanEnd) {
+            const auto probeByte = static_cast<unsigned char>(wanted);
+            const size_t byte =
+                NextByte(probeByte, both ? probeByte ^ 0x20 : probeByte, scan, scanEnd);
+            if (byte == scanEnd) return SIZE_MAX;
+            scan = byte + 1;
+            // In UTF-16, the byte must be a unit's low byte and the unit that character (a
+            // high byte equal to an ASCII character belongs to a unit of 0x2000 or above).
+            if (kWide && !SameCharacter(text[byte / unit], wanted, both)) continue;
+            const size_t at = byte / unit - probe;
+            size_t i = 0;
+            while (i < size && SameCharacter(text[at + i], literal.Text[i], literal.Caseless)) ++i;
+            if (i == size) return at;
+        }
+        return SIZE_MAX;
+    }
+    // `at`, or the start of the character it is inside of (not before `floor`).
+    size_t CharacterStart(size_t floor, size_t at) const {
+        if constexpr (kWide) {
+            if (at > floor && platform::IsLowSurrogate(text[at])) --at;
+        } else if (utf8) {
+            while (at > floor && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) --at;
+        }
+        return at;
+    }
 
     // Where a slice that should end near `end` may end: never inside a character and never right
     // after a line break (nor between its CR and LF), so that the next slice starts where a search
@@ -272,6 +375,41 @@ struct MatchFinder {
             }
         }
         return false;
+    }
+
+    // Line mode: the first unit at or after `from` that a match could lie on (where the literal
+    // every match starts with stands next, or the character every match holds); `length` when
+    // there is none, SIZE_MAX when the expression offers neither or UTF-16 text is left to the
+    // library's check of each line. `wellFormed` tells whether the lines before it need no check
+    // of their encoding (UTF-8 text is checked here, once for all of them).
+    size_t NextPossibleMatch(size_t from, bool& wellFormed) {
+        wellFormed = !file.CheckUtfOnFirstSearch;
+        if (from >= length) return length;
+        if (kWide && file.CheckUtfOnFirstSearch) return SIZE_MAX;
+        size_t at = SIZE_MAX;
+        if (!Literal().Text.empty()) {
+            at = NextLiteral(from, length);
+            if (at == SIZE_MAX) at = length;
+        } else {
+            int held = -1;
+            if constexpr (kWide)
+                held = compiled.Utf16Held;
+            else
+                held = utf8 ? compiled.Utf8Held : compiled.AnsiHeld;
+            if (held < 0) return SIZE_MAX;
+            const auto c = static_cast<CharT>(held);
+            at = NextOf(from, c, compiled.HeldInOneCase ? c : OtherCase(c));
+        }
+        if constexpr (!kWide) {
+            if (utf8 && !wellFormed) {
+                // Up to the last line break before it: a piece may end inside a character.
+                size_t end = at;
+                while (end > from && !IsLineBreak(text[end - 1])) --end;
+                wellFormed =
+                    IsValidUtf8(reinterpret_cast<const unsigned char*>(text + from), end - from);
+            }
+        }
+        return at;
     }
 
     int Required() const {

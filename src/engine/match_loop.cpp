@@ -517,6 +517,63 @@ SearchStatus SearchUnits(const char16_t* text, size_t length, SearchContext& con
     return SearchPiece(text, length, context, file);
 }
 
+namespace {
+
+template <typename CharT>
+size_t NextPossible(const CharT* text, size_t length, size_t from, SearchContext& context,
+                    FileState& file, bool& wellFormed) {
+    wellFormed = false;
+    if (context.JobSettings.SearchAndReplace || file.ContinuesLine) return SIZE_MAX;
+    detail::MatchFinder<CharT> finder{text, length, context, file};
+    return finder.NextPossibleMatch(from, wellFormed);
+}
+
+// What the search of a line without a match leaves behind (see Loop::Run): the line is counted,
+// and the next one starts afresh.
+template <typename CharT>
+bool PassOver(const CharT* line, size_t length, bool wellFormed, SearchContext& context,
+              FileState& file) {
+    if (file.ContinuesLine) return false;
+    // A line whose first search would have the library check its encoding is passed over only
+    // where that check passes.
+    if (!wellFormed && file.CheckUtfOnFirstSearch) {
+        if constexpr (sizeof(CharT) == 2) {
+            return false;
+        } else {
+            const auto* bytes = reinterpret_cast<const unsigned char*>(line);
+            if (file.IsUtf8 && AsciiPrefixLength(bytes, length) != length &&
+                !IsValidUtf8(bytes, length))
+                return false;
+        }
+    }
+    ResultState& result = context.Result;
+    if (result.PartsInFile == 0) result.FileHeaderWritten = false;
+    ++result.PartsInFile;
+    file.LineHeaderWritten = false;
+    file.SearchFrom = 0;
+    file.SearchOver = false;
+    return true;
+}
+
+} // namespace
+
+size_t NextPossibleMatch(const char* text, size_t length, size_t from, SearchContext& context,
+                         FileState& file, bool& wellFormed) {
+    return NextPossible(text, length, from, context, file, wellFormed);
+}
+size_t NextPossibleMatch(const char16_t* text, size_t length, size_t from, SearchContext& context,
+                         FileState& file, bool& wellFormed) {
+    return NextPossible(text, length, from, context, file, wellFormed);
+}
+bool PassOverLine(const char* line, size_t length, bool wellFormed, SearchContext& context,
+                  FileState& file) {
+    return PassOver(line, length, wellFormed, context, file);
+}
+bool PassOverLine(const char16_t* line, size_t length, bool wellFormed, SearchContext& context,
+                  FileState& file) {
+    return PassOver(line, length, wellFormed, context, file);
+}
+
 bool FlushWhenDue(SearchContext& context, uint32_t now) {
     ResultState& result = context.Result;
     if (!result.FlushClockStarted) {

@@ -19,6 +19,21 @@ SearchStatus SearchBytes(const char* text, size_t length, SearchContext& context
 SearchStatus SearchUnits(const char16_t* text, size_t length, SearchContext& context,
                          FileState& file);
 
+// Line mode: the first unit at or after `from` of a block of lines that a match could lie on;
+// the lines before it need no search (see PassOverLine). `length` when there is none, SIZE_MAX
+// when the job's lines must all be searched (search and replace copies each one). `wellFormed`:
+// the lines before it need no check of their encoding.
+size_t NextPossibleMatch(const char* text, size_t length, size_t from, SearchContext& context,
+                         FileState& file, bool& wellFormed);
+size_t NextPossibleMatch(const char16_t* text, size_t length, size_t from, SearchContext& context,
+                         FileState& file, bool& wellFormed);
+// Counts a line before the next possible match as searched, as its search would, and true; false
+// when it must be searched after all (its encoding is to be checked, and fails).
+bool PassOverLine(const char* line, size_t length, bool wellFormed, SearchContext& context,
+                  FileState& file);
+bool PassOverLine(const char16_t* line, size_t length, bool wellFormed, SearchContext& context,
+                  FileState& file);
+
 // Results wait in the output buffer at most this long while a job goes on, so that a host that
 // follows the output file (a pipe on the command line) sees them as they are found.
 inline constexpr uint32_t kFlushIntervalMs = 100;
@@ -38,6 +53,9 @@ struct SearchSlices {
     // the lines that hold it, in texts of at least this many units (SIZE_MAX: never, to compare
     // the ways of searching).
     size_t LinesFrom = 0x400;
+    // Line mode passes over the lines before the next place a match could lie on (false: every
+    // line is searched, to compare the ways of searching).
+    bool LinesPassedOver = true;
 };
 namespace detail {
 // The bounds every search uses; tests and fuzz targets make them small to cut often.

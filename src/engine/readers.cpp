@@ -398,11 +398,19 @@ void SearchLines(InputSource& input, uint64_t dataSize, uint64_t blockBytes,
                 if (lastBlock && count == 1) reader.EmptyLine();
             }
         }
+        // Lines before the next place a match could lie on are counted, not searched.
+        size_t possible = detail::Slices().LinesPassedOver ? 0 : SIZE_MAX;
+        bool wellFormed = false; // the lines before `possible` need no check of their encoding
         for (size_t i = start; reader.Going();) {
             i = NextLineEnd(units, i, count);
             if (i == count) break;
             size_t endLast = i; // last unit of the line end
-            reader.Line(units + start, i - start);
+            if (possible != SIZE_MAX && possible <= start && reader.carry.size == 0)
+                possible =
+                    NextPossibleMatch(units, count, start, sink.context, sink.file, wellFormed);
+            if (possible == SIZE_MAX || possible < i || reader.carry.size != 0 ||
+                !PassOverLine(units + start, i - start, wellFormed, sink.context, sink.file))
+                reader.Line(units + start, i - start);
             if (Is(units[i], kCr)) {
                 if (i + 1 < count) {
                     if (Is(units[i + 1], kLf)) endLast = i + 1;

@@ -260,6 +260,11 @@ TEST_F(CompileTest, CodePageFormUsesTheTablesOfItsCodePage) {
     EXPECT_TRUE(MatchesCodePageForm(compiled, "\xDD"));
     EXPECT_EQ(compiled.AnsiHeld, -1);
     EXPECT_EQ(compiled.Utf8Held, 'i');
+    // So does a caseless literal start end before such a letter.
+    s.regex = u"risk";
+    ASSERT_EQ(CompileExpression(s, system, compiled), 0);
+    EXPECT_EQ(compiled.AnsiLiteral.Text, "r");
+    EXPECT_EQ(compiled.Utf8Literal.Text, "ri");
     ReleaseCompiledExpression(compiled);
 
     pcre_free(const_cast<unsigned char*>(system.AnsiTables));
@@ -345,6 +350,25 @@ TEST(LineConfinement, OnlyExpressionsThatCannotReachPastALineAreConfined) {
     for (const auto& [regex, character] : mandatory)
         EXPECT_EQ(RarestMandatoryCharacter(regex), character) << platform::WideToUtf8(regex);
 
+    // The characters every match starts with.
+    const std::pair<std::u16string, std::u16string> leading[] = {{u"ERROR \\w+", u"ERROR "},
+                                                                 {u"ab?c", u"a"},
+                                                                 {u"a\\.b{2}", u"a."},
+                                                                 {u"ab|c", u""},
+                                                                 {u"(ab)", u""},
+                                                                 {u"a(b|c)", u"a"},
+                                                                 {u"\\Qa+\\E+", u"a"},
+                                                                 {u"a(?x)b c", u"a"},
+                                                                 {u"a(?i)b", u"a"},
+                                                                 {u"\\x41\\n", u"A"},
+                                                                 {u"a(*SKIP)b", u""},
+                                                                 {u"ab(?C1)", u""},
+                                                                 {u"a(?#c)*", u""},
+                                                                 {u"[a]b", u""},
+                                                                 {u"a{,2}", u"a{,2}"}};
+    for (const auto& [regex, literal] : leading)
+        EXPECT_EQ(LeadingLiteral(regex), literal) << platform::WideToUtf8(regex);
+
     // Compiled: confinement also needs a non-empty minimum length and no dotall; the required
     // character is taken where it is ASCII.
     Settings s;
@@ -381,6 +405,33 @@ TEST(LineConfinement, OnlyExpressionsThatCannotReachPastALineAreConfined) {
     ASSERT_EQ(CompileExpression(s, system, compiled), 0);
     EXPECT_EQ(compiled.Utf8Required, 'a');
     EXPECT_EQ(compiled.AnsiRequired, -1);
+    // A literal start is taken where the library agrees on its first character, in every form
+    // of an unanchored search; a caseless one ends before a letter with a case partner beyond
+    // ASCII (k and s in UTF text).
+    const struct {
+        const char16_t* regex;
+        bool caseSensitive;
+        uint32_t codePage;
+        std::string utf, ansi;
+    } literals[] = {
+        {u"ab\\d", true, 1252, "ab", "ab"},   {u"(?i)ab", true, 1252, "", ""},
+        {u"^ab", true, 1252, "", ""},         {u"\\Gab", true, 1252, "", ""},
+        {u"(*UTF)ab", true, 1252, "", ""},    {u"Error \\w", false, 1252, "Error ", "Error "},
+        {u"risk", false, 1252, "ri", "risk"}, {u"sky", false, 1252, "", "sky"},
+        {u"risk", true, 1254, "risk", "risk"}};
+    for (const auto& c : literals) {
+        SCOPED_TRACE(platform::WideToUtf8(c.regex));
+        s.regex = c.regex;
+        s.CaseSensitive = c.caseSensitive;
+        s.CodePage = static_cast<int32_t>(c.codePage);
+        ASSERT_EQ(CompileExpression(s, system, compiled), 0);
+        EXPECT_EQ(compiled.Utf8Literal.Text, c.utf);
+        EXPECT_EQ(platform::WideToUtf8(compiled.Utf16Literal.Text), c.utf);
+        EXPECT_EQ(compiled.AnsiLiteral.Text, c.ansi);
+        EXPECT_EQ(compiled.Utf8Literal.Caseless, !c.caseSensitive && !c.utf.empty());
+    }
+    s.CodePage = 1252;
+    s.CaseSensitive = false;
     s.regex = u"\\d*";
     ASSERT_EQ(CompileExpression(s, system, compiled), 0);
     EXPECT_FALSE(compiled.LineConfined);

@@ -808,8 +808,20 @@ TEST(ReadLines, AgreesWithASimpleSplitForEveryBlockSize) {
         std::string expected;
         for (const std::string& line : ReferenceLines(text))
             expected += (expected.empty() ? "<" : "\r\n<") + line + ">";
-        for (uint64_t block = 1; block <= 6; ++block)
+        for (uint64_t block = 1; block <= 6; ++block) {
             EXPECT_EQ(Lines(text, block, 1024), expected) << "block " << block;
+            // Lines before the next place a match could lie on (a literal start, a character
+            // every match holds) are passed over, which changes nothing, the count included.
+            for (const char16_t* regex : {u"ab", u"a*b", u"(?i)B"}) {
+                uint32_t passed = 0;
+                uint32_t searched = 0;
+                const Outcome some = LinesOf(text, block, 1024, regex, &passed);
+                detail::Slices().LinesPassedOver = false;
+                EXPECT_EQ(LinesOf(text, block, 1024, regex, &searched), some) << "block " << block;
+                detail::Slices().LinesPassedOver = true;
+                EXPECT_EQ(passed, searched);
+            }
+        }
     }
 }
 
