@@ -64,10 +64,10 @@ bool OpenOutput(ExtractionJob& job, JobOutcome& outcome) {
 
 // Searches one entry of the add list.
 void SearchFile(ExtractionJob& job, JobOutcome& outcome, const std::u16string& fullName,
-                const std::u16string& accessName) {
+                const std::u16string& accessName, LoadBuffer& buffer) {
     FileSearch search;
     platform::File input;
-    if (OpenForSearch(job.JobSettings, job.Output, fullName, accessName, input, search))
+    if (OpenForSearch(job.JobSettings, job.Output, fullName, accessName, input, buffer, search))
         SearchOpened(*job.Context, input, search);
     if (search.NotAFile) {
         // A directory, a special file or one that is gone: passed over, only the host hears of it.
@@ -80,14 +80,15 @@ void SearchFile(ExtractionJob& job, JobOutcome& outcome, const std::u16string& f
 void WalkAddList(ExtractionJob& job, JobOutcome& outcome, const std::u16string& sourcePath,
                  const char16_t* addList) {
     const char16_t* entry = addList;
-    // One name for all entries: its room is kept from file to file.
+    // One name and one read buffer for all entries: their room is kept from file to file.
     std::u16string fullName;
+    LoadBuffer buffer;
     while (outcome.ok && !outcome.aborted) {
         const size_t length = std::char_traits<char16_t>::length(entry);
         if (length == 0) break;
         fullName.assign(sourcePath).append(entry, length);
         entry += length + 1;
-        SearchFile(job, outcome, fullName, AccessName(fullName));
+        SearchFile(job, outcome, fullName, AccessName(fullName), buffer);
     }
 }
 

@@ -10,7 +10,7 @@ namespace gleanery {
 
 namespace {
 
-constexpr int64_t kWholeFileLimit = 0x500000;
+constexpr int64_t kWholeFileLimit = kMostLoadBytes;
 constexpr int64_t kUtfCheckThreshold = 0x40000;
 
 SharedEncoding EncodingOf(const FileState& file) {
@@ -31,7 +31,7 @@ bool SearchedWhole(const Settings& settings, int64_t size) {
 
 bool OpenForSearch(const Settings& settings, const platform::File& output,
                    const std::u16string& fullName, const std::u16string& accessName,
-                   platform::File& input, FileSearch& search) {
+                   platform::File& input, LoadBuffer& buffer, FileSearch& search) {
     input = platform::OpenForReading(accessName);
     if (!input.IsOpen()) {
         // What the entry is, asked only when it could not be opened (a file costs one look-up of
@@ -53,14 +53,16 @@ bool OpenForSearch(const Settings& settings, const platform::File& output,
     const int64_t size = platform::SizeOf(input);
     uint32_t& bomLength = search.BomLength;
     LoadedFile& loaded = search.Loaded;
+    const bool whole = SearchedWhole(settings, size);
+    if (!whole) GiveBack(buffer);
     const bool detected =
-        SearchedWhole(settings, size) && LoadWholeFile(input, size, loaded)
-            ? DetectEncodingOf(reinterpret_cast<const unsigned char*>(loaded.Buffer.get()),
+        whole && LoadWholeFile(input, size, buffer, loaded)
+            ? DetectEncodingOf(reinterpret_cast<const unsigned char*>(buffer.Units.get()),
                                loaded.Arrived, size, bomLength, file, settings)
             : DetectEncoding(size, bomLength, input, file, settings);
     if (!detected) {
         platform::Close(input);
-        loaded.Buffer.reset();
+        ReleaseLoaded(loaded);
         return false;
     }
     // Data past the encoding check buffer was never validated; searching it unchecked would hand
@@ -79,7 +81,7 @@ void SearchOpened(SearchContext& context, platform::File& input, FileSearch& sea
     const int64_t dataSize = search.DataSize;
     context.Result.PartsInFile = 0;
     SearchStatus& status = search.Status;
-    if (search.Loaded.Buffer) {
+    if (search.Loaded.Buffer != nullptr) {
         status = SearchLoadedFile(search.Loaded, search.BomLength, dataSize, context, file);
         return;
     }

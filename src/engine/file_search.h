@@ -32,10 +32,11 @@ struct FileSearch {
 };
 
 // Opens the entry and settles its encoding. False when it is no file (NotAFile) or cannot be
-// opened (the job's `output` is never read as input); `input` is then closed.
+// opened (the job's `output` is never read as input); `input` is then closed. A file searched
+// whole is read into `buffer` (the thread's own) here.
 bool OpenForSearch(const Settings& settings, const platform::File& output,
                    const std::u16string& fullName, const std::u16string& accessName,
-                   platform::File& input, FileSearch& search);
+                   platform::File& input, LoadBuffer& buffer, FileSearch& search);
 // Searches the opened file through `context`, whose result takes its output and its counts
 // (PartsInFile from 0); the readers close `input`.
 void SearchOpened(SearchContext& context, platform::File& input, FileSearch& search);

@@ -144,7 +144,7 @@ bool AwaitLargeReadTurn(Walk& walk, const Slot& slot) {
 
 // Searches one entry into the worker's result, as if it were the first file of the job with
 // results: the writer puts the separator or the byte order mark before them.
-void SearchSlot(Walk& walk, SearchContext& context, Slot& slot) {
+void SearchSlot(Walk& walk, SearchContext& context, LoadBuffer& buffer, Slot& slot) {
     ResultState& result = context.Result;
     result.OutputBuffer.clear();
     result.MatchCount = 0;
@@ -153,11 +153,12 @@ void SearchSlot(Walk& walk, SearchContext& context, Slot& slot) {
     result.PartsInFile = 0;
     platform::File input;
     const Settings& settings = context.JobSettings;
-    if (!OpenForSearch(settings, walk.Job.Output, slot.FullName, slot.AccessName, input,
+    if (!OpenForSearch(settings, walk.Job.Output, slot.FullName, slot.AccessName, input, buffer,
                        slot.Search))
         return;
     if (ReadMemoryOf(settings, slot.Search.DataSize) > walk.ShareBytes &&
         !AwaitLargeReadTurn(walk, slot)) {
+        ReleaseLoaded(slot.Search.Loaded);
         slot.Search.Status = SearchStatus::Cancelled;
         return;
     }
@@ -207,11 +208,13 @@ void RunWorker(Walk& walk) {
     result.BomWritten = true;
     result.ProgressClockStarted = true;
     result.LastProgressTick = platform::TickCount();
+    // The worker's own room for the files it reads whole.
+    LoadBuffer buffer;
     while (Slot* slot = NextSlot(walk)) {
         sink.slot = slot;
         context.BytesDone = &slot->Bytes;
         try {
-            SearchSlot(walk, context, *slot);
+            SearchSlot(walk, context, buffer, *slot);
         } catch (...) {
             slot->Failure = std::current_exception();
         }

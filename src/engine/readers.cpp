@@ -464,17 +464,35 @@ SearchStatus ReadWholeFile(InputSource input, int64_t dataSize, SearchContext& c
     return SearchStatus::GoOn;
 }
 
-bool LoadWholeFile(platform::File& input, int64_t size, LoadedFile& loaded) {
+bool LoadWholeFile(platform::File& input, int64_t size, LoadBuffer& buffer, LoadedFile& loaded) {
     const auto bytes = static_cast<uint64_t>(size);
-    loaded.Buffer = detail::TryAllocate<char16_t>(bytes / 2 + 2);
-    if (!loaded.Buffer) return false;
-    if (bytes >= kLargeBufferBytes) platform::AdviseLargeBuffer(loaded.Buffer.get(), bytes);
+    const uint64_t units = bytes / 2 + 2;
+    if (buffer.Capacity < units) {
+        const uint64_t room = units <= kLeastLoadBytes / 2
+                                  ? kLeastLoadBytes / 2
+                                  : std::max(units, kMostLoadBytes / 2 + 2);
+        GiveBack(buffer);
+        buffer.Units = detail::TryAllocate<char16_t>(room);
+        buffer.Capacity = buffer.Units ? static_cast<size_t>(room) : 0;
+        if (!buffer.Units) return false;
+        if (bytes >= kLargeBufferBytes) platform::AdviseLargeBuffer(buffer.Units.get(), bytes);
+    }
+    loaded.Buffer = &buffer;
     size_t got = 0;
     loaded.ReadFailed =
-        bytes != 0 && !platform::Read(input, loaded.Buffer.get(), static_cast<size_t>(bytes), got);
+        bytes != 0 && !platform::Read(input, buffer.Units.get(), static_cast<size_t>(bytes), got);
     loaded.Arrived = std::min<size_t>(got, static_cast<size_t>(bytes));
     platform::Close(input);
     return true;
+}
+
+void GiveBack(LoadBuffer& buffer) {
+    buffer.Units.reset();
+    buffer.Capacity = 0;
+}
+
+void ReleaseLoaded(LoadedFile& loaded) {
+    loaded.Buffer = nullptr;
 }
 
 SearchStatus SearchLoadedFile(LoadedFile& loaded, uint32_t offset, int64_t dataSize,
@@ -485,11 +503,11 @@ SearchStatus SearchLoadedFile(LoadedFile& loaded, uint32_t offset, int64_t dataS
         std::min<size_t>(loaded.Arrived - std::min<size_t>(offset, loaded.Arrived), bytes);
     if (bytes != 0) NoteArrival(!loaded.ReadFailed, got, bytes, file);
     // A UTF-16 text starts on a whole unit: its mark, when skipped, is one unit long.
-    const bool searched =
-        file.IsUtf16
-            ? SearchArrived(loaded.Buffer.get() + offset / 2, got, sink)
-            : SearchArrived(reinterpret_cast<char*>(loaded.Buffer.get()) + offset, got, sink);
-    loaded.Buffer.reset();
+    char16_t* units = loaded.Buffer->Units.get();
+    const bool searched = file.IsUtf16
+                              ? SearchArrived(units + offset / 2, got, sink)
+                              : SearchArrived(reinterpret_cast<char*>(units) + offset, got, sink);
+    ReleaseLoaded(loaded);
     if (searched) sink.Progress(got);
     return sink.status;
 }

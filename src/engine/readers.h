@@ -24,19 +24,36 @@ SearchStatus ReadFileInParts(InputSource input, int64_t dataSize, SearchContext&
 SearchStatus ReadLines(InputSource input, int64_t dataSize, SearchContext& context, FileState& file,
                        uint32_t memoryMiB);
 
+// Room for the files one thread reads whole, kept from file to file, so that such files cost
+// neither an allocation nor fresh pages from the system. It is given back before a file that is
+// read in parts or lines, whose reader takes memory of its own: a thread never holds both.
+struct LoadBuffer {
+    std::unique_ptr<char16_t[]> Units;
+    size_t Capacity = 0; // in units
+};
+// The room a load buffer takes: enough for most files at first, and once a larger file comes,
+// room for the largest file that is read whole, so that it never grows step by step (every step
+// would take fresh pages from the system for the same bytes).
+inline constexpr uint64_t kLeastLoadBytes = 0x40000;
+inline constexpr uint64_t kMostLoadBytes = 0x500000;
+void GiveBack(LoadBuffer& buffer);
+
 // A file read whole in one go when it was opened, so that the encoding check and the search take
 // their bytes from one read.
 struct LoadedFile {
-    // The file's bytes, with room for a terminating unit behind them; null when nothing was read.
-    std::unique_ptr<char16_t[]> Buffer;
+    // Holds the file's bytes, with room for a terminating unit behind them; null when the file
+    // was not loaded.
+    LoadBuffer* Buffer = nullptr;
     size_t Arrived = 0;
     bool ReadFailed = false;
 };
-// Reads the `size` bytes of the open `input` into `loaded` and closes it. False, with `input`
+// Reads the `size` bytes of the open `input` into `buffer` and closes it. False, with `input`
 // left open and untouched, when there is no memory for them.
-bool LoadWholeFile(platform::File& input, int64_t size, LoadedFile& loaded);
+bool LoadWholeFile(platform::File& input, int64_t size, LoadBuffer& buffer, LoadedFile& loaded);
+// Ends the file's hold on its buffer.
+void ReleaseLoaded(LoadedFile& loaded);
 // Searches a loaded file's text as ReadWholeFile searches what it reads: the `dataSize` bytes
-// from byte `offset` (past a byte-order mark) on. Releases the buffer.
+// from byte `offset` (past a byte-order mark) on. Releases the file's hold on the buffer.
 SearchStatus SearchLoadedFile(LoadedFile& loaded, uint32_t offset, int64_t dataSize,
                               SearchContext& context, FileState& file);
 

@@ -505,6 +505,38 @@ TEST(ReadWholeFile, Utf16IsSwappedToTheMachineOrder) {
     EXPECT_EQ(e.Output(), "<h\xC3\xA9llo>");
 }
 
+TEST(SearchLoadedFile, AKeptBufferHoldsOnlyTheFileNowSearched) {
+    // One buffer from file to file: a shorter file after a longer one is searched without the
+    // longer one's rest, a marked one from past its mark.
+    LoadBuffer buffer;
+    const std::string longer(kLeastLoadBytes + 10, 'a');
+    const struct {
+        std::string content;
+        uint32_t offset;
+        bool utf16;
+        std::string expected;
+    } files[] = {
+        {longer, 0, false, "<" + longer + ">"},
+        {"short", 0, false, "<short>"},
+        {"\xEF\xBB\xBFmarked", 3, false, "<marked>"},
+        {"\xFF\xFE" + Utf16(u"wide", false), 2, true, "<wide>"},
+    };
+    for (const auto& f : files) {
+        Engine e(kWhole);
+        WriteAll(e.dir.Narrow("in.bin"), f.content);
+        platform::File input = platform::OpenForReading(e.dir.Wide("in.bin"));
+        const auto size = static_cast<int64_t>(f.content.size());
+        LoadedFile loaded;
+        ASSERT_TRUE(LoadWholeFile(input, size, buffer, loaded));
+        EXPECT_FALSE(input.IsOpen());
+        e.file.IsUtf16 = f.utf16;
+        EXPECT_TRUE(e.Ran(SearchLoadedFile(loaded, f.offset, size - f.offset, e.context, e.file)));
+        EXPECT_EQ(e.Output(), f.expected);
+    }
+    // Grown once, to the largest file that is read whole.
+    EXPECT_EQ(buffer.Capacity, kMostLoadBytes / 2 + 2);
+}
+
 TEST(ReadWholeFile, AllocationFailureSkipsSmallFilesAndReadsLargeOnesInParts) {
     FaultScope faults;
     {
