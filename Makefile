@@ -34,7 +34,7 @@ SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 # Windows builds under Wine, the fuzz targets' smoke run, then the native suites (debug, and
-# under the sanitizers), whose summary closes the run.
+# under the sanitizers), and the parallel search under ThreadSanitizer.
 test: deps test-windows
 	$(MAKE) --no-print-directory fuzz-build
 	scripts/run-fuzz.sh build/fuzz $(FUZZ_SMOKE_SECONDS)
@@ -44,6 +44,7 @@ test: deps test-windows
 	cmake --preset asan >/dev/null
 	cmake --build --preset asan -j $(JOBS)
 	$(SANITIZER_ENV) ctest --preset asan -j $(JOBS)
+	$(MAKE) --no-print-directory test-tsan
 
 # The parallel search under ThreadSanitizer: the job tests (workers side by side, cancels, failed
 # writes) and the whole packs of the plug-in.
@@ -51,8 +52,8 @@ TSAN_OPTIONS_ENV = TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 TSAN_JOB_TESTS = JobReliability.Workers*:JobReliability.ACancel*:JobReliability.CancelAt*:JobReliability.WriteFailure*:JobReliability.MemoryRunningOut*
 test-tsan:
 	cmake --preset tsan >/dev/null
-	cmake --build --preset tsan -j $(JOBS) --target unit_tests plugin_tests gleanery_plugin
-	$(TSAN_OPTIONS_ENV) build/tsan/tests/unit_tests --gtest_filter='$(TSAN_JOB_TESTS)'
+	cmake --build --preset tsan -j $(JOBS) --target job_tests plugin_tests gleanery_plugin
+	$(TSAN_OPTIONS_ENV) build/tsan/tests/job_tests --gtest_filter='$(TSAN_JOB_TESTS)'
 	$(TSAN_OPTIONS_ENV) build/tsan/tests/plugin_tests --gtest_filter='Packing.*'
 
 # The settings dialog inside the real Double Commander (doublecmd-gtk) under Xvfb, driven with
