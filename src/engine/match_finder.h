@@ -318,7 +318,28 @@ struct MatchFinder {
             return IsValidUtf8(reinterpret_cast<const unsigned char*>(text), length)
                        ? 0
                        : PCRE_ERROR_BADUTF8;
+        // The library's check of UTF-16 is about surrogates alone: text without any passes.
+        if (!HoldsSurrogates()) return 0;
         return Exec(length, options);
+    }
+    // Whether some unit is a surrogate (0xD800 to 0xDFFF), looked for four units at a time: a
+    // surrogate makes a zero lane of the unit's top five bits against those of 0xD800, which the
+    // borrow of the subtraction shows.
+    bool HoldsSurrogates() const {
+        constexpr uint64_t kTopBits = 0xF800F800F800F800ULL;
+        constexpr uint64_t kSurrogates = 0xD800D800D800D800ULL;
+        constexpr uint64_t kOnes = 0x0001000100010001ULL;
+        constexpr uint64_t kHighs = 0x8000800080008000ULL;
+        size_t i = 0;
+        for (; i + 4 <= length; i += 4) {
+            uint64_t word;
+            std::memcpy(&word, text + i, sizeof word);
+            const uint64_t lanes = (word & kTopBits) ^ kSurrogates;
+            if (((lanes - kOnes) & ~lanes & kHighs) != 0) return true;
+        }
+        for (; i < length; ++i)
+            if (platform::IsSurrogate(static_cast<char16_t>(text[i]))) return true;
+        return false;
     }
 
     // The search of an expression whose matches lie within one line and hold a required

@@ -408,6 +408,21 @@ TEST_F(MatchLoopTest, SearchEndings) {
         EXPECT_EQ(file.BadEncoding, bad);
         EXPECT_EQ(result.MatchCount, bad ? 0u : 1u);
     }
+    // UTF-16: a surrogate without its partner is invalid, a pair or a text without any is not.
+    const std::u16string wideLines(lines.begin(), lines.end());
+    const auto unit = [](char16_t u) { return std::u16string(1, u); };
+    for (const auto& [tail, bad] : {std::pair{unit(0xD800) + u" a@x", true},
+                                    {unit(0xDC00) + u" a@x", true},
+                                    {u"\U0001F600 a@x", false},
+                                    {u"\u00e4 a@x", false}}) {
+        file = FileState{};
+        file.IsUtf16 = true;
+        file.CheckUtfOnFirstSearch = true;
+        result.MatchCount = 0;
+        EXPECT_TRUE(Units(wideLines + tail));
+        EXPECT_EQ(file.BadEncoding, bad);
+        EXPECT_EQ(result.MatchCount, bad ? 0u : 1u);
+    }
     file = FileState{};
     result = ResultState{};
     written.clear();
