@@ -238,6 +238,18 @@ bool CheckUtf16(const unsigned char* bytes, size_t length, bool bigEndian, NonCh
     return UnitsAreValid(bytes, units, nonCharacterScan);
 }
 
+bool HoldsSurrogates(const char16_t* units, size_t count) {
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        uint64_t word;
+        std::memcpy(&word, units + i, sizeof word);
+        if (FourUnitsNeedALook(word, false)) return true;
+    }
+    for (; i < count; ++i)
+        if (platform::IsSurrogate(units[i])) return true;
+    return false;
+}
+
 bool DetectEncodingOf(const unsigned char* start, size_t arrived, int64_t size, uint32_t& bomLength,
                       FileState& file, const Settings& settings) {
     bomLength = 0;

@@ -23,6 +23,9 @@ bool DetectEncoding(int64_t size, uint32_t& bomLength, platform::File& input, Fi
 bool DetectEncodingOf(const unsigned char* start, size_t arrived, int64_t size, uint32_t& bomLength,
                       FileState& file, const Settings& settings);
 Utf16Guess GuessUtf16(const unsigned char* bytes, size_t n);
+// Whether some of the `count` units (in the machine's byte order) is a surrogate (0xD800 to
+// 0xDFFF): the library's UTF-16 check is about those alone, so a text without any passes it.
+bool HoldsSurrogates(const char16_t* units, size_t count);
 // Whether the UTF-16 check also rejects the non-character U+FFFF.
 enum class NonCharacterScan { Off, On };
 // `ok` is cleared only when a byte-swapped copy could not be allocated.

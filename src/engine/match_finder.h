@@ -12,6 +12,7 @@
 #include <type_traits>
 
 #include "engine/deep_search.h"
+#include "engine/detect_encoding.h"
 #include "engine/match_loop.h"
 #include "engine/utf8_validity.h"
 #include "platform/system.h"
@@ -319,29 +320,9 @@ struct MatchFinder {
                        ? 0
                        : PCRE_ERROR_BADUTF8;
         // The library's check of UTF-16 is about surrogates alone: text without any passes.
-        if (!HoldsSurrogates()) return 0;
+        if (!HoldsSurrogates(reinterpret_cast<const char16_t*>(text), length)) return 0;
         return Exec(length, options);
     }
-    // Whether some unit is a surrogate (0xD800 to 0xDFFF), looked for four units at a time: a
-    // surrogate makes a zero lane of the unit's top five bits against those of 0xD800, which the
-    // borrow of the subtraction shows.
-    bool HoldsSurrogates() const {
-        constexpr uint64_t kTopBits = 0xF800F800F800F800ULL;
-        constexpr uint64_t kSurrogates = 0xD800D800D800D800ULL;
-        constexpr uint64_t kOnes = 0x0001000100010001ULL;
-        constexpr uint64_t kHighs = 0x8000800080008000ULL;
-        size_t i = 0;
-        for (; i + 4 <= length; i += 4) {
-            uint64_t word;
-            std::memcpy(&word, text + i, sizeof word);
-            const uint64_t lanes = (word & kTopBits) ^ kSurrogates;
-            if (((lanes - kOnes) & ~lanes & kHighs) != 0) return true;
-        }
-        for (; i < length; ++i)
-            if (platform::IsSurrogate(static_cast<char16_t>(text[i]))) return true;
-        return false;
-    }
-
     // The search of an expression whose matches lie within one line and hold a required
     // character: only the lines that hold that character (in either case, for a letter) can
     // hold a match, and each is searched up to and with its line break, which gives the
@@ -379,16 +360,10 @@ struct MatchFinder {
     // lines of a file lack what a search is after). Text whose first search checks its encoding
     // is passed over only where that check would pass.
     bool MayHoldAMatch() const {
-        int held = -1;
-        if constexpr (kWide)
-            held = compiled.Utf16Held;
-        else
-            held = utf8 ? compiled.Utf8Held : compiled.AnsiHeld;
-        if (held < 0 || length > kPrefilterUnits || settings.SearchAndReplace || moreFollows)
+        if (Held() < 0 || length > kPrefilterUnits || settings.SearchAndReplace || moreFollows)
             return true;
         if (kWide && file.CheckUtfOnFirstSearch) return true;
-        const auto c = static_cast<CharT>(held);
-        if (NextOf(0, c, compiled.HeldInOneCase ? c : OtherCase(c)) != length) return true;
+        if (NextHeld(0) != length) return true;
         if constexpr (!kWide) {
             if (utf8 && file.CheckUtfOnFirstSearch) {
                 const auto* bytes = reinterpret_cast<const unsigned char*>(text);
@@ -412,14 +387,8 @@ struct MatchFinder {
             at = NextLiteral(from, length);
             if (at == SIZE_MAX) at = length;
         } else {
-            int held = -1;
-            if constexpr (kWide)
-                held = compiled.Utf16Held;
-            else
-                held = utf8 ? compiled.Utf8Held : compiled.AnsiHeld;
-            if (held < 0) return SIZE_MAX;
-            const auto c = static_cast<CharT>(held);
-            at = NextOf(from, c, compiled.HeldInOneCase ? c : OtherCase(c));
+            if (Held() < 0) return SIZE_MAX;
+            at = NextHeld(from);
         }
         if constexpr (!kWide) {
             if (utf8 && !wellFormed) {
@@ -431,6 +400,18 @@ struct MatchFinder {
             }
         }
         return at;
+    }
+
+    // The ASCII character every match of this form holds, else -1 (see CompiledExpression).
+    int Held() const {
+        if constexpr (kWide) return compiled.Utf16Held;
+        return utf8 ? compiled.Utf8Held : compiled.AnsiHeld;
+    }
+    // Where the held character (in either case where the search is caseless) stands next at or
+    // after `from`; `length` when nowhere.
+    size_t NextHeld(size_t from) const {
+        const auto c = static_cast<CharT>(Held());
+        return NextOf(from, c, compiled.HeldInOneCase ? c : OtherCase(c));
     }
 
     int Required() const {
@@ -445,12 +426,9 @@ struct MatchFinder {
     static bool IsLineBreak(CharT c) { return c == CharT('\n') || c == CharT('\r'); }
     // The first unit at or after `from` that is `a` or `b`; `length` when there is none.
     size_t NextOf(size_t from, CharT a, CharT b) const {
-        if constexpr (!kWide) {
-            if (a == b) {
-                const void* hit = std::memchr(text + from, a, length - from);
-                return hit ? static_cast<size_t>(static_cast<const char*>(hit) - text) : length;
-            }
-        }
+        if constexpr (!kWide)
+            return NextByte(static_cast<unsigned char>(a), static_cast<unsigned char>(b), from,
+                            length);
         while (from < length && text[from] != a && text[from] != b) ++from;
         return from;
     }
