@@ -87,11 +87,6 @@ bool UnitsAreValid(const unsigned char* units, size_t count, bool nonCharacterSc
     return true;
 }
 
-// The check buffer's length: the file's first EncodingCheck bytes, or all of a shorter file.
-size_t CheckLength(int64_t size, const Settings& settings) {
-    return static_cast<size_t>(std::min<int64_t>(size, CheckLimit(settings)));
-}
-
 // Steps 4 to 8 of the detection for a file of at least 2 bytes, over the first `n` bytes (the
 // check buffer; nothing after them is looked at, so they may be the start of the whole file read
 // at once). False when a swapped copy could not be allocated.
@@ -168,6 +163,11 @@ bool ExamineStart(const unsigned char* bytes, size_t n, int64_t size, uint32_t& 
 }
 
 } // namespace
+
+// The check buffer's length: the file's first EncodingCheck bytes, or all of a shorter file.
+size_t EncodingCheckLength(int64_t size, const Settings& settings) {
+    return static_cast<size_t>(std::clamp<int64_t>(size, 0, CheckLimit(settings)));
+}
 
 Utf16Guess GuessUtf16(const unsigned char* bytes, size_t n) {
     // Every count but `full` needs a zero byte in the buffer, and `full` alone never makes a
@@ -262,7 +262,7 @@ bool DetectEncodingOf(const unsigned char* start, size_t arrived, int64_t size, 
 
     bool success = true;
     if (size >= 2) {
-        const size_t n = CheckLength(size, settings);
+        const size_t n = EncodingCheckLength(size, settings);
         success = arrived >= n && ExamineStart(start, n, size, bomLength, file, settings);
         if (!success) bomLength = 0;
     }
@@ -275,10 +275,10 @@ bool DetectEncoding(int64_t size, uint32_t& bomLength, platform::File& input, Fi
                     const Settings& settings) {
     bomLength = 0;
     if (settings.BinaryMode) return true;
-    std::unique_ptr<unsigned char[]> buffer;
+    detail::AlignedUnits<unsigned char> buffer;
     size_t arrived = 0;
     if (size >= 2) {
-        const size_t n = CheckLength(size, settings);
+        const size_t n = EncodingCheckLength(size, settings);
         buffer = detail::TryAllocate<unsigned char>(static_cast<uint64_t>(n) + 1);
         if (buffer) {
             if (!platform::Read(input, buffer.get(), n, arrived)) arrived = 0;

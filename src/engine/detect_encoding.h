@@ -22,6 +22,8 @@ bool DetectEncoding(int64_t size, uint32_t& bomLength, platform::File& input, Fi
 // short), or a byte-swapped copy could not be allocated.
 bool DetectEncodingOf(const unsigned char* start, size_t arrived, int64_t size, uint32_t& bomLength,
                       FileState& file, const Settings& settings);
+// How many of a file's first bytes the detection looks at: the check buffer's length.
+size_t EncodingCheckLength(int64_t size, const Settings& settings);
 Utf16Guess GuessUtf16(const unsigned char* bytes, size_t n);
 // Whether some of the `count` units (in the machine's byte order) is a surrogate (0xD800 to
 // 0xDFFF): the library's UTF-16 check is about those alone, so a text without any passes it.

@@ -55,11 +55,14 @@ bool OpenForSearch(const Settings& settings, const platform::File& output,
     LoadedFile& loaded = search.Loaded;
     const bool whole = SearchedWhole(settings, size);
     if (!whole) GiveBack(buffer);
+    // A file searched whole is read once: the encoding check looks at its first bytes before the
+    // rest is read, so that the rest of a UTF-8 file can be checked as it arrives.
+    const bool loading =
+        whole && StartLoading(input, size, EncodingCheckLength(size, settings), buffer, loaded);
     const bool detected =
-        whole && LoadWholeFile(input, size, buffer, loaded)
-            ? DetectEncodingOf(reinterpret_cast<const unsigned char*>(buffer.Units.get()),
-                               loaded.Arrived, size, bomLength, file, settings)
-            : DetectEncoding(size, bomLength, input, file, settings);
+        loading ? DetectEncodingOf(reinterpret_cast<const unsigned char*>(buffer.Units.get()),
+                                   loaded.Arrived, size, bomLength, file, settings)
+                : DetectEncoding(size, bomLength, input, file, settings);
     if (!detected) {
         platform::Close(input);
         ReleaseLoaded(loaded);
@@ -67,9 +70,10 @@ bool OpenForSearch(const Settings& settings, const platform::File& output,
     }
     // Data past the encoding check buffer was never validated; searching it unchecked would hand
     // the library invalid UTF, which it does not survive.
-    if ((file.IsUtf8 || file.IsUtf16) &&
-        (size > kUtfCheckThreshold || size > settings.EncodingCheck))
-        file.CheckUtfOnFirstSearch = true;
+    const bool checkRest = (file.IsUtf8 || file.IsUtf16) &&
+                           (size > kUtfCheckThreshold || size > settings.EncodingCheck);
+    if (loading) FinishLoading(input, loaded, checkRest && file.IsUtf8);
+    if (checkRest && !(loading && loaded.WellFormedUtf8)) file.CheckUtfOnFirstSearch = true;
     search.DataSize = size - bomLength;
     search.Opened = true;
     return true;

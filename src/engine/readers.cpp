@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "engine/readers.h"
+#include "engine/utf8_validity.h"
 #include "platform/system.h"
 #include "platform/unicode.h"
 #include "platform/utf8_sequence.h"
@@ -125,6 +126,17 @@ size_t ReadWhatArrives(InputSource& input, void* buffer, uint64_t bytes, FileSta
     return got;
 }
 
+// The bytes up to the end of the last whole UTF-8 character: without the start of a character
+// whose lead byte claims more bytes than follow it.
+size_t Utf8WholeLength(const unsigned char* bytes, size_t count) {
+    size_t start = count; // the last byte that is not a continuation byte
+    while (start > 0 && count - start < 4 && (bytes[start - 1] & 0xC0) == 0x80) --start;
+    if (start == 0) return count;
+    const size_t needed = platform::Utf8ClaimedLength(bytes[start - 1]);
+    const size_t present = count - (start - 1);
+    return needed > present && start - 1 > 0 ? start - 1 : count;
+}
+
 // The units up to the end of the last whole character. A piece cut where a buffer ends may end
 // inside a character in UTF text; the searched text would then end in invalid UTF and the whole
 // piece be reported as badly encoded. The incomplete character goes to the next piece instead.
@@ -134,16 +146,8 @@ size_t WholeCharacters(const Unit* units, size_t count, const FileState& file) {
         const bool highSurrogateLast = count > 1 && platform::IsHighSurrogate(units[count - 1]);
         return file.IsUtf16 && highSurrogateLast ? count - 1 : count;
     } else {
-        if (!file.IsUtf8) return count;
-        size_t start = count; // the last byte that is not a continuation byte
-        while (start > 0 && count - start < 4 &&
-               (static_cast<unsigned char>(units[start - 1]) & 0xC0) == 0x80)
-            --start;
-        if (start == 0) return count;
-        const auto lead = static_cast<unsigned char>(units[start - 1]);
-        const size_t needed = platform::Utf8ClaimedLength(lead);
-        const size_t present = count - (start - 1);
-        return needed > present && start - 1 > 0 ? start - 1 : count;
+        return file.IsUtf8 ? Utf8WholeLength(reinterpret_cast<const unsigned char*>(units), count)
+                           : count;
     }
 }
 
@@ -171,7 +175,7 @@ bool SearchArrived(Unit* text, size_t got, Sink& sink) {
 }
 
 template <class Unit>
-void SearchWholeFile(InputSource& input, uint64_t bytes, std::unique_ptr<Unit[]>& buffer,
+void SearchWholeFile(InputSource& input, uint64_t bytes, detail::AlignedUnits<Unit>& buffer,
                      Sink& sink) {
     if (bytes >= kLargeBufferBytes) platform::AdviseLargeBuffer(buffer.get(), bytes);
     const size_t got = ReadWhatArrives(input, buffer.get(), bytes, sink.file);
@@ -208,18 +212,22 @@ void SearchParts(InputSource& input, uint64_t dataSize, uint64_t partBytes, Sink
     partBytes = std::min<uint64_t>(partBytes, SIZE_MAX / 4) / kUnit * kUnit;
     if (partBytes == 0) partBytes = kUnit;
 
-    std::unique_ptr<Unit[]> buffer; // one buffer for the whole file, sized by the first part
-    uint64_t position = 0;          // bytes read
-    uint64_t reported = 0;          // bytes reported to the host as done
-    size_t carried = 0;             // units taken over from the previous part
+    detail::AlignedUnits<Unit> buffer; // one buffer for the whole file, sized by the first part
+    // The carried units go just before a cache line, so that every read fills memory that starts
+    // on one (the system copies into it faster).
+    constexpr size_t kPadUnits = detail::kBufferAlignment / kUnit;
+    const Unit* carriedFrom = nullptr;
+    uint64_t position = 0; // bytes read
+    uint64_t reported = 0; // bytes reported to the host as done
+    size_t carried = 0;    // units taken over from the previous part
     while (position < dataSize && sink.Going()) {
         if (!buffer) {
             uint64_t first = std::min(partBytes, dataSize);
-            buffer = detail::TryAllocate<Unit>(first / kUnit + 1);
+            buffer = detail::TryAllocate<Unit>(first / kUnit + 1 + kPadUnits);
             if (!buffer && partBytes > kFallbackPartBytes) {
                 partBytes = kFallbackPartBytes;
                 first = std::min(partBytes, dataSize);
-                buffer = detail::TryAllocate<Unit>(first / kUnit + 1);
+                buffer = detail::TryAllocate<Unit>(first / kUnit + 1 + kPadUnits);
             }
             if (!buffer) {
                 sink.file.ReadIncomplete = true;
@@ -227,11 +235,11 @@ void SearchParts(InputSource& input, uint64_t dataSize, uint64_t partBytes, Sink
             }
             if (first >= kLargeBufferBytes) platform::AdviseLargeBuffer(buffer.get(), first);
         }
+        Unit* units = buffer.get() + (kPadUnits - carried % kPadUnits) % kPadUnits;
+        if (carried != 0) std::memmove(units, carriedFrom, carried * kUnit);
         const uint64_t toRead = std::min(partBytes - carried * kUnit, dataSize - position);
-        const size_t got = ReadWhatArrives(
-            input, reinterpret_cast<char*>(buffer.get()) + carried * kUnit, toRead, sink.file);
+        const size_t got = ReadWhatArrives(input, units + carried, toRead, sink.file);
         position += got;
-        Unit* units = buffer.get();
         size_t count = carried + got / kUnit;
         if constexpr (sizeof(Unit) == 2) {
             if (NeedsSwap(sink.file)) SwapUnits(units + carried, count - carried);
@@ -267,7 +275,7 @@ void SearchParts(InputSource& input, uint64_t dataSize, uint64_t partBytes, Sink
                 }
             }
             carried = count - resume;
-            std::memmove(units, units + resume, carried * kUnit);
+            carriedFrom = units + resume;
         }
         if (!sink.Going()) break;
         const uint64_t done = last ? position : position - carried * kUnit;
@@ -282,7 +290,7 @@ void SearchParts(InputSource& input, uint64_t dataSize, uint64_t partBytes, Sink
 // A growable buffer that never throws, with a ceiling on how far it grows at once.
 template <class Unit>
 struct CarryBuffer {
-    std::unique_ptr<Unit[]> data;
+    detail::AlignedUnits<Unit> data;
     size_t size = 0;
     size_t capacity = 0;
     size_t ceiling = 0; // the most it ever needs to hold
@@ -464,7 +472,8 @@ SearchStatus ReadWholeFile(InputSource input, int64_t dataSize, SearchContext& c
     return SearchStatus::GoOn;
 }
 
-bool LoadWholeFile(platform::File& input, int64_t size, LoadBuffer& buffer, LoadedFile& loaded) {
+bool StartLoading(platform::File& input, int64_t size, size_t firstBytes, LoadBuffer& buffer,
+                  LoadedFile& loaded) {
     const auto bytes = static_cast<uint64_t>(size);
     const uint64_t units = bytes / 2 + 2;
     if (buffer.Capacity < units) {
@@ -477,12 +486,47 @@ bool LoadWholeFile(platform::File& input, int64_t size, LoadBuffer& buffer, Load
         if (!buffer.Units) return false;
         if (bytes >= kLargeBufferBytes) platform::AdviseLargeBuffer(buffer.Units.get(), bytes);
     }
+    loaded = LoadedFile{};
     loaded.Buffer = &buffer;
+    loaded.Expected = static_cast<size_t>(bytes);
+    const size_t first = std::min<size_t>(firstBytes, loaded.Expected);
     size_t got = 0;
-    loaded.ReadFailed =
-        bytes != 0 && !platform::Read(input, buffer.Units.get(), static_cast<size_t>(bytes), got);
-    loaded.Arrived = std::min<size_t>(got, static_cast<size_t>(bytes));
+    loaded.ReadFailed = first != 0 && !platform::Read(input, buffer.Units.get(), first, got);
+    loaded.Arrived = std::min(got, first);
+    return true;
+}
+
+void FinishLoading(platform::File& input, LoadedFile& loaded, bool checkUtf8) {
+    auto* bytes = reinterpret_cast<unsigned char*>(loaded.Buffer->Units.get());
+    const size_t expected = loaded.Expected;
+    // The bytes checked so far end on a whole character: a block's end may cut one.
+    size_t checked = 0;
+    bool wellFormed = true;
+    auto check = [&](size_t end) {
+        if (!checkUtf8 || !wellFormed || end <= checked) return;
+        wellFormed = IsValidUtf8(bytes + checked, end - checked);
+        checked = end;
+    };
+    // A file that got shorter since its size was taken answers the next read with nothing.
+    while (!loaded.ReadFailed && loaded.Arrived < expected) {
+        const size_t before = loaded.Arrived;
+        if (checkUtf8) check(Utf8WholeLength(bytes, before));
+        const size_t want =
+            checkUtf8 ? std::min<size_t>(kCheckedBlockBytes, expected - before) : expected - before;
+        size_t got = 0;
+        loaded.ReadFailed = !platform::Read(input, bytes + before, want, got);
+        loaded.Arrived += std::min(got, want);
+        if (got < want) break;
+    }
+    check(loaded.Arrived);
+    loaded.WellFormedUtf8 =
+        checkUtf8 && wellFormed && !loaded.ReadFailed && loaded.Arrived == expected;
     platform::Close(input);
+}
+
+bool LoadWholeFile(platform::File& input, int64_t size, LoadBuffer& buffer, LoadedFile& loaded) {
+    if (!StartLoading(input, size, static_cast<size_t>(size), buffer, loaded)) return false;
+    FinishLoading(input, loaded, false);
     return true;
 }
 

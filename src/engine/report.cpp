@@ -118,7 +118,7 @@ void AppendLittleEndian(std::u16string_view units, std::string& out) {
 // The output as the clipboard takes it: at most kClipboardLimit bytes (`cut` when there were more),
 // without the byte order mark a statistics block or the first result put at its start; null when
 // it could not be read.
-std::unique_ptr<unsigned char[]> ReadOutputBack(const ExtractionJob& job, bool cut,
+detail::AlignedUnits<unsigned char> ReadOutputBack(const ExtractionJob& job, bool cut,
                                                 uint64_t& count) {
     const int64_t size = job.OutputSize;
     platform::File file = platform::OpenForReading(job.OutputPath);

@@ -5,6 +5,7 @@
 #include "engine/match_loop.h"
 #include "engine/readers.h"
 #include "engine/replacement_template.h"
+#include "engine/utf8_validity.h"
 #include "platform/codepage.h"
 #include "platform/files.h"
 #include "platform/system_facts.h"
@@ -535,6 +536,46 @@ TEST(SearchLoadedFile, AKeptBufferHoldsOnlyTheFileNowSearched) {
     }
     // Grown once, to the largest file that is read whole.
     EXPECT_EQ(buffer.Capacity, kMostLoadBytes / 2 + 2);
+}
+
+TEST(FinishLoading, AUtf8CheckAsTheBytesArriveGivesTheVerdictOfAWholeCheck) {
+    // Characters of two to four bytes cut by a block's end at each of their bytes, and no bad
+    // byte or one just before, at or after that end or closing the file: the blockwise verdict is
+    // that of one check of the whole file.
+    const std::string characters[] = {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"};
+    const std::string badBytes[] = {"\x80", "\xC3", "\xED\xA0\x80", "\xF4\x90\x80\x80"};
+    const size_t size = 2 * kCheckedBlockBytes + 100;
+    const size_t first = 1000; // the encoding check's share: not a block's multiple
+    const size_t cut = first + kCheckedBlockBytes;
+    LoadBuffer buffer;
+    TempDir dir;
+    int verdicts[2] = {0, 0};
+    for (const auto& character : characters) {
+        for (size_t shift = 0; shift <= character.size(); ++shift) {
+            for (int bad = -1; bad < 4 * 4; ++bad) {
+                std::string content(size, 'a');
+                content.replace(cut - shift, character.size(), character);
+                if (bad >= 0) {
+                    const std::string& b = badBytes[bad % 4];
+                    const size_t at[] = {cut - shift - 1, cut, cut + character.size(),
+                                         size - b.size()};
+                    content.replace(at[bad / 4], b.size(), b);
+                }
+                WriteAll(dir.Narrow("in.txt"), content);
+                platform::File input = platform::OpenForReading(dir.Wide("in.txt"));
+                LoadedFile loaded;
+                ASSERT_TRUE(StartLoading(input, static_cast<int64_t>(size), first, buffer, loaded));
+                FinishLoading(input, loaded, true);
+                const bool whole = IsValidUtf8(
+                    reinterpret_cast<const unsigned char*>(content.data()), content.size());
+                ASSERT_EQ(loaded.WellFormedUtf8, whole) << character.size() << shift << bad;
+                ASSERT_EQ(loaded.Arrived, size);
+                ++verdicts[whole];
+            }
+        }
+    }
+    EXPECT_GT(verdicts[0], 0);
+    EXPECT_GT(verdicts[1], 0);
 }
 
 TEST(ReadWholeFile, AllocationFailureSkipsSmallFilesAndReadsLargeOnesInParts) {
