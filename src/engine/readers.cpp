@@ -151,6 +151,36 @@ size_t WholeCharacters(const Unit* units, size_t count, const FileState& file) {
     }
 }
 
+// Reads from byte `arrived` on up to byte `expected` with `read(to, count, got)`, which answers
+// false on a failure. With `checkUtf8` the bytes come in blocks, each checked for well-formed UTF-8
+// while it is still in the processor's cache (one check of the whole text after the read would
+// fetch it from memory again), and the answer is whether all of them, from the first, are; a
+// block's check ends before a character its end cuts, which the next one takes. Without, one read
+// brings all and the answer is false. A file that got shorter since its size was taken answers the
+// next read with nothing.
+template <class Read>
+bool ReadChecking(Read&& read, unsigned char* bytes, size_t& arrived, size_t expected,
+                  bool checkUtf8, bool& failed) {
+    size_t checked = 0; // ends on a whole character
+    bool wellFormed = checkUtf8;
+    auto check = [&](size_t end) {
+        if (!wellFormed || end <= checked) return;
+        wellFormed = IsValidUtf8(bytes + checked, end - checked);
+        checked = end;
+    };
+    while (!failed && arrived < expected) {
+        if (checkUtf8) check(Utf8WholeLength(bytes, arrived));
+        const size_t want = checkUtf8 ? std::min<size_t>(kCheckedBlockBytes, expected - arrived)
+                                      : expected - arrived;
+        size_t got = 0;
+        failed = !read(bytes + arrived, want, got);
+        arrived += std::min(got, want);
+        if (got < want) break;
+    }
+    check(arrived);
+    return wellFormed && !failed && arrived == expected;
+}
+
 // ---- whole file ---------------------------------------------------------------------------
 
 // Buffers from this size on are filled with large pages where the system offers them.
@@ -178,7 +208,18 @@ template <class Unit>
 void SearchWholeFile(InputSource& input, uint64_t bytes, detail::AlignedUnits<Unit>& buffer,
                      Sink& sink) {
     if (bytes >= kLargeBufferBytes) platform::AdviseLargeBuffer(buffer.get(), bytes);
-    const size_t got = ReadWhatArrives(input, buffer.get(), bytes, sink.file);
+    // The rest of a UTF-8 text the encoding check did not see is checked as it arrives.
+    FileState& file = sink.file;
+    const bool checkUtf8 = sizeof(Unit) == 1 && file.IsUtf8 && file.CheckUtfOnFirstSearch;
+    auto read = [&](unsigned char* to, size_t count, size_t& got) {
+        return input.Read(input.Target, to, count, got);
+    };
+    size_t got = 0;
+    bool failed = false;
+    const bool wellFormed = ReadChecking(read, reinterpret_cast<unsigned char*>(buffer.get()), got,
+                                         static_cast<size_t>(bytes), checkUtf8, failed);
+    NoteArrival(!failed, got, bytes, file);
+    if (wellFormed) file.CheckUtfOnFirstSearch = false;
     input.Close(input.Target);
     if (!SearchArrived(buffer.get(), got, sink)) return;
     buffer.reset();
@@ -498,29 +539,12 @@ bool StartLoading(platform::File& input, int64_t size, size_t firstBytes, LoadBu
 
 void FinishLoading(platform::File& input, LoadedFile& loaded, bool checkUtf8) {
     auto* bytes = reinterpret_cast<unsigned char*>(loaded.Buffer->Units.get());
-    const size_t expected = loaded.Expected;
-    // The bytes checked so far end on a whole character: a block's end may cut one.
-    size_t checked = 0;
-    bool wellFormed = true;
-    auto check = [&](size_t end) {
-        if (!checkUtf8 || !wellFormed || end <= checked) return;
-        wellFormed = IsValidUtf8(bytes + checked, end - checked);
-        checked = end;
+    auto read = [&](unsigned char* to, size_t count, size_t& got) {
+        return platform::Read(input, to, count, got);
     };
-    // A file that got shorter since its size was taken answers the next read with nothing.
-    while (!loaded.ReadFailed && loaded.Arrived < expected) {
-        const size_t before = loaded.Arrived;
-        if (checkUtf8) check(Utf8WholeLength(bytes, before));
-        const size_t want =
-            checkUtf8 ? std::min<size_t>(kCheckedBlockBytes, expected - before) : expected - before;
-        size_t got = 0;
-        loaded.ReadFailed = !platform::Read(input, bytes + before, want, got);
-        loaded.Arrived += std::min(got, want);
-        if (got < want) break;
-    }
-    check(loaded.Arrived);
-    loaded.WellFormedUtf8 =
-        checkUtf8 && wellFormed && !loaded.ReadFailed && loaded.Arrived == expected;
+    const bool wellFormed =
+        ReadChecking(read, bytes, loaded.Arrived, loaded.Expected, checkUtf8, loaded.ReadFailed);
+    loaded.WellFormedUtf8 = checkUtf8 && wellFormed;
     platform::Close(input);
 }
 

@@ -191,9 +191,35 @@ GLEANERY_TARGET_AVX2 size_t AsciiPrefixAvx2(const unsigned char* bytes, size_t l
     return i + AsciiPrefixScalar(bytes + i, length - i);
 }
 
-// The same scan as SoundBlocksSsse3 on 32 bytes a step. The byte shifts of AVX2 work within each
-// 16-byte half, so the bytes before a block come from a vector of the previous block's upper half
-// and this block's lower half.
+// The faults of one 32-byte block, by SoundBlocksSsse3's rules, `previous` the block before. The
+// byte shifts of AVX2 work within each 16-byte half, so the bytes before a block come from a
+// vector of the previous block's upper half and this block's lower half.
+GLEANERY_TARGET_AVX2 inline __m256i Avx2BlockFaults(__m256i block, __m256i previous,
+                                                    __m256i byPreviousHigh, __m256i byPreviousLow,
+                                                    __m256i byCurrentHigh) {
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    const __m256i straddle = _mm256_permute2x128_si256(previous, block, 0x21);
+    const __m256i before1 = _mm256_alignr_epi8(block, straddle, 15);
+    const __m256i before2 = _mm256_alignr_epi8(block, straddle, 14);
+    const __m256i before3 = _mm256_alignr_epi8(block, straddle, 13);
+    const __m256i pairFaults = _mm256_and_si256(
+        _mm256_and_si256(
+            _mm256_shuffle_epi8(byPreviousHigh,
+                                _mm256_and_si256(_mm256_srli_epi16(before1, 4), nibble)),
+            _mm256_shuffle_epi8(byPreviousLow, _mm256_and_si256(before1, nibble))),
+        _mm256_shuffle_epi8(byCurrentHigh, _mm256_and_si256(_mm256_srli_epi16(block, 4), nibble)));
+    const __m256i continuing =
+        _mm256_and_si256(_mm256_or_si256(_mm256_subs_epu8(before2, _mm256_set1_epi8(0x60)),
+                                         _mm256_subs_epu8(before3, _mm256_set1_epi8(0x70))),
+                         _mm256_set1_epi8(static_cast<char>(0x80)));
+    return _mm256_xor_si256(pairFaults, continuing);
+}
+
+// The same scan as SoundBlocksSsse3 on 64 bytes a step: two blocks of 32 are skipped together
+// when both are ASCII and otherwise both checked without a branch. In text where a letter beyond
+// ASCII comes every few dozen bytes, a choice between skipping and checking every 32 bytes is
+// one the processor cannot foresee; over 64 it nearly always goes the same way. Faults are
+// gathered and looked at once at the end.
 GLEANERY_TARGET_AVX2 size_t SoundBlocksAvx2(const unsigned char* bytes, size_t length) {
     const __m256i byPreviousHigh = _mm256_broadcastsi128_si256(
         _mm_load_si128(reinterpret_cast<const __m128i*>(kByPreviousHigh)));
@@ -202,38 +228,31 @@ GLEANERY_TARGET_AVX2 size_t SoundBlocksAvx2(const unsigned char* bytes, size_t l
     const __m256i byCurrentHigh = _mm256_broadcastsi128_si256(
         _mm_load_si128(reinterpret_cast<const __m128i*>(kByCurrentHigh)));
     const __m256i lastCanEnd = _mm256_load_si256(reinterpret_cast<const __m256i*>(kLastCanEnd));
-    const __m256i nibble = _mm256_set1_epi8(0x0F);
     const __m256i zero = _mm256_setzero_si256();
     __m256i previous = zero;
     __m256i unfinished = zero;
     __m256i faults = zero;
     size_t i = 0;
-    for (; i + 32 <= length; i += 32) {
-        const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i));
-        if (_mm256_movemask_epi8(block) == 0) {
+    for (; i + 64 <= length; i += 64) {
+        const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i));
+        const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i + 32));
+        if (_mm256_movemask_epi8(_mm256_or_si256(first, second)) == 0) {
             faults = _mm256_or_si256(faults, unfinished);
             unfinished = zero;
         } else {
-            const __m256i straddle = _mm256_permute2x128_si256(previous, block, 0x21);
-            const __m256i before1 = _mm256_alignr_epi8(block, straddle, 15);
-            const __m256i before2 = _mm256_alignr_epi8(block, straddle, 14);
-            const __m256i before3 = _mm256_alignr_epi8(block, straddle, 13);
-            const __m256i pairFaults = _mm256_and_si256(
-                _mm256_and_si256(
-                    _mm256_shuffle_epi8(byPreviousHigh,
-                                        _mm256_and_si256(_mm256_srli_epi16(before1, 4), nibble)),
-                    _mm256_shuffle_epi8(byPreviousLow, _mm256_and_si256(before1, nibble))),
-                _mm256_shuffle_epi8(byCurrentHigh,
-                                    _mm256_and_si256(_mm256_srli_epi16(block, 4), nibble)));
-            const __m256i continuing =
-                _mm256_and_si256(_mm256_or_si256(_mm256_subs_epu8(before2, _mm256_set1_epi8(0x60)),
-                                                 _mm256_subs_epu8(before3, _mm256_set1_epi8(0x70))),
-                                 _mm256_set1_epi8(static_cast<char>(0x80)));
-            faults = _mm256_or_si256(faults, _mm256_xor_si256(pairFaults, continuing));
-            if (!_mm256_testz_si256(faults, faults)) return kUnsound;
-            unfinished = _mm256_subs_epu8(block, lastCanEnd);
+            faults = _mm256_or_si256(faults, Avx2BlockFaults(first, previous, byPreviousHigh,
+                                                             byPreviousLow, byCurrentHigh));
+            faults = _mm256_or_si256(faults, Avx2BlockFaults(second, first, byPreviousHigh,
+                                                             byPreviousLow, byCurrentHigh));
+            unfinished = _mm256_subs_epu8(second, lastCanEnd);
         }
-        previous = block;
+        previous = second;
+    }
+    if (i + 32 <= length) {
+        const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i));
+        faults = _mm256_or_si256(
+            faults, Avx2BlockFaults(block, previous, byPreviousHigh, byPreviousLow, byCurrentHigh));
+        i += 32;
     }
     if (!_mm256_testz_si256(faults, faults)) return kUnsound;
     return ScalarRestart(bytes, i);
