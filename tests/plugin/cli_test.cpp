@@ -594,6 +594,9 @@ TEST_F(Cli, TreesAreWalkedAsGrepWalksThem) {
         // Links met while walking are left alone; a link named as FILE is followed.
         {"in", 0, "foo1\nfoo2\n", {}},
         {"in/d/link.txt", 0, "foo1\n", {}},
+        // Operands that overlap: each file once, where it was first met.
+        {"in in/d in/d/b.txt", 0, "foo1\nfoo2\n", {}},
+        {"in/d/b.txt in/d/link.txt in", 0, "foo2\nfoo1\n", {}},
         // Followed, each file and directory once: no loop, no repeat.
         {"-L in", 4, "foo1\nfoo2\n", {"gleanery: in/dangling: No such file or directory\n"}},
         {"in/a.txt /no/such in/a.txt",

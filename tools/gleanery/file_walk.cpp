@@ -24,6 +24,9 @@ struct Walker {
     bool follow = false;
     // Whether the same file can be met twice: through links, or under two operands.
     bool mayRepeat = false;
+    // Following links: every file taken. Otherwise the files named as operands: a walk that
+    // follows no link and enters no directory twice meets every other file once, so a file it
+    // meets costs no look-up of its identity unless some file was named.
     std::unordered_set<std::string> seenFiles;
     std::unordered_set<std::string> seenDirectories;
     Walk& walk;
@@ -67,8 +70,30 @@ bool FirstTime(std::unordered_set<std::string>& seen, const Text& path) {
     return identity.empty() || seen.insert(identity).second;
 }
 
-void AddFile(Walker& w, Text path) {
-    if (w.mayRepeat && !FirstTime(w.seenFiles, path)) return;
+// A regular file met while walking a directory.
+void AddWalkedFile(Walker& w, Text path) {
+    if (w.follow ? !FirstTime(w.seenFiles, path)
+                 : !w.seenFiles.empty() && w.seenFiles.count(IdentityOf(path)) != 0)
+        return;
+    w.walk.inputs.push_back({std::move(path), false});
+}
+
+// Whether the directory that holds the file `path` leads to (through any links) was walked: it
+// took every regular file in it.
+bool InWalkedDirectory(const Walker& w, const Text& path) {
+    std::error_code ec;
+    const fs::path target = fs::canonical(fs::path(path), ec);
+    if (ec) return false;
+    const std::string identity = IdentityOf(target.parent_path().native());
+    return !identity.empty() && w.seenDirectories.count(identity) != 0;
+}
+
+// A file named as an operand.
+void AddNamedFile(Walker& w, Text path) {
+    if (w.mayRepeat) {
+        if (!w.follow && InWalkedDirectory(w, path)) return;
+        if (!FirstTime(w.seenFiles, path)) return;
+    }
     w.walk.inputs.push_back({std::move(path), false});
 }
 
@@ -145,7 +170,7 @@ void ListDirectory(const Text& dir, std::vector<Entry>& entries, std::error_code
 #endif
 
 void WalkDirectory(Walker& w, const Text& dir, const Text& shown) {
-    if (w.follow && !FirstTime(w.seenDirectories, dir)) return;
+    if (w.mayRepeat && !FirstTime(w.seenDirectories, dir)) return;
     std::error_code ec;
     std::vector<Entry> entries;
     ListDirectory(dir, entries, ec);
@@ -171,7 +196,7 @@ void WalkDirectory(Walker& w, const Text& dir, const Text& shown) {
         if (type == fs::file_type::directory)
             WalkDirectory(w, path, Joined(shown, entry.name));
         else if (type == fs::file_type::regular)
-            AddFile(w, std::move(path));
+            AddWalkedFile(w, std::move(path));
     }
 }
 
@@ -197,7 +222,7 @@ void CollectInputs(const std::vector<std::string>& operands, bool follow, Walk& 
         } else if (status.type() == fs::file_type::directory) {
             WalkDirectory(w, path.native(), given);
         } else if (status.type() == fs::file_type::regular) {
-            AddFile(w, path.native());
+            AddNamedFile(w, path.native());
         } else if (status.type() == fs::file_type::fifo ||
                    status.type() == fs::file_type::character) {
             walk.inputs.push_back({given, true});
