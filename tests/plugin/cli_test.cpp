@@ -630,6 +630,30 @@ TEST_F(Cli, TreesAreWalkedAsGrepWalksThem) {
         << self.out;
 }
 
+TEST_F(Cli, ATreeListedOnSeveralThreadsGivesTheOrderOfOne) {
+    // Three levels of four directories, a file before and after them in each: the files come in
+    // path order, component by component, however the listings were shared out.
+    std::string expected;
+    int id = 0;
+    auto fill = [&](auto&& self, const fs::path& dir, int depth) -> void {
+        fs::create_directories(dir);
+        for (const char* name : {"a.txt", "z.txt"}) {
+            if (name[0] == 'z' && depth < 3)
+                for (int d = 0; d < 4; ++d) self(self, dir / ("d" + std::to_string(d)), depth + 1);
+            const std::string token = "foo" + std::to_string(id++);
+            WriteFile(dir / name, token);
+            expected += token + "\n";
+        }
+    };
+    fill(fill, root / "deep", 0);
+    for (const char* threads : {"1", "4"}) {
+        const HostRun run =
+            Host(std::string("pack -j ") + threads + " -e 'foo\\d+' - deep", "2>/dev/null", root);
+        EXPECT_EQ(run.status, 0) << threads;
+        EXPECT_EQ(run.out, expected) << threads;
+    }
+}
+
 TEST_F(Cli, ResultsStreamAndAClosedPipeOrCtrlCEndsTheRun) {
     std::string text;
     for (int i = 0; i < 300000; ++i) text += "match\n";

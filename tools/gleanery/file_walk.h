@@ -3,6 +3,7 @@
 // taken twice, and whatever cannot be searched named on standard error with the system's reason.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -25,7 +26,15 @@ struct Walk {
 };
 
 // Collects the inputs of `operands`; with `follow` links met while walking are followed too
-// (each directory entered once, so a link loop ends). Stops early after Ctrl-C.
-void CollectInputs(const std::vector<std::string>& operands, bool follow, Walk& walk);
+// (each directory entered once, so a link loop ends). Without, directories are listed on up to
+// `threads` threads. Stops early after Ctrl-C.
+void CollectInputs(const std::vector<std::string>& operands, bool follow, unsigned threads,
+                   Walk& walk);
+
+// The threads a walk lists directories on for the search's Threads setting: as many as the
+// search has workers (one per core for 0, none beside the calling one for 1), at most a few: more
+// would only queue up on the file system.
+inline constexpr unsigned kMostWalkThreads = 8;
+unsigned WalkThreads(int32_t threadsSetting);
 
 } // namespace gleanery::cli

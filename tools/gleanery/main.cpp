@@ -254,8 +254,11 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
     InstallInterruptHandler();
     ScratchGuard scratchGuard;
     std::string error;
+    // The walk takes as many threads as the search will: a -j given here, else one per core.
+    Settings given;
+    for (const auto& edit : line.edits) edit(given);
     Walk walk;
-    CollectInputs(operands, line.follow, walk);
+    CollectInputs(operands, line.follow, WalkThreads(given.Threads), walk);
     if (Interrupted()) return Fail("cancelled", kCancelledStatus);
     const bool streams = std::any_of(walk.inputs.begin(), walk.inputs.end(),
                                      [](const Input& i) { return i.stream; });
