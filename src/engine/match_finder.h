@@ -334,7 +334,16 @@ struct MatchFinder {
         size_t from = start;
         while (from < length) {
             const size_t at = NextOf(from, required, otherCase);
-            if (at == length) return PCRE_ERROR_NOMATCH;
+            if (at == length) {
+                if (!moreFollows) return PCRE_ERROR_NOMATCH;
+                // The last line goes on in the text that follows, where the character may stand:
+                // it is searched like any piece's end, so that a match that needs the text beyond
+                // leaves its start open for the next piece.
+                size_t openLine = length;
+                while (openLine > from && !IsLineBreak(text[openLine - 1])) --openLine;
+                return openLine == length ? PCRE_ERROR_NOMATCH
+                                          : FindInSlices(openLine, options, length);
+            }
             size_t lineStart = at;
             while (lineStart > from && !IsLineBreak(text[lineStart - 1])) --lineStart;
             // Each unit is looked at once on the way to a line's end, however many matches the

@@ -634,6 +634,12 @@ TEST(ReadFileInParts, FindWhatASearchOfTheWholeTextFinds) {
          u"y",
          true,
          {"x" + std::string(2 * kPart, '\n') + "<y><y>", true}},
+        // A match whose one required character lies past the cut (searched line by line, the
+        // part's open last line left to the next part).
+        {std::string(kPart - 2, 'x') + "abc" + std::string(kPart, 'x'),
+         u"(a|b)*c",
+         false,
+         {"<abc>"}},
         // A newline that ends the data is searched with the last part.
         {"aaa\n", kWhole, false, {"<aaa\n>"}},
         // A match that would need more than half a part carried is found as far as its part
@@ -645,10 +651,16 @@ TEST(ReadFileInParts, FindWhatASearchOfTheWholeTextFinds) {
               std::string(8, 'a') + ">",
           true}},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.content);
-        EXPECT_EQ(Parts(row.content, kPart, row.regex, row.replace), row.expected);
+    // Searched in slices, and by lines from the shortest text on where the expression allows.
+    const SearchSlices saved = detail::Slices();
+    for (const size_t linesFrom : {saved.LinesFrom, size_t{0}}) {
+        detail::Slices().LinesFrom = linesFrom;
+        for (const Row& row : rows) {
+            SCOPED_TRACE(row.content);
+            EXPECT_EQ(Parts(row.content, kPart, row.regex, row.replace), row.expected);
+        }
     }
+    detail::Slices() = saved;
 }
 
 TEST(ReadFileInParts, Utf16PartsAndProgress) {
