@@ -43,6 +43,7 @@ struct Writer {
         if (n > kFlushThreshold) {
             ok = FlushOutput(context.Output, result);
             if (ok) ok = context.Output.Write(context.Output.Target, p, n);
+            result.BytesWritten += n;
             return;
         }
         result.OutputBuffer.append(p, n);
@@ -221,16 +222,9 @@ struct Loop {
         }
     }
 
-    void Counter(uint64_t value, int digits) {
-        char buffer[32];
-        char* end = std::to_chars(buffer, buffer + sizeof buffer, value).ptr;
-        size_t n = static_cast<size_t>(end - buffer);
-        size_t width = digits > 0 ? static_cast<size_t>(digits) + 1 : 0;
+    void Counter(uint64_t matchesBefore, int32_t code) {
         char text8[64];
-        size_t k = 0;
-        for (; n + k < width; ++k) text8[k] = '0';
-        std::copy(buffer, end, text8 + k);
-        k += n;
+        const size_t k = CounterText(matchesBefore, code, text8);
         if (WideForms()) {
             char16_t units[64];
             for (size_t i = 0; i < k; ++i) units[i] = static_cast<char16_t>(text8[i]);
@@ -270,10 +264,14 @@ struct Loop {
                     out.Units(name.data(), name.size(), swap);
                 else
                     Name(name, CodePageForms());
-            } else if (code >= kItemCounterFromZero && code <= kItemCounterFromZero + 9) {
-                Counter(result.MatchCount, code - kItemCounterFromZero);
-            } else if (code >= kItemCounterFromOne && code <= kItemCounterFromOne + 9) {
-                Counter(result.MatchCount + 1, code - kItemCounterFromOne);
+            } else if (IsCounterItem(code)) {
+                if (result.Records.On) {
+                    result.Records.Counters.push_back(
+                        {result.BytesWritten + result.OutputBuffer.size(), code});
+                    ++result.Records.CountersMade;
+                } else {
+                    Counter(result.MatchCount, code);
+                }
             } else {
                 continue; // not an item code
             }
@@ -285,12 +283,17 @@ struct Loop {
         size_t start = 0;
         size_t end = 0;
         const bool hasText = Group(0, start, end);
+        uint64_t hash = 0;
         if (settings.NoDuplicates) {
-            const uint64_t h = hasText ? Hash(start, end) : MatchHash(nullptr, 0);
-            if (!result.SeenHashes.insert(h).second) {
+            hash = hasText ? Hash(start, end) : MatchHash(nullptr, 0);
+            if (!result.Records.On && !result.SeenHashes.insert(hash).second) {
                 ++result.DuplicateCount;
                 return;
             }
+        }
+        if (result.Records.On) {
+            Record(hash);
+            return;
         }
         if (result.MatchCount == 0 && settings.WriteBom && !result.BomWritten) {
             out.Small("\xEF\xBB\xBF", 3);
@@ -310,24 +313,31 @@ struct Loop {
         result.ItemsWritten = 0;
         if (!out.ok) return;
         if (settings.LineMode) {
-            if (!result.FileHeaderWritten) {
-                out.Small(">>>> \"", 6);
-                Name(file.FileName, settings.BinaryMode);
-                out.Small("\":\r\n", 4);
+            if (!result.FileHeaderWritten && out.Room()) {
+                AppendFileHeader(result.OutputBuffer, file.FileName, settings);
                 result.FileHeaderWritten = true;
             }
-            if (!file.LineHeaderWritten) {
-                char header[48] = ">> Line ";
-                char* p = std::to_chars(header + 8, header + 40, result.PartsInFile).ptr;
-                *p++ = ':';
-                *p++ = '\r';
-                *p++ = '\n';
-                out.Small(header, static_cast<size_t>(p - header));
+            if (!file.LineHeaderWritten && out.Room()) {
+                AppendLineHeader(result.OutputBuffer, result.PartsInFile);
                 file.LineHeaderWritten = true;
             }
         }
         Items();
         if (out.ok) ++result.MatchCount;
+    }
+
+    // A match of a worker whose results the host's thread filters or numbers (see MatchRecord).
+    void Record(uint64_t hash) {
+        MatchRecords& records = result.Records;
+        const uint64_t countersBefore = records.CountersMade;
+        result.ItemsWritten = 0;
+        if (!out.ok) return;
+        Items();
+        if (!out.ok) return;
+        records.Matches.push_back({result.BytesWritten + result.OutputBuffer.size(), hash,
+                                   result.PartsInFile, result.ItemsWritten,
+                                   static_cast<uint32_t>(records.CountersMade - countersBefore)});
+        ++result.MatchCount;
     }
 
     // The search needs the text beyond the piece from `at` on: the rest is left to the next piece,
@@ -556,6 +566,25 @@ bool PassOver(const CharT* line, size_t length, bool wellFormed, SearchContext& 
 }
 
 } // namespace
+
+void AppendFileHeader(std::string& out, std::u16string_view name, const Settings& settings) {
+    out += ">>>> \"";
+    if (settings.BinaryMode)
+        platform::AppendWideAsCodePage(static_cast<uint32_t>(settings.CodePage), name,
+                                       settings.DefaultCharacter, out);
+    else
+        platform::AppendUtf16AsUtf8(name, out);
+    out += "\":\r\n";
+}
+
+void AppendLineHeader(std::string& out, uint32_t line) {
+    char header[48] = ">> Line ";
+    char* p = std::to_chars(header + 8, header + 40, line).ptr;
+    *p++ = ':';
+    *p++ = '\r';
+    *p++ = '\n';
+    out.append(header, static_cast<size_t>(p - header));
+}
 
 size_t NextPossibleMatch(const char* text, size_t length, size_t from, SearchContext& context,
                          FileState& file, bool& wellFormed) {

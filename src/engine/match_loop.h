@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "engine/match_hash.h"
 #include "engine/search_context.h"
@@ -18,6 +20,11 @@ SearchStatus SearchBytes(const char* text, size_t length, SearchContext& context
 // Searches `length` UTF-16 units in the machine's byte order.
 SearchStatus SearchUnits(const char16_t* text, size_t length, SearchContext& context,
                          FileState& file);
+
+// Line mode's headers before the results of a file and of a line: `>>>> "name":` (the name in
+// the code page in binary mode, else UTF-8) and `>> Line n:`, each with a line break.
+void AppendFileHeader(std::string& out, std::u16string_view name, const Settings& settings);
+void AppendLineHeader(std::string& out, uint32_t line);
 
 // Line mode: the first unit at or after `from` of a block of lines that a match could lie on;
 // the lines before it need no search (see PassOverLine). `length` when there is none, SIZE_MAX

@@ -55,10 +55,19 @@ struct Slot {
     // The bytes searched (counted by the worker), and those the host was told of.
     std::atomic<uint64_t> Bytes{0};
     uint64_t Reported = 0;
-    // Under the walk's lock: output the writer has not taken yet, and whether the worker is done.
+    // Under the walk's lock: output the writer has not taken yet, with the records of its
+    // matches when the writer filters or numbers them, and whether the worker is done.
     std::string Output;
+    std::vector<MatchRecord> Records;
+    std::vector<CounterMark> Counters;
     bool Done = false;
 };
+
+// What a slot's records count for in the output waiting for the writer.
+size_t RecordBytes(const ResultState& result) {
+    return result.Records.Matches.size() * sizeof(MatchRecord) +
+           result.Records.Counters.size() * sizeof(CounterMark);
+}
 
 struct Walk {
     explicit Walk(const ExtractionJob& job) : Job(job) {}
@@ -77,7 +86,10 @@ struct Walk {
     // The files handed out, in add-list order: the first is the writer's next.
     std::deque<std::unique_ptr<Slot>> Window;
     std::deque<Slot*> Todo;
-    // The bytes in the slots' Output, together.
+    // The job filters duplicates or numbers its results: the workers leave records of their
+    // matches, and the writer does both in add-list order (see MatchRecord).
+    bool Recorded = false;
+    // The bytes in the slots' Output and records, together.
     size_t Waiting = 0;
     bool ListDone = false;
     std::atomic<bool> Stop{false};
@@ -104,6 +116,7 @@ struct Walk {
 
 struct SlotSink {
     Walk& walk;
+    ResultState& result; // the worker's: its records go with its output
     Slot* slot = nullptr;
 };
 
@@ -111,17 +124,23 @@ bool RestartNothing(void*) {
     return true;
 }
 
-// Puts output of a worker's file into its slot once not too much output is waiting. False when
-// the walk ended meanwhile. Called under the walk's lock.
+// Puts output of a worker's file into its slot, with the records of the matches it holds, once
+// not too much output is waiting. False when the walk ended meanwhile. Called under the walk's
+// lock.
 bool PutIntoSlot(Walk& walk, Slot& slot, std::unique_lock<std::mutex>& lock, const char* bytes,
-                 size_t count) {
+                 size_t count, ResultState& result) {
     walk.TurnWaits.wait(lock, [&] {
         const size_t waiting = walk.IsFirst(slot) ? slot.Output.size() : walk.Waiting;
         return waiting < kWaitingOutputLimit || walk.Stop;
     });
     if (walk.Stop) return false;
     slot.Output.append(bytes, count);
-    walk.Waiting += count;
+    walk.Waiting += count + RecordBytes(result);
+    MatchRecords& records = result.Records;
+    slot.Records.insert(slot.Records.end(), records.Matches.begin(), records.Matches.end());
+    slot.Counters.insert(slot.Counters.end(), records.Counters.begin(), records.Counters.end());
+    records.Matches.clear();
+    records.Counters.clear();
     if (slot.Output.size() >= kFlushThreshold && walk.IsFirst(slot)) walk.WriterWakes.notify_one();
     return true;
 }
@@ -130,7 +149,7 @@ bool PutIntoSlot(Walk& walk, Slot& slot, std::unique_lock<std::mutex>& lock, con
 bool WriteToSlot(void* target, const char* bytes, size_t count) {
     SlotSink& sink = *static_cast<SlotSink*>(target);
     std::unique_lock lock(sink.walk.Lock);
-    return PutIntoSlot(sink.walk, *sink.slot, lock, bytes, count);
+    return PutIntoSlot(sink.walk, *sink.slot, lock, bytes, count, sink.result);
 }
 
 // The next entry to search, taken under the walk's lock; null once the list is done.
@@ -146,11 +165,15 @@ Slot* TakeNext(Walk& walk, std::unique_lock<std::mutex>& lock) {
 // for the file's last output, once to mark it done and once for the next file made every file
 // a round of lock hand-overs between the threads): the output the search left in `rest` goes to
 // the slot, the slot is marked done, and the writer is woken when it has work waiting.
-Slot* FinishAndTakeNext(Walk& walk, Slot& slot, std::string& rest) {
+Slot* FinishAndTakeNext(Walk& walk, Slot& slot, ResultState& result) {
+    std::string& rest = result.OutputBuffer;
     std::unique_lock lock(walk.Lock);
-    if (!rest.empty() && !slot.Failure && !PutIntoSlot(walk, slot, lock, rest.data(), rest.size()))
+    if ((!rest.empty() || !result.Records.Matches.empty()) && !slot.Failure &&
+        !PutIntoSlot(walk, slot, lock, rest.data(), rest.size(), result))
         slot.Search.Status = SearchStatus::Cancelled;
     rest.clear();
+    result.Records.Matches.clear();
+    result.Records.Counters.clear();
     slot.Done = true;
     if (walk.RunningLow() && walk.Window.front()->Done) walk.WriterWakes.notify_one();
     return TakeNext(walk, lock);
@@ -169,6 +192,7 @@ bool AwaitLargeReadTurn(Walk& walk, const Slot& slot) {
 void SearchSlot(Walk& walk, SearchContext& context, LoadBuffer& buffer, Slot& slot) {
     ResultState& result = context.Result;
     result.OutputBuffer.clear();
+    result.BytesWritten = 0;
     result.MatchCount = 0;
     result.ItemsWritten = 0;
     result.PartsEndedEarly = 0;
@@ -208,7 +232,7 @@ void RunWorker(Walk& walk) {
     const ExtractionJob& job = walk.Job;
     ThreadStacks stacks(walk.Workers);
     ResultState result;
-    SlotSink sink{walk};
+    SlotSink sink{walk, result};
     // A worker's searches never call the host: they read the stop flag instead.
     SearchContext context{job.JobSettings,
                           job.Compiled,
@@ -227,6 +251,7 @@ void RunWorker(Walk& walk) {
     }
     // Output into the slot needs no restart, and the writer puts the byte order mark in.
     result.OutputStarted = true;
+    result.Records.On = walk.Recorded;
     result.BomWritten = true;
     result.ProgressClockStarted = true;
     result.LastProgressTick = platform::TickCount();
@@ -245,7 +270,7 @@ void RunWorker(Walk& walk) {
         } catch (...) {
             slot->Failure = std::current_exception();
         }
-        slot = FinishAndTakeNext(walk, *slot, result.OutputBuffer);
+        slot = FinishAndTakeNext(walk, *slot, result);
     }
 }
 
@@ -294,6 +319,17 @@ struct Writer {
     Walk& walk;
     SearchContext& context = *job.Context;
     bool frontOpened = false;
+    // The recorded output of the first file not yet written (see MatchRecord) that is not
+    // written yet: its bytes from `start` on, the records of its matches (some still to come) and
+    // the counter marks in them.
+    struct Recorded {
+        std::string bytes;
+        uint64_t start = 0;
+        std::vector<MatchRecord> records;
+        std::vector<CounterMark> counters;
+        bool fileHeader = false;
+        uint32_t line = 0;
+    } replay{};
     uint32_t lastProgress = platform::TickCount();
     uint32_t lastFlush = lastProgress;
 
@@ -328,6 +364,74 @@ struct Writer {
         Flush(true);
     }
 
+    // Writes one recorded match as a search on this thread would have: unless it is a duplicate
+    // of one written before, after the separator or byte order mark and line mode's headers, with
+    // its counters numbered among the results written so far.
+    void WriteRecord(const Slot& slot, const MatchRecord& record, const CounterMark* marks,
+                     uint64_t itemsStart) {
+        ResultState& result = job.Result;
+        const Settings& settings = job.JobSettings;
+        if (settings.NoDuplicates && !result.SeenHashes.insert(record.Hash).second) {
+            ++result.DuplicateCount;
+            return;
+        }
+        std::string& out = result.OutputBuffer;
+        if (result.MatchCount == 0 && settings.WriteBom && !result.BomWritten) {
+            out += "\xEF\xBB\xBF";
+            result.BomWritten = true;
+        } else if (result.MatchCount != 0 &&
+                   !(result.ItemsWritten == 0 && result.Template.MissingGroupCount > 0)) {
+            out += "\r\n";
+        }
+        result.ItemsWritten = record.Items;
+        if (settings.LineMode) {
+            if (!replay.fileHeader) AppendFileHeader(out, slot.FullName, settings);
+            if (!replay.fileHeader || replay.line != record.Line)
+                AppendLineHeader(out, record.Line);
+            replay.fileHeader = true;
+            replay.line = record.Line;
+        }
+        // Offsets count from the start of the file's output; the bytes held start at `start`.
+        auto items = [&](uint64_t from, uint64_t to) {
+            out.append(replay.bytes, static_cast<size_t>(from - replay.start),
+                       static_cast<size_t>(to - from));
+        };
+        uint64_t at = itemsStart;
+        for (uint32_t k = 0; k < record.Counters; ++k) {
+            items(at, marks[k].At);
+            char digits[32];
+            out.append(digits, CounterText(result.MatchCount, marks[k].Code, digits));
+            at = marks[k].At;
+        }
+        items(at, record.End);
+        ++result.MatchCount;
+        if (out.size() > kFlushThreshold) Flush(false);
+    }
+
+    // Takes recorded output of the first file not yet written and writes the matches whose items
+    // are all there.
+    void Replay(const Slot& slot, const std::string& bytes, std::vector<MatchRecord>& records,
+                std::vector<CounterMark>& counters) {
+        replay.bytes += bytes;
+        replay.records.insert(replay.records.end(), records.begin(), records.end());
+        replay.counters.insert(replay.counters.end(), counters.begin(), counters.end());
+        const uint64_t arrived = replay.start + replay.bytes.size();
+        uint64_t done = replay.start;
+        size_t r = 0;
+        size_t c = 0;
+        for (; r < replay.records.size() && replay.records[r].End <= arrived && Going(); ++r) {
+            const MatchRecord& record = replay.records[r];
+            WriteRecord(slot, record, replay.counters.data() + c, done);
+            c += record.Counters;
+            done = record.End;
+        }
+        replay.records.erase(replay.records.begin(), replay.records.begin() + r);
+        replay.counters.erase(replay.counters.begin(), replay.counters.begin() + c);
+        replay.bytes.erase(0, static_cast<size_t>(done - replay.start));
+        replay.start = done;
+        Flush(true);
+    }
+
     // Tells the host the bytes of the file searched since the last call; its answer may stop
     // the job.
     void Progress(Slot& slot) {
@@ -347,7 +451,12 @@ struct Writer {
             if (!context.KeepGoing(slot.FullName, 0)) outcome.aborted = true;
             return;
         }
-        if (slot.Matches != 0 && !frontOpened) OpenFileResults(job);
+        if (walk.Recorded) {
+            // The next file's recorded output starts afresh.
+            replay = {};
+        } else if (slot.Matches != 0 && !frontOpened) {
+            OpenFileResults(job);
+        }
         frontOpened = false;
         // A worker's search ends cancelled or failed only when this thread stopped the walk, for
         // reasons the outcome holds already.
@@ -356,10 +465,11 @@ struct Writer {
         outcome.ok = before.ok;
         outcome.aborted = before.aborted;
         ResultState& result = job.Result;
-        result.MatchCount += slot.Matches;
         result.PartsEndedEarly += slot.PartsEndedEarly;
         result.PartsInFile = slot.PartsInFile;
-        if (slot.Matches != 0) result.ItemsWritten = slot.LastItemsWritten;
+        // Recorded matches were counted as they were written.
+        if (!walk.Recorded) result.MatchCount += slot.Matches;
+        if (!walk.Recorded && slot.Matches != 0) result.ItemsWritten = slot.LastItemsWritten;
         if (Going()) Progress(slot);
     }
 
@@ -394,7 +504,12 @@ struct Writer {
                                       [&] { return front->Done || !front->Output.empty(); });
             std::string taken;
             taken.swap(front->Output);
-            walk.Waiting -= taken.size();
+            std::vector<MatchRecord> records;
+            std::vector<CounterMark> counters;
+            records.swap(front->Records);
+            counters.swap(front->Counters);
+            walk.Waiting -= taken.size() + records.size() * sizeof(MatchRecord) +
+                            counters.size() * sizeof(CounterMark);
             std::unique_ptr<Slot> finished;
             if (front->Done) {
                 finished = std::move(walk.Window.front());
@@ -403,7 +518,10 @@ struct Writer {
             // Room for the output waiting behind, or the turn of a large file.
             walk.TurnWaits.notify_all();
             lock.unlock();
-            if (!taken.empty()) Put(taken);
+            if (walk.Recorded)
+                Replay(*front, taken, records, counters);
+            else if (!taken.empty())
+                Put(taken);
             if (finished) Merge(*finished);
             Flush(true);
             if (!finished && Going() && platform::TickCount() - lastProgress >= kProgressIntervalMs)
@@ -425,6 +543,13 @@ struct Writer {
     }
 };
 
+// Whether the job's results depend on every result before them: duplicates are filtered, or
+// the template numbers them.
+bool FiltersOrNumbers(const ExtractionJob& job) {
+    const std::vector<int32_t>& codes = job.Result.Template.ItemCodes;
+    return job.JobSettings.NoDuplicates || std::any_of(codes.begin(), codes.end(), IsCounterItem);
+}
+
 } // namespace
 
 unsigned WorkerCount(int32_t threadsSetting) {
@@ -438,14 +563,10 @@ bool SearchesInParallel(const ExtractionJob& job, const char16_t* addList) {
     if (addList == nullptr || *addList == 0) return false;
     const char16_t* second = addList + std::char_traits<char16_t>::length(addList) + 1;
     if (*second == 0) return false;
-    // The duplicates filter and the counters depend on every result before: such jobs keep to
-    // the host's thread. So does a byte order mark with search and replace, which goes in the
-    // middle of the copied text, before the part that holds the first match.
-    if (settings.NoDuplicates || (settings.SearchAndReplace && settings.WriteBom)) return false;
-    for (const int32_t code : job.Result.Template.ItemCodes) {
-        if (code >= kItemCounterFromZero && code <= kItemCounterFromZero + 9) return false;
-        if (code >= kItemCounterFromOne && code <= kItemCounterFromOne + 9) return false;
-    }
+    // A byte order mark with search and replace goes in the middle of the copied text, before
+    // the part that holds the first match; the duplicates filter and the counters with search and
+    // replace would decide what is copied. Such jobs keep to the host's thread.
+    if (settings.SearchAndReplace && (settings.WriteBom || FiltersOrNumbers(job))) return false;
     return true;
 }
 
@@ -453,6 +574,7 @@ bool WalkInParallel(ExtractionJob& job, JobOutcome& outcome, const std::u16strin
                     const char16_t* addList) {
     Walk walk(job);
     walk.Workers = WorkerCount(job.JobSettings.Threads);
+    walk.Recorded = FiltersOrNumbers(job);
     const int64_t granted = int64_t{std::clamp(job.JobSettings.Memory, 5, 500)} << 20;
     walk.ShareBytes = std::max<int64_t>(granted / walk.Workers, int64_t{5} << 20);
     Crew crew(walk);

@@ -1,5 +1,7 @@
 #include "engine/replacement_template.h"
 
+#include <algorithm>
+#include <charconv>
 #include <limits>
 
 #include "platform/codepage.h"
@@ -162,6 +164,20 @@ std::u16string DisplayForm(const ReplacementTemplate& tmpl) {
         }
     }
     return out;
+}
+
+size_t CounterText(uint64_t matchesBefore, int32_t code, char* text) {
+    const bool fromOne = code >= kItemCounterFromOne;
+    const int digits = code - (fromOne ? kItemCounterFromOne : kItemCounterFromZero);
+    char buffer[24];
+    char* end =
+        std::to_chars(buffer, buffer + sizeof buffer, matchesBefore + (fromOne ? 1 : 0)).ptr;
+    const auto n = static_cast<size_t>(end - buffer);
+    const size_t width = digits > 0 ? static_cast<size_t>(digits) + 1 : 0;
+    size_t k = 0;
+    for (; n + k < width; ++k) text[k] = '0';
+    std::copy(buffer, end, text + k);
+    return k + n;
 }
 
 } // namespace gleanery

@@ -119,7 +119,7 @@ void AppendLittleEndian(std::u16string_view units, std::string& out) {
 // without the byte order mark a statistics block or the first result put at its start; null when
 // it could not be read.
 detail::AlignedUnits<unsigned char> ReadOutputBack(const ExtractionJob& job, bool cut,
-                                                uint64_t& count) {
+                                                   uint64_t& count) {
     const int64_t size = job.OutputSize;
     platform::File file = platform::OpenForReading(job.OutputPath);
     if (!file.IsOpen()) return nullptr;

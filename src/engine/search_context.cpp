@@ -56,6 +56,7 @@ bool FlushOutput(const OutputSink& output, ResultState& result) {
     std::string& buffer = result.OutputBuffer;
     if (buffer.empty()) return true;
     const bool written = output.Write(output.Target, buffer.data(), buffer.size());
+    result.BytesWritten += buffer.size();
     buffer.clear();
     return written;
 }

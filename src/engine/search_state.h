@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/hash_set.h"
 #include "engine/replacement_template.h"
@@ -53,6 +54,30 @@ struct FileState {
     std::array<int, 300> OutputVector{};
 };
 
+// A match as a worker of a parallel search leaves it when the job filters duplicates or numbers
+// its results: its items go to the output alone (no separator, header or counter), and the host's
+// thread, which takes the files in add-list order, filters and numbers them from these.
+struct MatchRecord {
+    uint64_t End = 0;      // where the match's items end in the file's output
+    uint64_t Hash = 0;     // of the match's text, when duplicates are filtered
+    uint32_t Line = 0;     // the line (line mode)
+    uint32_t Items = 0;    // items written
+    uint32_t Counters = 0; // counters among them, the next ones of CounterMarks
+};
+// A counter item: the template code and where in the file's output its digits go.
+struct CounterMark {
+    uint64_t At = 0;
+    int32_t Code = 0;
+};
+struct MatchRecords {
+    bool On = false;
+    // Those not yet handed on with the output: a flush of the output can take a match's counter
+    // marks before the match's record is made.
+    std::vector<MatchRecord> Matches;
+    std::vector<CounterMark> Counters;
+    uint64_t CountersMade = 0;
+};
+
 struct ResultState {
     ReplacementTemplate Template;
     HashSet64 SeenHashes;
@@ -74,6 +99,9 @@ struct ResultState {
     // or before the statistics when there was none).
     bool BomWritten = false;
     std::string OutputBuffer;
+    // The bytes of the output written out of the buffer (or past it) so far.
+    uint64_t BytesWritten = 0;
+    MatchRecords Records;
     // Conversion state and scratch space reused from match to match.
     CodePageText Conversion;
     std::string HashScratch;

@@ -671,6 +671,23 @@ TEST_F(JobReliability, WorkersWriteWhatTheHostsThreadAloneWrites) {
              s.replace = u"$1$4";
          }},
         {"line mode", [](Settings& s) { s.LineMode = true; }},
+        // Filtered and numbered across files, on the host's thread in add-list order.
+        {"no duplicates", [](Settings& s) { s.NoDuplicates = true; }},
+        {"counters", [](Settings& s) { s.replace = u"\\xM2 $0 \\xm0;\\xNn"; }},
+        {"line mode, no duplicates, counters",
+         [](Settings& s) {
+             s.LineMode = true;
+             s.NoDuplicates = true;
+             s.regex = u"[A-Z]\\d|\\d+";
+             s.replace = u"\\xm1=$0";
+         }},
+        {"no duplicates, missing groups, bom",
+         [](Settings& s) {
+             s.NoDuplicates = true;
+             s.WriteBom = true;
+             s.regex = u"[A-Z](2)?\\d";
+             s.replace = u"$1";
+         }},
         {"binary", [](Settings& s) { s.BinaryMode = true; }},
         {"empty matches",
          [](Settings& s) {
@@ -691,6 +708,13 @@ TEST_F(JobReliability, WorkersWriteWhatTheHostsThreadAloneWrites) {
          [](Settings& s) {
              s.regex = u"[A-Z]\\d{5}";
              s.Memory = 5;
+         }},
+        {"parts, no duplicates, counters",
+         [](Settings& s) {
+             s.regex = u"[A-Z]\\d{3}";
+             s.Memory = 5;
+             s.NoDuplicates = true;
+             s.replace = u"\\xM5 $0";
          }},
     };
     for (const Case& c : cases) {
