@@ -103,6 +103,16 @@ struct Walk {
     // in a run: the workers go from file to file without a switch to its thread and back for
     // every file.
     bool RunningLow() const { return Todo.size() <= Workers * kFilesPerWorker / 2; }
+    // The writer could hand out more files: the list goes on and the window has room. A file
+    // that takes long at the window's front would otherwise leave the other workers without
+    // files until it is done.
+    bool CanHandOut() const {
+        return !ListDone && Window.size() < Workers * kFilesPerWorker &&
+               Waiting < kWaitingOutputLimit;
+    }
+    // The writer has work: the first file not yet written is done, or files are to be handed
+    // out.
+    bool WriterWanted() const { return Window.front()->Done || CanHandOut(); }
     // Ends the walk early: searches stop at their next look at the flag, waits end.
     void Halt() {
         std::lock_guard guard(Lock);
@@ -113,6 +123,22 @@ struct Walk {
         TurnWaits.notify_all();
     }
 };
+
+// Takes the walk's lock for a worker. Every hold of it is short, and a worker takes it once a
+// file: a thread that found it held tries again for a moment before it sleeps, since a sleep and
+// the wake-up after it cost more than the wait (with files of a few KiB, half the workers' context
+// switches were such sleeps).
+std::unique_lock<std::mutex> TakeLock(std::mutex& mutex) {
+    std::unique_lock lock(mutex, std::try_to_lock);
+    for (int tries = 0; !lock.owns_lock() && tries < 200; ++tries) {
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+        lock.try_lock();
+    }
+    if (!lock.owns_lock()) lock.lock();
+    return lock;
+}
 
 struct SlotSink {
     Walk& walk;
@@ -148,7 +174,7 @@ bool PutIntoSlot(Walk& walk, Slot& slot, std::unique_lock<std::mutex>& lock, con
 // A worker's output goes to its file's slot while the file is searched.
 bool WriteToSlot(void* target, const char* bytes, size_t count) {
     SlotSink& sink = *static_cast<SlotSink*>(target);
-    std::unique_lock lock(sink.walk.Lock);
+    std::unique_lock lock = TakeLock(sink.walk.Lock);
     return PutIntoSlot(sink.walk, *sink.slot, lock, bytes, count, sink.result);
 }
 
@@ -167,7 +193,7 @@ Slot* TakeNext(Walk& walk, std::unique_lock<std::mutex>& lock) {
 // the slot, the slot is marked done, and the writer is woken when it has work waiting.
 Slot* FinishAndTakeNext(Walk& walk, Slot& slot, ResultState& result) {
     std::string& rest = result.OutputBuffer;
-    std::unique_lock lock(walk.Lock);
+    std::unique_lock lock = TakeLock(walk.Lock);
     if ((!rest.empty() || !result.Records.Matches.empty()) && !slot.Failure &&
         !PutIntoSlot(walk, slot, lock, rest.data(), rest.size(), result))
         slot.Search.Status = SearchStatus::Cancelled;
@@ -175,7 +201,7 @@ Slot* FinishAndTakeNext(Walk& walk, Slot& slot, ResultState& result) {
     result.Records.Matches.clear();
     result.Records.Counters.clear();
     slot.Done = true;
-    if (walk.RunningLow() && walk.Window.front()->Done) walk.WriterWakes.notify_one();
+    if (walk.RunningLow() && walk.WriterWanted()) walk.WriterWakes.notify_one();
     return TakeNext(walk, lock);
 }
 
@@ -310,6 +336,13 @@ void OpenFileResults(ExtractionJob& job) {
         result.OutputBuffer += "\r\n";
     }
 }
+
+// Output taken from a slot for the writer.
+struct Taken {
+    std::string bytes;
+    std::vector<MatchRecord> records;
+    std::vector<CounterMark> counters;
+};
 
 // The host's thread: hands out the entries, writes the results in order, merges the files and
 // talks to the host.
@@ -473,60 +506,91 @@ struct Writer {
         if (Going()) Progress(slot);
     }
 
-    // Adds entries to the window while it has room. Called under the walk's lock.
-    void HandOut(const std::u16string& sourcePath, const char16_t*& entry) {
-        while (!walk.ListDone && walk.Window.size() < kFilesPerWorker * walk.Workers &&
-               walk.Waiting < kWaitingOutputLimit) {
+    // Adds entries to the window while it has room. Called under the walk's lock, which it lets
+    // go while it makes the slots: the workers take theirs meanwhile.
+    void HandOut(std::unique_lock<std::mutex>& lock, const std::u16string& sourcePath,
+                 const char16_t*& entry) {
+        if (!walk.CanHandOut()) return;
+        const size_t room = walk.Workers * kFilesPerWorker - walk.Window.size();
+        lock.unlock();
+        std::vector<std::unique_ptr<Slot>> fresh;
+        bool listEnds = false;
+        while (fresh.size() < room) {
             const size_t length = std::char_traits<char16_t>::length(entry);
             if (length == 0) {
-                walk.ListDone = true;
-                walk.WorkWaits.notify_all();
-                return;
+                listEnds = true;
+                break;
             }
             auto slot = std::make_unique<Slot>();
             slot->FullName.reserve(sourcePath.size() + length);
             slot->FullName.assign(sourcePath).append(entry, length);
             entry += length + 1;
             slot->AccessName = AccessName(slot->FullName);
+            fresh.push_back(std::move(slot));
+        }
+        lock.lock();
+        for (std::unique_ptr<Slot>& slot : fresh) {
             walk.Todo.push_back(slot.get());
             walk.Window.push_back(std::move(slot));
-            walk.WorkWaits.notify_one();
         }
+        if (listEnds) walk.ListDone = true;
+        walk.WorkWaits.notify_all();
+    }
+
+    // Takes a slot's output and records, under the walk's lock.
+    void Take(Slot& slot, Taken& taken) {
+        taken.bytes.swap(slot.Output);
+        taken.records.swap(slot.Records);
+        taken.counters.swap(slot.Counters);
+        walk.Waiting -= taken.bytes.size() + taken.records.size() * sizeof(MatchRecord) +
+                        taken.counters.size() * sizeof(CounterMark);
+    }
+
+    // Writes output taken from a slot.
+    void Write(const Slot& slot, Taken& taken) {
+        if (walk.Recorded)
+            Replay(slot, taken.bytes, taken.records, taken.counters);
+        else if (!taken.bytes.empty())
+            Put(taken.bytes);
+        taken.bytes.clear();
+        taken.records.clear();
+        taken.counters.clear();
     }
 
     void Run(const std::u16string& sourcePath, const char16_t* entry) {
         std::unique_lock lock(walk.Lock);
+        // The files done at the window's front, taken in one hold of the lock, with their output.
+        std::vector<std::pair<std::unique_ptr<Slot>, Taken>> finished;
+        Taken partial;
         while (Going()) {
-            HandOut(sourcePath, entry);
+            HandOut(lock, sourcePath, entry);
             if (walk.Window.empty()) break;
             Slot* front = walk.Window.front().get();
-            walk.WriterWakes.wait_for(lock, kWriterWait,
-                                      [&] { return front->Done || !front->Output.empty(); });
-            std::string taken;
-            taken.swap(front->Output);
-            std::vector<MatchRecord> records;
-            std::vector<CounterMark> counters;
-            records.swap(front->Records);
-            counters.swap(front->Counters);
-            walk.Waiting -= taken.size() + records.size() * sizeof(MatchRecord) +
-                            counters.size() * sizeof(CounterMark);
-            std::unique_ptr<Slot> finished;
-            if (front->Done) {
-                finished = std::move(walk.Window.front());
+            walk.WriterWakes.wait_for(lock, kWriterWait, [&] {
+                return front->Done || !front->Output.empty() ||
+                       (walk.RunningLow() && walk.CanHandOut());
+            });
+            finished.clear();
+            while (!walk.Window.empty() && walk.Window.front()->Done) {
+                finished.emplace_back(std::move(walk.Window.front()), Taken{});
                 walk.Window.pop_front();
+                Take(*finished.back().first, finished.back().second);
             }
+            if (finished.empty()) Take(*front, partial);
             // Room for the output waiting behind, or the turn of a large file.
             walk.TurnWaits.notify_all();
             lock.unlock();
-            if (walk.Recorded)
-                Replay(*front, taken, records, counters);
-            else if (!taken.empty())
-                Put(taken);
-            if (finished) Merge(*finished);
+            for (auto& [slot, taken] : finished) {
+                if (!Going()) break;
+                Write(*slot, taken);
+                Merge(*slot);
+            }
+            if (finished.empty()) Write(*front, partial);
             Flush(true);
-            if (!finished && Going() && platform::TickCount() - lastProgress >= kProgressIntervalMs)
+            if (finished.empty() && Going() &&
+                platform::TickCount() - lastProgress >= kProgressIntervalMs)
                 Progress(*front);
-            if (!finished && !Going()) CountStoppedFile(*front);
+            if (finished.empty() && !Going()) CountStoppedFile(*front);
             lock.lock();
         }
     }
