@@ -709,6 +709,15 @@ TEST_F(JobReliability, WorkersWriteWhatTheHostsThreadAloneWrites) {
              s.regex = u"[A-Z]\\d{5}";
              s.Memory = 5;
          }},
+        // Matches longer than the output buffer go to the output past it.
+        {"long matches, no duplicates, counters",
+         [](Settings& s) {
+             s.regex = u"J1\\d{4}0(?s)(?:.{50000}){4}";
+             s.BinaryMode = true; // the matched bytes as they are, not converted piece by piece
+             s.Memory = 5;
+             s.NoDuplicates = true;
+             s.replace = u"\\xm1:$0";
+         }},
         {"parts, no duplicates, counters",
          [](Settings& s) {
              s.regex = u"[A-Z]\\d{3}";
