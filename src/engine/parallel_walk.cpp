@@ -63,10 +63,9 @@ struct Slot {
     bool Done = false;
 };
 
-// What a slot's records count for in the output waiting for the writer.
-size_t RecordBytes(const ResultState& result) {
-    return result.Records.Matches.size() * sizeof(MatchRecord) +
-           result.Records.Counters.size() * sizeof(CounterMark);
+// What records count for in the output waiting for the writer.
+size_t RecordBytes(const std::vector<MatchRecord>& matches, const std::vector<CounterMark>& marks) {
+    return matches.size() * sizeof(MatchRecord) + marks.size() * sizeof(CounterMark);
 }
 
 struct Walk {
@@ -161,7 +160,7 @@ bool PutIntoSlot(Walk& walk, Slot& slot, std::unique_lock<std::mutex>& lock, con
     });
     if (walk.Stop) return false;
     slot.Output.append(bytes, count);
-    walk.Waiting += count + RecordBytes(result);
+    walk.Waiting += count + RecordBytes(result.Records.Matches, result.Records.Counters);
     MatchRecords& records = result.Records;
     slot.Records.insert(slot.Records.end(), records.Matches.begin(), records.Matches.end());
     slot.Counters.insert(slot.Counters.end(), records.Counters.begin(), records.Counters.end());
@@ -443,11 +442,10 @@ struct Writer {
 
     // Takes recorded output of the first file not yet written and writes the matches whose items
     // are all there.
-    void Replay(const Slot& slot, const std::string& bytes, std::vector<MatchRecord>& records,
-                std::vector<CounterMark>& counters) {
-        replay.bytes += bytes;
-        replay.records.insert(replay.records.end(), records.begin(), records.end());
-        replay.counters.insert(replay.counters.end(), counters.begin(), counters.end());
+    void Replay(const Slot& slot, const Taken& taken) {
+        replay.bytes += taken.bytes;
+        replay.records.insert(replay.records.end(), taken.records.begin(), taken.records.end());
+        replay.counters.insert(replay.counters.end(), taken.counters.begin(), taken.counters.end());
         const uint64_t arrived = replay.start + replay.bytes.size();
         uint64_t done = replay.start;
         size_t r = 0;
@@ -542,14 +540,13 @@ struct Writer {
         taken.bytes.swap(slot.Output);
         taken.records.swap(slot.Records);
         taken.counters.swap(slot.Counters);
-        walk.Waiting -= taken.bytes.size() + taken.records.size() * sizeof(MatchRecord) +
-                        taken.counters.size() * sizeof(CounterMark);
+        walk.Waiting -= taken.bytes.size() + RecordBytes(taken.records, taken.counters);
     }
 
     // Writes output taken from a slot.
     void Write(const Slot& slot, Taken& taken) {
         if (walk.Recorded)
-            Replay(slot, taken.bytes, taken.records, taken.counters);
+            Replay(slot, taken);
         else if (!taken.bytes.empty())
             Put(taken.bytes);
         taken.bytes.clear();
