@@ -61,6 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         SearchStatus status = SearchStatus::GoOn;
         uint32_t bom = 0;
         bool flushed = true;
+        uint64_t block = 0; // a whole file read a block of this size at a time
     };
     auto read = [&](Run& run) {
         ParseReplacement(settings, run.result.Template, compiled);
@@ -80,7 +81,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const int64_t dataSize = fileSize - run.bom;
             switch (reader % 3) {
             case 0:
-                run.status = ReadWholeFile(FileSource(input), dataSize, context, file);
+                run.status =
+                    run.block == 0
+                        ? ReadWholeFile(FileSource(input), dataSize, context, file)
+                        : detail::ReadWholeFileInBlocks(FileSource(input), dataSize, context, file,
+                                                        run.block, SIZE_MAX);
                 break;
             case 1:
                 run.status =
@@ -110,6 +115,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (every.written != run.written || every.result.PartsInFile != run.result.PartsInFile ||
             every.file.BadEncoding != file.BadEncoding || every.status != status) {
             std::fprintf(stderr, "line mode: passing over lines changed the result\n");
+            std::abort();
+        }
+    }
+    // A whole file read a block at a time finds what one search of all of it finds.
+    if (reader % 3 == 0) {
+        Run blocks;
+        blocks.block = unit / 2 + reader % 2;
+        read(blocks);
+        if (blocks.written != run.written || blocks.file.BadEncoding != file.BadEncoding ||
+            blocks.result.MatchCount != run.result.MatchCount || blocks.status != status) {
+            std::fprintf(stderr, "whole file: reading in blocks changed the result\n");
             std::abort();
         }
     }

@@ -504,7 +504,12 @@ SearchStatus SearchPiece(const CharT* text, size_t length, SearchContext& contex
             --searched;
         }
         // (Line breaks are carried too: more than half of what may be carried, and the piece is
-        // searched as it is.)
+        // searched as it is. A reader that carries without limit is left all of a piece of line
+        // breaks, to search with what follows.)
+        if (searched == 0 && file.CarryLimit == SIZE_MAX) {
+            file.ResumeAt = 0;
+            return SearchStatus::GoOn;
+        }
         if (searched == 0 || length - searched > file.CarryLimit / 2) {
             file.MoreFollows = false;
             file.CutMatchLost = true;

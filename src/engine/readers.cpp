@@ -8,6 +8,11 @@
 #include <type_traits>
 #include <utility>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+#include "engine/held_output.h"
 #include "engine/readers.h"
 #include "engine/utf8_validity.h"
 #include "platform/system.h"
@@ -234,6 +239,216 @@ bool SearchWholeFileIfRoom(InputSource& input, uint64_t bytes, Sink& sink) {
     auto buffer = detail::TryAllocate<Unit>(bytes / sizeof(Unit) + 1);
     if (!buffer) return false;
     SearchWholeFile(input, bytes, buffer, sink);
+    return true;
+}
+
+// ---- whole file, block by block -------------------------------------------------------------
+
+// Whether the units hold no surrogate but in a high-low pair (what the library's check of UTF-16
+// text asks for). Runs without a surrogate, the rule in most text, are passed over 32 units a step
+// on vector instructions, 16 where there are none (four units to a word: a lane is a surrogate
+// when it is zero after masking and an xor with 0xD800).
+bool IsWellFormedUtf16(const char16_t* units, size_t count) {
+    constexpr uint64_t kOnes = 0x0001000100010001ULL;
+    constexpr uint64_t kHighBits = kOnes << 15;
+    constexpr uint64_t kMask = kOnes * 0xF800;
+    constexpr uint64_t kSurrogates = kOnes * 0xD800;
+    auto surrogateLanes = [](uint64_t word) {
+        const uint64_t v = (word & kMask) ^ kSurrogates;
+        return (v - kOnes) & ~v & kHighBits;
+    };
+    size_t i = 0;
+    while (i < count) {
+#ifdef __SSE2__
+        if (i + 32 <= count) {
+            const __m128i mask = _mm_set1_epi16(static_cast<short>(0xF800));
+            const __m128i lead = _mm_set1_epi16(static_cast<short>(0xD800));
+            __m128i any = _mm_setzero_si128();
+            for (size_t k = 0; k < 32; k += 8) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i + k));
+                any = _mm_or_si128(any, _mm_cmpeq_epi16(_mm_and_si128(v, mask), lead));
+            }
+            if (_mm_movemask_epi8(any) == 0) {
+                i += 32;
+                continue;
+            }
+        }
+#endif
+        if (i + 16 <= count) {
+            uint64_t words[4];
+            std::memcpy(words, units + i, sizeof words);
+            if ((surrogateLanes(words[0]) | surrogateLanes(words[1]) | surrogateLanes(words[2]) |
+                 surrogateLanes(words[3])) == 0) {
+                i += 16;
+                continue;
+            }
+        }
+        const char16_t u = units[i++];
+        if (platform::IsLowSurrogate(u)) return false;
+        if (platform::IsHighSurrogate(u) && (i == count || !platform::IsLowSurrogate(units[i++])))
+            return false;
+    }
+    return true;
+}
+
+template <class Unit>
+bool IsWellFormed(const Unit* units, size_t count) {
+    if constexpr (sizeof(Unit) == 2)
+        return IsWellFormedUtf16(units, count);
+    else
+        return IsValidUtf8(reinterpret_cast<const unsigned char*>(units), count);
+}
+
+// The units up to the end of the last whole character, none when the first is cut: the rest goes
+// with the next block.
+template <class Unit>
+size_t CompleteCharacters(const Unit* units, size_t count, const FileState& file) {
+    if constexpr (sizeof(Unit) == 2) {
+        return file.IsUtf16 && count > 0 && platform::IsHighSurrogate(units[count - 1]) ? count - 1
+                                                                                        : count;
+    } else {
+        const size_t whole = WholeCharacters(units, count, file);
+        // (WholeCharacters keeps a lone cut character whole.)
+        const auto* bytes = reinterpret_cast<const unsigned char*>(units);
+        const bool cutAlone = file.IsUtf8 && whole == count && count < 4 && count > 0 &&
+                              (bytes[0] & 0xC0) != 0x80 &&
+                              platform::Utf8ClaimedLength(bytes[0]) > count;
+        return cutAlone ? 0 : whole;
+    }
+}
+
+// Whether the searches of the file have an expression to run: without one every search fails
+// before the library looks at the text's encoding.
+bool HasForm(const CompiledExpression& compiled, const FileState& file) {
+    if (file.IsUtf16) return compiled.Utf16Code != nullptr;
+    return (file.IsUtf8 ? compiled.Utf8Code : compiled.AnsiCode) != nullptr;
+}
+
+// A file read whole reports its progress every this many bytes.
+constexpr uint64_t kStreamProgressBytes = 0x400000;
+
+// A large file searched whole, read a block at a time into memory that stays in the processor's
+// cache, instead of into one buffer of its size that the system must first clear and that every
+// byte crosses main memory twice to reach. It finds what one search of the whole text finds:
+// every block but the last is searched knowing that the text goes on, and what that search leaves
+// open is carried, however long (a read then brings at least as much new text as is carried, so
+// that no text is searched more than about twice). A UTF file's blocks are checked as they
+// arrive; its output is held until the last block passed, and a bad block drops it (a search of
+// the whole text finds a bad character before its first match). A search that stopped at one of
+// the library's limits ends the file's searching, as it would end the one search of the whole;
+// the rest is still read for its check. The file counts as one part. False when there is no
+// memory to begin with.
+template <class Unit>
+bool SearchStreamed(InputSource& input, uint64_t bytes, uint64_t blockBytes, size_t heldLimit,
+                    Sink& sink) {
+    constexpr uint64_t kUnit = sizeof(Unit);
+    constexpr size_t kPadUnits = detail::kBufferAlignment / kUnit;
+    FileState& file = sink.file;
+    SearchContext& context = sink.context;
+    const uint64_t blockUnits = std::max<uint64_t>(1, blockBytes / kUnit);
+    size_t capacity = static_cast<size_t>(std::min(blockUnits, bytes / kUnit + 1)) + kPadUnits + 1;
+    auto buffer = detail::TryAllocate<Unit>(capacity);
+    if (!buffer) return false;
+    const bool checked = (file.IsUtf8 || file.IsUtf16) && file.CheckUtfOnFirstSearch;
+    HeldOutput held;
+    if (checked && !HoldOutput(context, held, heldLimit)) return false;
+    // The blocks' own checks stand for the library's.
+    file.CheckUtfOnFirstSearch = false;
+    const uint32_t partsBefore = context.Result.PartsInFile;
+
+    bool searching = true;
+    bool searchedAny = false;
+    bool bad = false;
+    const Unit* carriedFrom = nullptr;
+    size_t carried = 0;   // units taken over from the last block
+    size_t unchecked = 0; // the carried units at their end not yet checked: a character cut in two
+    uint64_t position = 0;
+    uint64_t reported = 0;
+    while (position < bytes && sink.Going()) {
+        const uint64_t toRead =
+            std::min(std::max(blockUnits, uint64_t{carried}) * kUnit, bytes - position);
+        const size_t needed = carried + static_cast<size_t>(toRead / kUnit) + kPadUnits + 2;
+        if (needed > capacity) {
+            const size_t grown = std::max(needed, capacity * 2);
+            auto larger = detail::TryAllocate<Unit>(grown);
+            if (!larger) {
+                // The carried text is searched as the text's end: the rest is not read.
+                file.ReadIncomplete = true;
+                if (searching && carried != 0) {
+                    Unit* units = buffer.get();
+                    std::memmove(units, carriedFrom, carried * kUnit);
+                    units[carried] = 0;
+                    sink.Search(units, carried);
+                    searchedAny = true;
+                }
+                break;
+            }
+            capacity = grown;
+            std::memcpy(larger.get(), carriedFrom, carried * kUnit);
+            carriedFrom = larger.get();
+            buffer = std::move(larger);
+        }
+        // The carried units go just before a cache line, so that the read fills memory that
+        // starts on one.
+        Unit* units = buffer.get() + (kPadUnits - carried % kPadUnits) % kPadUnits;
+        if (carried != 0) std::memmove(units, carriedFrom, carried * kUnit);
+        const size_t got = ReadWhatArrives(input, units + carried, toRead, file);
+        position += got;
+        size_t count = carried + got / kUnit;
+        if constexpr (sizeof(Unit) == 2) {
+            if (NeedsSwap(file)) SwapUnits(units + carried, count - carried);
+        }
+        const bool last = position >= bytes || file.ReadIncomplete;
+        if (last && file.ReadIncomplete) count = WholeCharacters(units, count, file);
+        const size_t whole = last ? count : CompleteCharacters(units, count, file);
+        if (checked) {
+            const size_t from = carried - unchecked;
+            bad = !IsWellFormed(units + from, whole - from);
+            unchecked = count - whole;
+            if (bad) break;
+        }
+        if (searching && last) {
+            // The arrived text is searched, unless a file that got shorter yielded nothing.
+            // (Nothing left means nothing to search: the text's end was searched with the block
+            // before, and an empty match at the end of a text is no result.)
+            if (count != 0) {
+                units[count] = 0;
+                sink.Search(units, count);
+                searchedAny = true;
+            }
+            carried = 0;
+        } else if (searching) {
+            const Unit kept = units[whole];
+            units[whole] = 0;
+            const size_t resume = sink.SearchOpen(units, whole, SIZE_MAX);
+            searchedAny = true;
+            units[whole] = kept;
+            carried = count - resume;
+            carriedFrom = units + resume;
+            if (sink.status == SearchStatus::LimitHit) searching = false;
+        }
+        // Once the searching ended, only a text still to be checked is read on.
+        if (!searching && !checked) break;
+        if (!searching) {
+            carried = unchecked;
+            carriedFrom = units + count - unchecked;
+        }
+        if (!sink.Going()) break;
+        const uint64_t done = last ? position : position - carried * kUnit;
+        if (last || done - reported >= kStreamProgressBytes) {
+            sink.Progress(done - reported);
+            reported = done;
+        }
+        if (last) break;
+    }
+    // One search of the whole ran, and failed at once when the text was badly encoded.
+    if (searchedAny || bad) context.Result.PartsInFile = partsBefore + 1;
+    if (bad) {
+        file.BadEncoding = true;
+        if (DropHeld(held)) file.EndedEarly = file.CutMatchLost = false;
+    } else if (checked && !ReleaseHeld(held)) {
+        sink.Note(SearchStatus::WriteFailed);
+    }
     return true;
 }
 
@@ -494,23 +709,10 @@ void SearchLines(InputSource& input, uint64_t dataSize, uint64_t blockBytes,
 
 SearchStatus ReadWholeFile(InputSource input, int64_t dataSize, SearchContext& context,
                            FileState& file) {
-    if (dataSize < 0) {
-        // Without a known size there is nothing that could be read whole.
-        input.Close(input.Target);
-        file.ReadIncomplete = true;
-        return SearchStatus::GoOn;
-    }
-    Sink sink{context, file};
-    const uint64_t bytes = static_cast<uint64_t>(dataSize);
-    const bool searched = file.IsUtf16 ? SearchWholeFileIfRoom<char16_t>(input, bytes, sink)
-                                       : SearchWholeFileIfRoom<char>(input, bytes, sink);
-    if (searched) return sink.status;
-    // Not enough memory for the whole file: large files are read in 5 MiB parts instead.
-    if (bytes > kFallbackPartBytes)
-        return detail::ReadFileInPartsOfSize(input, dataSize, context, file, kFallbackPartBytes);
-    input.Close(input.Target);
-    file.ReadIncomplete = true;
-    return SearchStatus::GoOn;
+    return detail::ReadWholeFileInBlocks(
+        input, dataSize, context, file,
+        dataSize > static_cast<int64_t>(kStreamedFromBytes) ? kStreamBlockBytes : 0,
+        static_cast<size_t>(std::max<int64_t>(dataSize, 0)));
 }
 
 bool StartLoading(platform::File& input, int64_t size, size_t firstBytes, LoadBuffer& buffer,
@@ -605,6 +807,39 @@ SearchStatus ReadFileInPartsOfSize(InputSource input, int64_t dataSize, SearchCo
     }
     input.Close(input.Target);
     return sink.status;
+}
+
+SearchStatus ReadWholeFileInBlocks(InputSource input, int64_t dataSize, SearchContext& context,
+                                   FileState& file, uint64_t blockBytes, size_t heldLimit) {
+    if (dataSize < 0) {
+        // Without a known size there is nothing that could be read whole.
+        input.Close(input.Target);
+        file.ReadIncomplete = true;
+        return SearchStatus::GoOn;
+    }
+    const Settings& settings = context.JobSettings;
+    Sink sink{context, file};
+    const auto bytes = static_cast<uint64_t>(dataSize);
+    // Line mode and search and replace never search a file whole this way; a file without a
+    // compiled form is left to the one search that reports it.
+    const bool streamed =
+        blockBytes != 0 && dataSize > 0 && !settings.LineMode && !settings.SearchAndReplace &&
+        HasForm(context.Compiled, file) &&
+        (file.IsUtf16 ? SearchStreamed<char16_t>(input, bytes, blockBytes, heldLimit, sink)
+                      : SearchStreamed<char>(input, bytes, blockBytes, heldLimit, sink));
+    if (streamed) {
+        input.Close(input.Target);
+        return sink.status;
+    }
+    const bool searched = file.IsUtf16 ? SearchWholeFileIfRoom<char16_t>(input, bytes, sink)
+                                       : SearchWholeFileIfRoom<char>(input, bytes, sink);
+    if (searched) return sink.status;
+    // Not enough memory for the whole file: large files are read in 5 MiB parts instead.
+    if (bytes > kFallbackPartBytes)
+        return ReadFileInPartsOfSize(input, dataSize, context, file, kFallbackPartBytes);
+    input.Close(input.Target);
+    file.ReadIncomplete = true;
+    return SearchStatus::GoOn;
 }
 
 SearchStatus ReadLinesInBlocks(InputSource input, int64_t dataSize, SearchContext& context,

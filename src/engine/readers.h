@@ -99,11 +99,21 @@ void ReleaseLoaded(LoadedFile& loaded);
 SearchStatus SearchLoadedFile(LoadedFile& loaded, uint32_t offset, int64_t dataSize,
                               SearchContext& context, FileState& file);
 
+// Files read whole from this size on are read and searched a block at a time (see
+// ReadWholeFileInBlocks): smaller ones are read in one go into the thread's kept buffer.
+inline constexpr uint64_t kStreamedFromBytes = kMostLoadBytes;
+inline constexpr uint64_t kStreamBlockBytes = 0x40000;
+
 // Sizes the readers work with.
 inline constexpr uint64_t kLineBlockBytes = 0x40000;     // ReadLines block (UTF-16: 0x20000 units)
 inline constexpr uint64_t kFallbackPartBytes = 0x500000; // parts when memory is short: 5 MiB
 
 namespace detail {
+// ReadWholeFile for a file read and searched a block of `blockBytes` at a time (0: in one go),
+// with what one search of the whole text finds; a UTF file's output is held (at most `heldLimit`
+// bytes of it) until its last block passed the encoding check.
+SearchStatus ReadWholeFileInBlocks(InputSource input, int64_t dataSize, SearchContext& context,
+                                   FileState& file, uint64_t blockBytes, size_t heldLimit);
 // ReadFileInParts with the part size in bytes (the MiB form calls this with memoryMiB << 20).
 SearchStatus ReadFileInPartsOfSize(InputSource input, int64_t dataSize, SearchContext& context,
                                    FileState& file, uint64_t partBytes);

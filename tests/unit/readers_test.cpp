@@ -594,12 +594,124 @@ TEST(ReadWholeFile, AllocationFailureSkipsSmallFilesAndReadsLargeOnesInParts) {
     line += '\n';
     std::string content;
     for (int i = 0; i < 5121; ++i) content += line;
-    Engine e(u"\\n", u"n", false);
-    platform::InjectFault(platform::FaultKind::Allocate, 1);
-    EXPECT_TRUE(e.Ran(
-        ReadWholeFile(e.Input(content), static_cast<int64_t>(content.size()), e.context, e.file)));
-    EXPECT_EQ(e.result.PartsInFile, 2u);
-    EXPECT_EQ(e.result.MatchCount, 5121u);
+    // Read in one go, or a block at a time (which falls back on one go).
+    for (const uint64_t block : {uint64_t{0}, kStreamBlockBytes}) {
+        Engine e(u"\\n", u"n", false);
+        platform::InjectFault(platform::FaultKind::Allocate, 1);
+        EXPECT_TRUE(e.Ran(detail::ReadWholeFileInBlocks(e.Input(content),
+                                                        static_cast<int64_t>(content.size()),
+                                                        e.context, e.file, block, SIZE_MAX)));
+        EXPECT_EQ(e.result.PartsInFile, block == 0 ? 2u : 1u);
+        EXPECT_EQ(e.result.MatchCount, 5121u);
+    }
+}
+
+// What a reader left behind: its output and the job's and the file's marks.
+struct ReaderResult {
+    std::string output;
+    uint64_t matches = 0, duplicates = 0, hashes = 0;
+    uint32_t parts = 0;
+    bool bad = false, lost = false, early = false, incomplete = false;
+    bool operator==(const ReaderResult&) const = default;
+    friend std::ostream& operator<<(std::ostream& out, const ReaderResult& r) {
+        return out << testing::PrintToString(r.output) << " matches " << r.matches << " duplicates "
+                   << r.duplicates << " hashes " << r.hashes << " parts " << r.parts
+                   << (r.bad ? " bad" : "") << (r.lost ? " lost" : "") << (r.early ? " early" : "")
+                   << (r.incomplete ? " incomplete" : "");
+    }
+};
+
+// A large file read and searched a block at a time finds what one search of its whole text finds,
+// after another file's results: generated texts of every encoding, some with a bad character (all
+// of the file's output then goes, and the earlier file's stays), expressions that look back, look
+// ahead, hold at the text's end or run across any number of blocks, the duplicate filter and
+// counters.
+TEST(ReadWholeFile, InBlocksFindsWhatOneSearchOfTheWholeFinds) {
+    enum Form { CodePage, Utf8, Utf16Le, Utf16Be };
+    const std::u16string regexes[] = {u"a+",           u"ab|b",       u"(?<=a)b", u"\\bab\\b",
+                                      u"b$",           u"(?m)^a",     u"a\\z",    u"\\Z",
+                                      u"(?s)a.*b",     u"x*",         u"\\R",     u"$",
+                                      u"(?<=\\n)a\\K", u"[^\\r\\n]+", u"\u00e9+", u"a(?=\\r?\\n)",
+                                      u"(?s).{3}",     u"^",          u"\\G[ab]", u"(a|b)*\u00e9"};
+    const char16_t* pieces[] = {u"a",  u"b",      u"ab",         u"\n", u"\r\n",
+                                u"\r", u"\u00e9", u"\U0001F600", u" ",  u"\uFFFF"};
+    auto file = [&](Form form, const std::u16string& text, uint32_t flaw) {
+        std::string bytes;
+        switch (form) {
+        case CodePage:
+            platform::AppendWideAsCodePage(1252, text, -1, bytes);
+            break;
+        case Utf8:
+            platform::AppendUtf16AsUtf8(text, bytes);
+            if (flaw != 0) bytes.insert(flaw % (bytes.size() + 1), "\xC3");
+            break;
+        default: {
+            std::u16string units = text;
+            if (flaw != 0)
+                units.insert(flaw % (units.size() + 1), 1, flaw & 2 ? u'\xD800' : u'\xDC00');
+            bytes = Utf16(units, form == Utf16Be);
+        }
+        }
+        return bytes;
+    };
+    auto run = [&](Form form, const std::u16string& regex, const std::string& content,
+                   uint64_t block, size_t heldLimit, bool filter, bool counters) {
+        Engine e(regex, counters ? u"<$0>\\xM1" : u"<$0>");
+        e.settings.NoDuplicates = filter;
+        // The results of a file before.
+        EXPECT_TRUE(e.Ran(SearchBytes("ab\nab", 5, e.context, e.file)));
+        e.file = FileState{};
+        e.file.FileName = u"in.txt";
+        e.file.IsUtf8 = form == Utf8;
+        e.file.IsUtf16 = form == Utf16Le || form == Utf16Be;
+        e.file.IsBigEndian = form == Utf16Be;
+        e.file.CheckUtfOnFirstSearch = form != CodePage;
+        e.result.PartsInFile = 0;
+        EXPECT_TRUE(e.Ran(detail::ReadWholeFileInBlocks(e.Input(content),
+                                                        static_cast<int64_t>(content.size()),
+                                                        e.context, e.file, block, heldLimit)));
+        EXPECT_TRUE(e.memory.closed);
+        return ReaderResult{e.Output(),
+                            e.result.MatchCount,
+                            e.result.DuplicateCount,
+                            e.result.SeenHashes.size(),
+                            e.result.PartsInFile,
+                            e.file.BadEncoding,
+                            e.file.CutMatchLost,
+                            e.file.EndedEarly,
+                            e.file.ReadIncomplete};
+    };
+    uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, seed >> 8; };
+    for (int round = 0; round < 120; ++round) {
+        std::u16string text;
+        for (uint32_t n = next() % 40; n > 0; --n) text += pieces[next() % std::size(pieces)];
+        const auto form = static_cast<Form>(next() % 4);
+        const uint32_t flaw = next() % 3 == 0 ? next() | 1 : 0;
+        const std::string content = file(form, text, flaw);
+        const std::u16string& regex = regexes[next() % std::size(regexes)];
+        const bool filter = next() % 2 == 0, counters = next() % 2 == 0;
+        SCOPED_TRACE(testing::Message()
+                     << "form " << form << " regex " << testing::PrintToString(regex) << " text "
+                     << testing::PrintToString(content));
+        const ReaderResult whole = run(form, regex, content, 0, SIZE_MAX, filter, counters);
+        for (const uint64_t block : {1, 2, 3, 5, 8, 64})
+            EXPECT_EQ(run(form, regex, content, block, SIZE_MAX, filter, counters), whole)
+                << "blocks of " << block;
+    }
+    // Output beyond what may be held is written as it comes: the results before a bad block stay.
+    std::string flawed;
+    for (int i = 0; i < 40000; ++i) flawed += "ab ";
+    flawed += "\xC3";
+    for (const size_t limit : {size_t{1000}, SIZE_MAX}) {
+        Engine e(u"ab");
+        e.file.IsUtf8 = e.file.CheckUtfOnFirstSearch = true;
+        EXPECT_TRUE(e.Ran(detail::ReadWholeFileInBlocks(
+            e.Input(flawed), static_cast<int64_t>(flawed.size()), e.context, e.file, 4096, limit)));
+        EXPECT_TRUE(e.file.BadEncoding);
+        EXPECT_EQ(e.Output().substr(0, 10), limit == SIZE_MAX ? "" : "<ab>\r\n<ab>");
+        EXPECT_EQ(e.result.MatchCount == 0, limit == SIZE_MAX);
+    }
 }
 
 TEST(ReadFileInParts, FindWhatASearchOfTheWholeTextFinds) {

@@ -1,0 +1,97 @@
+#include "engine/held_output.h"
+
+#include <new>
+
+namespace gleanery {
+
+namespace {
+
+// The real output is started (emptied, for a file that had no output before) only when the held
+// bytes go to it: a file whose output is dropped must not empty it either.
+bool RestartHeld(void*) {
+    return true;
+}
+
+bool LetGo(HeldOutput& held) {
+    held.LetGo = true;
+    const OutputSink& real = held.Real;
+    if (!held.OutputStartedBefore && !real.Restart(real.Target)) return false;
+    const bool written =
+        held.Bytes.empty() || real.Write(real.Target, held.Bytes.data(), held.Bytes.size());
+    std::string().swap(held.Bytes);
+    return written;
+}
+
+bool WriteHeld(void* target, const char* bytes, size_t count) {
+    HeldOutput& held = *static_cast<HeldOutput*>(target);
+    if (!held.LetGo && count <= held.Limit - held.Bytes.size()) {
+        try {
+            held.Bytes.append(bytes, count);
+            return true;
+        } catch (const std::bad_alloc&) {
+            // Written out after all: results are not lost for want of memory to hold them.
+        }
+    }
+    if (!held.LetGo && !LetGo(held)) return false;
+    return held.Real.Write(held.Real.Target, bytes, count);
+}
+
+} // namespace
+
+bool HoldOutput(SearchContext& context, HeldOutput& held, size_t limit) {
+    const ResultState& result = context.Result;
+    try {
+        if (context.JobSettings.NoDuplicates && !result.Records.On)
+            held.HashesBefore = result.SeenHashes;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    held.Context = &context;
+    held.Real = context.Output;
+    held.Limit = limit;
+    held.BufferBefore = result.OutputBuffer.size();
+    held.BytesWrittenBefore = result.BytesWritten;
+    held.MatchCountBefore = result.MatchCount;
+    held.DuplicateCountBefore = result.DuplicateCount;
+    held.PartsEndedEarlyBefore = result.PartsEndedEarly;
+    held.ItemsWrittenBefore = result.ItemsWritten;
+    held.BomWrittenBefore = result.BomWritten;
+    held.OutputStartedBefore = result.OutputStarted;
+    held.RecordsBefore = result.Records.Matches.size();
+    held.CounterMarksBefore = result.Records.Counters.size();
+    held.CountersMadeBefore = result.Records.CountersMade;
+    context.Output = OutputSink{&held, &RestartHeld, &WriteHeld};
+    return true;
+}
+
+bool ReleaseHeld(HeldOutput& held) {
+    held.Context->Output = held.Real;
+    return held.LetGo || LetGo(held);
+}
+
+bool DropHeld(HeldOutput& held) {
+    SearchContext& context = *held.Context;
+    context.Output = held.Real;
+    if (held.LetGo) return false;
+    ResultState& result = context.Result;
+    // The first bytes that left the buffer while the file was held were the ones it held before.
+    if (held.Bytes.empty())
+        result.OutputBuffer.resize(held.BufferBefore);
+    else
+        result.OutputBuffer.assign(held.Bytes, 0, held.BufferBefore);
+    std::string().swap(held.Bytes);
+    result.BytesWritten = held.BytesWrittenBefore;
+    result.MatchCount = held.MatchCountBefore;
+    result.DuplicateCount = held.DuplicateCountBefore;
+    result.PartsEndedEarly = held.PartsEndedEarlyBefore;
+    result.ItemsWritten = held.ItemsWrittenBefore;
+    result.BomWritten = held.BomWrittenBefore;
+    result.OutputStarted = held.OutputStartedBefore;
+    result.Records.Matches.resize(held.RecordsBefore);
+    result.Records.Counters.resize(held.CounterMarksBefore);
+    result.Records.CountersMade = held.CountersMadeBefore;
+    if (held.HashesBefore) result.SeenHashes = std::move(*held.HashesBefore);
+    return true;
+}
+
+} // namespace gleanery
