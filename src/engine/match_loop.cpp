@@ -561,12 +561,7 @@ bool PassOver(const CharT* line, size_t length, bool wellFormed, SearchContext& 
                 return false;
         }
     }
-    ResultState& result = context.Result;
-    if (result.PartsInFile == 0) result.FileHeaderWritten = false;
-    ++result.PartsInFile;
-    file.LineHeaderWritten = false;
-    file.SearchFrom = 0;
-    file.SearchOver = false;
+    PassOverLines(1, context, file);
     return true;
 }
 
@@ -606,6 +601,16 @@ bool PassOverLine(const char* line, size_t length, bool wellFormed, SearchContex
 bool PassOverLine(const char16_t* line, size_t length, bool wellFormed, SearchContext& context,
                   FileState& file) {
     return PassOver(line, length, wellFormed, context, file);
+}
+
+void PassOverLines(uint64_t lines, SearchContext& context, FileState& file) {
+    if (lines == 0) return;
+    ResultState& result = context.Result;
+    if (result.PartsInFile == 0) result.FileHeaderWritten = false;
+    result.PartsInFile += static_cast<uint32_t>(lines);
+    file.LineHeaderWritten = false;
+    file.SearchFrom = 0;
+    file.SearchOver = false;
 }
 
 bool FlushWhenDue(SearchContext& context, uint32_t now) {

@@ -40,6 +40,8 @@ bool PassOverLine(const char* line, size_t length, bool wellFormed, SearchContex
                   FileState& file);
 bool PassOverLine(const char16_t* line, size_t length, bool wellFormed, SearchContext& context,
                   FileState& file);
+// Counts `lines` lines before the next possible match, whose encoding needs no check, as searched.
+void PassOverLines(uint64_t lines, SearchContext& context, FileState& file);
 
 // Results wait in the output buffer at most this long while a job goes on, so that a host that
 // follows the output file (a pipe on the command line) sees them as they are found.

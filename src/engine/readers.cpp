@@ -111,6 +111,83 @@ bool Is(Unit u, char16_t what) {
     return static_cast<char16_t>(static_cast<std::make_unsigned_t<Unit>>(u)) == what;
 }
 
+// The line ends among the units from `from` to `to` (before `count`), a CR LF pair counting as
+// one: every LF and every CR that no LF follows. A CR before `to` that an LF follows must have
+// that LF before `to` too. Eight bytes (four UTF-16 units) a step: a lane is a line end when it is
+// zero after an xor with LF, or with CR while the lane one unit on is not zero after one with LF.
+template <class Unit>
+uint64_t CountLineEnds(const Unit* units, size_t from, size_t to, size_t count) {
+    uint64_t ends = 0;
+    size_t i = from;
+#ifdef __SSE2__
+    if constexpr (sizeof(Unit) == 1) {
+        // Sixteen bytes a step: every line end subtracts -1 from its byte's counter, and the
+        // counters are summed before any could overflow.
+        const __m128i lfs = _mm_set1_epi8(kLf);
+        const __m128i crs = _mm_set1_epi8(kCr);
+        while (i + 16 <= to && i + 16 < count) {
+            __m128i counters = _mm_setzero_si128();
+            for (int step = 0; step < 255 && i + 16 <= to && i + 16 < count; ++step, i += 16) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
+                const __m128i n = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i + 1));
+                const __m128i lone =
+                    _mm_andnot_si128(_mm_cmpeq_epi8(n, lfs), _mm_cmpeq_epi8(v, crs));
+                counters = _mm_sub_epi8(counters, _mm_or_si128(_mm_cmpeq_epi8(v, lfs), lone));
+            }
+            const __m128i sums = _mm_sad_epu8(counters, _mm_setzero_si128());
+            ends += static_cast<uint64_t>(_mm_cvtsi128_si32(sums)) +
+                    static_cast<uint64_t>(_mm_cvtsi128_si32(_mm_unpackhi_epi64(sums, sums)));
+        }
+    }
+#endif
+    if constexpr (std::endian::native == std::endian::little) {
+        constexpr size_t kLanes = sizeof(uint64_t) / sizeof(Unit);
+        constexpr uint64_t kOnes =
+            sizeof(Unit) == 1 ? 0x0101010101010101ULL : 0x0001000100010001ULL;
+        constexpr uint64_t kLow = kOnes * (sizeof(Unit) == 1 ? 0x7F : 0x7FFF);
+        // Exactly the zero lanes' high bits (no borrow crosses a lane).
+        auto zeroLanes = [](uint64_t v) { return ~(((v & kLow) + kLow) | v | kLow); };
+        // How many lanes have their high bit set: the lanes, shifted to 0 or 1, summed into the
+        // top lane by a multiplication (a population count is a library call where the
+        // processor's instruction may not be assumed).
+        constexpr unsigned kLaneBits = 8 * sizeof(Unit);
+        auto lanesSet = [](uint64_t highBits) {
+            return ((highBits >> (kLaneBits - 1)) * kOnes) >> (64 - kLaneBits);
+        };
+        // (The next units are read one unit on: up to `to`, which is before `count`.)
+        for (; i + kLanes <= to && i + kLanes < count; i += kLanes) {
+            uint64_t word, next;
+            std::memcpy(&word, units + i, sizeof word);
+            std::memcpy(&next, units + i + 1, sizeof next);
+            const uint64_t lf = zeroLanes(word ^ (kOnes * kLf));
+            const uint64_t lone =
+                zeroLanes(word ^ (kOnes * kCr)) & ~zeroLanes(next ^ (kOnes * kLf));
+            ends += lanesSet(lf) + lanesSet(lone);
+        }
+    }
+    for (; i < to; ++i) {
+        if (Is(units[i], kLf) || (Is(units[i], kCr) && !(i + 1 < count && Is(units[i + 1], kLf))))
+            ++ends;
+    }
+    return ends;
+}
+
+// Where the last line that begins before `limit` (and whose line end lies whole before `count`)
+// begins, from `from` on; `from` when no line end comes before it.
+template <class Unit>
+size_t LastLineStartBefore(const Unit* units, size_t from, size_t limit, size_t count) {
+    for (size_t j = std::min(limit, count); j > from; --j) {
+        const size_t at = j - 1;
+        if (!IsLineEnd(units[at])) continue;
+        size_t start = at + 1;
+        if (Is(units[at], kCr) && start < count && Is(units[start], kLf)) ++start;
+        // (A CR at the block's end may be the first half of a pair; a line end at the very end of
+        // the text is followed by one more line: the line-by-line walk sees to both.)
+        if (start <= limit && start < count) return start;
+    }
+    return from;
+}
+
 // Reads up to `bytes` bytes and returns how many arrived. A failed or short read (the file got
 // shorter since its size was taken) marks the file as not read whole; what arrived before stays
 // usable. Its end may cut a character, and what arrived need not be what the encoding check saw,
@@ -666,6 +743,19 @@ void SearchLines(InputSource& input, uint64_t dataSize, uint64_t blockBytes,
         size_t possible = detail::Slices().LinesPassedOver ? 0 : SIZE_MAX;
         bool wellFormed = false; // the lines before `possible` need no check of their encoding
         for (size_t i = start; reader.Going();) {
+            if (possible != SIZE_MAX && reader.carry.size == 0 && !sink.file.ContinuesLine) {
+                if (possible <= start)
+                    possible =
+                        NextPossibleMatch(units, count, start, sink.context, sink.file, wellFormed);
+                // The lines before the one the next possible match lies on are counted in one
+                // go, as every one of them would be passed over.
+                if (possible != SIZE_MAX && possible > start &&
+                    (wellFormed || !sink.file.CheckUtfOnFirstSearch)) {
+                    const size_t to = LastLineStartBefore(units, start, possible, count);
+                    PassOverLines(CountLineEnds(units, start, to, count), sink.context, sink.file);
+                    start = i = to;
+                }
+            }
             i = NextLineEnd(units, i, count);
             if (i == count) break;
             size_t endLast = i; // last unit of the line end
