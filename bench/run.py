@@ -123,7 +123,7 @@ SEARCH_ONLY = ("--jit", "--check-first", "--unique", "--caseless", "--ucp")
 
 def read_floor(limit_argv):
     """The read floor of a bare_loop limit command: the same program, form and reader (whole file,
-    the same parts, or whole for the line mode) and the same files, with --read-floor in place of
+    in blocks when large or in line mode, or the same parts) and the same files, with --read-floor in place of
     the expression and the search options."""
     argv, rest = [limit_argv[0], "--read-floor"], limit_argv[1:]
     i = 0

@@ -423,7 +423,9 @@ bool SearchStreamed(InputSource& input, uint64_t bytes, uint64_t blockBytes, siz
     FileState& file = sink.file;
     SearchContext& context = sink.context;
     const uint64_t blockUnits = std::max<uint64_t>(1, blockBytes / kUnit);
-    size_t capacity = static_cast<size_t>(std::min(blockUnits, bytes / kUnit + 1)) + kPadUnits + 1;
+    // (Room for the block, the carried units' alignment, a unit a UTF-16 file's odd byte starts
+    // and the terminating unit.)
+    size_t capacity = static_cast<size_t>(std::min(blockUnits, bytes / kUnit + 1)) + kPadUnits + 2;
     auto buffer = detail::TryAllocate<Unit>(capacity);
     if (!buffer) return false;
     const bool checked = (file.IsUtf8 || file.IsUtf16) && file.CheckUtfOnFirstSearch;

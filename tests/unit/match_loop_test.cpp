@@ -513,6 +513,30 @@ TEST_F(MatchLoopTest, JitInterpreterAndSlicedSearchesWriteTheSameOutput) {
     }
 }
 
+// Long texts full of near misses of a leading literal, in both cases: the scan for the literal
+// over the whole text finds what searches in slices of one to four units find, which look at one
+// start at a time.
+TEST_F(MatchLoopTest, LeadingLiteralsAmongNearMisses) {
+    const char16_t* pieces[] = {u"ERROR ", u"ERR", u"error ", u"ErRoR x", u"R ",   u" ",
+                                u"x",      u"\n",  u"\u00e9", u"RR  R",   u"ERROR"};
+    const char16_t* expressions[] = {u"ERROR \\w+", u"error \\w+", u"R \\w", u"r\\s",
+                                     u"RoR",        u"E\\w",       u"x\\n"};
+    uint32_t seed = 99;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, seed >> 8; };
+    for (int round = 0; round < 40; ++round) {
+        std::u16string text;
+        while (text.size() < 300) text += pieces[next() % std::size(pieces)];
+        Settings s = settings;
+        s.regex = expressions[round % std::size(expressions)];
+        s.CaseSensitive = round % 2 == 0;
+        s.replace = u"<$0>";
+        SCOPED_TRACE(platform::WideToUtf8(s.regex) + " in " + platform::WideToUtf8(text));
+        const std::string whole = AllForms(s, text);
+        SliceBounds tiny({1, 1, 4, SIZE_MAX});
+        EXPECT_EQ(AllForms(s, text), whole);
+    }
+}
+
 TEST_F(MatchLoopTest, DeepMatchesRunWholeAndLimitsAreReported) {
     // A match that takes one level of backtracking per character runs over a whole 1 MiB text,
     // in every form.
