@@ -622,6 +622,13 @@ TEST_F(Cli, TreesAreWalkedAsGrepWalksThem) {
         EXPECT_EQ(err.find("\r"), std::string::npos) << c.args;
     }
 
+    // What the walk (which goes on beside the settings) has to say comes before a rejected
+    // expression's message.
+    const HostRun rejected = Host("pack -e 'foo(' - /no/such", "2>&1", root);
+    const size_t missing = rejected.out.find("/no/such: No such file or directory");
+    EXPECT_NE(missing, std::string::npos) << rejected.out;
+    EXPECT_LT(missing, rejected.out.find("nothing was searched")) << rejected.out;
+
     // The output file is never its own input, and says so.
     WriteFile(root / "out.txt", "foo9");
     const HostRun self = Host("pack --yes -e 'foo\\d' out.txt out.txt in/a.txt", "2>&1", root);

@@ -39,7 +39,11 @@ struct Walker {
 };
 
 void Problem(Walker& w, const Text& shown, const std::string& reason) {
-    Complain(Printable(fs::path(shown).string()) + ": " + reason);
+    std::string report = Printable(fs::path(shown).string()) + ": " + reason;
+    if (w.walk.holdProblems)
+        w.walk.heldProblems.push_back(std::move(report));
+    else
+        Complain(report);
     w.walk.incomplete = true;
 }
 

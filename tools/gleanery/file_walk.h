@@ -21,8 +21,12 @@ struct Input {
 
 struct Walk {
     std::vector<Input> inputs;
-    // Something named or met could not be searched (each already reported).
+    // Something named or met could not be searched (each already reported, or held).
     bool incomplete = false;
+    // The reports are held here instead of going to standard error at once (a walk beside other
+    // work has them said when it is done).
+    bool holdProblems = false;
+    std::vector<std::string> heldProblems;
 };
 
 // Collects the inputs of `operands`; with `follow` links met while walking are followed too

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -257,21 +258,38 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
     // The walk takes as many threads as the search will: a -j given here, else one per core.
     Settings given;
     for (const auto& edit : line.edits) edit(given);
+    // The walk goes on beside the settings and the plug-in's start, which do not depend on it;
+    // what it has to say about the inputs is said once it is done, before anything else.
     Walk walk;
-    CollectInputs(operands, line.follow, WalkThreads(given.Threads), walk);
-    if (Interrupted()) return Fail("cancelled", kCancelledStatus);
-    const bool streams = std::any_of(walk.inputs.begin(), walk.inputs.end(),
-                                     [](const Input& i) { return i.stream; });
+    walk.holdProblems = true;
+    std::thread walker(
+        [&] { CollectInputs(operands, line.follow, WalkThreads(given.Threads), walk); });
+    bool walked = false;
+    const auto endWalk = [&] {
+        if (walked) return;
+        walker.join();
+        walked = true;
+        for (const std::string& problem : walk.heldProblems) Complain(problem);
+    };
+    struct WalkEnd {
+        const decltype(endWalk)& end;
+        ~WalkEnd() { end(); }
+    } walkEnd{endWalk};
+    const auto failAfterWalk = [&](const std::string& message, int status,
+                                   HelpHint hint = HelpHint::Show) {
+        endWalk();
+        return Fail(message, status, hint);
+    };
 
     // Options of this run go into a private copy of the settings, so the stored ones stay.
     const bool overridden = line.preset || !line.edits.empty();
     fs::path scratch;
-    if ((toStdout || overridden || streams) && !CreateScratch(scratch, error))
-        return Fail(error, kOtherError);
+    if ((toStdout || overridden) && !CreateScratch(scratch, error))
+        return failAfterWalk(error, kOtherError);
     HostConfig config = baseConfig;
     if (overridden &&
         (!CopyConfig(baseConfig.dir, scratch, error) || !PrepareConfig(scratch, config, error)))
-        return Fail(error, kOtherError);
+        return failAfterWalk(error, kOtherError);
 
     Settings settings;
     bool rejected = false;
@@ -282,12 +300,19 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
     };
     if (!EditSettings(config, pluginPath.parent_path(), line.preset, line.edits, overridden,
                       settings, nullptr, error, check))
-        return rejected ? Fail(error + "\nnothing was searched", kBadUsage, HelpHint::Omit)
-                        : Fail(error, kOtherError);
-    for (const std::string& warning : warnings) Fail("warning: " + warning, 0);
+        return rejected ? failAfterWalk(error + "\nnothing was searched", kBadUsage, HelpHint::Omit)
+                        : failAfterWalk(error, kOtherError);
 
     PluginExports plugin;
-    if (!StartPlugin(config, pluginPath, plugin, error)) return Fail(error, kOtherError);
+    const bool started = StartPlugin(config, pluginPath, plugin, error);
+    endWalk();
+    for (const std::string& warning : warnings) Fail("warning: " + warning, 0);
+    if (!started) return Fail(error, kOtherError);
+    if (Interrupted()) return Fail("cancelled", kCancelledStatus);
+    const bool streams = std::any_of(walk.inputs.begin(), walk.inputs.end(),
+                                     [](const Input& i) { return i.stream; });
+    if (streams && scratch.empty() && !CreateScratch(scratch, error))
+        return Fail(error, kOtherError);
 
     // Streams are searched as copies in the private directory, which becomes the working
     // directory, so that a copy is reached by the name the user knows it by; files then go by
