@@ -660,6 +660,9 @@ TEST_F(JobReliability, WorkersWriteWhatTheHostsThreadAloneWrites) {
     struct Case {
         const char* name;
         std::function<void(Settings&)> set;
+        // (Under ThreadSanitizer, cases whose extra work is the workers' own, shared with no
+        // other thread, are left out: it would take half a minute there.)
+        bool ownWorkOnly = false;
     } cases[] = {
         {"plain", [](Settings&) {}},
         {"bom", [](Settings& s) { s.WriteBom = true; }},
@@ -727,16 +730,21 @@ TEST_F(JobReliability, WorkersWriteWhatTheHostsThreadAloneWrites) {
              s.replace = u"\\xM5 $0";
          }},
         // Large files searched whole, read a block at a time: one badly encoded near its end,
-        // whose results are all dropped.
+        // whose results are all dropped (every hundredth line matches, with results long enough
+        // to leave the output buffer while they are held).
         {"large files whole, no duplicates, counters",
          [](Settings& s) {
-             s.regex = u"[A-Z]\\d{3}";
+             s.regex = u"[A-Z]\\d{4}00";
              s.Memory = 20;
              s.NoDuplicates = true;
-             s.replace = u"\\xM5 $0";
-         }},
+             s.replace = u"\\xM5 $0 " + std::u16string(100, u'=');
+         },
+         true},
     };
     for (const Case& c : cases) {
+#ifdef __SANITIZE_THREAD__
+        if (c.ownWorkOnly) continue;
+#endif
         Options() = Settings{};
         Options().CodePage = 1252;
         Options().regex = u"[A-Z]\\d+";
