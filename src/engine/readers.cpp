@@ -451,13 +451,15 @@ bool SearchStreamed(InputSource& input, uint64_t bytes, uint64_t blockBytes, siz
             const size_t grown = std::max(needed, capacity * 2);
             auto larger = detail::TryAllocate<Unit>(grown);
             if (!larger) {
-                // The carried text is searched as the text's end: the rest is not read.
+                // The carried text is searched as the text's end, up to its last whole character
+                // (a cut one is not searched, nor checked): the rest is not read.
                 file.ReadIncomplete = true;
-                if (searching && carried != 0) {
-                    Unit* units = buffer.get();
-                    std::memmove(units, carriedFrom, carried * kUnit);
-                    units[carried] = 0;
-                    sink.Search(units, carried);
+                Unit* units = buffer.get();
+                std::memmove(units, carriedFrom, carried * kUnit);
+                const size_t length = CompleteCharacters(units, carried, file);
+                if (searching && length != 0) {
+                    units[length] = 0;
+                    sink.Search(units, length);
                     searchedAny = true;
                 }
                 break;

@@ -699,6 +699,23 @@ TEST(ReadWholeFile, InBlocksFindsWhatOneSearchOfTheWholeFinds) {
             EXPECT_EQ(run(form, regex, content, block, SIZE_MAX, filter, counters), whole)
                 << "blocks of " << block;
     }
+    // No memory for a carry that grows: what was read is searched as the text's end, up to its
+    // last whole character, and the file is marked as not read whole.
+    {
+        FaultScope faults;
+        Engine e(u"(?s)a.*");
+        e.file.IsUtf8 = e.file.CheckUtfOnFirstSearch = true;
+        // (The first block of three bytes ends inside the first letter.)
+        std::string text = "ab";
+        for (int i = 0; i < 20; ++i) text += "\xC3\xA9";
+        platform::InjectFault(platform::FaultKind::Allocate, 2);
+        EXPECT_TRUE(e.Ran(detail::ReadWholeFileInBlocks(
+            e.Input(text), static_cast<int64_t>(text.size()), e.context, e.file, 3, SIZE_MAX)));
+        const std::string out = e.Output();
+        EXPECT_TRUE(e.file.ReadIncomplete);
+        EXPECT_FALSE(e.file.BadEncoding);
+        EXPECT_EQ(out, "<ab>");
+    }
     // Output beyond what may be held is written as it comes: the results before a bad block stay.
     std::string flawed;
     for (int i = 0; i < 40000; ++i) flawed += "ab ";
