@@ -758,10 +758,11 @@ TEST_F(JobReliability, WorkersWriteWhatTheHostsThreadAloneWrites) {
             g_calls.clear();
             const bool big = Options().Memory != Settings{}.Memory;
             // (Written for these cases only: every pack compares the whole tree before and after.)
+            // (Lines of 32 bytes: 165,000 of them are just over 5 MiB.)
             if (big && !fs::exists(work / "big.txt")) {
-                WriteAll(work / "big.txt", NumberedLines('J', 190000));
+                WriteAll(work / "big.txt", NumberedLines('J', 165000));
                 WriteAll(work / "bigbad.txt",
-                         "K8 \xC3\xA9" + NumberedLines('K', 190000) + "\xFF K9");
+                         "K8 \xC3\xA9" + NumberedLines('K', 165000) + "\xFF K9");
             }
             ASSERT_EQ(Pack(big ? withBig : entries), 0) << c.name << " threads " << threads;
             const std::string out = WithoutTiming(ReadAll(output));
