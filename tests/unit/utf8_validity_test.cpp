@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <iterator>
+#include <numeric>
 #include <random>
 #include <string>
 #include <utf8.h>
@@ -92,8 +93,9 @@ size_t ScansDisagreeing(const std::string& text) {
 }
 
 TEST(Utf8Validity, EveryScanJudgesEdgeSequencesAtEveryPlaceOfABlock) {
-    // A sequence at each offset around the first 16-byte, 32-byte and 64-byte block edges, whole
-    // or cut short, at the end of the text or before more ASCII: the verdict is known.
+    // A sequence at each offset around the first 16-byte, 32-byte and 64-byte block edges and
+    // through the first 256-byte step, whole or cut short, at the end of the text or before more
+    // ASCII (300 bytes: a whole step of it after a cut sequence): the verdict is known.
     const std::pair<std::string, bool> sequences[] = {
         {"\xC2\x80", true},          {"\xC1\xBF", false},         {"\xE0\xA0\x80", true},
         {"\xE0\x9F\xBF", false},     {"\xED\x9F\xBF", true},      {"\xED\xA0\x80", false},
@@ -101,9 +103,9 @@ TEST(Utf8Validity, EveryScanJudgesEdgeSequencesAtEveryPlaceOfABlock) {
         {"\xF4\x90\x80\x80", false}, {"\xF5\x80\x80\x80", false}, {"\xBF", false}};
     for (Utf8Scan scan : AvailableScans())
         for (const auto& [sequence, whole] : sequences)
-            for (size_t offset = 0; offset <= 134; ++offset)
+            for (size_t offset = 0; offset <= 330; ++offset)
                 for (size_t keep = 1; keep <= sequence.size(); ++keep)
-                    for (size_t after : {0, 1, 40, 100}) {
+                    for (size_t after : {0, 1, 40, 300}) {
                         const std::string text = std::string(offset, 'a') +
                                                  sequence.substr(0, keep) + std::string(after, 'z');
                         const auto* p = reinterpret_cast<const unsigned char*>(text.data());
@@ -118,7 +120,8 @@ TEST(Utf8Validity, EveryScanJudgesEdgeSequencesAtEveryPlaceOfABlock) {
 TEST(Utf8Validity, EveryScanAgreesWithTheScalarOneOnRandomTexts) {
     // Texts of ASCII runs, well-formed sequences at the edges of the rules, ill-formed ones just
     // past them and single bytes from 80 to FF (every continuation and lead byte), cut at every
-    // length up to 160, so sequences break off at every place relative to the block edges.
+    // length up to 160, so sequences break off at every place relative to the block edges, and
+    // at lengths around the 256-byte steps, where runs of ASCII may fill a step.
     const std::vector<std::string> wellFormed = {
         "\xC2\x80",         "\xDF\xBF",         "\xC3\xB6",        "\xE0\xA0\x80",
         "\xED\x9F\xBF",     "\xEE\x80\x80",     "\xEF\xBF\xBF",    "\xE2\x82\xAC",
@@ -129,7 +132,10 @@ TEST(Utf8Validity, EveryScanAgreesWithTheScalarOneOnRandomTexts) {
         "\xBF\xBF",         "\xE2\x82",         "\xF0\x90\x80",     "\xFF\x80"};
     std::mt19937 random(20261208);
     size_t valid = 0, invalid = 0, disagreements = 0;
-    for (size_t length = 0; length <= 160; ++length)
+    std::vector<size_t> lengths(161);
+    std::iota(lengths.begin(), lengths.end(), 0);
+    lengths.insert(lengths.end(), {287, 288, 289, 320, 543, 544, 545, 600, 1000});
+    for (size_t length : lengths)
         for (int round = 0; round < 300; ++round) {
             // A third of the texts are well-formed but for where the length cuts them.
             const unsigned kind = random() % 3;
@@ -137,7 +143,7 @@ TEST(Utf8Validity, EveryScanAgreesWithTheScalarOneOnRandomTexts) {
             while (text.size() < length) {
                 const unsigned pick = random() % 8;
                 if (pick < 3) {
-                    text += std::string(random() % 24, 'a');
+                    text += std::string(random() % (length > 160 && pick == 0 ? 400 : 24), 'a');
                 } else if (kind == 0 || pick < 7) {
                     text += wellFormed[random() % wellFormed.size()];
                 } else if (kind == 1) {
