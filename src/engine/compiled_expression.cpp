@@ -309,10 +309,15 @@ LiteralStart<CharT> LiteralOfForm(const std::u16string& literal, bool caseless, 
     if (first != wanted && !(caseless && (first | 0x20) == (wanted | 0x20) &&
                              (wanted | 0x20) >= 'a' && (wanted | 0x20) <= 'z'))
         return {};
-    LiteralStart<CharT> start{std::basic_string<CharT>(literal.begin(), literal.end()), 0,
-                              caseless};
+    LiteralStart<CharT> start{.Text = std::basic_string<CharT>(literal.begin(), literal.end()),
+                              .Caseless = caseless};
     for (uint32_t i = 1; i < literal.size(); ++i)
         if (Rarity(literal[i]) > Rarity(literal[start.Probe])) start.Probe = i;
+    start.Partner = start.Probe;
+    for (uint32_t i = 0; i < literal.size(); ++i)
+        if (i != start.Probe &&
+            (start.Partner == start.Probe || Rarity(literal[i]) > Rarity(literal[start.Partner])))
+            start.Partner = i;
     return start;
 }
 

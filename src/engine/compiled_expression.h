@@ -43,8 +43,10 @@ int WorkerJitStackMax(unsigned workers);
 template <typename CharT>
 struct LiteralStart {
     std::basic_string<CharT> Text;
-    // Which of them a scan looks for first: the one least likely in ordinary text.
+    // Which of them a scan looks for: the one least likely in ordinary text, and with it the
+    // least likely of the others (the same one when the literal is one character long).
     uint32_t Probe = 0;
+    uint32_t Partner = 0;
     // ASCII letters stand for both their cases (a caseless search, where the form's case rules
     // give them no partner beyond ASCII).
     bool Caseless = false;

@@ -11,6 +11,7 @@
 #include <optional>
 #include <type_traits>
 
+#include "engine/byte_pair_scan.h"
 #include "engine/deep_search.h"
 #include "engine/detect_encoding.h"
 #include "engine/match_loop.h"
@@ -167,29 +168,37 @@ struct MatchFinder {
     }
 
     // The first position in [from, end) where the whole literal stands, or SIZE_MAX. The scan
-    // looks for its rarest character (in both cases when it is a letter of a caseless search)
-    // and compares the rest where that one stands.
+    // looks for its two rarest characters at their distance (in both cases when a letter of a
+    // caseless search; its one character when it has one) and compares the rest where they
+    // stand. In UTF-16 it looks at the units' low bytes.
     size_t NextLiteral(size_t from, size_t end) const {
         const LiteralStart<CharT>& literal = Literal();
         const size_t size = literal.Text.size();
-        const size_t probe = literal.Probe;
         if (end - from < size) return SIZE_MAX;
-        const CharT wanted = literal.Text[probe];
-        const bool both = literal.Caseless && IsLetter(wanted);
-        const size_t unit = sizeof(CharT);
-        // Bytes in which the probe may stand: it is at `probe` of a candidate in [from, last].
-        size_t scan = (from + probe) * unit;
-        const size_t scanEnd = (end - size + probe + 1) * unit;
+        const size_t lead = std::min(literal.Probe, literal.Partner);
+        const size_t trail = std::max(literal.Probe, literal.Partner);
+        const auto byteOf = [&](size_t i) { return static_cast<unsigned char>(literal.Text[i]); };
+        const auto foldOf = [&](size_t i) {
+            return static_cast<unsigned char>(literal.Caseless && IsLetter(literal.Text[i]) ? 0x20
+                                                                                            : 0);
+        };
+        const BytePair pair{static_cast<unsigned char>(byteOf(lead) | foldOf(lead)), foldOf(lead),
+                            static_cast<unsigned char>(byteOf(trail) | foldOf(trail)),
+                            foldOf(trail), (trail - lead) * sizeof(CharT)};
+        const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+        // Bytes in which the lead character may stand: it is at `lead` of a candidate in
+        // [from, end - size]; the trailing one, `Gap` bytes on, stays within the text.
+        size_t scan = (from + lead) * sizeof(CharT);
+        const size_t scanEnd = (end - size + lead + 1) * sizeof(CharT);
         while (scan < scanEnd) {
-            const auto probeByte = static_cast<unsigned char>(wanted);
             const size_t byte =
-                NextByte(probeByte, both ? probeByte ^ 0x20 : probeByte, scan, scanEnd);
+                lead == trail ? NextByte(pair.First, pair.First ^ pair.FirstFold, scan, scanEnd)
+                              : NextBytePair(bytes, scan, scanEnd, pair);
             if (byte == scanEnd) return SIZE_MAX;
             scan = byte + 1;
-            // In UTF-16, the byte must be a unit's low byte and the unit that character (a
-            // high byte equal to an ASCII character belongs to a unit of 0x2000 or above).
-            if (kWide && !SameCharacter(text[byte / unit], wanted, both)) continue;
-            const size_t at = byte / unit - probe;
+            // In UTF-16 only a unit's low byte starts a candidate.
+            if (kWide && byte % sizeof(CharT) != 0) continue;
+            const size_t at = byte / sizeof(CharT) - lead;
             size_t i = 0;
             while (i < size && SameCharacter(text[at + i], literal.Text[i], literal.Caseless)) ++i;
             if (i == size) return at;

@@ -1,0 +1,100 @@
+#include "engine/byte_pair_scan.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "engine/utf8_validity.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#define GLEANERY_PAIR_VECTOR 1
+#include <immintrin.h>
+#endif
+
+namespace gleanery {
+namespace {
+
+bool Holds(unsigned char byte, unsigned char wanted, unsigned char fold) {
+    return static_cast<unsigned char>(byte | fold) == wanted;
+}
+
+#ifdef GLEANERY_PAIR_VECTOR
+
+#define GLEANERY_TARGET_AVX2 __attribute__((target("avx2")))
+
+GLEANERY_TARGET_AVX2 inline __m256i Load(const unsigned char* p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+
+// 64 positions a step: the first byte's vectors and the ones `Gap` after them, each compared
+// (after the fold) with its byte. The first position that holds the pair, or where the whole
+// steps ended. Only these functions use AVX2; they run where the processor offers it.
+GLEANERY_TARGET_AVX2 size_t PairAvx2(const unsigned char* bytes, size_t from, size_t end,
+                                     const BytePair& pair) {
+    const __m256i first = _mm256_set1_epi8(static_cast<char>(pair.First));
+    const __m256i firstFold = _mm256_set1_epi8(static_cast<char>(pair.FirstFold));
+    const __m256i second = _mm256_set1_epi8(static_cast<char>(pair.Second));
+    const __m256i secondFold = _mm256_set1_epi8(static_cast<char>(pair.SecondFold));
+    const unsigned char* gapped = bytes + pair.Gap;
+    size_t i = from;
+    for (; i + 64 <= end; i += 64) {
+        const __m256i low = _mm256_and_si256(
+            _mm256_cmpeq_epi8(_mm256_or_si256(Load(bytes + i), firstFold), first),
+            _mm256_cmpeq_epi8(_mm256_or_si256(Load(gapped + i), secondFold), second));
+        const __m256i high = _mm256_and_si256(
+            _mm256_cmpeq_epi8(_mm256_or_si256(Load(bytes + i + 32), firstFold), first),
+            _mm256_cmpeq_epi8(_mm256_or_si256(Load(gapped + i + 32), secondFold), second));
+        const __m256i any = _mm256_or_si256(low, high);
+        if (_mm256_testz_si256(any, any)) continue;
+        const uint64_t found =
+            static_cast<uint32_t>(_mm256_movemask_epi8(low)) |
+            (static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(high))) << 32);
+        return i + static_cast<size_t>(__builtin_ctzll(found));
+    }
+    return i;
+}
+
+bool HasAvx2() {
+    // Asked once per process (see ChosenUtf8Scan for the threads).
+    static const bool has = detail::ChosenUtf8Scan() == detail::Utf8Scan::Avx2;
+    return has;
+}
+
+#endif
+
+} // namespace
+
+size_t NextBytePair(const unsigned char* bytes, size_t from, size_t end, const BytePair& pair) {
+#ifdef GLEANERY_PAIR_VECTOR
+    // The scalar scan finishes the positions after the whole steps outside the vector function
+    // (see ValidAvx2 in utf8_validity.cpp for why); after a hit, it confirms it at once.
+    if (HasAvx2() && end - from >= 64) from = PairAvx2(bytes, from, end, pair);
+#endif
+    return detail::NextBytePairScalar(bytes, from, end, pair);
+}
+
+namespace detail {
+
+size_t NextBytePairScalar(const unsigned char* bytes, size_t from, size_t end,
+                          const BytePair& pair) {
+    const unsigned char* gapped = bytes + pair.Gap;
+    if (pair.FirstFold == 0) {
+        // The library's single-byte scan where the first byte has one case.
+        while (from < end) {
+            const void* hit = std::memchr(bytes + from, pair.First, end - from);
+            if (hit == nullptr) return end;
+            from = static_cast<size_t>(static_cast<const unsigned char*>(hit) - bytes);
+            if (Holds(gapped[from], pair.Second, pair.SecondFold)) return from;
+            ++from;
+        }
+        return end;
+    }
+    for (; from < end; ++from)
+        if (Holds(bytes[from], pair.First, pair.FirstFold) &&
+            Holds(gapped[from], pair.Second, pair.SecondFold))
+            return from;
+    return end;
+}
+
+} // namespace detail
+
+} // namespace gleanery
