@@ -164,9 +164,16 @@ void RunExtractionJob(const JobRequest& request, JobOutcome& outcome) {
     job.Result.LastProgressTick = job.StartTime;
     // Threads=1, a single entry, and output that depends on every result before keep the walk
     // on the host's thread.
-    if (!SearchesInParallel(job, request.AddList) ||
-        !WalkInParallel(job, outcome, request.SourcePath, request.AddList))
-        WalkAddList(job, outcome, request.SourcePath, request.AddList);
+    {
+        // The directory the host's thread kept open while it opened the inputs is let go with
+        // the walk, however the walk ends: a kept directory would hold its volume busy.
+        struct ForgetAtEnd {
+            ~ForgetAtEnd() { platform::ForgetInputDirectory(); }
+        } forget;
+        if (!SearchesInParallel(job, request.AddList) ||
+            !WalkInParallel(job, outcome, request.SourcePath, request.AddList))
+            WalkAddList(job, outcome, request.SourcePath, request.AddList);
+    }
 
     if (!job.Result.OutputBuffer.empty() && outcome.ok)
         outcome.ok = FlushOutput(context.Output, job.Result);

@@ -32,7 +32,7 @@ bool SearchedWhole(const Settings& settings, int64_t size) {
 bool OpenForSearch(const Settings& settings, const platform::File& output,
                    const std::u16string& fullName, const std::u16string& accessName,
                    platform::File& input, LoadBuffer& buffer, FileSearch& search) {
-    input = platform::OpenForReading(accessName);
+    input = platform::OpenInputForReading(accessName);
     if (!input.IsOpen()) {
         // What the entry is, asked only when it could not be opened (a file costs one look-up of
         // its name less). A name too long to ask about was still handed over as an entry: it is

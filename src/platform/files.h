@@ -54,6 +54,13 @@ struct File {
 
 // Existing file, read only, others may read too, sequential-scan hint.
 File OpenForReading(const std::u16string& path);
+// The same for the inputs of a job, which come a directory at a time: on POSIX the directory of
+// the last input opened on this thread is kept open and an input in the same directory is opened
+// relative to it, so the system looks up one name instead of every directory of the path again.
+// ForgetInputDirectory lets the kept directory go (a job calls it when it ends on the host's
+// thread; a worker thread's goes when the thread ends).
+File OpenInputForReading(const std::u16string& path);
+void ForgetInputDirectory();
 
 // Read and write, others may read; created here and now, or not at all. Fails with
 // kErrorFileExists or kErrorAlreadyExists when anything already has that name (a directory or a

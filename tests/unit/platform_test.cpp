@@ -176,6 +176,38 @@ TEST(PlatformFiles, ReadingRefusesDirectoriesAndMissingFiles) {
     EXPECT_FALSE(DeleteFileAt(name));
 }
 
+TEST(PlatformFiles, InputsOpenRelativeToTheLastInputsDirectory) {
+    ClearFaults();
+    TempDir dir;
+    ASSERT_FALSE(dir.path.empty());
+    std::filesystem::create_directories(dir.Path("a/sub"));
+    std::filesystem::create_directories(dir.Path("b"));
+    for (const char* name : {"a/1.txt", "a/2.txt", "b/3.txt", "a/sub/4.txt"})
+        WriteAll(dir.Path(name), name);
+    auto content = [](File file) {
+        char buffer[32] = {};
+        size_t got = 0;
+        return file.IsOpen() && Read(file, buffer, sizeof buffer, got) ? std::string(buffer, got)
+                                                                       : std::string("(none)");
+    };
+    // Each input's own content, in the kept directory, another one, back and through "..";
+    // what is no readable file is refused there as by a plain open.
+    for (const char* name :
+         {"a/1.txt", "a/2.txt", "b/3.txt", "a/sub/4.txt", "a/1.txt", "a/sub/../2.txt",
+          "a/missing.txt", "a/sub", "missing/1.txt", "a/1.txt/"}) {
+        EXPECT_EQ(content(OpenInputForReading(dir.Wide(name))),
+                  content(OpenForReading(dir.Wide(name))))
+            << name;
+    }
+    EXPECT_EQ(content(OpenInputForReading(dir.Wide("a/2.txt"))), "a/2.txt");
+    // A file made in the kept directory after it was kept is found.
+    WriteAll(dir.Path("a/5.txt"), "five");
+    EXPECT_EQ(content(OpenInputForReading(dir.Wide("a/5.txt"))), "five");
+    ForgetInputDirectory();
+    EXPECT_EQ(content(OpenInputForReading(dir.Wide("b/3.txt"))), "b/3.txt");
+    ForgetInputDirectory();
+}
+
 TEST(PlatformFiles, SeekAndTruncateCutAtTheCurrentPosition) {
     ClearFaults(); // faults left armed elsewhere must not hit these operations
     TempDir dir;

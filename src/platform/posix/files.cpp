@@ -147,18 +147,51 @@ int64_t AskSize(intptr_t handle) {
 // Files from this size on are read in large pieces from start to end; the kernel is told so.
 constexpr off_t kSequentialHintBytes = off_t{1} << 20;
 
-File OpenForReading(const std::u16string& path) {
-    if (ShouldFail(FaultKind::Open)) {
-        errno = EACCES;
-        return File();
+namespace {
+
+// The directory of the last input this thread opened (see OpenInputForReading).
+struct InputDirectory {
+    std::string path;
+    int fd = -1;
+    void Forget() {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+        path.clear();
     }
-    std::string name;
-    if (!SystemPath(path, name)) {
-        errno = ENOENT;
-        return File();
+    ~InputDirectory() { Forget(); }
+};
+thread_local InputDirectory tInputDirectory;
+
+// Without O_NONBLOCK, opening a FIFO would wait for a writer that may never come.
+constexpr int kReadFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+
+// `name` opened for reading relative to the thread's kept directory, which becomes the name's
+// own; -1 with errno set as open(2) sets it. A directory that cannot be kept (no descriptor left,
+// say) leaves the name to a plain open.
+int OpenInDirectory(const std::string& name) {
+    const size_t cut = name.rfind('/');
+    if (cut == std::string::npos || cut == 0 || cut + 1 == name.size()) return -2;
+    InputDirectory& kept = tInputDirectory;
+    if (kept.fd < 0 || name.compare(0, cut, kept.path) != 0) {
+        kept.Forget();
+        const std::string dir = name.substr(0, cut);
+        int fd;
+        do {
+            fd = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        } while (fd < 0 && errno == EINTR);
+        if (fd < 0) return -2;
+        kept.fd = fd;
+        kept.path = dir;
     }
-    // Without O_NONBLOCK, opening a FIFO would wait for a writer that may never come.
-    const int fd = OpenRetrying(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    int fd;
+    do {
+        fd = ::openat(kept.fd, name.c_str() + cut + 1, kReadFlags);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// An opened descriptor as a readable regular file, or none.
+File ReadableFile(int fd) {
     if (fd < 0) return File();
     struct stat info;
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
@@ -172,6 +205,39 @@ File OpenForReading(const std::u16string& path) {
     // clearing it would cost two more system calls for every file of a large selection.
     if (info.st_size >= kSequentialHintBytes) ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return File(fd, IdentityFrom(info), static_cast<int64_t>(info.st_size));
+}
+
+} // namespace
+
+File OpenInputForReading(const std::u16string& path) {
+    if (ShouldFail(FaultKind::Open)) {
+        errno = EACCES;
+        return File();
+    }
+    std::string name;
+    if (!SystemPath(path, name)) {
+        errno = ENOENT;
+        return File();
+    }
+    const int fd = OpenInDirectory(name);
+    return ReadableFile(fd != -2 ? fd : OpenRetrying(name, kReadFlags));
+}
+
+void ForgetInputDirectory() {
+    tInputDirectory.Forget();
+}
+
+File OpenForReading(const std::u16string& path) {
+    if (ShouldFail(FaultKind::Open)) {
+        errno = EACCES;
+        return File();
+    }
+    std::string name;
+    if (!SystemPath(path, name)) {
+        errno = ENOENT;
+        return File();
+    }
+    return ReadableFile(OpenRetrying(name, kReadFlags));
 }
 
 File CreateNewForWriting(const std::u16string& path, uint32_t& lastError) {

@@ -88,6 +88,12 @@ File OpenForReading(const std::u16string& path) {
                          SizeAtOpen::Keep);
 }
 
+File OpenInputForReading(const std::u16string& path) {
+    return OpenForReading(path);
+}
+
+void ForgetInputDirectory() {}
+
 File CreateNewForWriting(const std::u16string& path, uint32_t& lastError) {
     if (ShouldFail(FaultKind::Open)) {
         lastError = ERROR_ACCESS_DENIED;
