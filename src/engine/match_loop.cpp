@@ -506,7 +506,7 @@ SearchStatus SearchPiece(const CharT* text, size_t length, SearchContext& contex
         // (Line breaks are carried too: more than half of what may be carried, and the piece is
         // searched as it is. A reader that carries without limit is left all of a piece of line
         // breaks, to search with what follows.)
-        if (searched == 0 && file.CarryLimit == SIZE_MAX) {
+        if (searched == 0 && file.CarryLimit == kCarryWithoutLimit) {
             file.ResumeAt = 0;
             return SearchStatus::GoOn;
         }

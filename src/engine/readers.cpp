@@ -52,7 +52,7 @@ struct Sink {
         file.ResumeAt = length; // a search that finds nothing to do leaves nothing open
         Search(text, length);
         file.MoreFollows = false;
-        file.CarryLimit = SIZE_MAX;
+        file.CarryLimit = kCarryWithoutLimit;
         return std::min(file.ResumeAt, length);
     }
     const Settings& JobSettings() const { return context.JobSettings; }
@@ -208,28 +208,36 @@ size_t ReadWhatArrives(InputSource& input, void* buffer, uint64_t bytes, FileSta
     return got;
 }
 
+// Whether a text that is nothing but the start of one cut character may be cut to nothing: a
+// reader that carries what it cuts off may; one that must search something keeps it whole.
+enum class CutAlone { Kept, Carried };
+
 // The bytes up to the end of the last whole UTF-8 character: without the start of a character
 // whose lead byte claims more bytes than follow it.
-size_t Utf8WholeLength(const unsigned char* bytes, size_t count) {
+size_t Utf8WholeLength(const unsigned char* bytes, size_t count, CutAlone alone) {
     size_t start = count; // the last byte that is not a continuation byte
     while (start > 0 && count - start < 4 && (bytes[start - 1] & 0xC0) == 0x80) --start;
     if (start == 0) return count;
     const size_t needed = platform::Utf8ClaimedLength(bytes[start - 1]);
     const size_t present = count - (start - 1);
-    return needed > present && start - 1 > 0 ? start - 1 : count;
+    const bool cut = needed > present && (start - 1 > 0 || alone == CutAlone::Carried);
+    return cut ? start - 1 : count;
 }
 
 // The units up to the end of the last whole character. A piece cut where a buffer ends may end
 // inside a character in UTF text; the searched text would then end in invalid UTF and the whole
 // piece be reported as badly encoded. The incomplete character goes to the next piece instead.
 template <class Unit>
-size_t WholeCharacters(const Unit* units, size_t count, const FileState& file) {
+size_t WholeCharacters(const Unit* units, size_t count, const FileState& file,
+                       CutAlone alone = CutAlone::Kept) {
     if constexpr (sizeof(Unit) == 2) {
-        const bool highSurrogateLast = count > 1 && platform::IsHighSurrogate(units[count - 1]);
+        const size_t least = alone == CutAlone::Carried ? 0 : 1;
+        const bool highSurrogateLast = count > least && platform::IsHighSurrogate(units[count - 1]);
         return file.IsUtf16 && highSurrogateLast ? count - 1 : count;
     } else {
-        return file.IsUtf8 ? Utf8WholeLength(reinterpret_cast<const unsigned char*>(units), count)
-                           : count;
+        return file.IsUtf8
+                   ? Utf8WholeLength(reinterpret_cast<const unsigned char*>(units), count, alone)
+                   : count;
     }
 }
 
@@ -251,7 +259,7 @@ bool ReadChecking(Read&& read, unsigned char* bytes, size_t& arrived, size_t exp
         checked = end;
     };
     while (!failed && arrived < expected) {
-        if (checkUtf8) check(Utf8WholeLength(bytes, arrived));
+        if (checkUtf8) check(Utf8WholeLength(bytes, arrived, CutAlone::Kept));
         const size_t want = checkUtf8 ? std::min<size_t>(kCheckedBlockBytes, expected - arrived)
                                       : expected - arrived;
         size_t got = 0;
@@ -380,18 +388,7 @@ bool IsWellFormed(const Unit* units, size_t count) {
 // with the next block.
 template <class Unit>
 size_t CompleteCharacters(const Unit* units, size_t count, const FileState& file) {
-    if constexpr (sizeof(Unit) == 2) {
-        return file.IsUtf16 && count > 0 && platform::IsHighSurrogate(units[count - 1]) ? count - 1
-                                                                                        : count;
-    } else {
-        const size_t whole = WholeCharacters(units, count, file);
-        // (WholeCharacters keeps a lone cut character whole.)
-        const auto* bytes = reinterpret_cast<const unsigned char*>(units);
-        const bool cutAlone = file.IsUtf8 && whole == count && count < 4 && count > 0 &&
-                              (bytes[0] & 0xC0) != 0x80 &&
-                              platform::Utf8ClaimedLength(bytes[0]) > count;
-        return cutAlone ? 0 : whole;
-    }
+    return WholeCharacters(units, count, file, CutAlone::Carried);
 }
 
 // Whether the searches of the file have an expression to run: without one every search fails
@@ -430,7 +427,7 @@ bool SearchStreamed(InputSource& input, uint64_t bytes, uint64_t blockBytes, siz
     if (!buffer) return false;
     const bool checked = (file.IsUtf8 || file.IsUtf16) && file.CheckUtfOnFirstSearch;
     HeldOutput held;
-    if (checked && !HoldOutput(context, held, heldLimit)) return false;
+    if (checked) HoldOutput(context, held, heldLimit);
     // The blocks' own checks stand for the library's.
     file.CheckUtfOnFirstSearch = false;
     const uint32_t partsBefore = context.Result.PartsInFile;
@@ -501,7 +498,7 @@ bool SearchStreamed(InputSource& input, uint64_t bytes, uint64_t blockBytes, siz
         } else if (searching) {
             const Unit kept = units[whole];
             units[whole] = 0;
-            const size_t resume = sink.SearchOpen(units, whole, SIZE_MAX);
+            const size_t resume = sink.SearchOpen(units, whole, kCarryWithoutLimit);
             searchedAny = true;
             units[whole] = kept;
             carried = count - resume;

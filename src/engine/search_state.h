@@ -13,6 +13,11 @@
 
 namespace gleanery {
 
+// The carry limit of a reader that takes over whatever a search of a piece leaves open, however
+// long (a whole file read a block at a time): the search never takes a piece's end for the text's
+// end, and a piece of nothing but line breaks is left whole to the next.
+inline constexpr size_t kCarryWithoutLimit = SIZE_MAX;
+
 struct FileState {
     bool IsUtf8 = false;
     bool IsUtf16 = false;
@@ -38,7 +43,8 @@ struct FileState {
     size_t ResumeAt = 0;
     // With MoreFollows: the most units the reader can carry into the next piece. A search that
     // would leave more open takes the piece's end for the text's end and marks CutMatchLost.
-    size_t CarryLimit = SIZE_MAX;
+    // (The default: whatever is left open is carried, as by a reader of a whole file.)
+    size_t CarryLimit = kCarryWithoutLimit;
     // Set by the search for the next piece of the same file: the carried rest begins with this
     // many units that were searched already (the characters a lookbehind at the resumption point
     // looks at); the next search starts after them.
