@@ -1,6 +1,7 @@
 // The match loop on arbitrary text, with expressions from a fixed set (or a short one taken from
-// the input), every option combination and all three shapes of text; the JIT, the interpreter and
-// searches cut into tiny slices must write the same output.
+// the input), every option combination and all three shapes of text; the JIT, the interpreter
+// trying every start (no scan for a literal start) and searches cut into tiny slices must write
+// the same output.
 
 #include <cstdio>
 #include <cstdlib>
@@ -39,7 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                                    u"(*COMMIT)b|a",
                                                    u"\\Z|$",
                                                    u"(*ANY)(?m)$",
-                                                   u"x*x*y"};
+                                                   u"x*x*y",
+                                                   u"ERROR \\w+",
+                                                   u"(?i)er\\w"};
     const uint8_t pick = in.Byte();
     if (pick >= 240)
         settings.regex = fuzz::Wide(in.Bytes(pick - 240 + 1));
@@ -80,12 +83,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     };
     // With a cut, the text is searched in two pieces as a reader cuts a file: the first knowing
     // that more follows, the second made of what the first left open and the rest.
-    auto run = [&](bool jit, SearchSlices slices, size_t cut = SIZE_MAX) {
+    // `plain`: with no scan for a literal start, the library tried at every start.
+    auto run = [&](bool jit, SearchSlices slices, size_t cut = SIZE_MAX, bool plain = false) {
         Settings s = settings;
         s.Jit = jit;
         detail::Slices() = slices;
         CompiledExpression compiled;
         CompileExpression(s, State().System, compiled);
+        if (plain) compiled.AnsiLiteral = compiled.Utf8Literal = {};
+        if (plain) compiled.Utf16Literal = {};
         ResultState result;
         ParseReplacement(s, result.Template, compiled);
         Run r;
@@ -125,7 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const SearchSlices whole{SIZE_MAX / 4, SIZE_MAX / 4, SIZE_MAX / 4, 0};
     const SearchSlices tiny{1, size_t{1} + (shape >> 4 & 3), size_t{2} + (shape >> 6), SIZE_MAX};
     const Run jit = run(true, whole);
-    const Run interpreter = run(false, tiny);
+    const Run interpreter = run(false, tiny, SIZE_MAX, true);
     const Run jitSliced = run(true, tiny);
     // A cut where a reader could make one: on a character's start (the readers cut whole
     // characters), anywhere else.

@@ -38,13 +38,17 @@ bool WriteHeld(void* target, const char* bytes, size_t count) {
 
 } // namespace
 
-bool HoldOutput(SearchContext& context, HeldOutput& held, size_t limit) {
-    const ResultState& result = context.Result;
-    try {
-        if (context.JobSettings.NoDuplicates && !result.Records.On)
-            held.HashesBefore = result.SeenHashes;
-    } catch (const std::bad_alloc&) {
-        return false;
+HeldOutput::~HeldOutput() {
+    if (Context == nullptr || Ended) return;
+    Context->Output = Real;
+    Context->Result.SeenHashes.journal = nullptr;
+}
+
+void HoldOutput(SearchContext& context, HeldOutput& held, size_t limit) {
+    ResultState& result = context.Result;
+    if (context.JobSettings.NoDuplicates && !result.Records.On) {
+        held.Journaled = true;
+        result.SeenHashes.journal = &held.HashesAdded;
     }
     held.Context = &context;
     held.Real = context.Output;
@@ -61,19 +65,22 @@ bool HoldOutput(SearchContext& context, HeldOutput& held, size_t limit) {
     held.CounterMarksBefore = result.Records.Counters.size();
     held.CountersMadeBefore = result.Records.CountersMade;
     context.Output = OutputSink{&held, &RestartHeld, &WriteHeld};
-    return true;
 }
 
 bool ReleaseHeld(HeldOutput& held) {
+    held.Ended = true;
     held.Context->Output = held.Real;
+    held.Context->Result.SeenHashes.journal = nullptr;
     return held.LetGo || LetGo(held);
 }
 
 bool DropHeld(HeldOutput& held) {
+    held.Ended = true;
     SearchContext& context = *held.Context;
     context.Output = held.Real;
-    if (held.LetGo) return false;
     ResultState& result = context.Result;
+    result.SeenHashes.journal = nullptr;
+    if (held.LetGo) return false;
     // The first bytes that left the buffer while the file was held were the ones it held before.
     if (held.Bytes.empty())
         result.OutputBuffer.resize(held.BufferBefore);
@@ -90,7 +97,8 @@ bool DropHeld(HeldOutput& held) {
     result.Records.Matches.resize(held.RecordsBefore);
     result.Records.Counters.resize(held.CounterMarksBefore);
     result.Records.CountersMade = held.CountersMadeBefore;
-    if (held.HashesBefore) result.SeenHashes = std::move(*held.HashesBefore);
+    for (auto it = held.HashesAdded.rbegin(); it != held.HashesAdded.rend(); ++it)
+        result.SeenHashes.erase(*it);
     return true;
 }
 

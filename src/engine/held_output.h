@@ -9,16 +9,25 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/search_context.h"
 
 namespace gleanery {
 
 struct HeldOutput {
+    HeldOutput() = default;
+    // The context points at the hold while it lasts: it stays where it is.
+    HeldOutput(const HeldOutput&) = delete;
+    HeldOutput& operator=(const HeldOutput&) = delete;
+    // A hold that was neither released nor dropped (an exception left the reading) gives the
+    // context its output and its duplicate filter back; what it held is lost with the file.
+    ~HeldOutput();
+
     SearchContext* Context = nullptr;
-    OutputSink Real; // where the output goes once it is let go
+    bool Ended = false; // released or dropped
+    OutputSink Real;    // where the output goes once it is let go
     std::string Bytes;
     // The most bytes held. Beyond it (or when memory runs short) the output is let go at once
     // and can no longer be dropped: a bad block after that leaves the results before it.
@@ -37,13 +46,15 @@ struct HeldOutput {
     size_t RecordsBefore = 0;
     size_t CounterMarksBefore = 0;
     uint64_t CountersMadeBefore = 0;
-    std::optional<HashSet64> HashesBefore; // when the searches add to the duplicate filter
+    // The values the file's searches added to the duplicate filter (when they add to it), taken
+    // out again when the file is dropped: a copy of the filter for every large file would cost
+    // as much as the filter, however little the file adds.
+    std::vector<uint64_t> HashesAdded;
+    bool Journaled = false;
 };
 
-// From now on the context's output goes into `held` (which must stay where it is until it is
-// released or dropped). False, with nothing held, when there is no memory to keep the state the
-// file may have to be taken back to.
-bool HoldOutput(SearchContext& context, HeldOutput& held, size_t limit);
+// From now on the context's output goes into `held` until it is released or dropped.
+void HoldOutput(SearchContext& context, HeldOutput& held, size_t limit);
 // Writes out what is held and gives the context its output back. False when the writing failed.
 bool ReleaseHeld(HeldOutput& held);
 // Takes the job's results back to where they stood before the file and gives the context its
