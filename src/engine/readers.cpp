@@ -344,6 +344,8 @@ bool IsWellFormedUtf16(const char16_t* units, size_t count) {
     };
     size_t i = 0;
     while (i < count) {
+        // Long runs without a surrogate, the common case, pass by the widest vectors there are.
+        i += SurrogateFreeSteps(units + i, count - i);
 #ifdef __SSE2__
         if (i + 32 <= count) {
             const __m128i mask = _mm_set1_epi16(static_cast<short>(0xF800));

@@ -261,6 +261,23 @@ GLEANERY_TARGET_AVX2 size_t SoundBlocksAvx2(const unsigned char* bytes, size_t l
     return ScalarRestart(bytes, i);
 }
 
+// 128 units a step; a step that holds a surrogate ends the run.
+GLEANERY_TARGET_AVX2 size_t SurrogateFreeAvx2(const char16_t* units, size_t count) {
+    const __m256i mask = _mm256_set1_epi16(static_cast<short>(0xF800));
+    const __m256i surrogate = _mm256_set1_epi16(static_cast<short>(0xD800));
+    size_t i = 0;
+    for (; i + 128 <= count; i += 128) {
+        __m256i any = _mm256_setzero_si256();
+#pragma GCC unroll 8
+        for (size_t k = i; k < i + 128; k += 16) {
+            const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(units + k));
+            any = _mm256_or_si256(any, _mm256_cmpeq_epi16(_mm256_and_si256(v, mask), surrogate));
+        }
+        if (!_mm256_testz_si256(any, any)) break;
+    }
+    return i;
+}
+
 // The scalar scan finishes the text outside the vector functions: called from them, it would
 // run (and with it the code after it) with the upper halves of the AVX registers still in use,
 // which costs every later SSE instruction on some processors. A text shorter than one block
@@ -316,6 +333,16 @@ const Scan& ChosenScan() {
 
 size_t AsciiPrefixLength(const unsigned char* bytes, size_t length) {
     return ChosenScan().asciiPrefix(bytes, length);
+}
+
+size_t SurrogateFreeSteps(const char16_t* units, size_t count) {
+#ifdef GLEANERY_UTF8_VECTOR
+    if (detail::ChosenUtf8Scan() == detail::Utf8Scan::Avx2) return SurrogateFreeAvx2(units, count);
+#else
+    (void)units;
+    (void)count;
+#endif
+    return 0;
 }
 
 bool IsValidUtf8(const unsigned char* bytes, size_t length) {

@@ -166,6 +166,24 @@ TEST(Utf8Validity, EveryScanAgreesWithTheScalarOneOnRandomTexts) {
     EXPECT_GT(invalid, 4000u);
 }
 
+TEST(Utf16Validity, SurrogateFreeStepsStopBeforeTheStepOfTheFirstSurrogate) {
+    // Any surrogate at any place of the first steps: the run reported holds none, and with
+    // vectors it reaches every whole step before the one that holds it.
+    const size_t step = detail::ChosenUtf8Scan() == Utf8Scan::Avx2 ? 128 : 0;
+    for (size_t count : {0, 127, 128, 300, 520})
+        for (size_t place = 0; place <= count; ++place)
+            for (char16_t surrogate : {u'\xD800', u'\xDBFF', u'\xDC00', u'\xDFFF'}) {
+                std::u16string units(count, u'\xD7FF');
+                if (place < count) units[place] = surrogate;
+                const size_t run = SurrogateFreeSteps(units.data(), count);
+                ASSERT_LE(run, place) << count << " " << place;
+                if (step != 0) {
+                    ASSERT_EQ(run, std::min(place, count) / step * step) << place;
+                }
+                if (place == count) break; // no surrogate: once is enough
+            }
+}
+
 TEST(Utf16Validity, AgreesWithTheUtfLibraryOnEverySequenceOfBoundaryUnits) {
     // Three units from the edges of the surrogate ranges at every place of a four-unit step of
     // the scan, in both byte orders, with and without the non-character scan; a high surrogate
