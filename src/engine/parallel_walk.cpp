@@ -16,6 +16,7 @@
 #include "engine/file_search.h"
 #include "engine/match_loop.h"
 #include "engine/paths.h"
+#include "platform/files.h"
 #include "platform/system.h"
 
 namespace gleanery {
@@ -253,8 +254,14 @@ struct ThreadStacks {
     ThreadStacks& operator=(const ThreadStacks&) = delete;
 };
 
+// Lets go of the directory the worker's thread kept open for its inputs, however the worker ends.
+struct ForgetInputDirectoryAtEnd {
+    ~ForgetInputDirectoryAtEnd() { platform::ForgetInputDirectory(); }
+};
+
 void RunWorker(Walk& walk) {
     const ExtractionJob& job = walk.Job;
+    ForgetInputDirectoryAtEnd forget;
     ThreadStacks stacks(walk.Workers);
     ResultState result;
     SlotSink sink{walk, result};

@@ -57,8 +57,8 @@ File OpenForReading(const std::u16string& path);
 // The same for the inputs of a job, which come a directory at a time: on POSIX the directory of
 // the last input opened on this thread is kept open and an input in the same directory is opened
 // relative to it, so the system looks up one name instead of every directory of the path again.
-// ForgetInputDirectory lets the kept directory go (a job calls it when it ends on the host's
-// thread; a worker thread's goes when the thread ends).
+// ForgetInputDirectory lets the kept directory go: every thread that opened inputs calls it when
+// it is done with them (a job on the host's thread, a worker before it ends).
 File OpenInputForReading(const std::u16string& path);
 void ForgetInputDirectory();
 

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -149,18 +150,22 @@ constexpr off_t kSequentialHintBytes = off_t{1} << 20;
 
 namespace {
 
-// The directory of the last input this thread opened (see OpenInputForReading).
+// The directory of the last input this thread opened (see OpenInputForReading). Plain data:
+// a thread-local object with a destructor would have the system call into this library when the
+// thread ends, and a host may have unloaded the library by then (ForgetInputDirectory lets the
+// directory go instead, at the end of every job and of every worker).
 struct InputDirectory {
-    std::string path;
+    std::string* path = nullptr;
     int fd = -1;
-    void Forget() {
-        if (fd >= 0) ::close(fd);
-        fd = -1;
-        path.clear();
-    }
-    ~InputDirectory() { Forget(); }
 };
 thread_local InputDirectory tInputDirectory;
+
+void ForgetKept(InputDirectory& kept) {
+    if (kept.fd >= 0) ::close(kept.fd);
+    kept.fd = -1;
+    delete kept.path;
+    kept.path = nullptr;
+}
 
 // Without O_NONBLOCK, opening a FIFO would wait for a writer that may never come.
 constexpr int kReadFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
@@ -172,16 +177,16 @@ int OpenInDirectory(const std::string& name) {
     const size_t cut = name.rfind('/');
     if (cut == std::string::npos || cut == 0 || cut + 1 == name.size()) return -2;
     InputDirectory& kept = tInputDirectory;
-    if (kept.fd < 0 || name.compare(0, cut, kept.path) != 0) {
-        kept.Forget();
-        const std::string dir = name.substr(0, cut);
+    if (kept.fd < 0 || name.compare(0, cut, *kept.path) != 0) {
+        ForgetKept(kept);
+        auto dir = std::make_unique<std::string>(name, 0, cut);
         int fd;
         do {
-            fd = ::open(dir.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            fd = ::open(dir->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         } while (fd < 0 && errno == EINTR);
         if (fd < 0) return -2;
         kept.fd = fd;
-        kept.path = dir;
+        kept.path = dir.release();
     }
     int fd;
     do {
@@ -224,7 +229,7 @@ File OpenInputForReading(const std::u16string& path) {
 }
 
 void ForgetInputDirectory() {
-    tInputDirectory.Forget();
+    ForgetKept(tInputDirectory);
 }
 
 File OpenForReading(const std::u16string& path) {
