@@ -235,6 +235,15 @@ TEST_F(JobReliability, MemoryRunningOutGivesENoMemory) {
 
 // ---- faults at every point of a pack ------------------------------------------------------------
 
+// The ThreadSanitizer build runs the tests of the parallel search for races; the host's thread
+// alone has none to find, so the parts of those tests that run on it alone are left to the other
+// builds there.
+#ifdef __SANITIZE_THREAD__
+constexpr bool kUnderThreadSanitizer = true;
+#else
+constexpr bool kUnderThreadSanitizer = false;
+#endif
+
 TEST_F(JobReliability, WriteFailureAtEveryWriteGives19AndKeepsWhatWasWritten) {
     // About 600 KiB of results: several flushes of the output buffer.
     Options().replace = u"$0" + std::u16string(60, u'-');
@@ -254,6 +263,7 @@ TEST_F(JobReliability, WriteFailureAtEveryWriteGives19AndKeepsWhatWasWritten) {
         const std::string kept = fs::exists(output) ? ReadAll(output) : std::string();
         EXPECT_EQ(reference.compare(0, kept.size(), kept), 0) << "not a prefix at write " << n;
     }
+    if (kUnderThreadSanitizer) return;
     Options().Threads = 1;
 
     int failures = 0;
@@ -367,6 +377,7 @@ TEST_F(JobReliability, CancelAtEveryProgressCallGives21AndNoOutput) {
     // Workers report through the host's thread, once a file and while it waits.
     for (const auto& [lineMode, threads] :
          {std::pair{false, 1}, {true, 1}, {false, 2}, {true, 2}}) {
+        if (kUnderThreadSanitizer && threads == 1) continue;
         Options().LineMode = lineMode;
         Options().Threads = threads;
         for (int k = 1; k < 50; ++k) {
@@ -753,6 +764,8 @@ TEST_F(JobReliability, WorkersWriteWhatTheHostsThreadAloneWrites) {
         c.set(Options());
         std::string reference;
         for (const int threads : {1, 3}) {
+            // (Compared by the other builds: a third of the time under ThreadSanitizer.)
+            if (kUnderThreadSanitizer && threads == 1) continue;
             Options().Threads = threads;
             fs::remove(output);
             g_calls.clear();
@@ -766,10 +779,11 @@ TEST_F(JobReliability, WorkersWriteWhatTheHostsThreadAloneWrites) {
             }
             ASSERT_EQ(Pack(big ? withBig : entries), 0) << c.name << " threads " << threads;
             const std::string out = WithoutTiming(ReadAll(output));
-            if (threads == 1)
+            if (threads == 1) {
                 reference = out;
-            else
+            } else if (!kUnderThreadSanitizer) {
                 EXPECT_EQ(out, reference) << c.name << " threads " << threads;
+            }
         }
     }
 }
