@@ -170,21 +170,33 @@ void ForgetKept(InputDirectory& kept) {
 // Without O_NONBLOCK, opening a FIFO would wait for a writer that may never come.
 constexpr int kReadFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
 
+// A kept directory is only looked up in, never read: where the system has it, a descriptor for
+// that alone, which also needs no read permission (as the plain open of a name below it needs
+// none).
+#ifdef O_PATH
+constexpr int kDirectoryFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+
+// The answer of OpenInDirectory that leaves the name to a plain open.
+constexpr int kPlainOpen = -2;
+
 // `name` opened for reading relative to the thread's kept directory, which becomes the name's
-// own; -1 with errno set as open(2) sets it. A directory that cannot be kept (no descriptor left,
-// say) leaves the name to a plain open.
+// own; -1 with errno set as open(2) sets it. A name without a directory, or one whose directory
+// cannot be kept (no descriptor left, say), is left to a plain open (kPlainOpen).
 int OpenInDirectory(const std::string& name) {
     const size_t cut = name.rfind('/');
-    if (cut == std::string::npos || cut == 0 || cut + 1 == name.size()) return -2;
+    if (cut == std::string::npos || cut == 0 || cut + 1 == name.size()) return kPlainOpen;
     InputDirectory& kept = tInputDirectory;
     if (kept.fd < 0 || name.compare(0, cut, *kept.path) != 0) {
         ForgetKept(kept);
         auto dir = std::make_unique<std::string>(name, 0, cut);
         int fd;
         do {
-            fd = ::open(dir->c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+            fd = ::open(dir->c_str(), kDirectoryFlags);
         } while (fd < 0 && errno == EINTR);
-        if (fd < 0) return -2;
+        if (fd < 0) return kPlainOpen;
         kept.fd = fd;
         kept.path = dir.release();
     }
@@ -225,7 +237,7 @@ File OpenInputForReading(const std::u16string& path) {
         return File();
     }
     const int fd = OpenInDirectory(name);
-    return ReadableFile(fd != -2 ? fd : OpenRetrying(name, kReadFlags));
+    return ReadableFile(fd != kPlainOpen ? fd : OpenRetrying(name, kReadFlags));
 }
 
 void ForgetInputDirectory() {
