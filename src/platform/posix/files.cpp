@@ -224,9 +224,8 @@ File ReadableFile(int fd) {
     return File(fd, IdentityFrom(info), static_cast<int64_t>(info.st_size));
 }
 
-} // namespace
-
-File OpenInputForReading(const std::u16string& path) {
+// `path` opened for reading; with `inKeptDirectory`, relative to the thread's kept directory.
+File OpenReading(const std::u16string& path, bool inKeptDirectory) {
     if (ShouldFail(FaultKind::Open)) {
         errno = EACCES;
         return File();
@@ -236,8 +235,14 @@ File OpenInputForReading(const std::u16string& path) {
         errno = ENOENT;
         return File();
     }
-    const int fd = OpenInDirectory(name);
+    const int fd = inKeptDirectory ? OpenInDirectory(name) : kPlainOpen;
     return ReadableFile(fd != kPlainOpen ? fd : OpenRetrying(name, kReadFlags));
+}
+
+} // namespace
+
+File OpenInputForReading(const std::u16string& path) {
+    return OpenReading(path, true);
 }
 
 void ForgetInputDirectory() {
@@ -245,16 +250,7 @@ void ForgetInputDirectory() {
 }
 
 File OpenForReading(const std::u16string& path) {
-    if (ShouldFail(FaultKind::Open)) {
-        errno = EACCES;
-        return File();
-    }
-    std::string name;
-    if (!SystemPath(path, name)) {
-        errno = ENOENT;
-        return File();
-    }
-    return ReadableFile(OpenRetrying(name, kReadFlags));
+    return OpenReading(path, false);
 }
 
 File CreateNewForWriting(const std::u16string& path, uint32_t& lastError) {
