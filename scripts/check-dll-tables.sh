@@ -9,7 +9,7 @@ objdump=$1
 dll=$2
 
 expected=(CloseArchive ConfigurePacker ExtensionInitialize GetBackgroundFlags GetPackerCaps
-          GleaneryJobNotesW
+          GleaneryJobNotesW GleaneryPackFilesStreamW
           OpenArchive OpenArchiveW PackFiles PackFilesW PackSetDefaultParams ProcessFile
           ProcessFileW ReadHeader ReadHeaderEx ReadHeaderExW SetChangeVolProc SetChangeVolProcW
           SetProcessDataProc SetProcessDataProcW)

@@ -78,16 +78,14 @@ void SearchFile(ExtractionJob& job, JobOutcome& outcome, const std::u16string& f
 }
 
 void WalkAddList(ExtractionJob& job, JobOutcome& outcome, const std::u16string& sourcePath,
-                 const char16_t* addList) {
-    const char16_t* entry = addList;
+                 AddList& names) {
+    AddListPlace at;
+    std::u16string_view entry;
     // One name and one read buffer for all entries: their room is kept from file to file.
     std::u16string fullName;
     LoadBuffer buffer;
-    while (outcome.ok && !outcome.aborted) {
-        const size_t length = std::char_traits<char16_t>::length(entry);
-        if (length == 0) break;
-        fullName.assign(sourcePath).append(entry, length);
-        entry += length + 1;
+    while (outcome.ok && !outcome.aborted && NextEntry(names, at, entry)) {
+        fullName.assign(sourcePath).append(entry);
         SearchFile(job, outcome, fullName, AccessName(fullName), buffer);
     }
 }
@@ -104,18 +102,19 @@ uint32_t GrantedReadMemory(int32_t memorySetting, uint64_t availablePhysical) {
 }
 
 std::u16string OutputNameFor(const std::u16string& archivePath, int8_t outfileExtension,
-                             const std::u16string& sourcePath, const char16_t* addList) {
+                             const std::u16string& sourcePath, AddList& names) {
     if (outfileExtension >= 2) return archivePath;
     std::u16string name = CutExtension(archivePath);
     std::u16string extension = u".txt";
     if (outfileExtension == 1) {
-        for (const char16_t* entry = addList; entry && *entry;) {
-            const std::u16string item(entry);
-            entry += item.size() + 1;
-            if (platform::KindOf(AccessName(sourcePath + item)) != platform::PathKind::File)
+        AddListPlace at;
+        std::u16string_view item;
+        while (NextEntry(names, at, item)) {
+            if (platform::KindOf(AccessName(sourcePath + std::u16string(item))) !=
+                platform::PathKind::File)
                 continue;
             // The extension comes from the file's own name, never from a directory above it.
-            const std::u16string fileName = FileNamePart(item);
+            const std::u16string fileName = FileNamePart(std::u16string(item));
             const size_t dot = fileName.rfind(u'.');
             if (dot != std::u16string::npos) extension = fileName.substr(dot);
             break;
@@ -133,6 +132,7 @@ int PackResultCode(const JobOutcome& outcome) {
 
 void RunExtractionJob(const JobRequest& request, JobOutcome& outcome) {
     ExtractionJob job;
+    AddList names = request.Names;
     job.System = request.System;
     Settings& settings = job.JobSettings;
     settings = request.CurrentSettings;
@@ -143,8 +143,8 @@ void RunExtractionJob(const JobRequest& request, JobOutcome& outcome) {
     if (settings.regex.empty()) settings.regex = u".*";
     job.BomAtStart = settings.WriteBom;
 
-    job.OutputPath = ResolveOutputPath(OutputNameFor(request.ArchivePath, settings.OutfileExtension,
-                                                     request.SourcePath, request.AddList));
+    job.OutputPath = ResolveOutputPath(
+        OutputNameFor(request.ArchivePath, settings.OutfileExtension, request.SourcePath, names));
 
     job.Result.OutputBuffer.reserve(kOutputBufferCapacity);
     CompileExpression(settings, job.System, job.Compiled);
@@ -170,9 +170,9 @@ void RunExtractionJob(const JobRequest& request, JobOutcome& outcome) {
         struct ForgetAtEnd {
             ~ForgetAtEnd() { platform::ForgetInputDirectory(); }
         } forget;
-        if (!SearchesInParallel(job, request.AddList) ||
-            !WalkInParallel(job, outcome, request.SourcePath, request.AddList))
-            WalkAddList(job, outcome, request.SourcePath, request.AddList);
+        if (!SearchesInParallel(job, names) ||
+            !WalkInParallel(job, outcome, request.SourcePath, names))
+            WalkAddList(job, outcome, request.SourcePath, names);
     }
 
     if (!job.Result.OutputBuffer.empty() && outcome.ok)

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/add_list.h"
 #include "engine/compiled_expression.h"
 #include "engine/match_loop.h"
 #include "platform/files.h"
@@ -27,7 +28,7 @@ enum class SharedEncoding { NoFileYet, Mixed, CodePage, Utf8, Utf16LittleEndian,
 struct JobRequest {
     std::u16string ArchivePath;
     std::u16string SourcePath; // with a trailing separator
-    const char16_t* AddList;   // names after each other, each ended by a zero; a zero ends all
+    AddList Names;             // relative to SourcePath
     Settings CurrentSettings;
     platform::SystemFacts System;
     ProgressFn Progress = nullptr;
@@ -65,15 +66,21 @@ struct ExtractionJob {
     int64_t OutputSize = -1;
 };
 
-// Runs one job. `addList` is a sequence of zero-terminated entries ended by an empty one.
+// Runs one job.
 void RunExtractionJob(const JobRequest& request, JobOutcome& outcome);
 
 // The WCX return code for an outcome.
 int PackResultCode(const JobOutcome& outcome);
 
 // Output file name from the archive path and `OutfileExtension` (before full-path resolution).
+// The extension of the first file takes the names up to it.
 std::u16string OutputNameFor(const std::u16string& archivePath, int8_t outfileExtension,
-                             const std::u16string& sourcePath, const char16_t* addList);
+                             const std::u16string& sourcePath, AddList& names);
+inline std::u16string OutputNameFor(const std::u16string& archivePath, int8_t outfileExtension,
+                                    const std::u16string& sourcePath, const char16_t* entries) {
+    AddList names = WholeAddList(entries);
+    return OutputNameFor(archivePath, outfileExtension, sourcePath, names);
+}
 
 // The granted read memory in MiB for a `Memory` setting and the available physical memory.
 uint32_t GrantedReadMemory(int32_t memorySetting, uint64_t availablePhysical);

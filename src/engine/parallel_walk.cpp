@@ -512,24 +512,25 @@ struct Writer {
     }
 
     // Adds entries to the window while it has room. Called under the walk's lock, which it lets
-    // go while it makes the slots: the workers take theirs meanwhile.
+    // go while it makes the slots: the workers take theirs meanwhile. Waits for the host's next
+    // names only when it has none at hand (a host that is still finding the files).
     void HandOut(std::unique_lock<std::mutex>& lock, const std::u16string& sourcePath,
-                 const char16_t*& entry) {
+                 AddList& names, AddListPlace& at) {
         if (!walk.CanHandOut()) return;
         const size_t room = walk.Workers * kFilesPerWorker - walk.Window.size();
         lock.unlock();
         std::vector<std::unique_ptr<Slot>> fresh;
         bool listEnds = false;
+        std::u16string_view entry;
         while (fresh.size() < room) {
-            const size_t length = std::char_traits<char16_t>::length(entry);
-            if (length == 0) {
+            if (!fresh.empty() && !EntryAtHand(names, at) && !names.Ended) break;
+            if (!NextEntry(names, at, entry)) {
                 listEnds = true;
                 break;
             }
             auto slot = std::make_unique<Slot>();
-            slot->FullName.reserve(sourcePath.size() + length);
-            slot->FullName.assign(sourcePath).append(entry, length);
-            entry += length + 1;
+            slot->FullName.reserve(sourcePath.size() + entry.size());
+            slot->FullName.assign(sourcePath).append(entry);
             slot->AccessName = AccessName(slot->FullName);
             fresh.push_back(std::move(slot));
         }
@@ -561,13 +562,14 @@ struct Writer {
         taken.counters.clear();
     }
 
-    void Run(const std::u16string& sourcePath, const char16_t* entry) {
+    void Run(const std::u16string& sourcePath, AddList& names) {
+        AddListPlace at;
         std::unique_lock lock(walk.Lock);
         // The files done at the window's front, taken in one hold of the lock, with their output.
         std::vector<std::pair<std::unique_ptr<Slot>, Taken>> finished;
         Taken partial;
         while (Going()) {
-            HandOut(lock, sourcePath, entry);
+            HandOut(lock, sourcePath, names, at);
             if (walk.Window.empty()) break;
             Slot* front = walk.Window.front().get();
             walk.WriterWakes.wait_for(lock, kWriterWait, [&] {
@@ -625,12 +627,12 @@ unsigned WorkerCount(int32_t threadsSetting) {
     return std::clamp(std::thread::hardware_concurrency(), 1u, kMostWorkers);
 }
 
-bool SearchesInParallel(const ExtractionJob& job, const char16_t* addList) {
+bool SearchesInParallel(const ExtractionJob& job, AddList& names) {
     const Settings& settings = job.JobSettings;
     if (WorkerCount(settings.Threads) < 2) return false;
-    if (addList == nullptr || *addList == 0) return false;
-    const char16_t* second = addList + std::char_traits<char16_t>::length(addList) + 1;
-    if (*second == 0) return false;
+    AddListPlace at;
+    std::u16string_view entry;
+    if (!NextEntry(names, at, entry) || !NextEntry(names, at, entry)) return false;
     // A byte order mark with search and replace goes in the middle of the copied text, before
     // the part that holds the first match; the duplicates filter and the counters with search and
     // replace would decide what is copied. Such jobs keep to the host's thread.
@@ -639,7 +641,7 @@ bool SearchesInParallel(const ExtractionJob& job, const char16_t* addList) {
 }
 
 bool WalkInParallel(ExtractionJob& job, JobOutcome& outcome, const std::u16string& sourcePath,
-                    const char16_t* addList) {
+                    AddList& names) {
     Walk walk(job);
     walk.Workers = WorkerCount(job.JobSettings.Threads);
     walk.Recorded = FiltersOrNumbers(job);
@@ -648,7 +650,7 @@ bool WalkInParallel(ExtractionJob& job, JobOutcome& outcome, const std::u16strin
     Crew crew(walk);
     if (crew.Threads.empty()) return false;
     Writer writer{job, outcome, walk};
-    writer.Run(sourcePath, addList);
+    writer.Run(sourcePath, names);
     return true;
 }
 

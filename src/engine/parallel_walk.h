@@ -18,11 +18,11 @@ unsigned WorkerCount(int32_t threadsSetting);
 // True when the job is searched by workers: the settings ask for two or more, the add list holds
 // more than one entry, and nothing in the output depends on earlier files beyond the separator
 // and the byte order mark before a file's first result (see WalkInParallel).
-bool SearchesInParallel(const ExtractionJob& job, const char16_t* addList);
+bool SearchesInParallel(const ExtractionJob& job, AddList& names);
 
 // Walks the add list with WorkerCount workers. False when no worker could be started: nothing
 // was done, and the walk is left to the host's thread.
 bool WalkInParallel(ExtractionJob& job, JobOutcome& outcome, const std::u16string& sourcePath,
-                    const char16_t* addList);
+                    AddList& names);
 
 } // namespace gleanery

@@ -51,10 +51,34 @@ WCX_EXPORT int WCX_API PackFilesW(char16_t* packedFile, char16_t* /*subPath*/, c
                                   char16_t* addList, int /*flags*/) {
     try {
         return RunPackForHost(packedFile ? packedFile : u"", srcPath ? srcPath : u"",
-                              addList ? addList : u"\0");
+                              WholeAddList(addList ? addList : u"\0"));
     } catch (...) {
         // Running out of memory has its own answer; whatever else ends a job this way leaves its
         // output unfinished, which the host learns as a failed write.
+        return wcx::kEEWrite;
+    }
+}
+
+// Beyond the WCX interface, for hosts that know it (the command-line host): PackFilesW with the
+// names handed over in runs as the host finds them (see GleaneryMoreNamesProc), so that the search
+// begins before the host has found every file. What is searched and written is what PackFilesW
+// writes for all the runs' names in one list.
+WCX_EXPORT int WCX_API GleaneryPackFilesStreamW(char16_t* packedFile, char16_t* srcPath,
+                                                wcx::GleaneryMoreNamesProc more, void* data) {
+    try {
+        struct HostNames {
+            wcx::GleaneryMoreNamesProc more;
+            void* data;
+        } host{more, data};
+        AddList names;
+        names.More = [](void* d) {
+            const HostNames& h = *static_cast<const HostNames*>(d);
+            return h.more(h.data);
+        };
+        names.MoreData = &host;
+        names.Ended = more == nullptr;
+        return RunPackForHost(packedFile ? packedFile : u"", srcPath ? srcPath : u"", names);
+    } catch (...) {
         return wcx::kEEWrite;
     }
 }

@@ -35,7 +35,7 @@ bool HostProgress(const std::u16string& fileName, int bytes) {
 
 } // namespace
 
-void RunPackJob(const char16_t* archivePath, const char16_t* sourcePath, const char16_t* addList,
+void RunPackJob(const char16_t* archivePath, const char16_t* sourcePath, const AddList& names,
                 JobOutcome& outcome) {
     ProcessState& state = State();
     state.LastJobNotes.clear();
@@ -44,17 +44,16 @@ void RunPackJob(const char16_t* archivePath, const char16_t* sourcePath, const c
         outcome.ok = true;
         return;
     }
-    const JobRequest request{archivePath,           sourcePath,   addList,
+    const JobRequest request{archivePath,           sourcePath,   names,
                              state.CurrentSettings, state.System, &HostProgress};
     RunExtractionJob(request, outcome);
     state.LastJobNotes = outcome.Notes;
 }
 
-int RunPackForHost(const char16_t* archivePath, const char16_t* sourcePath,
-                   const char16_t* addList) {
+int RunPackForHost(const char16_t* archivePath, const char16_t* sourcePath, const AddList& names) {
     JobOutcome outcome;
     try {
-        RunPackJob(archivePath, sourcePath, addList, outcome);
+        RunPackJob(archivePath, sourcePath, names, outcome);
     } catch (const std::bad_alloc&) {
         return wcx::kENoMemory;
     }

@@ -83,4 +83,10 @@ inline constexpr size_t kDcStructSize =
 // MessageBox of the extension record: UTF-8 text and caption, Win32 flags and answers.
 using DcMessageBoxProc = int(WCX_CALL*)(char* text, char* caption, int32_t flags);
 
+// Gleanery's own, for a host that hands over the names of a pack as it finds them (see
+// GleaneryPackFilesStreamW): the next run of names, in the add list's form, waiting until there
+// is one; an empty run (or null) once there are no more. Each run stays valid until the pack
+// returns.
+using GleaneryMoreNamesProc = const char16_t*(WCX_CALL*)(void* data);
+
 } // namespace gleanery::wcx

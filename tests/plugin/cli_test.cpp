@@ -257,6 +257,14 @@ TEST_F(Cli, ADirectoryIsPackedInPathOrder) {
         Host("pack -e '\\w+' \"" + (root / "out").string() + "\" \"" + dir.string() + "\"");
     ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(ReadAll(root / "out.txt"), "A_B_Y\r\nA_X\r\nAB_X\r\nA_TXT\r\nB");
+
+    // Named after the first file the walk finds, before the walk has ended.
+    fs::rename(dir / "a" / "b" / "y", dir / "a" / "b" / "y.log");
+    const HostRun first = Host("pack --extension first -e 'A_\\w+' \"" + (root / "out").string() +
+                               "\" \"" + dir.string() + "\"");
+    ASSERT_EQ(first.status, 0) << first.out;
+    EXPECT_EQ(ReadAll(root / "out.log"), "A_B_Y\r\nA_X\r\nA_TXT");
+    EXPECT_EQ(first.out, "wrote " + (root / "out.log").string() + "\n");
 }
 
 TEST_F(Cli, BadUsageIsExplained) {
@@ -637,9 +645,9 @@ TEST_F(Cli, TreesAreWalkedAsGrepWalksThem) {
         << self.out;
 }
 
-TEST_F(Cli, ATreeListedOnSeveralThreadsGivesTheOrderOfOne) {
+TEST_F(Cli, ATreeSearchedWhileItIsWalkedGivesTheOrderOfOneThread) {
     // Three levels of four directories, a file before and after them in each: the files come in
-    // path order, component by component, however the listings were shared out.
+    // path order, component by component, however the names handed over were shared out.
     std::string expected;
     int id = 0;
     auto fill = [&](auto&& self, const fs::path& dir, int depth) -> void {

@@ -108,16 +108,44 @@ class JobReliability : public ::testing::Test {
 
     Settings& Options() { return State().CurrentSettings; }
 
-    // Packs `entries` of `work` into root/out.zip and checks the invariants of every pack.
-    int Pack(const std::vector<std::string>& entries, bool answeredYes = true) {
+    // Packs `entries` of `work` into root/out.zip and checks the invariants of every pack. With
+    // `inRuns` the names come as a host still finding them hands them over: in runs of 1, 2, 3,
+    // 1, ... entries.
+    int Pack(const std::vector<std::string>& entries, bool answeredYes = true,
+             bool inRuns = false) {
         const TreeSnapshot before = SnapshotTree(root);
         std::u16string source = work.u16string() + u"/";
         std::u16string list;
-        for (const auto& entry : entries) list += platform::Utf8ToWide(entry) + u'\0';
+        std::vector<std::u16string> runs(1);
+        size_t inRun = 0;
+        for (const auto& entry : entries) {
+            list += platform::Utf8ToWide(entry) + u'\0';
+            if (inRun == runs.size() % 3 + 1) {
+                runs.back() += u'\0';
+                runs.emplace_back();
+                inRun = 0;
+            }
+            runs.back() += platform::Utf8ToWide(entry) + u'\0';
+            ++inRun;
+        }
         list += u'\0';
+        runs.back() += u'\0';
+        struct Handed {
+            const std::vector<std::u16string>& runs;
+            size_t next = 0;
+        } handed{runs};
+        AddList names = WholeAddList(list.c_str());
+        if (inRuns) {
+            names = AddList{};
+            names.More = [](void* data) -> const char16_t* {
+                Handed& h = *static_cast<Handed*>(data);
+                return h.next < h.runs.size() ? h.runs[h.next++].c_str() : nullptr;
+            };
+            names.MoreData = &handed;
+        }
         const std::u16string archive = (root / "out.zip").u16string();
         JobOutcome outcome;
-        RunPackJob(archive.c_str(), source.c_str(), list.c_str(), outcome);
+        RunPackJob(archive.c_str(), source.c_str(), names, outcome);
         ExpectPackInvariants(before, root, output, answeredYes);
         return PackResultCode(outcome);
     }
@@ -227,9 +255,10 @@ TEST_F(JobReliability, MemoryRunningOutGivesENoMemory) {
     };
     const std::u16string source = work.u16string() + u"/";
     const std::u16string archive = (root / "out.zip").u16string();
-    EXPECT_EQ(RunPackForHost(archive.c_str(), source.c_str(), u"a.txt\0dir\0"), wcx::kENoMemory);
+    EXPECT_EQ(RunPackForHost(archive.c_str(), source.c_str(), WholeAddList(u"a.txt\0dir\0")),
+              wcx::kENoMemory);
     g_hook = nullptr;
-    EXPECT_EQ(RunPackForHost(archive.c_str(), source.c_str(), u"a.txt\0dir\0"), 0);
+    EXPECT_EQ(RunPackForHost(archive.c_str(), source.c_str(), WholeAddList(u"a.txt\0dir\0")), 0);
     EXPECT_EQ(ReadAll(output), "A1");
 }
 
@@ -430,7 +459,7 @@ TEST_F(JobReliability, FilesThatVanishOrChangeSizeDuringThePack) {
     list += u'\0';
     const std::u16string archive = (root / "out.zip").u16string();
     JobOutcome outcome;
-    RunPackJob(archive.c_str(), source.c_str(), list.c_str(), outcome);
+    RunPackJob(archive.c_str(), source.c_str(), WholeAddList(list.c_str()), outcome);
     EXPECT_EQ(PackResultCode(outcome), 0);
     const std::string out = ReadAll(output);
     EXPECT_NE(out.find("A100000"), std::string::npos);
@@ -450,7 +479,7 @@ TEST_F(JobReliability, FilesThatVanishOrChangeSizeDuringThePack) {
     list += u'\0';
     list += u'\0';
     JobOutcome grown;
-    RunPackJob(archive.c_str(), source.c_str(), list.c_str(), grown);
+    RunPackJob(archive.c_str(), source.c_str(), WholeAddList(list.c_str()), grown);
     EXPECT_EQ(PackResultCode(grown), 0);
     EXPECT_EQ(ReadAll(output).find("Z100"), std::string::npos);
 }
@@ -481,7 +510,7 @@ TEST_F(JobReliability, UnpairedSurrogatesInNamesOpenNoOtherFile) {
     const TreeSnapshot before = SnapshotTree(root);
     const std::u16string archive = (root / "out.zip").u16string();
     JobOutcome outcome;
-    RunPackJob(archive.c_str(), source.c_str(), list.c_str(), outcome);
+    RunPackJob(archive.c_str(), source.c_str(), WholeAddList(list.c_str()), outcome);
     ExpectPackInvariants(before, root, output, true);
     EXPECT_EQ(PackResultCode(outcome), 0);
     EXPECT_EQ(ReadAll(output), "B2\r\nC3");
@@ -598,7 +627,7 @@ TEST_F(JobReliability, FilesNotReadWholeAreCountedApartAndListed) {
     const std::u16string source = work.u16string() + u"/";
     const std::u16string archive = (root / "out.zip").u16string();
     JobOutcome outcome;
-    RunPackJob(archive.c_str(), source.c_str(), u"b.txt\0", outcome);
+    RunPackJob(archive.c_str(), source.c_str(), WholeAddList(u"b.txt\0"), outcome);
     EXPECT_EQ(PackResultCode(outcome), 0);
     out = ReadAll(output);
     EXPECT_NE(out.find("B100000"), std::string::npos);
@@ -777,7 +806,9 @@ TEST_F(JobReliability, WorkersWriteWhatTheHostsThreadAloneWrites) {
                 WriteAll(work / "bigbad.txt",
                          "K8 \xC3\xA9" + NumberedLines('K', 165000) + "\xFF K9");
             }
-            ASSERT_EQ(Pack(big ? withBig : entries), 0) << c.name << " threads " << threads;
+            // The workers take the names as a host still finding them hands them over.
+            ASSERT_EQ(Pack(big ? withBig : entries, true, threads > 1), 0)
+                << c.name << " threads " << threads;
             const std::string out = WithoutTiming(ReadAll(output));
             if (threads == 1) {
                 reference = out;
@@ -810,7 +841,7 @@ TEST_F(JobReliability, ACancelStopsEveryWorker) {
     const std::u16string source = work.u16string() + u"/";
     const std::u16string archive = (root / "out.zip").u16string();
     JobOutcome outcome;
-    RunPackJob(archive.c_str(), source.c_str(), list.c_str(), outcome);
+    RunPackJob(archive.c_str(), source.c_str(), WholeAddList(list.c_str()), outcome);
     const auto stopping = Clock::now() - answered;
     EXPECT_EQ(PackResultCode(outcome), 21);
     detail::Slices() = saved;

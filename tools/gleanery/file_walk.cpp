@@ -2,12 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
-#include <memory>
-#include <mutex>
-#include <new>
-#include <system_error>
-#include <thread>
 #include <unordered_set>
 
 #if !defined(_WIN32)
@@ -37,6 +31,30 @@ struct Walker {
     std::unordered_set<std::string> seenDirectories;
     Walk& walk;
 };
+
+// Ctrl-C, or the taker of the inputs wants no more.
+bool Stopped(const Walker& w) {
+    return Interrupted() || (w.walk.feed != nullptr && w.walk.feed->abandoned);
+}
+
+// Hands the inputs found so far to the feed, if there is one.
+void Publish(Walk& walk) {
+    if (walk.feed == nullptr || walk.inputs.empty()) return;
+    WalkFeed& feed = *walk.feed;
+    {
+        std::lock_guard guard(feed.lock);
+        if (feed.inputs.empty())
+            feed.inputs.swap(walk.inputs);
+        else
+            feed.inputs.insert(feed.inputs.end(), std::make_move_iterator(walk.inputs.begin()),
+                               std::make_move_iterator(walk.inputs.end()));
+    }
+    walk.inputs.clear();
+    feed.found.notify_one();
+}
+
+// A run of inputs goes to the feed at each directory's end, or once it is this long.
+constexpr size_t kLongestRun = 256;
 
 void Problem(Walker& w, const Text& shown, const std::string& reason) {
     std::string report = Printable(fs::path(shown).string()) + ": " + reason;
@@ -86,6 +104,7 @@ void AddWalkedFile(Walker& w, Text path) {
                  : !w.seenFiles.empty() && w.seenFiles.count(IdentityOf(path)) != 0)
         return;
     w.walk.inputs.push_back({std::move(path), false});
+    if (w.walk.inputs.size() >= kLongestRun) Publish(w.walk);
 }
 
 // Whether the directory that holds the file `path` leads to (through any links) was walked: it
@@ -189,7 +208,7 @@ void WalkDirectory(Walker& w, const Text& dir, const Text& shown) {
     std::sort(entries.begin(), entries.end(),
               [](const Entry& a, const Entry& b) { return a.name < b.name; });
     for (Entry& entry : entries) {
-        if (Interrupted()) return;
+        if (Stopped(w)) return;
         fs::file_type type = entry.type;
         Text path = Joined(dir, entry.name);
         if (type == fs::file_type::symlink) {
@@ -208,138 +227,44 @@ void WalkDirectory(Walker& w, const Text& dir, const Text& shown) {
         else if (type == fs::file_type::regular)
             AddWalkedFile(w, std::move(path));
     }
-}
-
-// ---- listing directories side by side ---------------------------------------------------------
-// A walk that follows no link lists a tree's directories on several threads (the listings are
-// most of a walk's time, and the system's), then takes the files from the listings in the order
-// the walk above would, on the calling thread: the same inputs, problems and order.
-
-// One directory's listing, with those of its subdirectories in the order of its entries.
-struct Listing {
-    Text dir;
-    Text shown;
-    std::vector<Entry> entries; // in name order
-    std::error_code ec;
-    std::vector<std::unique_ptr<Listing>> subdirectories;
-};
-
-struct Listers {
-    std::mutex lock;
-    std::condition_variable wakes;
-    std::vector<Listing*> todo; // the last first: the walk goes deep before wide
-    size_t busy = 0;            // listings taken and not yet done
-    bool stopped = false;       // Ctrl-C, or memory ran out: nothing more is listed
-    bool failed = false;        // memory ran out: the calling thread throws
-};
-
-void ListOne(Listing& listing) {
-    ListDirectory(listing.dir, listing.entries, listing.ec);
-    std::sort(listing.entries.begin(), listing.entries.end(),
-              [](const Entry& a, const Entry& b) { return a.name < b.name; });
-    for (const Entry& entry : listing.entries) {
-        if (entry.type != fs::file_type::directory) continue;
-        auto subdirectory = std::make_unique<Listing>();
-        subdirectory->dir = Joined(listing.dir, entry.name);
-        subdirectory->shown = Joined(listing.shown, entry.name);
-        listing.subdirectories.push_back(std::move(subdirectory));
-    }
-}
-
-void RunLister(Listers& listers) {
-    std::unique_lock lock(listers.lock);
-    for (;;) {
-        listers.wakes.wait(lock, [&] { return !listers.todo.empty() || listers.busy == 0; });
-        if (listers.todo.empty() || listers.stopped) return; // nothing left, nor being listed
-        Listing* listing = listers.todo.back();
-        listers.todo.pop_back();
-        ++listers.busy;
-        lock.unlock();
-        bool listed = false;
-        if (!Interrupted()) {
-            try {
-                ListOne(*listing);
-                listed = true;
-            } catch (...) {
-            }
-        }
-        lock.lock();
-        --listers.busy;
-        if (!listed) {
-            // Interrupted or out of memory: the other threads end with the listing they hold.
-            listers.stopped = true;
-            listers.failed = listers.failed || !Interrupted();
-            listers.todo.clear();
-        } else if (!listers.stopped) {
-            for (auto it = listing->subdirectories.rbegin(); it != listing->subdirectories.rend();
-                 ++it)
-                listers.todo.push_back(it->get());
-        }
-        listers.wakes.notify_all();
-    }
-}
-
-// Lists the tree under `root` on `threads` threads, the calling one among them.
-void ListTree(Listing& root, unsigned threads) {
-    Listers listers;
-    listers.todo.push_back(&root);
-    std::vector<std::thread> helpers;
-    for (unsigned i = 1; i < threads; ++i) {
-        try {
-            helpers.emplace_back(RunLister, std::ref(listers));
-        } catch (const std::system_error&) {
-            break; // no more threads: those started do the listing
-        }
-    }
-    RunLister(listers);
-    for (std::thread& helper : helpers) helper.join();
-    if (listers.failed) throw std::bad_alloc();
-}
-
-// Takes the files of a listed tree as WalkDirectory takes them; each listing is let go once its
-// files are taken.
-void TakeListed(Walker& w, Listing& listing) {
-    if (w.mayRepeat && !FirstTime(w.seenDirectories, listing.dir)) return;
-    if (listing.ec) Problem(w, listing.shown, listing.ec.message());
-    size_t next = 0;
-    for (const Entry& entry : listing.entries) {
-        if (Interrupted()) return;
-        if (entry.type == fs::file_type::directory) {
-            std::unique_ptr<Listing>& subdirectory = listing.subdirectories[next++];
-            TakeListed(w, *subdirectory);
-            subdirectory.reset();
-        } else if (entry.type == fs::file_type::regular) {
-            AddWalkedFile(w, Joined(listing.dir, entry.name));
-        }
-    }
-}
-
-void WalkTree(Walker& w, const Text& dir, const Text& shown, unsigned threads) {
-    if (w.follow || threads < 2) {
-        WalkDirectory(w, dir, shown);
-        return;
-    }
-    Listing root;
-    root.dir = dir;
-    root.shown = shown;
-    ListTree(root, threads);
-    if (!Interrupted()) TakeListed(w, root);
+    Publish(w.walk);
 }
 
 } // namespace
 
-unsigned WalkThreads(int32_t threadsSetting) {
-    if (threadsSetting > 0)
-        return std::min(static_cast<unsigned>(threadsSetting), kMostWalkThreads);
-    return std::clamp(std::thread::hardware_concurrency(), 1u, kMostWalkThreads);
+bool TakeFound(WalkFeed& feed, std::vector<Input>& into) {
+    std::unique_lock lock(feed.lock);
+    feed.found.wait(lock, [&] { return !feed.inputs.empty() || feed.done; });
+    if (feed.inputs.empty()) return false;
+    if (into.empty())
+        into.swap(feed.inputs);
+    else
+        into.insert(into.end(), std::make_move_iterator(feed.inputs.begin()),
+                    std::make_move_iterator(feed.inputs.end()));
+    feed.inputs.clear();
+    return true;
 }
 
-void CollectInputs(const std::vector<std::string>& operands, bool follow, unsigned threads,
-                   Walk& walk) {
+void CollectInputs(const std::vector<std::string>& operands, bool follow, Walk& walk) {
+    // The feed hears of the walk's end however it ends.
+    struct EndFeed {
+        Walk& walk;
+        ~EndFeed() {
+            if (walk.feed == nullptr) return;
+            try {
+                Publish(walk);
+            } catch (...) {
+                walk.incomplete = true; // (memory ran out: the inputs not handed over are lost)
+            }
+            std::lock_guard guard(walk.feed->lock);
+            walk.feed->done = true;
+            walk.feed->found.notify_all();
+        }
+    } endFeed{walk};
     Walker w{follow, follow || operands.size() > 1, {}, {}, walk};
     bool standardInput = false;
     for (const std::string& operand : operands) {
-        if (Interrupted()) return;
+        if (Stopped(w)) return;
         const Text given = fs::path(operand).native();
         if (operand == "-") {
             if (!standardInput) walk.inputs.push_back({given, true});
@@ -353,9 +278,10 @@ void CollectInputs(const std::vector<std::string>& operands, bool follow, unsign
         if (ec || status.type() == fs::file_type::not_found) {
             Problem(w, given, ec ? ec.message() : "No such file or directory");
         } else if (status.type() == fs::file_type::directory) {
-            WalkTree(w, path.native(), given, threads);
+            WalkDirectory(w, path.native(), given);
         } else if (status.type() == fs::file_type::regular) {
             AddNamedFile(w, path.native());
+            Publish(walk);
         } else if (status.type() == fs::file_type::fifo ||
                    status.type() == fs::file_type::character) {
             walk.inputs.push_back({given, true});

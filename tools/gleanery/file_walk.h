@@ -3,8 +3,11 @@
 // taken twice, and whatever cannot be searched named on standard error with the system's reason.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -19,7 +22,18 @@ struct Input {
     bool stream = false;
 };
 
+// Inputs handed over while the walk goes on, so that the search can begin with the first ones.
+struct WalkFeed {
+    std::mutex lock;
+    std::condition_variable found;
+    std::vector<Input> inputs; // found and not yet taken
+    bool done = false;         // the walk has ended
+    // The taker wants no more (the pack ended early): the walk ends at its next look.
+    std::atomic<bool> abandoned{false};
+};
+
 struct Walk {
+    // The inputs found; with a feed, only those not yet handed to it.
     std::vector<Input> inputs;
     // Something named or met could not be searched (each already reported, or held).
     bool incomplete = false;
@@ -27,18 +41,16 @@ struct Walk {
     // work has them said when it is done).
     bool holdProblems = false;
     std::vector<std::string> heldProblems;
+    // Set: the inputs go to the feed as they are found, directory by directory.
+    WalkFeed* feed = nullptr;
 };
 
 // Collects the inputs of `operands`; with `follow` links met while walking are followed too
-// (each directory entered once, so a link loop ends). Without, directories are listed on up to
-// `threads` threads. Stops early after Ctrl-C.
-void CollectInputs(const std::vector<std::string>& operands, bool follow, unsigned threads,
-                   Walk& walk);
+// (each directory entered once, so a link loop ends). Stops early after Ctrl-C.
+void CollectInputs(const std::vector<std::string>& operands, bool follow, Walk& walk);
 
-// The threads a walk lists directories on for the search's Threads setting: as many as the
-// search has workers (one per core for 0, none beside the calling one for 1), at most a few: more
-// would only queue up on the file system.
-inline constexpr unsigned kMostWalkThreads = 8;
-unsigned WalkThreads(int32_t threadsSetting);
+// Waits for inputs found since the last call and moves them to the end of `into`; false once the
+// walk has ended and every input was taken.
+bool TakeFound(WalkFeed& feed, std::vector<Input>& into);
 
 } // namespace gleanery::cli

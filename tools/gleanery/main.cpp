@@ -4,7 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <filesystem>
+#include <functional>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -223,6 +225,53 @@ std::vector<std::u16string> FullNames(const std::u16string& source, const std::u
     return names;
 }
 
+// Whether an operand is read as it comes (standard input, a FIFO, a device): such inputs are
+// copied before the pack begins.
+bool IsStreamOperand(const std::string& operand) {
+    if (operand == "-") return true;
+    std::error_code ec;
+    const fs::file_type type = fs::status(operand, ec).type();
+    return !ec && (type == fs::file_type::fifo || type == fs::file_type::character);
+}
+
+// The plug-in's way to the names a walk finds while the pack runs: each call hands over those
+// found since the last one, waiting for the walk when there are none yet.
+struct NameRuns {
+    WalkFeed& feed;
+    // Said once the walk has ended (its held problems).
+    std::function<void()> walkEnded;
+    std::vector<Input> found;
+    // Every run handed over: the plug-in may look at them until the pack returns.
+    std::deque<std::u16string> runs;
+    // Memory ran out making a run: the names after it were not handed over.
+    bool failed = false;
+};
+
+const char16_t* WCX_CALL MoreNames(void* data) {
+    NameRuns& names = *static_cast<NameRuns*>(data);
+    if (names.failed) return u"";
+    try {
+        // (The first names may have been taken before the pack began.)
+        if (names.found.empty() && !TakeFound(names.feed, names.found)) {
+            names.walkEnded();
+            return u"";
+        }
+        std::u16string run;
+        for (const Input& input : names.found) {
+            std::u16string name = WideName(input.path);
+            run.append(name).push_back(u'\0');
+            AddProgressName(std::move(name));
+        }
+        run.push_back(u'\0');
+        names.found.clear();
+        names.runs.push_back(std::move(run));
+        return names.runs.back().c_str();
+    } catch (...) {
+        names.failed = true;
+        return u"";
+    }
+}
+
 // The end of a pack whose reader of standard output has gone: the way a filter ends then.
 [[noreturn]] void EndByClosedPipe() {
     RemoveScratch();
@@ -255,15 +304,15 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
     InstallInterruptHandler();
     ScratchGuard scratchGuard;
     std::string error;
-    // The walk takes as many threads as the search will: a -j given here, else one per core.
-    Settings given;
-    for (const auto& edit : line.edits) edit(given);
-    // The walk goes on beside the settings and the plug-in's start, which do not depend on it;
-    // what it has to say about the inputs is said once it is done, before anything else.
+    // The walk goes on beside the settings and the plug-in's start, which do not depend on it,
+    // and, where the plug-in takes the names as they are found, beside the search; what it has to
+    // say about the inputs is said once it is done.
     Walk walk;
     walk.holdProblems = true;
-    std::thread walker(
-        [&] { CollectInputs(operands, line.follow, WalkThreads(given.Threads), walk); });
+    // Files and directories alone are handed to the plug-in as the walk finds them.
+    WalkFeed feed;
+    if (std::none_of(operands.begin(), operands.end(), IsStreamOperand)) walk.feed = &feed;
+    std::thread walker([&] { CollectInputs(operands, line.follow, walk); });
     bool walked = false;
     const auto endWalk = [&] {
         if (walked) return;
@@ -271,10 +320,15 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
         walked = true;
         for (const std::string& problem : walk.heldProblems) Complain(problem);
     };
+    // A pack that ended before it took every name wants no more of the walk.
     struct WalkEnd {
         const decltype(endWalk)& end;
-        ~WalkEnd() { end(); }
-    } walkEnd{endWalk};
+        WalkFeed& feed;
+        ~WalkEnd() {
+            feed.abandoned = true;
+            end();
+        }
+    } walkEnd{endWalk, feed};
     const auto failAfterWalk = [&](const std::string& message, int status,
                                    HelpHint hint = HelpHint::Show) {
         endWalk();
@@ -305,26 +359,40 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
 
     PluginExports plugin;
     const bool started = StartPlugin(config, pluginPath, plugin, error);
-    endWalk();
+    const bool fed = walk.feed != nullptr && started && plugin.GleaneryPackFilesStreamW;
+    if (!fed) {
+        endWalk();
+        if (walk.feed != nullptr) TakeFound(feed, walk.inputs);
+    }
     for (const std::string& warning : warnings) Fail("warning: " + warning, 0);
     if (!started) return Fail(error, kOtherError);
     if (Interrupted()) return Fail("cancelled", kCancelledStatus);
-    const bool streams = std::any_of(walk.inputs.begin(), walk.inputs.end(),
-                                     [](const Input& i) { return i.stream; });
+    // (A walk that feeds the pack holds no streams, and its inputs are its own until it ends.)
+    const bool streams = !fed && std::any_of(walk.inputs.begin(), walk.inputs.end(),
+                                             [](const Input& i) { return i.stream; });
     if (streams && scratch.empty() && !CreateScratch(scratch, error))
         return Fail(error, kOtherError);
 
     // Streams are searched as copies in the private directory, which becomes the working
     // directory, so that a copy is reached by the name the user knows it by; files then go by
-    // their absolute paths.
-    const fs::path fallback = fs::absolute(walk.inputs.empty() || walk.inputs.front().stream
-                                               ? fs::path(".")
-                                               : fs::path(walk.inputs.front().path))
-                                  .lexically_normal();
-    const std::vector<std::u16string> names = InputNames(walk, scratch);
-    if (Interrupted()) return Fail("cancelled", kCancelledStatus);
+    // their absolute paths, as do the names handed over as the walk finds them.
+    NameRuns runs{feed, endWalk, {}, {}, false};
     std::u16string source, addList;
-    BuildAddList(names, !streams, fallback, source, addList);
+    if (!fed) {
+        const fs::path fallback = fs::absolute(walk.inputs.empty() || walk.inputs.front().stream
+                                                   ? fs::path(".")
+                                                   : fs::path(walk.inputs.front().path))
+                                      .lexically_normal();
+        const std::vector<std::u16string> names = InputNames(walk, scratch);
+        if (Interrupted()) return Fail("cancelled", kCancelledStatus);
+        BuildAddList(names, !streams, fallback, source, addList);
+    } else {
+        // An output named after the first file's extension waits for the first names (the walk
+        // yields regular files only).
+        addList.push_back(u'\0');
+        if (settings.OutfileExtension == 1 && TakeFound(feed, runs.found))
+            addList = WideName(runs.found.front().path) + u'\0' + u'\0';
+    }
     // The archive name has an extension of its own, so that the output name is cut there and
     // not at a dot in the temporary directory's path.
     const fs::path archive =
@@ -335,6 +403,7 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
     std::u16string archiveText = WideName(archive);
     const fs::path output = PathFromWide(
         OutputNameFor(archiveText, settings.OutfileExtension, source, addList.c_str()));
+    if (fed) addList.assign(1, u'\0');
     const bool existed = fs::exists(output, ec);
     if (Interrupted()) return Fail("cancelled", kCancelledStatus);
     ResetDeclined();
@@ -351,7 +420,16 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
         StartFollowing(output, follow);
     }
     const int code =
-        plugin.PackFilesW(archiveText.data(), nullptr, source.data(), addList.data(), 0);
+        fed ? plugin.GleaneryPackFilesStreamW(archiveText.data(), source.data(), &MoreNames, &runs)
+            : plugin.PackFilesW(archiveText.data(), nullptr, source.data(), addList.data(), 0);
+    if (fed) {
+        feed.abandoned = true;
+        endWalk();
+        if (runs.failed) {
+            Complain("out of memory: not every file found was searched");
+            walk.incomplete = true;
+        }
+    }
     const CopyResult copied = toStdout ? FinishFollowing(error) : CopyResult::Done;
     EndProgressLine();
     if (copied == CopyResult::Closed) EndByClosedPipe();

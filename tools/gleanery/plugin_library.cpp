@@ -83,6 +83,8 @@ bool LoadPlugin(const std::string& path, PluginExports& exports, std::string& er
            Resolve(library, "ExtensionInitialize", exports.ExtensionInitialize, error,
                    Export::Optional) &&
            Resolve(library, "GleaneryJobNotesW", exports.GleaneryJobNotesW, error,
+                   Export::Optional) &&
+           Resolve(library, "GleaneryPackFilesStreamW", exports.GleaneryPackFilesStreamW, error,
                    Export::Optional);
 }
 

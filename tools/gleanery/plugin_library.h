@@ -15,6 +15,8 @@ struct PluginExports {
     void(WCX_CALL* PackSetDefaultParams)(wcx::PackDefaultParamStruct*) = nullptr;
     void(WCX_CALL* ExtensionInitialize)(void*) = nullptr;       // optional
     int(WCX_CALL* GleaneryJobNotesW)(char16_t*, int) = nullptr; // optional, Gleanery's own
+    int(WCX_CALL* GleaneryPackFilesStreamW)(char16_t*, char16_t*, wcx::GleaneryMoreNamesProc,
+                                            void*) = nullptr; // optional, Gleanery's own
 };
 
 // Loads the library at `path`; on failure returns false and says why in `error`.

@@ -122,6 +122,10 @@ void StartProgress(std::vector<std::u16string> names, bool show) {
     g_progress.start = g_progress.lastDraw = Clock::now();
 }
 
+void AddProgressName(std::u16string name) {
+    if (g_progress.show) g_progress.names.push_back(std::move(name));
+}
+
 int WCX_CALL ProgressCallback(char16_t* fileName, int size) {
     Progress& p = g_progress;
     if (size > 0) p.bytes += static_cast<uint64_t>(size);

@@ -13,6 +13,8 @@ namespace gleanery::cli {
 // Starts the clock and the count for a pack of `names` (each file's name as the plug-in forms
 // it, in the order it takes them); `show` false keeps the line off (--quiet, no terminal).
 void StartProgress(std::vector<std::u16string> names, bool show);
+// A name handed to the plug-in after the start: the count's total grows with the names.
+void AddProgressName(std::u16string name);
 // The host's progress callback: counts and, when due, redraws; 0 (stop) after Ctrl-C or when
 // the reader of standard output has gone.
 int WCX_CALL ProgressCallback(char16_t* fileName, int size);
