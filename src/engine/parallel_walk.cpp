@@ -371,6 +371,22 @@ struct Writer {
     } replay{};
     uint32_t lastProgress = platform::TickCount();
     uint32_t lastFlush = lastProgress;
+    // Slots written, for the next entries: a slot is large, and its names keep their room.
+    std::vector<std::unique_ptr<Slot>> spare{};
+
+    void Reuse(std::unique_ptr<Slot> slot) {
+        if (spare.size() >= walk.Workers * kFilesPerWorker) return;
+        std::u16string fullName = std::move(slot->FullName);
+        std::u16string accessName = std::move(slot->AccessName);
+        std::u16string fileName = std::move(slot->Search.File.FileName);
+        std::destroy_at(slot.get());
+        std::construct_at(slot.get());
+        slot->FullName = std::move(fullName);
+        slot->AccessName = std::move(accessName);
+        fileName.clear();
+        slot->Search.File.FileName = std::move(fileName);
+        spare.push_back(std::move(slot));
+    }
 
     bool Going() const { return outcome.ok && !outcome.aborted; }
 
@@ -528,10 +544,15 @@ struct Writer {
                 listEnds = true;
                 break;
             }
-            auto slot = std::make_unique<Slot>();
-            slot->FullName.reserve(sourcePath.size() + entry.size());
+            std::unique_ptr<Slot> slot;
+            if (spare.empty()) {
+                slot = std::make_unique<Slot>();
+            } else {
+                slot = std::move(spare.back());
+                spare.pop_back();
+            }
             slot->FullName.assign(sourcePath).append(entry);
-            slot->AccessName = AccessName(slot->FullName);
+            AssignAccessName(slot->FullName, slot->AccessName);
             fresh.push_back(std::move(slot));
         }
         lock.lock();
@@ -576,6 +597,7 @@ struct Writer {
                 return front->Done || !front->Output.empty() ||
                        (walk.RunningLow() && walk.CanHandOut());
             });
+            for (auto& done : finished) Reuse(std::move(done.first));
             finished.clear();
             while (!walk.Window.empty() && walk.Window.front()->Done) {
                 finished.emplace_back(std::move(walk.Window.front()), Taken{});

@@ -22,8 +22,16 @@ std::u16string DisplayPath(const std::u16string& path) {
 }
 
 std::u16string AccessName(const std::u16string& fullName) {
-    if (fullName.size() >= kMaxPath && platform::UsesLongPathPrefix()) return ToLongForm(fullName);
-    return fullName;
+    std::u16string name;
+    AssignAccessName(fullName, name);
+    return name;
+}
+
+void AssignAccessName(const std::u16string& fullName, std::u16string& name) {
+    if (fullName.size() >= kMaxPath && platform::UsesLongPathPrefix())
+        name = ToLongForm(fullName);
+    else
+        name.assign(fullName);
 }
 
 std::u16string FileNamePart(const std::u16string& path) {

@@ -14,6 +14,8 @@ std::u16string DisplayPath(const std::u16string& path);
 // The name used for file operations: the long form for paths of kMaxPath characters or more,
 // where the platform needs it.
 std::u16string AccessName(const std::u16string& fullName);
+// AccessName into `name`, keeping its room.
+void AssignAccessName(const std::u16string& fullName, std::u16string& name);
 // The part after the last backslash or slash; the whole text when there is neither.
 std::u16string FileNamePart(const std::u16string& path);
 
