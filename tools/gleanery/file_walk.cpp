@@ -142,7 +142,9 @@ fs::file_type KindOf(const fs::directory_entry& entry) {
     return fs::file_type::unknown;
 }
 
-void ListDirectory(const Text& dir, std::vector<Entry>& entries, std::error_code& ec) {
+void ListDirectory(const Text& dir, std::vector<Entry>& entries, std::error_code& ec,
+                   std::string* identity) {
+    if (identity != nullptr) *identity = IdentityOf(dir);
     fs::directory_iterator it(fs::path(dir), ec);
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
         const Text& full = it->path().native();
@@ -175,13 +177,19 @@ fs::file_type KindOf(const Text& dir, const dirent& entry) {
     return S_ISREG(s.st_mode) ? fs::file_type::regular : fs::file_type::unknown;
 }
 
-// The names of `dir` straight from the system's listing.
-void ListDirectory(const Text& dir, std::vector<Entry>& entries, std::error_code& ec) {
+// The names of `dir` straight from the system's listing; with `identity`, what makes the
+// directory the same whatever path leads to it (see IdentityOf), taken from the open listing
+// (empty when the listing could not be opened).
+void ListDirectory(const Text& dir, std::vector<Entry>& entries, std::error_code& ec,
+                   std::string* identity) {
     DIR* listing = ::opendir(dir.c_str());
     if (listing == nullptr) {
         ec.assign(errno, std::generic_category());
         return;
     }
+    struct stat s {};
+    if (identity != nullptr && ::fstat(::dirfd(listing), &s) == 0)
+        *identity = std::to_string(s.st_dev) + ":" + std::to_string(s.st_ino);
     for (;;) {
         errno = 0;
         const dirent* entry = ::readdir(listing);
@@ -199,10 +207,13 @@ void ListDirectory(const Text& dir, std::vector<Entry>& entries, std::error_code
 #endif
 
 void WalkDirectory(Walker& w, const Text& dir, const Text& shown) {
-    if (w.mayRepeat && !FirstTime(w.seenDirectories, dir)) return;
     std::error_code ec;
     std::vector<Entry> entries;
-    ListDirectory(dir, entries, ec);
+    std::string identity;
+    ListDirectory(dir, entries, ec, w.mayRepeat ? &identity : nullptr);
+    if (w.mayRepeat && identity.empty()) identity = IdentityOf(dir);
+    // A directory entered before (through a link, or under another operand) is not walked again.
+    if (!identity.empty() && !w.seenDirectories.insert(identity).second) return;
     if (ec) Problem(w, shown, ec.message());
     // Name by name in each directory gives the files in path order, component by component.
     std::sort(entries.begin(), entries.end(),

@@ -157,6 +157,8 @@ namespace {
 struct InputDirectory {
     std::string* path = nullptr;
     int fd = -1;
+    // The system's form of the last name opened, its room kept from input to input.
+    std::string* name = nullptr;
 };
 thread_local InputDirectory tInputDirectory;
 
@@ -230,7 +232,10 @@ File OpenReading(const std::u16string& path, bool inKeptDirectory) {
         errno = EACCES;
         return File();
     }
-    std::string name;
+    std::string plainName;
+    InputDirectory& kept = tInputDirectory;
+    if (inKeptDirectory && kept.name == nullptr) kept.name = new std::string();
+    std::string& name = inKeptDirectory ? *kept.name : plainName;
     if (!SystemPath(path, name)) {
         errno = ENOENT;
         return File();
@@ -246,7 +251,10 @@ File OpenInputForReading(const std::u16string& path) {
 }
 
 void ForgetInputDirectory() {
-    ForgetKept(tInputDirectory);
+    InputDirectory& kept = tInputDirectory;
+    ForgetKept(kept);
+    delete kept.name;
+    kept.name = nullptr;
 }
 
 File OpenForReading(const std::u16string& path) {
