@@ -155,18 +155,20 @@ namespace {
 // thread ends, and a host may have unloaded the library by then (ForgetInputDirectory lets the
 // directory go instead, at the end of every job and of every worker).
 struct InputDirectory {
+    // The directory's system form, and its descriptor once a second input in it was opened
+    // (kNotOpened before, kCannotKeep when it could not be opened).
     std::string* path = nullptr;
     int fd = -1;
     // The system's form of the last name opened, its room kept from input to input.
     std::string* name = nullptr;
 };
 thread_local InputDirectory tInputDirectory;
+constexpr int kNotOpened = -1;
+constexpr int kCannotKeep = -3;
 
-void ForgetKept(InputDirectory& kept) {
+void CloseKept(InputDirectory& kept) {
     if (kept.fd >= 0) ::close(kept.fd);
-    kept.fd = -1;
-    delete kept.path;
-    kept.path = nullptr;
+    kept.fd = kNotOpened;
 }
 
 // Without O_NONBLOCK, opening a FIFO would wait for a writer that may never come.
@@ -184,24 +186,30 @@ constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
 // The answer of OpenInDirectory that leaves the name to a plain open.
 constexpr int kPlainOpen = -2;
 
-// `name` opened for reading relative to the thread's kept directory, which becomes the name's
-// own; -1 with errno set as open(2) sets it. A name without a directory, or one whose directory
-// cannot be kept (no descriptor left, say), is left to a plain open (kPlainOpen).
+// `name` opened for reading relative to the thread's kept directory; -1 with errno set as
+// open(2) sets it. The first input of another directory is left to a plain open
+// (kPlainOpen), its directory noted: the directory is opened for a second input in it, since
+// a tree's directories mostly give a worker one or two files, and for one the directory's open
+// would cost what the plain open saves. A name without a directory, or one whose directory
+// cannot be kept (no descriptor left, say), goes to a plain open too.
 int OpenInDirectory(const std::string& name) {
     const size_t cut = name.rfind('/');
     if (cut == std::string::npos || cut == 0 || cut + 1 == name.size()) return kPlainOpen;
     InputDirectory& kept = tInputDirectory;
-    if (kept.fd < 0 || name.compare(0, cut, *kept.path) != 0) {
-        ForgetKept(kept);
-        auto dir = std::make_unique<std::string>(name, 0, cut);
+    if (kept.path == nullptr || kept.path->size() != cut || name.compare(0, cut, *kept.path) != 0) {
+        CloseKept(kept);
+        if (kept.path == nullptr) kept.path = new std::string();
+        kept.path->assign(name, 0, cut);
+        return kPlainOpen;
+    }
+    if (kept.fd == kNotOpened) {
         int fd;
         do {
-            fd = ::open(dir->c_str(), kDirectoryFlags);
+            fd = ::open(kept.path->c_str(), kDirectoryFlags);
         } while (fd < 0 && errno == EINTR);
-        if (fd < 0) return kPlainOpen;
-        kept.fd = fd;
-        kept.path = dir.release();
+        kept.fd = fd < 0 ? kCannotKeep : fd;
     }
+    if (kept.fd < 0) return kPlainOpen;
     int fd;
     do {
         fd = ::openat(kept.fd, name.c_str() + cut + 1, kReadFlags);
@@ -252,7 +260,9 @@ File OpenInputForReading(const std::u16string& path) {
 
 void ForgetInputDirectory() {
     InputDirectory& kept = tInputDirectory;
-    ForgetKept(kept);
+    CloseKept(kept);
+    delete kept.path;
+    kept.path = nullptr;
     delete kept.name;
     kept.name = nullptr;
 }
