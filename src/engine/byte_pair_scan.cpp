@@ -61,19 +61,8 @@ bool HasAvx2() {
 
 #endif
 
-} // namespace
-
-size_t NextBytePair(const unsigned char* bytes, size_t from, size_t end, const BytePair& pair) {
-#ifdef GLEANERY_PAIR_VECTOR
-    // The scalar scan finishes the positions after the whole steps outside the vector function
-    // (see ValidAvx2 in utf8_validity.cpp for why); after a hit, it confirms it at once.
-    if (HasAvx2() && end - from >= 64) from = PairAvx2(bytes, from, end, pair);
-#endif
-    return detail::NextBytePairScalar(bytes, from, end, pair);
-}
-
-namespace detail {
-
+// The scan a byte at a time: the positions the vector scan leaves, and every scan where the
+// processor has no vectors for it.
 size_t NextBytePairScalar(const unsigned char* bytes, size_t from, size_t end,
                           const BytePair& pair) {
     const unsigned char* gapped = bytes + pair.Gap;
@@ -95,6 +84,15 @@ size_t NextBytePairScalar(const unsigned char* bytes, size_t from, size_t end,
     return end;
 }
 
-} // namespace detail
+} // namespace
+
+size_t NextBytePair(const unsigned char* bytes, size_t from, size_t end, const BytePair& pair) {
+#ifdef GLEANERY_PAIR_VECTOR
+    // The scalar scan finishes the positions after the whole steps outside the vector function
+    // (see ValidAvx2 in utf8_validity.cpp for why); after a hit, it confirms it at once.
+    if (HasAvx2() && end - from >= 64) from = PairAvx2(bytes, from, end, pair);
+#endif
+    return NextBytePairScalar(bytes, from, end, pair);
+}
 
 } // namespace gleanery

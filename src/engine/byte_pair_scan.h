@@ -23,12 +23,4 @@ struct BytePair {
 // The bytes up to end - 1 + Gap must be readable.
 size_t NextBytePair(const unsigned char* bytes, size_t from, size_t end, const BytePair& pair);
 
-namespace detail {
-
-// The scalar scan, which the vector one must agree with (for tests).
-size_t NextBytePairScalar(const unsigned char* bytes, size_t from, size_t end,
-                          const BytePair& pair);
-
-} // namespace detail
-
 } // namespace gleanery
