@@ -174,6 +174,12 @@ void RunExtractionJob(const JobRequest& request, JobOutcome& outcome) {
             !WalkInParallel(job, outcome, request.SourcePath, names))
             WalkAddList(job, outcome, request.SourcePath, names);
     }
+    // A host that handed the names over as it found them may have stopped finding them because
+    // the user cancelled: it is asked once more at the list's end, so that such a list is not
+    // taken for a whole one.
+    if (names.More != nullptr && outcome.ok && !outcome.aborted &&
+        !context.KeepGoing(std::u16string(), 0))
+        outcome.aborted = true;
 
     if (!job.Result.OutputBuffer.empty() && outcome.ok)
         outcome.ok = FlushOutput(context.Output, job.Result);

@@ -597,7 +597,6 @@ struct Writer {
                 return front->Done || !front->Output.empty() ||
                        (walk.RunningLow() && walk.CanHandOut());
             });
-            for (auto& done : finished) Reuse(std::move(done.first));
             finished.clear();
             while (!walk.Window.empty() && walk.Window.front()->Done) {
                 finished.emplace_back(std::move(walk.Window.front()), Taken{});
@@ -613,6 +612,7 @@ struct Writer {
                 Write(*slot, taken);
                 Merge(*slot);
             }
+            for (auto& done : finished) Reuse(std::move(done.first));
             if (finished.empty()) Write(*front, partial);
             Flush(true);
             if (finished.empty() && Going() &&
