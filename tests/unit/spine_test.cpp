@@ -7,6 +7,7 @@
 #include <fstream>
 #include <regex>
 #include <string_view>
+#include <vector>
 
 #include "dialog/dialog_layout.h"
 #include "engine/extraction_job.h"
@@ -75,6 +76,42 @@ TEST(Spine, OutputNames) {
     EXPECT_EQ(OutputNameFor(u"/out/list.zip", 1, source, u"v1.2/plain\0docs/readme.md\0"),
               u"/out/list.txt");
     EXPECT_EQ(OutputNameFor(u"/out/list.zip", 2, source, u"docs/readme.md\0"), u"/out/list.zip");
+}
+
+TEST(Spine, NamesInRunsAreAskedForOnlyWhenNoneIsAtHand) {
+    // Runs as a walking host hands them over, an empty one among them ending the list.
+    struct Host {
+        std::vector<std::u16string> runs;
+        size_t asked = 0;
+    } host{{std::u16string(u"a\0b\0\0", 5), std::u16string(u"c\0\0", 3), u"", u"never"}};
+    AddList names;
+    names.More = [](void* data) -> const char16_t* {
+        Host& h = *static_cast<Host*>(data);
+        return h.runs[h.asked++].c_str();
+    };
+    names.MoreData = &host;
+    AddListPlace at;
+    std::u16string_view entry;
+    std::u16string taken;
+    EXPECT_FALSE(EntryAtHand(names, at));
+    for (const char* want : {"a", "b", "c"}) {
+        ASSERT_TRUE(NextEntry(names, at, entry)) << want;
+        taken += std::u16string(entry) + u",";
+        // The host is asked for a run only when the runs taken so far are done.
+        EXPECT_EQ(host.asked, *want == 'c' ? 2u : 1u) << want;
+        EXPECT_EQ(EntryAtHand(names, at), *want == 'a') << want;
+    }
+    EXPECT_EQ(taken, u"a,b,c,");
+    // A place taken from the start again goes through the runs taken, without the host.
+    AddListPlace again;
+    ASSERT_TRUE(NextEntry(names, again, entry));
+    EXPECT_EQ(entry, u"a");
+    EXPECT_EQ(host.asked, 2u);
+    // The empty run ends the list for good: the host is not asked after it.
+    EXPECT_FALSE(NextEntry(names, at, entry));
+    EXPECT_FALSE(NextEntry(names, at, entry));
+    EXPECT_EQ(host.asked, 3u);
+    EXPECT_TRUE(names.Ended);
 }
 
 TEST(Spine, LongFormAndDisplay) {
