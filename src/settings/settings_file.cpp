@@ -110,7 +110,7 @@ bool LoadSettingsAndPresets(SettingsSession& session, bool* lastAvailable, TextB
 
     // First run: the sample becomes the user's own settings file. A failed copy only means the
     // sample is read again next time.
-    if (sampleInUse) ReplaceFileContent(settingsPath, data);
+    if (sampleInUse) ReplaceFileContent(settingsPath, data, session.Durable);
     return true;
 }
 
@@ -184,7 +184,8 @@ bool SaveSettingsAndPresets(SettingsSession& session, const TextBoxFont* font) {
     bool allPresetsWritten = true;
     const std::optional<std::string> data =
         detail::SaveSettingsData(session, font, allPresetsWritten);
-    return data && ReplaceFileContent(SettingsFilePath(session), *data) && allPresetsWritten;
+    return data && ReplaceFileContent(SettingsFilePath(session), *data, session.Durable) &&
+           allPresetsWritten;
 }
 
 void DiscardSettingsAndPresets(SettingsSession& session) {

@@ -27,6 +27,9 @@ struct SettingsSession {
     // The code pages a stored code page may name besides the system's two (0 and 1); while none
     // have been probed (empty), each code page the file names is probed on its own.
     const std::vector<uint32_t>& UsableCodePages;
+    // Whether a saved file is on the disk before its save counts as done. A host's private copy
+    // of the settings for one run, which nothing reads after the run, need not wait for it.
+    bool Durable = true;
 };
 
 } // namespace gleanery

@@ -79,14 +79,15 @@ bool ReadWholeFile(const std::u16string& path, std::string& data) {
 // replaced (the link stays a link), and the new file gets the old one's permissions. Other hard
 // links to the old file keep the old content: a file that all of its names share can only be
 // changed by writing into it, and a write in place can fail halfway or be read half-done.
-bool ReplaceFileContent(const std::u16string& path, const std::string& data) {
+bool ReplaceFileContent(const std::u16string& path, const std::string& data, bool durable) {
     std::u16string target;
     if (!platform::LinkTargetOf(path, target)) return false;
     std::u16string temporary;
     platform::File file = CreateTemporaryFile(target, temporary);
     if (!file.IsOpen()) return false;
     bool ok = platform::TakeOverPermissions(target, file) &&
-              platform::Write(file, data.data(), data.size()) && platform::FlushToDisk(file);
+              platform::Write(file, data.data(), data.size()) &&
+              (!durable || platform::FlushToDisk(file));
     platform::Close(file);
     ok = ok && platform::ReplaceFileWith(temporary, target);
     if (!ok) platform::DeleteFileAt(temporary);

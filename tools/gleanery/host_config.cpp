@@ -121,8 +121,8 @@ bool EditSettings(const HostConfig& config, const fs::path& pluginDir,
     const std::u16string iniDirectory = DirWithSeparator(config.dir);
     // Not probed: the settings file's code pages are probed one by one as it names them.
     const std::vector<uint32_t> usableCodePages;
-    SettingsSession session{current,         store,        changes,        *document,
-                            pluginDirectory, iniDirectory, usableCodePages};
+    SettingsSession session{current,         store,        changes,         *document,
+                            pluginDirectory, iniDirectory, usableCodePages, !config.privateCopy};
 
     TextBoxFont font;
     bool lastAvailable = true;

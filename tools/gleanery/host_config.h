@@ -17,6 +17,9 @@ struct HostConfig {
     std::filesystem::path dir;
     std::filesystem::path hostIni;   // COMMANDER_INI
     std::filesystem::path pluginIni; // DefaultIniName, with UseTcIniDir=1
+    // A run's private copy, gone with the run: its settings are saved without waiting for the
+    // disk.
+    bool privateCopy = false;
 };
 
 // Creates the directory and its two host files when missing.

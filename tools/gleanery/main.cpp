@@ -344,6 +344,7 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
     if (overridden &&
         (!CopyConfig(baseConfig.dir, scratch, error) || !PrepareConfig(scratch, config, error)))
         return failAfterWalk(error, kOtherError);
+    config.privateCopy = overridden;
 
     Settings settings;
     bool rejected = false;
