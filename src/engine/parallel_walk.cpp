@@ -31,6 +31,11 @@ constexpr unsigned kMostWorkers = 64;
 // host's thread each time (a third of a context switch a file on a 20,000-file tree); at 64 a
 // quarter of that. A slot takes about 1.5 KiB besides the output, which has its own bound.
 constexpr size_t kFilesPerWorker = 64;
+// The window holds at least this many files, however few the workers. On two cores the host's
+// thread and the command line's walk share them with the workers, and the host's thread is not
+// always running when the workers run low: with 128 files a real tree of 27,000 files cost 950
+// sleeps of the threads (workers idle until the host's thread came), with 512 a third of that.
+constexpr size_t kLeastWindow = 512;
 // Output waiting for the writer, all files together: a worker whose file is not the first one
 // not yet written waits while this much waits, and the first one waits while this much of its
 // own waits (the writer takes that file's output as it comes). The output held in memory stays
@@ -74,6 +79,8 @@ struct Walk {
 
     const ExtractionJob& Job;
     unsigned Workers = 1;
+    // The files handed out and not yet written at most (see kFilesPerWorker, kLeastWindow).
+    size_t WindowFiles = kLeastWindow;
     // The read memory a worker may take for a file at any time; a file that takes more waits
     // until it is the first one not yet written, so one such file is read at a time and a job
     // takes at most about twice the read memory it takes on the host's thread alone (the granted
@@ -102,13 +109,12 @@ struct Walk {
     // enough, it is left to come by itself within a wait and write the files finished meanwhile
     // in a run: the workers go from file to file without a switch to its thread and back for
     // every file.
-    bool RunningLow() const { return Todo.size() <= Workers * kFilesPerWorker / 2; }
+    bool RunningLow() const { return Todo.size() <= WindowFiles / 2; }
     // The writer could hand out more files: the list goes on and the window has room. A file
     // that takes long at the window's front would otherwise leave the other workers without
     // files until it is done.
     bool CanHandOut() const {
-        return !ListDone && Window.size() < Workers * kFilesPerWorker &&
-               Waiting < kWaitingOutputLimit;
+        return !ListDone && Window.size() < WindowFiles && Waiting < kWaitingOutputLimit;
     }
     // The writer has work: the first file not yet written is done, or files are to be handed
     // out.
@@ -375,7 +381,7 @@ struct Writer {
     std::vector<std::unique_ptr<Slot>> spare{};
 
     void Reuse(std::unique_ptr<Slot> slot) {
-        if (spare.size() >= walk.Workers * kFilesPerWorker) return;
+        if (spare.size() >= walk.WindowFiles) return;
         std::u16string fullName = std::move(slot->FullName);
         std::u16string accessName = std::move(slot->AccessName);
         std::u16string fileName = std::move(slot->Search.File.FileName);
@@ -533,7 +539,7 @@ struct Writer {
     void HandOut(std::unique_lock<std::mutex>& lock, const std::u16string& sourcePath,
                  AddList& names, AddListPlace& at) {
         if (!walk.CanHandOut()) return;
-        const size_t room = walk.Workers * kFilesPerWorker - walk.Window.size();
+        const size_t room = walk.WindowFiles - walk.Window.size();
         lock.unlock();
         std::vector<std::unique_ptr<Slot>> fresh;
         bool listEnds = false;
@@ -588,6 +594,8 @@ struct Writer {
         std::unique_lock lock(walk.Lock);
         // The files done at the window's front, taken in one hold of the lock, with their output.
         std::vector<std::pair<std::unique_ptr<Slot>, Taken>> finished;
+        // (Room for a whole window: no allocation while the workers wait for the lock.)
+        finished.reserve(walk.WindowFiles);
         Taken partial;
         while (Going()) {
             HandOut(lock, sourcePath, names, at);
@@ -666,6 +674,7 @@ bool WalkInParallel(ExtractionJob& job, JobOutcome& outcome, const std::u16strin
                     AddList& names) {
     Walk walk(job);
     walk.Workers = WorkerCount(job.JobSettings.Threads);
+    walk.WindowFiles = std::max(walk.Workers * kFilesPerWorker, kLeastWindow);
     walk.Recorded = FiltersOrNumbers(job);
     const int64_t granted = int64_t{std::clamp(job.JobSettings.Memory, 5, 500)} << 20;
     walk.ShareBytes = std::max<int64_t>(granted / walk.Workers, int64_t{5} << 20);
