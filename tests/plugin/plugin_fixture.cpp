@@ -101,6 +101,7 @@ void PluginTest::Load() {
     Bind(lib.handle, "ExtensionInitialize", lib.ExtensionInitialize);
     Bind(lib.handle, "ConfigurePacker", lib.ConfigurePacker);
     Bind(lib.handle, "GleaneryJobNotesW", lib.GleaneryJobNotesW);
+    Bind(lib.handle, "GleaneryPackFilesStreamW", lib.GleaneryPackFilesStreamW);
     ASSERT_NE(lib.PackFilesW, nullptr);
     ASSERT_NE(lib.PackSetDefaultParams, nullptr);
 
@@ -150,6 +151,36 @@ int PluginTest::Pack(const fs::path& archive, const std::vector<std::string>& fi
     addList.push_back(u'\0');
     std::u16string archiveText = archive.u16string();
     return lib.PackFilesW(archiveText.data(), nullptr, source.data(), addList.data(), 0);
+}
+
+namespace {
+
+struct HandedRuns {
+    std::vector<std::u16string> runs;
+    size_t next = 0;
+};
+
+const char16_t* WCX_CALL NextRun(void* data) {
+    HandedRuns& handed = *static_cast<HandedRuns*>(data);
+    return handed.next < handed.runs.size() ? handed.runs[handed.next++].c_str() : u"";
+}
+
+} // namespace
+
+int PluginTest::PackInRuns(const fs::path& archive, const std::vector<std::string>& files) {
+    if (lib.GleaneryPackFilesStreamW == nullptr) return -1;
+    std::u16string source = work.u16string();
+    source.push_back(static_cast<char16_t>(fs::path::preferred_separator));
+    HandedRuns handed;
+    for (size_t at = 0; at < files.size();) {
+        std::u16string run;
+        for (const size_t end = std::min(files.size(), at + handed.runs.size() % 3 + 1); at < end;
+             ++at)
+            run += U16(files[at]) + u'\0';
+        handed.runs.push_back(run + u'\0');
+    }
+    std::u16string archiveText = archive.u16string();
+    return lib.GleaneryPackFilesStreamW(archiveText.data(), source.data(), &NextRun, &handed);
 }
 
 namespace {

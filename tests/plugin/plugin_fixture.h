@@ -37,6 +37,8 @@ struct PluginLibrary {
     void(WCX_CALL* ExtensionInitialize)(void*) = nullptr;
     void(WCX_CALL* ConfigurePacker)(void*, void*) = nullptr;
     int(WCX_CALL* GleaneryJobNotesW)(char16_t*, int) = nullptr;
+    int(WCX_CALL* GleaneryPackFilesStreamW)(char16_t*, char16_t*, wcx::GleaneryMoreNamesProc,
+                                            void*) = nullptr;
 };
 
 void WriteFile(const fs::path& path, const std::string& bytes);
@@ -69,6 +71,9 @@ class PluginTest : public ::testing::Test {
 
     // Packs `files` (names relative to `work`, directories end with '/') into `archive`.
     int Pack(const fs::path& archive, const std::vector<std::string>& files);
+    // The same through GleaneryPackFilesStreamW, the names handed over in runs of 1, 2 and 3, as
+    // a host hands them over while it is still finding them.
+    int PackInRuns(const fs::path& archive, const std::vector<std::string>& files);
 
     TempDir temp{"gleanery-plugin"};
     const fs::path& root = temp.path; // everything of this test
