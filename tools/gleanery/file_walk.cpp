@@ -82,13 +82,19 @@ Text Joined(const Text& dir, const Text& name) {
 
 // What makes a file the same file whatever the path it is reached by: device and inode on POSIX;
 // on Windows the path itself. Empty when it cannot be told.
+#if !defined(_WIN32)
+std::string IdentityFrom(const struct stat& s) {
+    return std::to_string(s.st_dev) + ":" + std::to_string(s.st_ino);
+}
+#endif
+
 std::string IdentityOf(const Text& path) {
 #if defined(_WIN32)
     return fs::path(path).string();
 #else
     struct stat s {};
     if (::stat(path.c_str(), &s) != 0) return std::string();
-    return std::to_string(s.st_dev) + ":" + std::to_string(s.st_ino);
+    return IdentityFrom(s);
 #endif
 }
 
@@ -188,8 +194,7 @@ void ListDirectory(const Text& dir, std::vector<Entry>& entries, std::error_code
         return;
     }
     struct stat s {};
-    if (identity != nullptr && ::fstat(::dirfd(listing), &s) == 0)
-        *identity = std::to_string(s.st_dev) + ":" + std::to_string(s.st_ino);
+    if (identity != nullptr && ::fstat(::dirfd(listing), &s) == 0) *identity = IdentityFrom(s);
     for (;;) {
         errno = 0;
         const dirent* entry = ::readdir(listing);
