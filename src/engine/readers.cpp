@@ -12,6 +12,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "engine/detect_encoding.h"
 #include "engine/held_output.h"
 #include "engine/readers.h"
 #include "engine/utf8_validity.h"
@@ -692,6 +693,35 @@ struct LineReader {
     }
 };
 
+// The stretch of a block's lines whose encoding one check found sound: every line in it is (a
+// line break is a character of its own), so its lines need no check of their own, which in text of
+// short lines costs more than the search of the few that can hold a match. The stretch leaves out
+// a line that joins text carried from the block before or runs on into the next one.
+struct SoundLines {
+    size_t from = 0;
+    size_t end = 0; // empty: every line is checked on its own
+};
+
+template <class Unit>
+SoundLines SoundLinesOf(const Unit* units, size_t start, size_t count, bool lastBlock,
+                        const LineReader<Unit>& reader) {
+    const FileState& file = reader.sink.file;
+    if (!file.CheckUtfOnFirstSearch || (sizeof(Unit) == 1 && !file.IsUtf8)) return {};
+    SoundLines sound{start, count};
+    if (reader.carry.size != 0 || file.ContinuesLine)
+        sound.from = NextLineEnd(units, start, count) + 1;
+    if (!lastBlock)
+        while (sound.end > sound.from && !IsLineEnd(units[sound.end - 1])) --sound.end;
+    if (sound.end <= sound.from) return {};
+    bool wellFormed = false;
+    if constexpr (sizeof(Unit) == 1)
+        wellFormed = IsValidUtf8(reinterpret_cast<const unsigned char*>(units + sound.from),
+                                 sound.end - sound.from);
+    else
+        wellFormed = !HoldsSurrogates(units + sound.from, sound.end - sound.from);
+    return wellFormed ? sound : SoundLines{};
+}
+
 template <class Unit>
 void SearchLines(InputSource& input, uint64_t dataSize, uint64_t blockBytes,
                  uint64_t carryLimitBytes, Sink& sink) {
@@ -745,7 +775,18 @@ void SearchLines(InputSource& input, uint64_t dataSize, uint64_t blockBytes,
         // Lines before the next place a match could lie on are counted, not searched.
         size_t possible = detail::Slices().LinesPassedOver ? 0 : SIZE_MAX;
         bool wellFormed = false; // the lines before `possible` need no check of their encoding
+        const SoundLines sound = possible == SIZE_MAX
+                                     ? SoundLines{}
+                                     : SoundLinesOf(units, start, count, lastBlock, reader);
+        const bool checks = sink.file.CheckUtfOnFirstSearch;
+        // A line of the sound stretch is searched without a check of its encoding.
+        auto checkLineAt = [&](size_t at) {
+            sink.file.CheckUtfOnFirstSearch =
+                checks && !(at >= sound.from && at < sound.end && reader.carry.size == 0 &&
+                            !sink.file.ContinuesLine);
+        };
         for (size_t i = start; reader.Going();) {
+            checkLineAt(start);
             if (possible != SIZE_MAX && reader.carry.size == 0 && !sink.file.ContinuesLine) {
                 if (possible <= start)
                     possible =
@@ -780,6 +821,7 @@ void SearchLines(InputSource& input, uint64_t dataSize, uint64_t blockBytes,
             if (lastBlock && endLast == count - 1 && reader.Going()) reader.EmptyLine();
         }
         if (reader.Going() && start < count) {
+            checkLineAt(start);
             if (lastBlock) {
                 reader.Line(units + start, count - start);
             } else if (!reader.carry.Append(units + start, count - start)) {
@@ -790,6 +832,7 @@ void SearchLines(InputSource& input, uint64_t dataSize, uint64_t blockBytes,
                 reader.Piece(static_cast<size_t>(carryLimitUnits));
             }
         }
+        sink.file.CheckUtfOnFirstSearch = checks;
         // Without memory for a line, the rest of the file is not searched.
         if (reader.stopped) sink.file.ReadIncomplete = true;
         if (!reader.Going()) break;
