@@ -36,6 +36,8 @@ constexpr size_t kFilesPerWorker = 64;
 // always running when the workers run low: with 128 files a real tree of 27,000 files cost 950
 // sleeps of the threads (workers idle until the host's thread came), with 512 a third of that.
 constexpr size_t kLeastWindow = 512;
+// The slots handed out in one hold of the walk's lock.
+constexpr size_t kHandOutBatch = 32;
 // Output waiting for the writer, all files together: a worker whose file is not the first one
 // not yet written waits while this much waits, and the first one waits while this much of its
 // own waits (the writer takes that file's output as it comes). The output held in memory stays
@@ -536,38 +538,45 @@ struct Writer {
     // Adds entries to the window while it has room. Called under the walk's lock, which it lets
     // go while it makes the slots: the workers take theirs meanwhile. Waits for the host's next
     // names only when it has none at hand (a host that is still finding the files).
+    // The slots go to the workers a batch at a time: workers that ran out of files start on the
+    // first ones while the rest are made (a window's worth of slots takes a few milliseconds).
     void HandOut(std::unique_lock<std::mutex>& lock, const std::u16string& sourcePath,
                  AddList& names, AddListPlace& at) {
-        if (!walk.CanHandOut()) return;
-        const size_t room = walk.WindowFiles - walk.Window.size();
-        lock.unlock();
-        std::vector<std::unique_ptr<Slot>> fresh;
         bool listEnds = false;
+        bool first = true;
         std::u16string_view entry;
-        while (fresh.size() < room) {
-            if (!fresh.empty() && !EntryAtHand(names, at) && !names.Ended) break;
-            if (!NextEntry(names, at, entry)) {
-                listEnds = true;
-                break;
+        std::vector<std::unique_ptr<Slot>> fresh;
+        while (!listEnds && walk.CanHandOut()) {
+            const size_t room = std::min(walk.WindowFiles - walk.Window.size(), kHandOutBatch);
+            lock.unlock();
+            fresh.clear();
+            while (fresh.size() < room) {
+                if ((!first || !fresh.empty()) && !EntryAtHand(names, at) && !names.Ended) break;
+                if (!NextEntry(names, at, entry)) {
+                    listEnds = true;
+                    break;
+                }
+                std::unique_ptr<Slot> slot;
+                if (spare.empty()) {
+                    slot = std::make_unique<Slot>();
+                } else {
+                    slot = std::move(spare.back());
+                    spare.pop_back();
+                }
+                slot->FullName.assign(sourcePath).append(entry);
+                AssignAccessName(slot->FullName, slot->AccessName);
+                fresh.push_back(std::move(slot));
             }
-            std::unique_ptr<Slot> slot;
-            if (spare.empty()) {
-                slot = std::make_unique<Slot>();
-            } else {
-                slot = std::move(spare.back());
-                spare.pop_back();
+            first = false;
+            lock.lock();
+            for (std::unique_ptr<Slot>& slot : fresh) {
+                walk.Todo.push_back(slot.get());
+                walk.Window.push_back(std::move(slot));
             }
-            slot->FullName.assign(sourcePath).append(entry);
-            AssignAccessName(slot->FullName, slot->AccessName);
-            fresh.push_back(std::move(slot));
+            if (listEnds) walk.ListDone = true;
+            walk.WorkWaits.notify_all();
+            if (fresh.size() < room) break; // nothing more at hand
         }
-        lock.lock();
-        for (std::unique_ptr<Slot>& slot : fresh) {
-            walk.Todo.push_back(slot.get());
-            walk.Window.push_back(std::move(slot));
-        }
-        if (listEnds) walk.ListDone = true;
-        walk.WorkWaits.notify_all();
     }
 
     // Takes a slot's output and records, under the walk's lock.

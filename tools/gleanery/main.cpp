@@ -256,11 +256,16 @@ const char16_t* WCX_CALL MoreNames(void* data) {
             names.walkEnded();
             return u"";
         }
+        // (A name takes at most a unit a byte: the run is made in room taken once.)
+        size_t most = 1;
+        for (const Input& input : names.found) most += input.path.size() + 1;
         std::u16string run;
+        run.reserve(most);
         for (const Input& input : names.found) {
-            std::u16string name = WideName(input.path);
-            run.append(name).push_back(u'\0');
-            AddProgressName(std::move(name));
+            const size_t start = run.size();
+            AppendWideName(input.path, run);
+            if (ShowsProgress()) AddProgressName(run.substr(start));
+            run.push_back(u'\0');
         }
         run.push_back(u'\0');
         names.found.clear();

@@ -122,6 +122,10 @@ void StartProgress(std::vector<std::u16string> names, bool show) {
     g_progress.start = g_progress.lastDraw = Clock::now();
 }
 
+bool ShowsProgress() {
+    return g_progress.show;
+}
+
 void AddProgressName(std::u16string name) {
     if (g_progress.show) g_progress.names.push_back(std::move(name));
 }

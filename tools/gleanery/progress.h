@@ -15,6 +15,8 @@ namespace gleanery::cli {
 void StartProgress(std::vector<std::u16string> names, bool show);
 // A name handed to the plug-in after the start: the count's total grows with the names.
 void AddProgressName(std::u16string name);
+// Whether the progress line is drawn (names for it are kept).
+bool ShowsProgress();
 // The host's progress callback: counts and, when due, redraws; 0 (stop) after Ctrl-C or when
 // the reader of standard output has gone.
 int WCX_CALL ProgressCallback(char16_t* fileName, int size);

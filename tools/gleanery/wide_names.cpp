@@ -8,8 +8,8 @@ namespace gleanery::cli {
 #if defined(_WIN32)
 
 // Windows names are UTF-16 already, unpaired surrogates included.
-std::u16string WideName(const std::wstring& native) {
-    return std::u16string(native.begin(), native.end());
+void AppendWideName(const std::wstring& native, std::u16string& out) {
+    out.append(native.begin(), native.end());
 }
 
 std::filesystem::path PathFromWide(std::u16string_view name) {
@@ -18,11 +18,12 @@ std::filesystem::path PathFromWide(std::u16string_view name) {
 
 #else
 
-std::u16string WideName(const std::string& bytes) {
+void AppendWideName(const std::string& bytes, std::u16string& wide) {
     // A name takes at most one unit a byte: written straight into room made once, ASCII (most
     // names) a unit at a time.
-    std::u16string wide(bytes.size(), u'\0');
-    char16_t* out = wide.data();
+    const size_t start = wide.size();
+    wide.resize(start + bytes.size());
+    char16_t* out = wide.data() + start;
     for (size_t i = 0; i < bytes.size();) {
         const auto byte = static_cast<unsigned char>(bytes[i]);
         if (byte < 0x80) {
@@ -46,7 +47,6 @@ std::u16string WideName(const std::string& bytes) {
         i += length;
     }
     wide.resize(static_cast<size_t>(out - wide.data()));
-    return wide;
 }
 
 std::filesystem::path PathFromWide(std::u16string_view name) {
@@ -69,5 +69,11 @@ std::filesystem::path PathFromWide(std::u16string_view name) {
 }
 
 #endif
+
+std::u16string WideName(const std::filesystem::path::string_type& native) {
+    std::u16string wide;
+    AppendWideName(native, wide);
+    return wide;
+}
 
 } // namespace gleanery::cli

@@ -11,6 +11,8 @@
 namespace gleanery::cli {
 
 std::u16string WideName(const std::filesystem::path::string_type& native);
+// WideName appended to `out`.
+void AppendWideName(const std::filesystem::path::string_type& native, std::u16string& out);
 inline std::u16string WideName(const std::filesystem::path& path) {
     return WideName(path.native());
 }
