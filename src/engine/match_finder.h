@@ -52,7 +52,7 @@ struct MatchFinder {
     bool abort = false; // the host asked to stop
     // Writing out the results found so far failed (see Progress): nothing more is written.
     bool writeFailed = false;
-    int* ov = file.OutputVector.data();
+    int* ov = context.Result.OutputVector.data();
     bool utf8 = !kWide && file.IsUtf8;
     size_t slice = Slices().First;
     // The clock's reading after the last sliced search: the next slice's time is taken from it,

@@ -101,7 +101,7 @@ struct Loop {
     ResultState& result = context.Result;
     detail::MatchFinder<CharT> finder{text, length, context, file};
     bool& abort = finder.abort; // the host asked to stop
-    int* ov = file.OutputVector.data();
+    int* ov = context.Result.OutputVector.data();
     bool utf8 = !kWide && file.IsUtf8;
     bool swap = kWide && file.IsBigEndian != platform::kHostIsBigEndian;
     size_t copyPos = 0;

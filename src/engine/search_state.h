@@ -57,7 +57,6 @@ struct FileState {
     // The file could not be read whole (a read failed, or the file got shorter while it was read).
     bool ReadIncomplete = false;
     std::u16string FileName;
-    std::array<int, 300> OutputVector{};
 };
 
 // A match as a worker of a parallel search leaves it when the job filters duplicates or numbers
@@ -85,6 +84,10 @@ struct MatchRecords {
 };
 
 struct ResultState {
+    // The library's output vector, the searches' scratch: it lives with the results of the
+    // thread that searches rather than with each file, whose state a parallel search hands from
+    // thread to thread (its 1,200 bytes would go along with every file).
+    std::array<int, 300> OutputVector{};
     ReplacementTemplate Template;
     HashSet64 SeenHashes;
     uint64_t TotalParts = 0;
