@@ -10,6 +10,7 @@
 #include <cstring>
 #include <optional>
 #include <type_traits>
+#include <utility>
 
 #include "engine/byte_pair_scan.h"
 #include "engine/deep_search.h"
@@ -59,6 +60,15 @@ struct MatchFinder {
     // one reading a slice (a dense search, one match a slice, would otherwise pay for two). The
     // time between two searches counts to the later slice, which at worst makes it smaller.
     std::optional<uint32_t> sliceClock = std::nullopt;
+    // The last sliced search's reading is the time of the match it returned, for the progress
+    // check after that match (see Progress): one reading a match instead of two.
+    bool clockFresh = false;
+    // The slice end of the search that returned the last match, within the first `reusedLimit`
+    // units: the search for the next match, which starts after it, ends its first slice there
+    // too while that leaves a fair part of a slice (a slice end is a place where any search may be
+    // cut; finding it afresh for every match looked at text a slice ahead each time).
+    size_t reusedEnd = 0;
+    size_t reusedLimit = 0;
     // The text goes on beyond this piece (see FileState::MoreFollows); cleared when the piece's
     // end must be taken for the text's end after all.
     bool moreFollows = file.MoreFollows;
@@ -77,6 +87,7 @@ struct MatchFinder {
     // goes on beyond this piece, a search up to the piece's end stops at the first attempt that
     // needs what follows (see NeedsMore).
     int Exec(size_t start, int options, size_t end) {
+        clockFresh = false;
         if (end > static_cast<size_t>(INT_MAX)) return PCRE_ERROR_BADLENGTH;
         if (end == length && moreFollows) {
             options |= PCRE_PARTIAL_HARD;
@@ -463,8 +474,12 @@ struct MatchFinder {
     // anything measurable. The text is valid (checked) when this runs.
     int FindInSlices(size_t start, int options, size_t limit) {
         if (!forms->Sliceable) return Exec(start, options, limit);
+        bool reuse = reusedLimit == limit && reusedEnd > start && reusedEnd - start >= slice / 4 &&
+                     reusedEnd - start <= slice;
+        const size_t reused = std::exchange(reusedEnd, 0);
         while (limit - start > slice) {
-            const size_t end = SliceEnd(start, start + slice, limit);
+            const size_t end =
+                std::exchange(reuse, false) ? reused : SliceEnd(start, start + slice, limit);
             if (end >= limit) break;
             const size_t used = slice;
             const uint32_t began = sliceClock ? *sliceClock : platform::TickCount();
@@ -477,7 +492,12 @@ struct MatchFinder {
             // there (it stands): which, the library does not say, so a larger slice tells.
             const bool atEnd =
                 rc >= 0 && static_cast<size_t>(ov[0]) == end && static_cast<size_t>(ov[1]) == end;
-            if (rc >= 0 && !atEnd) return rc;
+            if (rc >= 0 && !atEnd) {
+                reusedEnd = end;
+                reusedLimit = limit;
+                clockFresh = true;
+                return rc;
+            }
             if (rc != PCRE_ERROR_NOMATCH && rc != PCRE_ERROR_PARTIAL && !atEnd) return rc;
             size_t next = end;
             if (rc == PCRE_ERROR_PARTIAL) {
@@ -564,7 +584,10 @@ struct MatchFinder {
     // Asks the host whether to go on when the last question (or the start of the job) lies more
     // than the interval back. One clock for the whole job: line mode runs the loop once per line,
     // and a clock started at each run would cost two readings per line.
-    void Progress() { Progress(platform::TickCount()); }
+    void Progress() {
+        const bool fresh = std::exchange(clockFresh, false);
+        Progress(fresh ? *sliceClock : platform::TickCount());
+    }
     void Progress(uint32_t now) {
         if (!FlushWhenDue(context, now)) writeFailed = true;
         if (!result.ProgressClockStarted) {
