@@ -464,9 +464,12 @@ Outcome Parts(const std::string& content, uint64_t partBytes, const std::u16stri
 }
 
 Outcome LinesOf(const std::string& content, uint64_t blockBytes, uint64_t limit,
-                const std::u16string& regex, uint32_t* searches = nullptr, bool utf8 = false) {
+                const std::u16string& regex, uint32_t* searches = nullptr,
+                const char* form = "code page") {
     Engine e(regex);
-    e.file.IsUtf8 = e.file.CheckUtfOnFirstSearch = utf8;
+    e.file.IsUtf8 = std::string_view(form) == "UTF-8";
+    e.file.IsUtf16 = std::string_view(form) == "UTF-16";
+    e.file.CheckUtfOnFirstSearch = e.file.IsUtf8 || e.file.IsUtf16;
     EXPECT_TRUE(
         e.Ran(detail::ReadLinesInBlocks(e.Input(content), static_cast<int64_t>(content.size()),
                                         e.context, e.file, blockBytes, limit)));
@@ -1017,20 +1020,30 @@ TEST(ReadLines, AgreesWithASimpleSplitForEveryBlockSize) {
         seed = seed * 1103515245u + 12345u;
         return (seed >> 16) & 0x7FFF;
     };
-    // The last rounds are UTF-8 text with a broken character now and then.
+    // The last rounds are UTF-8 and UTF-16 text with a broken character now and then.
     static const char* const kAlphabet[] = {"a", "b", "\r", "\n", "\xC3\xA9", "\xC3"};
+    static const char16_t* const kUnits[] = {u"a",      u"b",          u"\r",    u"\n",
+                                             u"\u00e9", u"\U0001F600", u"\xD800"};
     // (Longer texts, in larger blocks, have lines passed over several words at a time.)
-    for (int round = 0; round < 80; ++round) {
-        const bool utf8 = round >= 60;
+    for (int round = 0; round < 100; ++round) {
+        const bool utf8 = round >= 60 && round < 80;
+        const bool utf16 = round >= 80;
+        const char* form = utf16 ? "UTF-16" : utf8 ? "UTF-8" : "code page";
         std::string text;
+        std::u16string units;
         const size_t length = next() % (round < 20 ? 24 : 90);
-        for (size_t i = 0; i < length; ++i)
-            text += kAlphabet[next() % (utf8 ? (round % 2 ? 5 : 6) : 4)];
+        for (size_t i = 0; i < length; ++i) {
+            if (utf16)
+                units += kUnits[next() % (round % 2 ? 6 : 7)];
+            else
+                text += kAlphabet[next() % (utf8 ? (round % 2 ? 5 : 6) : 4)];
+        }
+        if (utf16) text = Utf16(units, false);
         std::string expected;
         for (const std::string& line : ReferenceLines(text))
             expected += (expected.empty() ? "<" : "\r\n<") + line + ">";
         for (const uint64_t block : {1, 2, 3, 4, 5, 6, 40, 64}) {
-            if (!utf8) {
+            if (!utf8 && !utf16) {
                 EXPECT_EQ(Lines(text, block, 1024), expected) << "block " << block;
             }
             // Lines before the next place a match could lie on (a literal start, a character
@@ -1039,9 +1052,9 @@ TEST(ReadLines, AgreesWithASimpleSplitForEveryBlockSize) {
             for (const char16_t* regex : {u"ab", u"a*b", u"(?i)B", u"\u00e9b"}) {
                 uint32_t passed = 0;
                 uint32_t searched = 0;
-                const Outcome some = LinesOf(text, block, 1024, regex, &passed, utf8);
+                const Outcome some = LinesOf(text, block, 1024, regex, &passed, form);
                 detail::Slices().LinesPassedOver = false;
-                EXPECT_EQ(LinesOf(text, block, 1024, regex, &searched, utf8), some)
+                EXPECT_EQ(LinesOf(text, block, 1024, regex, &searched, form), some)
                     << "block " << block << " " << testing::PrintToString(text);
                 detail::Slices().LinesPassedOver = true;
                 EXPECT_EQ(passed, searched);
