@@ -29,7 +29,8 @@ constexpr unsigned kMostWorkers = 64;
 // which then writes finished files in runs. The host's thread is woken when half the window is
 // left: at 16 files a worker that was once every 15 files or so, a sleep and a wake-up of the
 // host's thread each time (a third of a context switch a file on a 20,000-file tree); at 64 a
-// quarter of that. A slot takes about 1.5 KiB besides the output, which has its own bound.
+// quarter of that. A slot takes a few hundred bytes besides the output, which has its own
+// bound.
 constexpr size_t kFilesPerWorker = 64;
 // The window holds at least this many files, however few the workers. On two cores the host's
 // thread and the command line's walk share them with the workers, and the host's thread is not
@@ -379,7 +380,7 @@ struct Writer {
     } replay{};
     uint32_t lastProgress = platform::TickCount();
     uint32_t lastFlush = lastProgress;
-    // Slots written, for the next entries: a slot is large, and its names keep their room.
+    // Slots written, for the next entries: their names keep their room.
     std::vector<std::unique_ptr<Slot>> spare{};
 
     void Reuse(std::unique_ptr<Slot> slot) {
@@ -536,10 +537,9 @@ struct Writer {
     }
 
     // Adds entries to the window while it has room. Called under the walk's lock, which it lets
-    // go while it makes the slots: the workers take theirs meanwhile. Waits for the host's next
-    // names only when it has none at hand (a host that is still finding the files).
-    // The slots go to the workers a batch at a time: workers that ran out of files start on the
-    // first ones while the rest are made (a window's worth of slots takes a few milliseconds).
+    // go while it makes the slots, a batch at a time: workers that ran out of files start on the
+    // first ones while the rest are made (a window's worth takes a few milliseconds). Waits for
+    // the host's next names only when it has none at hand (a host still finding the files).
     void HandOut(std::unique_lock<std::mutex>& lock, const std::u16string& sourcePath,
                  AddList& names, AddListPlace& at) {
         bool listEnds = false;
