@@ -69,6 +69,8 @@ struct Slot {
     std::string Output;
     std::vector<MatchRecord> Records;
     std::vector<CounterMark> Counters;
+    // Taken by a worker; one that is not when the walk stops never will be.
+    bool Taken = false;
     bool Done = false;
 };
 
@@ -101,6 +103,8 @@ struct Walk {
     bool Recorded = false;
     // The bytes in the slots' Output and records, together.
     size_t Waiting = 0;
+    // Workers waiting for a file.
+    unsigned Idle = 0;
     bool ListDone = false;
     std::atomic<bool> Stop{false};
 
@@ -139,7 +143,7 @@ struct Walk {
 // switches were such sleeps).
 std::unique_lock<std::mutex> TakeLock(std::mutex& mutex) {
     std::unique_lock lock(mutex, std::try_to_lock);
-    for (int tries = 0; !lock.owns_lock() && tries < 200; ++tries) {
+    for (int tries = 0; !lock.owns_lock() && tries < 2000; ++tries) {
 #if defined(__x86_64__) || defined(__i386__)
         __builtin_ia32_pause();
 #endif
@@ -161,9 +165,10 @@ bool RestartNothing(void*) {
 
 // Puts output of a worker's file into its slot, with the records of the matches it holds, once
 // not too much output is waiting. False when the walk ended meanwhile. Called under the walk's
-// lock.
+// lock; sets `wakeWriter` when the writer is to be woken for the output, which the caller does
+// once it has let go of the lock.
 bool PutIntoSlot(Walk& walk, Slot& slot, std::unique_lock<std::mutex>& lock, const char* bytes,
-                 size_t count, ResultState& result) {
+                 size_t count, ResultState& result, bool& wakeWriter) {
     walk.TurnWaits.wait(lock, [&] {
         const size_t waiting = walk.IsFirst(slot) ? slot.Output.size() : walk.Waiting;
         return waiting < kWaitingOutputLimit || walk.Stop;
@@ -176,41 +181,61 @@ bool PutIntoSlot(Walk& walk, Slot& slot, std::unique_lock<std::mutex>& lock, con
     slot.Counters.insert(slot.Counters.end(), records.Counters.begin(), records.Counters.end());
     records.Matches.clear();
     records.Counters.clear();
-    if (slot.Output.size() >= kFlushThreshold && walk.IsFirst(slot)) walk.WriterWakes.notify_one();
+    if (slot.Output.size() >= kFlushThreshold && walk.IsFirst(slot)) wakeWriter = true;
     return true;
 }
 
 // A worker's output goes to its file's slot while the file is searched.
 bool WriteToSlot(void* target, const char* bytes, size_t count) {
     SlotSink& sink = *static_cast<SlotSink*>(target);
-    std::unique_lock lock = TakeLock(sink.walk.Lock);
-    return PutIntoSlot(sink.walk, *sink.slot, lock, bytes, count, sink.result);
+    bool wakeWriter = false;
+    bool put = false;
+    {
+        std::unique_lock lock = TakeLock(sink.walk.Lock);
+        put = PutIntoSlot(sink.walk, *sink.slot, lock, bytes, count, sink.result, wakeWriter);
+    }
+    if (wakeWriter) sink.walk.WriterWakes.notify_one();
+    return put;
 }
 
 // The next entry to search, taken under the walk's lock; null once the list is done.
 Slot* TakeNext(Walk& walk, std::unique_lock<std::mutex>& lock) {
+    ++walk.Idle;
     walk.WorkWaits.wait(lock, [&] { return !walk.Todo.empty() || walk.ListDone; });
+    --walk.Idle;
     if (walk.Todo.empty()) return nullptr;
     Slot* slot = walk.Todo.front();
     walk.Todo.pop_front();
+    slot->Taken = true;
     return slot;
 }
 
 // Ends a worker's file and takes its next one in one hold of the walk's lock (taking it once
 // for the file's last output, once to mark it done and once for the next file made every file
 // a round of lock hand-overs between the threads): the output the search left in `rest` goes to
-// the slot, the slot is marked done, and the writer is woken when it has work waiting.
+// the slot, the slot is marked done, and the writer is woken when it has work waiting. The
+// wake-up comes after the lock is let go: woken while the worker holds it, the writer would find
+// it taken and sleep again, and on a busy machine it takes the worker's processor at once, the
+// lock still held, so that the other workers sleep on the lock as well.
 Slot* FinishAndTakeNext(Walk& walk, Slot& slot, ResultState& result) {
     std::string& rest = result.OutputBuffer;
+    bool wakeWriter = false;
     std::unique_lock lock = TakeLock(walk.Lock);
     if ((!rest.empty() || !result.Records.Matches.empty()) && !slot.Failure &&
-        !PutIntoSlot(walk, slot, lock, rest.data(), rest.size(), result))
+        !PutIntoSlot(walk, slot, lock, rest.data(), rest.size(), result, wakeWriter))
         slot.Search.Status = SearchStatus::Cancelled;
     rest.clear();
     result.Records.Matches.clear();
     result.Records.Counters.clear();
     slot.Done = true;
-    if (walk.RunningLow() && walk.WriterWanted()) walk.WriterWakes.notify_one();
+    wakeWriter = wakeWriter || (walk.RunningLow() && walk.WriterWanted());
+    if (!wakeWriter) return TakeNext(walk, lock);
+    Slot* next = walk.Todo.empty() ? nullptr : TakeNext(walk, lock);
+    const bool waits = next == nullptr && !walk.ListDone;
+    lock.unlock();
+    walk.WriterWakes.notify_one();
+    if (!waits) return next;
+    lock = TakeLock(walk.Lock);
     return TakeNext(walk, lock);
 }
 
@@ -544,11 +569,15 @@ struct Writer {
                  AddList& names, AddListPlace& at) {
         bool listEnds = false;
         bool first = true;
+        // Idle workers are woken once the lock is let go (see FinishAndTakeNext).
+        bool wakeWorkers = false;
         std::u16string_view entry;
         std::vector<std::unique_ptr<Slot>> fresh;
         while (!listEnds && walk.CanHandOut()) {
             const size_t room = std::min(walk.WindowFiles - walk.Window.size(), kHandOutBatch);
             lock.unlock();
+            if (wakeWorkers) walk.WorkWaits.notify_all();
+            wakeWorkers = false;
             fresh.clear();
             while (fresh.size() < room) {
                 if ((!first || !fresh.empty()) && !EntryAtHand(names, at) && !names.Ended) break;
@@ -574,8 +603,13 @@ struct Writer {
                 walk.Window.push_back(std::move(slot));
             }
             if (listEnds) walk.ListDone = true;
-            walk.WorkWaits.notify_all();
+            wakeWorkers = walk.Idle != 0;
             if (fresh.size() < room) break; // nothing more at hand
+        }
+        if (wakeWorkers) {
+            lock.unlock();
+            walk.WorkWaits.notify_all();
+            lock = TakeLock(walk.Lock);
         }
     }
 
@@ -621,9 +655,9 @@ struct Writer {
                 Take(*finished.back().first, finished.back().second);
             }
             if (finished.empty()) Take(*front, partial);
+            lock.unlock();
             // Room for the output waiting behind, or the turn of a large file.
             walk.TurnWaits.notify_all();
-            lock.unlock();
             for (auto& [slot, taken] : finished) {
                 if (!Going()) break;
                 Write(*slot, taken);
@@ -641,12 +675,15 @@ struct Writer {
     }
 
     // A cancel or a failed write ends the walk in the middle of the file being written: it is
-    // counted with what its search found until the workers stopped, as on the host's thread.
+    // counted with what its search found until the workers stopped, as on the host's thread. A
+    // file no worker had taken yet (the host was asked about it the moment it was handed out)
+    // was not searched, and no worker will take it now: there is nothing to wait for or count.
     void CountStoppedFile(Slot& front) {
         walk.Halt();
         {
             std::unique_lock lock(walk.Lock);
-            walk.WriterWakes.wait(lock, [&] { return front.Done; });
+            walk.WriterWakes.wait(lock, [&] { return front.Done || !front.Taken; });
+            if (!front.Done) return;
         }
         if (!front.Failure) Merge(front);
     }

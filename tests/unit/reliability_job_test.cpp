@@ -14,6 +14,7 @@
 #include <new>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/match_loop.h"
@@ -829,6 +830,35 @@ TEST_F(JobReliability, WorkersWriteWhatTheHostsThreadAloneWrites) {
             }
         }
     }
+}
+
+TEST_F(JobReliability, ACancelRightAfterASlowRunOfNamesEndsTheJob) {
+    // The host takes longer than the progress interval to find the next names, and answers the
+    // question the job asks as soon as it has handed them out with a cancel: the file it asks
+    // about may not have been taken by any worker yet, and the job must end all the same.
+    // (The first file finds nothing: output waiting to be written would give the workers time.)
+    for (int i = 0; i < 4; ++i) WriteAll(work / ("f" + std::to_string(i) + ".txt"), i ? "F1" : "-");
+    Options().Threads = 2;
+    struct Host {
+        int runs = 0;
+    } host;
+    AddList names;
+    names.More = [](void* data) -> const char16_t* {
+        static const std::u16string kRuns[] = {std::u16string(u"f0.txt\0", 8),
+                                               std::u16string(u"f1.txt\0f2.txt\0f3.txt\0\0", 22)};
+        int& runs = static_cast<Host*>(data)->runs;
+        if (runs == 1) std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        return runs < 2 ? kRuns[runs++].c_str() : nullptr;
+    };
+    names.MoreData = &host;
+    g_hook = [](const std::string&) { return g_calls.size() >= 2 ? 0 : 1; };
+    const std::u16string source = work.u16string() + u"/";
+    const std::u16string archive = (root / "out.zip").u16string();
+    JobOutcome outcome;
+    RunPackJob(archive.c_str(), source.c_str(), names, outcome);
+    EXPECT_EQ(PackResultCode(outcome), 21);
+    EXPECT_EQ(g_calls.size(), 2u) << "nothing is reported after a cancel";
+    EXPECT_FALSE(fs::exists(output));
 }
 
 TEST_F(JobReliability, ACancelStopsEveryWorker) {
