@@ -519,7 +519,8 @@ TEST_F(MatchLoopTest, JitInterpreterAndSlicedSearchesWriteTheSameOutput) {
 
 // Long texts full of near misses of a leading literal, in both cases: the scan for the literal
 // over the whole text, and in slices of one to four units, finds what the library finds trying
-// every start.
+// every start. Later rounds spread the pieces among runs of a filler, so that the scan's steps of
+// 64 and 128 bytes find the pair in any of their parts, or in none.
 TEST_F(MatchLoopTest, LeadingLiteralsAmongNearMisses) {
     const char16_t* pieces[] = {u"ERROR ", u"ERR", u"error ", u"ErRoR x", u"R ",   u" ",
                                 u"x",      u"\n",  u"\u00e9", u"RR  R",   u"ERROR"};
@@ -527,9 +528,15 @@ TEST_F(MatchLoopTest, LeadingLiteralsAmongNearMisses) {
                                      u"RoR",        u"E\\w",       u"x\\n"};
     uint32_t seed = 99;
     auto next = [&seed] { return seed = seed * 1103515245u + 12345u, seed >> 8; };
-    for (int round = 0; round < 40; ++round) {
+    for (int round = 0; round < 70; ++round) {
+        const bool sparse = round >= 40;
         std::u16string text;
-        while (text.size() < 300) text += pieces[next() % std::size(pieces)];
+        while (text.size() < (sparse ? 900u : 300u)) {
+            if (sparse && next() % 4 != 0)
+                text.append(next() % 61, u'w');
+            else
+                text += pieces[next() % std::size(pieces)];
+        }
         Settings s = settings;
         s.regex = expressions[round % std::size(expressions)];
         s.CaseSensitive = round % 2 == 0;
