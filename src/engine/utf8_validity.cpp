@@ -181,8 +181,18 @@ GLEANERY_TARGET_SSSE3 size_t SoundBlocksSsse3(const unsigned char* bytes, size_t
     return ScalarRestart(bytes, i);
 }
 
+// 128 bytes a step while they are all ASCII (a test and branch for every 32 bytes would cost three
+// times as much on ASCII text), then 32 at a time to the first high byte.
 GLEANERY_TARGET_AVX2 size_t AsciiPrefixAvx2(const unsigned char* bytes, size_t length) {
+    const auto at = [bytes](size_t offset) GLEANERY_TARGET_AVX2 {
+        return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + offset));
+    };
     size_t i = 0;
+    for (; i + 128 <= length; i += 128) {
+        const __m256i any = _mm256_or_si256(_mm256_or_si256(at(i), at(i + 32)),
+                                            _mm256_or_si256(at(i + 64), at(i + 96)));
+        if (_mm256_movemask_epi8(any) != 0) break;
+    }
     for (; i + 32 <= length; i += 32) {
         const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i));
         const auto high = static_cast<unsigned>(_mm256_movemask_epi8(block));
