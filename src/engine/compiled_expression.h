@@ -88,7 +88,7 @@ struct CompiledExpression {
     int32_t Utf8Held = -1;
     int32_t Utf16Held = -1;
     // The expression is compiled case-sensitive and cannot turn caselessness on inside: the held
-    // character stands only for itself.
+    // character, and the required one of a search line by line, stand only for themselves.
     bool HeldInOneCase = false;
     // Per form, the printable ASCII characters every match starts with (see LeadingLiteral), when
     // the library agrees on the first of them and the form is searched unanchored; else empty. A

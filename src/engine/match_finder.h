@@ -350,7 +350,7 @@ struct MatchFinder {
     // that search line by line.
     int FindInLines(size_t start, int options) {
         const auto required = static_cast<CharT>(Required());
-        const CharT otherCase = OtherCase(required);
+        const CharT otherCase = compiled.HeldInOneCase ? required : OtherCase(required);
         size_t from = start;
         while (from < length) {
             const size_t at = NextOf(from, required, otherCase);
