@@ -71,6 +71,47 @@ GLEANERY_TARGET_AVX2 size_t PairAvx2(const unsigned char* bytes, size_t from, si
     return i;
 }
 
+// 64 positions a step, forwards: the first that holds `a` or `b`, or where the whole steps ended.
+GLEANERY_TARGET_AVX2 size_t EitherAvx2(const unsigned char* bytes, size_t from, size_t end,
+                                       unsigned char a, unsigned char b) {
+    const __m256i first = _mm256_set1_epi8(static_cast<char>(a));
+    const __m256i second = _mm256_set1_epi8(static_cast<char>(b));
+    const auto hits = [&](size_t at) GLEANERY_TARGET_AVX2 {
+        const __m256i v = Load(bytes + at);
+        return _mm256_or_si256(_mm256_cmpeq_epi8(v, first), _mm256_cmpeq_epi8(v, second));
+    };
+    size_t i = from;
+    for (; i + 64 <= end; i += 64) {
+        const __m256i low = hits(i);
+        const __m256i high = hits(i + 32);
+        const __m256i any = _mm256_or_si256(low, high);
+        if (_mm256_testz_si256(any, any)) continue;
+        const uint64_t found =
+            static_cast<uint32_t>(_mm256_movemask_epi8(low)) |
+            (static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(high))) << 32);
+        return i + static_cast<size_t>(__builtin_ctzll(found));
+    }
+    return i;
+}
+
+// 32 positions a step, backwards from `end`: true with `found` at the last that holds `a` or `b`;
+// false with `end` where the whole steps ended.
+GLEANERY_TARGET_AVX2 bool LastEitherAvx2(const unsigned char* bytes, size_t from, size_t& end,
+                                         unsigned char a, unsigned char b, size_t& found) {
+    const __m256i first = _mm256_set1_epi8(static_cast<char>(a));
+    const __m256i second = _mm256_set1_epi8(static_cast<char>(b));
+    for (; end - from >= 32; end -= 32) {
+        const __m256i v = Load(bytes + end - 32);
+        const auto hits = static_cast<uint32_t>(_mm256_movemask_epi8(
+            _mm256_or_si256(_mm256_cmpeq_epi8(v, first), _mm256_cmpeq_epi8(v, second))));
+        if (hits != 0) {
+            found = end - 32 + 31 - static_cast<size_t>(__builtin_clz(hits));
+            return true;
+        }
+    }
+    return false;
+}
+
 bool HasAvx2() {
     // Asked once per process (see ChosenUtf8Scan for the threads).
     static const bool has = detail::ChosenUtf8Scan() == detail::Utf8Scan::Avx2;
@@ -103,6 +144,35 @@ size_t NextBytePairScalar(const unsigned char* bytes, size_t from, size_t end,
 }
 
 } // namespace
+
+size_t NextEitherByte(const unsigned char* bytes, size_t from, size_t end, unsigned char a,
+                      unsigned char b) {
+    if (a == b) {
+        const void* hit = std::memchr(bytes + from, a, end - from);
+        return hit ? static_cast<size_t>(static_cast<const unsigned char*>(hit) - bytes) : end;
+    }
+#ifdef GLEANERY_PAIR_VECTOR
+    if (HasAvx2() && end - from >= 64) from = EitherAvx2(bytes, from, end, a, b);
+#endif
+    for (; from < end; ++from)
+        if (bytes[from] == a || bytes[from] == b) return from;
+    return end;
+}
+
+size_t LastEitherByte(const unsigned char* bytes, size_t from, size_t end, unsigned char a,
+                      unsigned char b) {
+    const size_t none = end;
+#ifdef GLEANERY_PAIR_VECTOR
+    size_t found = 0;
+    if (HasAvx2() && end - from >= 32 && LastEitherAvx2(bytes, from, end, a, b, found))
+        return found;
+#endif
+    while (end > from) {
+        --end;
+        if (bytes[end] == a || bytes[end] == b) return end;
+    }
+    return none;
+}
 
 size_t NextBytePair(const unsigned char* bytes, size_t from, size_t end, const BytePair& pair) {
 #ifdef GLEANERY_PAIR_VECTOR

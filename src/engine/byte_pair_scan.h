@@ -1,7 +1,8 @@
-// The scan behind a literal start's candidates: where two of the literal's bytes stand at their
-// distance from each other. A scan for one byte stops at every occurrence of it, and in ordinary
-// text even a capital letter stands every few hundred bytes; two bytes together stop about where
-// the literal stands.
+// The scans behind a search's candidates. A literal start's: where two of the literal's bytes
+// stand at their distance from each other (a scan for one byte stops at every occurrence of it,
+// and in ordinary text even a capital letter stands every few hundred bytes; two bytes together
+// stop about where the literal stands). A required letter's in either case, and the line breaks
+// around it: where either of two bytes stands.
 #pragma once
 
 #include <cstddef>
@@ -22,5 +23,13 @@ struct BytePair {
 // The first position p in [from, end) where bytes[p] and bytes[p + Gap] are the pair's, or `end`.
 // The bytes up to end - 1 + Gap must be readable.
 size_t NextBytePair(const unsigned char* bytes, size_t from, size_t end, const BytePair& pair);
+
+// The first position p in [from, end) where bytes[p] is `a` or `b`, or `end`: a letter in either
+// case, or a line break of either kind.
+size_t NextEitherByte(const unsigned char* bytes, size_t from, size_t end, unsigned char a,
+                      unsigned char b);
+// The last position p in [from, end) where bytes[p] is `a` or `b`, or `end` when there is none.
+size_t LastEitherByte(const unsigned char* bytes, size_t from, size_t end, unsigned char a,
+                      unsigned char b);
 
 } // namespace gleanery

@@ -144,32 +144,6 @@ struct MatchFinder {
     }
     size_t LiteralSize() const { return Literal().Text.size(); }
 
-    // The next byte at or after `from` (before `end`) that is `a` or `b`, or `end`: eight bytes
-    // at a time where neither stands (a byte equal to one of them makes a zero byte in the
-    // exclusive or, which the borrow of the subtraction shows).
-    size_t NextByte(unsigned char a, unsigned char b, size_t from, size_t end) const {
-        const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-        if (a == b) {
-            const void* found = std::memchr(bytes + from, a, end - from);
-            return found ? static_cast<size_t>(static_cast<const unsigned char*>(found) - bytes)
-                         : end;
-        }
-        constexpr uint64_t kOnes = 0x0101010101010101ULL;
-        constexpr uint64_t kHighs = 0x8080808080808080ULL;
-        const uint64_t fillA = kOnes * a;
-        const uint64_t fillB = kOnes * b;
-        size_t i = from;
-        for (; i + 8 <= end; i += 8) {
-            uint64_t word;
-            std::memcpy(&word, bytes + i, sizeof word);
-            const uint64_t x = word ^ fillA;
-            const uint64_t y = word ^ fillB;
-            if ((((x - kOnes) & ~x) | ((y - kOnes) & ~y)) & kHighs) break;
-        }
-        for (; i < end; ++i)
-            if (bytes[i] == a || bytes[i] == b) return i;
-        return end;
-    }
     static bool IsLetter(CharT c) {
         return (c >= CharT('a') && c <= CharT('z')) || (c >= CharT('A') && c <= CharT('Z'));
     }
@@ -202,9 +176,9 @@ struct MatchFinder {
         size_t scan = (from + lead) * sizeof(CharT);
         const size_t scanEnd = (end - size + lead + 1) * sizeof(CharT);
         while (scan < scanEnd) {
-            const size_t byte =
-                lead == trail ? NextByte(pair.First, pair.First ^ pair.FirstFold, scan, scanEnd)
-                              : NextBytePair(bytes, scan, scanEnd, pair);
+            const size_t byte = lead == trail ? NextEitherByte(bytes, scan, scanEnd, pair.First,
+                                                               pair.First ^ pair.FirstFold)
+                                              : NextBytePair(bytes, scan, scanEnd, pair);
             if (byte == scanEnd) return SIZE_MAX;
             scan = byte + 1;
             // In UTF-16 only a unit's low byte starts a candidate.
@@ -364,14 +338,12 @@ struct MatchFinder {
                 return openLine == length ? PCRE_ERROR_NOMATCH
                                           : FindInSlices(openLine, options, length);
             }
-            size_t lineStart = at;
-            while (lineStart > from && !IsLineBreak(text[lineStart - 1])) --lineStart;
+            const size_t lineStart = LineStart(from, at);
             // Each unit is looked at once on the way to a line's end, however many matches the
             // line holds.
             if (at < knownLineStart || at >= knownLineEnd) {
                 knownLineStart = lineStart;
-                knownLineEnd = at;
-                while (knownLineEnd < length && !IsLineBreak(text[knownLineEnd])) ++knownLineEnd;
+                knownLineEnd = LineEnd(at);
             }
             const size_t lineEnd = knownLineEnd;
             const size_t end = std::min(lineEnd + 1, length);
@@ -453,11 +425,29 @@ struct MatchFinder {
         return c;
     }
     static bool IsLineBreak(CharT c) { return c == CharT('\n') || c == CharT('\r'); }
+    // The start of the line `at` stands on, not before `from`.
+    size_t LineStart(size_t from, size_t at) const {
+        if constexpr (!kWide) {
+            const size_t lastBreak =
+                LastEitherByte(reinterpret_cast<const unsigned char*>(text), from, at, '\n', '\r');
+            return lastBreak == at ? from : lastBreak + 1;
+        }
+        while (at > from && !IsLineBreak(text[at - 1])) --at;
+        return at;
+    }
+    // The line break that ends the line `at` stands on, or the text's end.
+    size_t LineEnd(size_t at) const {
+        if constexpr (!kWide)
+            return NextEitherByte(reinterpret_cast<const unsigned char*>(text), at, length, '\n',
+                                  '\r');
+        while (at < length && !IsLineBreak(text[at])) ++at;
+        return at;
+    }
     // The first unit at or after `from` that is `a` or `b`; `length` when there is none.
     size_t NextOf(size_t from, CharT a, CharT b) const {
         if constexpr (!kWide)
-            return NextByte(static_cast<unsigned char>(a), static_cast<unsigned char>(b), from,
-                            length);
+            return NextEitherByte(reinterpret_cast<const unsigned char*>(text), from, length,
+                                  static_cast<unsigned char>(a), static_cast<unsigned char>(b));
         while (from < length && text[from] != a && text[from] != b) ++from;
         return from;
     }

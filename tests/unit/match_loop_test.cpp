@@ -519,13 +519,13 @@ TEST_F(MatchLoopTest, JitInterpreterAndSlicedSearchesWriteTheSameOutput) {
 
 // Long texts full of near misses of a leading literal, in both cases: the scan for the literal
 // over the whole text, and in slices of one to four units, finds what the library finds trying
-// every start. Later rounds spread the pieces among runs of a filler, so that the scan's steps of
-// 64 and 128 bytes find the pair in any of their parts, or in none.
+// every start, as does the search line by line. Later rounds spread the pieces among runs of a
+// filler, so that the scans' steps find what they look for in any of their parts, or nothing.
 TEST_F(MatchLoopTest, LeadingLiteralsAmongNearMisses) {
     const char16_t* pieces[] = {u"ERROR ", u"ERR", u"error ", u"ErRoR x", u"R ",   u" ",
                                 u"x",      u"\n",  u"\u00e9", u"RR  R",   u"ERROR"};
     const char16_t* expressions[] = {u"ERROR \\w+", u"error \\w+", u"R \\w", u"r\\s",
-                                     u"RoR",        u"E\\w",       u"x\\n"};
+                                     u"RoR",        u"E\\w",       u"x\\n",  u"\\w+R\\w"};
     uint32_t seed = 99;
     auto next = [&seed] { return seed = seed * 1103515245u + 12345u, seed >> 8; };
     for (int round = 0; round < 70; ++round) {
@@ -546,6 +546,11 @@ TEST_F(MatchLoopTest, LeadingLiteralsAmongNearMisses) {
         const std::string plain = AllForms(s, text);
         withoutLiteralScan = false;
         EXPECT_EQ(AllForms(s, text), plain);
+        {
+            // Line by line where the expression allows it (it holds a required letter).
+            SliceBounds lines({0x10, 0x100, 0x4000, 0});
+            EXPECT_EQ(AllForms(s, text), plain);
+        }
         SliceBounds tiny({1, 1, 4, SIZE_MAX});
         EXPECT_EQ(AllForms(s, text), plain);
     }
