@@ -312,11 +312,12 @@ LiteralStart<CharT> LiteralOfForm(const std::u16string& literal, bool caseless, 
     LiteralStart<CharT> start{.Text = std::basic_string<CharT>(literal.begin(), literal.end()),
                               .Caseless = caseless};
     for (uint32_t i = 1; i < literal.size(); ++i)
-        if (Rarity(literal[i]) > Rarity(literal[start.Probe])) start.Probe = i;
+        if (Rarity(literal[i], caseless) > Rarity(literal[start.Probe], caseless)) start.Probe = i;
     start.Partner = start.Probe;
     for (uint32_t i = 0; i < literal.size(); ++i)
         if (i != start.Probe &&
-            (start.Partner == start.Probe || Rarity(literal[i]) > Rarity(literal[start.Partner])))
+            (start.Partner == start.Probe ||
+             Rarity(literal[i], caseless) > Rarity(literal[start.Partner], caseless)))
             start.Partner = i;
     return start;
 }

@@ -25,7 +25,10 @@ int RarestMandatoryCharacter(std::u16string_view regex);
 // level, verbs or callouts (which may move where attempts start). A search may then go straight to
 // their next occurrence. Empty when there are none or the reading does not follow the expression.
 std::u16string LeadingLiteral(std::u16string_view regex);
-// How uncommon an ASCII character is in ordinary text: 0 (space) to 5 (rare punctuation).
-int Rarity(char16_t c);
+// How uncommon an ASCII character is in ordinary text, higher for rarer: a space, small letters,
+// digits, capitals, common punctuation, any other character; letters among themselves by how often
+// they stand in prose. A caseless search finds a capital wherever its small letter stands:
+// `caseless` ranks it as that.
+int Rarity(char16_t c, bool caseless = false);
 
 } // namespace gleanery

@@ -331,7 +331,7 @@ TEST(LineConfinement, OnlyExpressionsThatCannotReachPastALineAreConfined) {
                                                         {u"x\\\uFFFD", 'x'},
                                                         {u"x{0,2}y", 'y'},
                                                         {u"#?", -1},
-                                                        {u"(?i)ab", 'a'},
+                                                        {u"(?i)ab", 'b'},
                                                         {u"(?=@)x", 'x'},
                                                         {u"a{,3}", '{'}, // no repeat: literals
                                                         {u"[[:digit:]]+-[[:digit:]]+", '-'},
