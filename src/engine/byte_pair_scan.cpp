@@ -147,6 +147,7 @@ size_t NextBytePairScalar(const unsigned char* bytes, size_t from, size_t end,
 
 size_t NextEitherByte(const unsigned char* bytes, size_t from, size_t end, unsigned char a,
                       unsigned char b) {
+    if (from >= end) return end;
     if (a == b) {
         const void* hit = std::memchr(bytes + from, a, end - from);
         return hit ? static_cast<size_t>(static_cast<const unsigned char*>(hit) - bytes) : end;
@@ -162,6 +163,7 @@ size_t NextEitherByte(const unsigned char* bytes, size_t from, size_t end, unsig
 size_t LastEitherByte(const unsigned char* bytes, size_t from, size_t end, unsigned char a,
                       unsigned char b) {
     const size_t none = end;
+    if (from >= end) return none;
 #ifdef GLEANERY_PAIR_VECTOR
     size_t found = 0;
     if (HasAvx2() && end - from >= 32 && LastEitherAvx2(bytes, from, end, a, b, found))

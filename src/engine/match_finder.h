@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 #include <optional>
 #include <type_traits>
 #include <utility>
@@ -427,21 +426,24 @@ struct MatchFinder {
     static bool IsLineBreak(CharT c) { return c == CharT('\n') || c == CharT('\r'); }
     // The start of the line `at` stands on, not before `from`.
     size_t LineStart(size_t from, size_t at) const {
-        if constexpr (!kWide) {
+        if constexpr (kWide) {
+            while (at > from && !IsLineBreak(text[at - 1])) --at;
+            return at;
+        } else {
             const size_t lastBreak =
                 LastEitherByte(reinterpret_cast<const unsigned char*>(text), from, at, '\n', '\r');
             return lastBreak == at ? from : lastBreak + 1;
         }
-        while (at > from && !IsLineBreak(text[at - 1])) --at;
-        return at;
     }
     // The line break that ends the line `at` stands on, or the text's end.
     size_t LineEnd(size_t at) const {
-        if constexpr (!kWide)
+        if constexpr (kWide) {
+            while (at < length && !IsLineBreak(text[at])) ++at;
+            return at;
+        } else {
             return NextEitherByte(reinterpret_cast<const unsigned char*>(text), at, length, '\n',
                                   '\r');
-        while (at < length && !IsLineBreak(text[at])) ++at;
-        return at;
+        }
     }
     // The first unit at or after `from` that is `a` or `b`; `length` when there is none.
     size_t NextOf(size_t from, CharT a, CharT b) const {
