@@ -4,6 +4,7 @@
 // spends an allocation and a pointer chase on every insert.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <utility>
@@ -82,10 +83,11 @@ struct HashSet64 {
         while (table[i] != 0 && table[i] != value) i = (i + 1) & mask;
         return i;
     }
-    // The slot a value's probe starts at. Fibonacci hashing spreads values whose low bits are
-    // alike over the whole table.
+    // The slot a value's probe starts at: Fibonacci hashing, the product's top bits, which every
+    // bit of the value reaches (bits taken lower down would leave out the value's bits above
+    // them, so that values differing only there would share a home).
     static size_t Home(uint64_t value, size_t mask) {
-        return static_cast<size_t>((value * 0x9E3779B97F4A7C15ULL) >> 20) & mask;
+        return static_cast<size_t>((value * 0x9E3779B97F4A7C15ULL) >> (64 - std::popcount(mask)));
     }
     void Grow() {
         std::vector<uint64_t> bigger(slots.empty() ? 1024 : slots.size() * 2, 0);
