@@ -137,10 +137,10 @@ struct Walk {
     }
 };
 
-// Takes the walk's lock for a worker. Every hold of it is short, and a worker takes it once a
-// file: a thread that found it held tries again for a moment before it sleeps, since a sleep and
-// the wake-up after it cost more than the wait (with files of a few KiB, half the workers' context
-// switches were such sleeps).
+// Takes the walk's lock where it is taken often: by a worker, once a file, and by the writer
+// after waking idle workers. Every hold of it is short: a thread that found it held tries again
+// for some 50 us before it sleeps, since a sleep and the wake-up after it cost more than the wait
+// (with files of a few KiB, half the workers' context switches were such sleeps).
 std::unique_lock<std::mutex> TakeLock(std::mutex& mutex) {
     std::unique_lock lock(mutex, std::try_to_lock);
     for (int tries = 0; !lock.owns_lock() && tries < 2000; ++tries) {
