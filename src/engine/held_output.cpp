@@ -1,5 +1,6 @@
 #include "engine/held_output.h"
 
+#include <algorithm>
 #include <new>
 
 namespace gleanery {
@@ -12,13 +13,26 @@ bool RestartHeld(void*) {
     return true;
 }
 
+// The room held output takes at the start: more than the output of most large files.
+constexpr size_t kHeldReserveBytes = size_t{4} << 20;
+
+// The held bytes' room goes back to the context for the next file (up to a bound: a file with an
+// unusual amount of output does not keep its memory for the rest of the job).
+constexpr size_t kKeptRoomBytes = size_t{16} << 20;
+
+void ReturnRoom(HeldOutput& held) {
+    held.Bytes.clear();
+    if (held.Bytes.capacity() > kKeptRoomBytes) std::string().swap(held.Bytes);
+    if (held.Context != nullptr) held.Context->HeldRoom.swap(held.Bytes);
+}
+
 bool LetGo(HeldOutput& held) {
     held.LetGo = true;
     const OutputSink& real = held.Real;
     if (!held.OutputStartedBefore && !real.Restart(real.Target)) return false;
     const bool written =
         held.Bytes.empty() || real.Write(real.Target, held.Bytes.data(), held.Bytes.size());
-    std::string().swap(held.Bytes);
+    ReturnRoom(held);
     return written;
 }
 
@@ -40,6 +54,7 @@ bool WriteHeld(void* target, const char* bytes, size_t count) {
 
 HeldOutput::~HeldOutput() {
     if (Context == nullptr || Ended) return;
+    ReturnRoom(*this);
     Context->Output = Real;
     Context->Result.SeenHashes.journal = nullptr;
 }
@@ -53,6 +68,14 @@ void HoldOutput(SearchContext& context, HeldOutput& held, size_t limit) {
     held.Context = &context;
     held.Real = context.Output;
     held.Limit = limit;
+    // Room for the output a large file usually has, taken at once: grown step by step, the room
+    // would be copied at every step and take fresh pages twice over. (Only what is written takes
+    // pages; a reservation the system cannot grant just leaves the growing to the appends.)
+    held.Bytes.swap(context.HeldRoom);
+    try {
+        held.Bytes.reserve(std::min(limit, kHeldReserveBytes));
+    } catch (const std::bad_alloc&) {
+    }
     held.BufferBefore = result.OutputBuffer.size();
     held.BytesWrittenBefore = result.BytesWritten;
     held.MatchCountBefore = result.MatchCount;
@@ -86,7 +109,7 @@ bool DropHeld(HeldOutput& held) {
         result.OutputBuffer.resize(held.BufferBefore);
     else
         result.OutputBuffer.assign(held.Bytes, 0, held.BufferBefore);
-    std::string().swap(held.Bytes);
+    ReturnRoom(held);
     result.BytesWritten = held.BytesWrittenBefore;
     result.MatchCount = held.MatchCountBefore;
     result.DuplicateCount = held.DuplicateCountBefore;

@@ -69,6 +69,9 @@ struct SearchContext {
     // report.
     const std::atomic<bool>* Stop = nullptr;
     std::atomic<uint64_t>* BytesDone = nullptr;
+    // Room for the output a large file's search holds back (see HeldOutput), kept from file to
+    // file: fresh memory costs a fault of every page it takes, each time it is taken.
+    std::string HeldRoom{};
 
     // Asks the host whether to go on; a missing callback always goes on.
     bool KeepGoing(const std::u16string& fileName, int bytes) const {
