@@ -19,8 +19,8 @@
 // Prints the number of matches.
 //
 // --read-floor is the floor below any search: nothing is compiled, the files are read exactly as
-// the search modes read them (the same mark skip; a file up to 5 MiB whole in one buffer kept from
-// file to file, a larger one and every file in line mode a block of 256 KiB at a time, as the
+// the search modes read them (the same mark skip; a file up to 256 KiB whole in one buffer kept
+// from file to file, a larger one and every file in line mode a block of 256 KiB at a time, as the
 // plug-in reads them, or the same parts with the text after the last newline carried over) and
 // every byte is looked at once by the C library's vectorised memchr, for a byte the text forms
 // hardly use. A search that comes near this time is bound by reading, not by matching. Prints the
@@ -262,7 +262,7 @@ template <class Unit, class Search>
 uint64_t ReadFile(const Options& o, int fd, uint64_t size, Search&& search) {
     constexpr size_t kUnit = sizeof(Unit);
     constexpr uint64_t kBlock = 0x40000;
-    if (o.readFloor && (o.lines || (o.partBytes == 0 && size > (5u << 20)))) {
+    if (o.readFloor && (o.lines || (o.partBytes == 0 && size > kBlock))) {
         static AlignedBuffer block = Allocate(kBlock);
         uint64_t found = 0;
         for (uint64_t position = 0; position < size; position += kBlock) {

@@ -272,20 +272,26 @@ bool DetectEncodingOf(const unsigned char* start, size_t arrived, int64_t size, 
 }
 
 bool DetectEncoding(int64_t size, uint32_t& bomLength, platform::File& input, FileState& file,
-                    const Settings& settings) {
+                    const Settings& settings, unsigned char* room, size_t roomBytes) {
     bomLength = 0;
     if (settings.BinaryMode) return true;
-    detail::AlignedUnits<unsigned char> buffer;
+    detail::AlignedUnits<unsigned char> owned;
+    unsigned char* buffer = nullptr;
     size_t arrived = 0;
     if (size >= 2) {
         const size_t n = EncodingCheckLength(size, settings);
-        buffer = detail::TryAllocate<unsigned char>(static_cast<uint64_t>(n) + 1);
-        if (buffer) {
-            if (!platform::Read(input, buffer.get(), n, arrived)) arrived = 0;
+        if (room != nullptr && roomBytes > n) {
+            buffer = room;
+        } else {
+            owned = detail::TryAllocate<unsigned char>(static_cast<uint64_t>(n) + 1);
+            buffer = owned.get();
+        }
+        if (buffer != nullptr) {
+            if (!platform::Read(input, buffer, n, arrived)) arrived = 0;
             buffer[n] = 0;
         }
     }
-    bool success = DetectEncodingOf(buffer.get(), arrived, size, bomLength, file, settings);
+    bool success = DetectEncodingOf(buffer, arrived, size, bomLength, file, settings);
     if (size >= 0 && !platform::Seek(input, bomLength)) success = false;
     return success;
 }

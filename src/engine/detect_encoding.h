@@ -14,9 +14,10 @@ struct Settings;
 
 enum class Utf16Guess { Neither, LittleEndian, BigEndian };
 
-// Decides how the open `input` is searched; leaves its position at the first byte to search.
+// Decides how the open `input` is searched; leaves its position at the first byte to search. The
+// check buffer is the `roomBytes` at `room` when they are enough, memory of its own otherwise.
 bool DetectEncoding(int64_t size, uint32_t& bomLength, platform::File& input, FileState& file,
-                    const Settings& settings);
+                    const Settings& settings, unsigned char* room = nullptr, size_t roomBytes = 0);
 // The same decision over bytes read already: `start` holds the first `arrived` bytes of a file of
 // `size` bytes. False when they are fewer than the check buffer's (a read that failed or came
 // short), or a byte-swapped copy could not be allocated.

@@ -10,7 +10,7 @@ namespace gleanery {
 
 namespace {
 
-constexpr int64_t kWholeFileLimit = kMostLoadBytes;
+constexpr int64_t kWholeFileLimit = kLoadBytes;
 constexpr int64_t kUtfCheckThreshold = 0x40000;
 
 SharedEncoding EncodingOf(const FileState& file) {
@@ -54,15 +54,23 @@ bool OpenForSearch(const Settings& settings, const platform::File& output,
     uint32_t& bomLength = search.BomLength;
     LoadedFile& loaded = search.Loaded;
     const bool whole = SearchedWhole(settings, size);
-    if (!whole) GiveBack(buffer);
+    // A larger file searched whole goes through the buffer a block at a time (should it prove
+    // too large for the read memory, SearchOpened gives the buffer back before its parts).
+    const bool streamed = !whole && !settings.LineMode && !settings.SearchAndReplace && size > 0;
+    search.Room = streamed && EnsureLoadRoom(buffer) ? &buffer : nullptr;
+    if (!whole && search.Room == nullptr) GiveBack(buffer);
     // A file searched whole is read once: the encoding check looks at its first bytes before the
     // rest is read, so that the rest of a UTF-8 file can be checked as it arrives.
     const bool loading =
         whole && StartLoading(input, size, EncodingCheckLength(size, settings), buffer, loaded);
+    auto* const room = search.Room != nullptr
+                           ? reinterpret_cast<unsigned char*>(search.Room->Units.get())
+                           : nullptr;
     const bool detected =
         loading ? DetectEncodingOf(reinterpret_cast<const unsigned char*>(buffer.Units.get()),
                                    loaded.Arrived, size, bomLength, file, settings)
-                : DetectEncoding(size, bomLength, input, file, settings);
+                : DetectEncoding(size, bomLength, input, file, settings, room,
+                                 room != nullptr ? search.Room->Capacity * 2 : 0);
     if (!detected) {
         platform::Close(input);
         ReleaseLoaded(loaded);
@@ -90,19 +98,24 @@ void SearchOpened(SearchContext& context, platform::File& input, FileSearch& sea
         return;
     }
     if (!settings.LineMode && dataSize <= kWholeFileLimit) {
-        status = ReadWholeFile(FileSource(input), dataSize, context, file);
+        status = ReadWholeFile(FileSource(input), dataSize, context, file, search.Room);
         return;
     }
     const uint32_t granted =
         GrantedReadMemory(settings.Memory, platform::AvailablePhysicalMemory());
     const bool fits = static_cast<int64_t>(granted) * 1048576 > dataSize;
     search.Declined = !fits && static_cast<int32_t>(granted) < settings.Memory;
+    const bool whole = !settings.LineMode && fits && !settings.SearchAndReplace;
+    if (!whole && search.Room != nullptr) {
+        GiveBack(*search.Room);
+        search.Room = nullptr;
+    }
     if (settings.LineMode)
         status = ReadLines(FileSource(input), dataSize, context, file, granted);
-    else if (!fits || settings.SearchAndReplace)
+    else if (!whole)
         status = ReadFileInParts(FileSource(input), dataSize, context, file, granted);
     else
-        status = ReadWholeFile(FileSource(input), dataSize, context, file);
+        status = ReadWholeFile(FileSource(input), dataSize, context, file, search.Room);
 }
 
 int64_t ReadMemoryOf(const Settings& settings, int64_t dataSize) {

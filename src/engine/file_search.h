@@ -28,6 +28,9 @@ struct FileSearch {
     uint32_t BomLength = 0;
     // A file searched whole is read at its open, once, for the encoding check and the search.
     LoadedFile Loaded;
+    // The thread's load buffer, for a file searched whole that is too large to load: it is read
+    // through it a block at a time.
+    LoadBuffer* Room = nullptr;
     FileState File;
 };
 

@@ -417,7 +417,7 @@ constexpr uint64_t kStreamProgressBytes = 0x400000;
 // memory to begin with.
 template <class Unit>
 bool SearchStreamed(InputSource& input, uint64_t bytes, uint64_t blockBytes, size_t heldLimit,
-                    Sink& sink) {
+                    LoadBuffer* room, Sink& sink) {
     constexpr uint64_t kUnit = sizeof(Unit);
     constexpr size_t kPadUnits = detail::kBufferAlignment / kUnit;
     FileState& file = sink.file;
@@ -426,8 +426,18 @@ bool SearchStreamed(InputSource& input, uint64_t bytes, uint64_t blockBytes, siz
     // (Room for the block, the carried units' alignment, a unit a UTF-16 file's odd byte starts
     // and the terminating unit.)
     size_t capacity = static_cast<size_t>(std::min(blockUnits, bytes / kUnit + 1)) + kPadUnits + 2;
-    auto buffer = detail::TryAllocate<Unit>(capacity);
-    if (!buffer) return false;
+    // The thread's room when it is large enough, memory of its own otherwise (and once a carry
+    // outgrows the room).
+    detail::AlignedUnits<Unit> owned;
+    Unit* buffer = nullptr;
+    if (room != nullptr && room->Capacity * 2 >= capacity * kUnit) {
+        buffer = reinterpret_cast<Unit*>(room->Units.get());
+        capacity = room->Capacity * 2 / kUnit;
+    } else {
+        owned = detail::TryAllocate<Unit>(capacity);
+        if (!owned) return false;
+        buffer = owned.get();
+    }
     const bool checked = (file.IsUtf8 || file.IsUtf16) && file.CheckUtfOnFirstSearch;
     HeldOutput held;
     if (checked) HoldOutput(context, held, heldLimit);
@@ -444,8 +454,11 @@ bool SearchStreamed(InputSource& input, uint64_t bytes, uint64_t blockBytes, siz
     uint64_t position = 0;
     uint64_t reported = 0;
     while (position < bytes && sink.Going()) {
-        const uint64_t toRead =
-            std::min(std::max(blockUnits, uint64_t{carried}) * kUnit, bytes - position);
+        // A carry of up to half a block is topped up to a block, a longer one doubled: the room
+        // of a block holds the first, and every read brings at least as much new text as is
+        // carried.
+        const uint64_t newUnits = carried <= blockUnits / 2 ? blockUnits - carried : carried;
+        const uint64_t toRead = std::min(newUnits * kUnit, bytes - position);
         const size_t needed = carried + static_cast<size_t>(toRead / kUnit) + kPadUnits + 2;
         if (needed > capacity) {
             const size_t grown = std::max(needed, capacity * 2);
@@ -454,7 +467,7 @@ bool SearchStreamed(InputSource& input, uint64_t bytes, uint64_t blockBytes, siz
                 // The carried text is searched as the text's end, up to its last whole character
                 // (a cut one is not searched, nor checked): the rest is not read.
                 file.ReadIncomplete = true;
-                Unit* units = buffer.get();
+                Unit* units = buffer;
                 std::memmove(units, carriedFrom, carried * kUnit);
                 const size_t length = CompleteCharacters(units, carried, file);
                 if (searching && length != 0) {
@@ -465,13 +478,14 @@ bool SearchStreamed(InputSource& input, uint64_t bytes, uint64_t blockBytes, siz
                 break;
             }
             capacity = grown;
-            std::memcpy(larger.get(), carriedFrom, carried * kUnit);
+            if (carried != 0) std::memcpy(larger.get(), carriedFrom, carried * kUnit);
             carriedFrom = larger.get();
-            buffer = std::move(larger);
+            buffer = larger.get();
+            owned = std::move(larger);
         }
         // The carried units go just before a cache line, so that the read fills memory that
         // starts on one.
-        Unit* units = buffer.get() + (kPadUnits - carried % kPadUnits) % kPadUnits;
+        Unit* units = buffer + (kPadUnits - carried % kPadUnits) % kPadUnits;
         if (carried != 0) std::memmove(units, carriedFrom, carried * kUnit);
         const size_t got = ReadWhatArrives(input, units + carried, toRead, file);
         position += got;
@@ -844,11 +858,19 @@ void SearchLines(InputSource& input, uint64_t dataSize, uint64_t blockBytes,
 } // namespace
 
 SearchStatus ReadWholeFile(InputSource input, int64_t dataSize, SearchContext& context,
-                           FileState& file) {
+                           FileState& file, LoadBuffer* room) {
     return detail::ReadWholeFileInBlocks(
         input, dataSize, context, file,
         dataSize > static_cast<int64_t>(kStreamedFromBytes) ? kStreamBlockBytes : 0,
-        static_cast<size_t>(std::max<int64_t>(dataSize, 0)));
+        static_cast<size_t>(std::max<int64_t>(dataSize, 0)), room);
+}
+
+bool EnsureLoadRoom(LoadBuffer& buffer) {
+    if (buffer.Capacity >= kLoadRoomUnits) return true;
+    GiveBack(buffer);
+    buffer.Units = detail::TryAllocate<char16_t>(kLoadRoomUnits);
+    buffer.Capacity = buffer.Units ? static_cast<size_t>(kLoadRoomUnits) : 0;
+    return buffer.Units != nullptr;
 }
 
 bool StartLoading(platform::File& input, int64_t size, size_t firstBytes, LoadBuffer& buffer,
@@ -856,9 +878,7 @@ bool StartLoading(platform::File& input, int64_t size, size_t firstBytes, LoadBu
     const auto bytes = static_cast<uint64_t>(size);
     const uint64_t units = bytes / 2 + 2;
     if (buffer.Capacity < units) {
-        const uint64_t room = units <= kLeastLoadBytes / 2
-                                  ? kLeastLoadBytes / 2
-                                  : std::max(units, kMostLoadBytes / 2 + 2);
+        const uint64_t room = std::max(units, kLoadRoomUnits);
         GiveBack(buffer);
         buffer.Units = detail::TryAllocate<char16_t>(room);
         buffer.Capacity = buffer.Units ? static_cast<size_t>(room) : 0;
@@ -946,7 +966,8 @@ SearchStatus ReadFileInPartsOfSize(InputSource input, int64_t dataSize, SearchCo
 }
 
 SearchStatus ReadWholeFileInBlocks(InputSource input, int64_t dataSize, SearchContext& context,
-                                   FileState& file, uint64_t blockBytes, size_t heldLimit) {
+                                   FileState& file, uint64_t blockBytes, size_t heldLimit,
+                                   LoadBuffer* room) {
     if (dataSize < 0) {
         // Without a known size there is nothing that could be read whole.
         input.Close(input.Target);
@@ -961,8 +982,8 @@ SearchStatus ReadWholeFileInBlocks(InputSource input, int64_t dataSize, SearchCo
     const bool streamed =
         blockBytes != 0 && dataSize > 0 && !settings.LineMode && !settings.SearchAndReplace &&
         HasForm(context.Compiled, file) &&
-        (file.IsUtf16 ? SearchStreamed<char16_t>(input, bytes, blockBytes, heldLimit, sink)
-                      : SearchStreamed<char>(input, bytes, blockBytes, heldLimit, sink));
+        (file.IsUtf16 ? SearchStreamed<char16_t>(input, bytes, blockBytes, heldLimit, room, sink)
+                      : SearchStreamed<char>(input, bytes, blockBytes, heldLimit, room, sink));
     if (streamed) {
         input.Close(input.Target);
         return sink.status;

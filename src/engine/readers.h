@@ -18,8 +18,11 @@ namespace gleanery {
 // that could not be read whole (a read or an allocation failed, or the file got shorter while it
 // was read) is searched as far as it was read and marked `ReadIncomplete`; a match lost where its
 // text was cut marks it `CutMatchLost`.
+struct LoadBuffer;
+// ReadWholeFile reads a file larger than kLoadBytes through `room` (the thread's load buffer),
+// when given, instead of memory of its own.
 SearchStatus ReadWholeFile(InputSource input, int64_t dataSize, SearchContext& context,
-                           FileState& file);
+                           FileState& file, LoadBuffer* room = nullptr);
 SearchStatus ReadFileInParts(InputSource input, int64_t dataSize, SearchContext& context,
                              FileState& file, uint32_t memoryMiB);
 SearchStatus ReadLines(InputSource input, int64_t dataSize, SearchContext& context, FileState& file,
@@ -51,18 +54,22 @@ AlignedUnits<T> TryAllocate(uint64_t count) {
 }
 } // namespace detail
 
-// Room for the files one thread reads whole, kept from file to file, so that such files cost
-// neither an allocation nor fresh pages from the system. It is given back before a file that is
-// read in parts or lines, whose reader takes memory of its own: a thread never holds both.
+// Room for the files one thread reads, kept from file to file, so that they cost neither an
+// allocation nor fresh pages from the system (a fault for every page, each time memory is taken
+// anew). Files up to kLoadBytes are read into it whole at their open; a larger file searched
+// whole has its encoding checked in it and is then read through it a block at a time, so that the
+// room never grows (grown for the largest file, it would take that file's pages in every thread).
+// It is given back before a file that is read in parts or lines, whose reader takes memory of its
+// own: a thread never holds both.
 struct LoadBuffer {
     detail::AlignedUnits<char16_t> Units;
     size_t Capacity = 0; // in units
 };
-// The room a load buffer takes: enough for most files at first, and once a larger file comes,
-// room for the largest file that is read whole, so that it never grows step by step (every step
-// would take fresh pages from the system for the same bytes).
-inline constexpr uint64_t kLeastLoadBytes = 0x40000;
-inline constexpr uint64_t kMostLoadBytes = 0x500000;
+inline constexpr uint64_t kLoadBytes = 0x40000;
+// The room's size in units: kLoadBytes, a read buffer's alignment and a terminating unit or two.
+inline constexpr uint64_t kLoadRoomUnits = (kLoadBytes + detail::kBufferAlignment) / 2 + 2;
+// Gives `buffer` its room unless it has it. False when there is no memory for it.
+bool EnsureLoadRoom(LoadBuffer& buffer);
 void GiveBack(LoadBuffer& buffer);
 
 // A file read whole when it was opened, so that the encoding check and the search take their
@@ -101,7 +108,7 @@ SearchStatus SearchLoadedFile(LoadedFile& loaded, uint32_t offset, int64_t dataS
 
 // Files read whole from this size on are read and searched a block at a time (see
 // ReadWholeFileInBlocks): smaller ones are read in one go into the thread's kept buffer.
-inline constexpr uint64_t kStreamedFromBytes = kMostLoadBytes;
+inline constexpr uint64_t kStreamedFromBytes = kLoadBytes;
 inline constexpr uint64_t kStreamBlockBytes = 0x40000;
 
 // Sizes the readers work with.
@@ -112,8 +119,10 @@ namespace detail {
 // ReadWholeFile for a file read and searched a block of `blockBytes` at a time (0: in one go),
 // with what one search of the whole text finds; a UTF file's output is held (at most `heldLimit`
 // bytes of it) until its last block passed the encoding check.
+// `room`, when given and large enough for a block, is read into instead of memory of its own.
 SearchStatus ReadWholeFileInBlocks(InputSource input, int64_t dataSize, SearchContext& context,
-                                   FileState& file, uint64_t blockBytes, size_t heldLimit);
+                                   FileState& file, uint64_t blockBytes, size_t heldLimit,
+                                   LoadBuffer* room = nullptr);
 // ReadFileInParts with the part size in bytes (the MiB form calls this with memoryMiB << 20).
 SearchStatus ReadFileInPartsOfSize(InputSource input, int64_t dataSize, SearchContext& context,
                                    FileState& file, uint64_t partBytes);

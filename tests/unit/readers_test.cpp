@@ -78,17 +78,38 @@ struct Detection {
     std::string rest; // what the file yields from the position DetectEncoding left
 };
 
-Detection Detect(const TempDir& dir, const std::string& content, Settings settings = {}) {
+// (Without `rooms`, only the detection in memory of its own runs: for faults injected into it.)
+Detection Detect(const TempDir& dir, const std::string& content, Settings settings = {},
+                 bool rooms = true) {
     WriteAll(dir.Narrow("in.bin"), content);
-    platform::File input = platform::OpenForReading(dir.Wide("in.bin"));
-    Detection d;
-    d.ok = DetectEncoding(static_cast<int64_t>(content.size()), d.bom, input, d.file, settings);
-    std::string rest(content.size() + 1, '\0');
-    size_t got = 0;
-    platform::Read(input, rest.data(), rest.size(), got);
-    rest.resize(got);
-    d.rest = rest;
-    return d;
+    const auto size = static_cast<int64_t>(content.size());
+    // Without a room of the caller's, then in one one byte too small to take the check buffer
+    // and its terminating zero, then in one just large enough; each filled with stale bytes.
+    Detection d[3];
+    const size_t check = EncodingCheckLength(size, settings);
+    for (int i = 0; i < (rooms ? 3 : 1); ++i) {
+        platform::File input = platform::OpenForReading(dir.Wide("in.bin"));
+        std::string room(check + static_cast<size_t>(i), '\xFF');
+        d[i].ok = DetectEncoding(size, d[i].bom, input, d[i].file, settings,
+                                 i == 0 ? nullptr : reinterpret_cast<unsigned char*>(room.data()),
+                                 i == 0 ? 0 : room.size());
+        std::string rest(content.size() + 1, '\0');
+        size_t got = 0;
+        platform::Read(input, rest.data(), rest.size(), got);
+        rest.resize(got);
+        d[i].rest = rest;
+    }
+    for (int i = 1; i < (rooms ? 3 : 1); ++i) {
+        const Detection& other = d[i];
+        EXPECT_EQ(other.ok, d[0].ok);
+        EXPECT_EQ(other.bom, d[0].bom);
+        EXPECT_EQ(other.rest, d[0].rest);
+        EXPECT_EQ(other.file.IsUtf8, d[0].file.IsUtf8);
+        EXPECT_EQ(other.file.IsUtf16, d[0].file.IsUtf16);
+        EXPECT_EQ(other.file.IsBigEndian, d[0].file.IsBigEndian);
+        EXPECT_EQ(other.file.CheckUtfOnFirstSearch, d[0].file.CheckUtfOnFirstSearch);
+    }
+    return d[0];
 }
 
 TEST(DetectEncoding, EmptyTinyAndOddSizedFiles) {
@@ -261,15 +282,17 @@ TEST(DetectEncoding, AllocationFailureLeavesThePositionAtTheStart) {
     TempDir dir;
     FaultScope faults;
     platform::InjectFault(platform::FaultKind::Allocate, 1);
-    Detection d = Detect(dir, "\xEF\xBB\xBF"
-                              "abc");
+    Detection d = Detect(dir,
+                         "\xEF\xBB\xBF"
+                         "abc",
+                         {}, false);
     EXPECT_FALSE(d.ok);
     EXPECT_EQ(d.rest, "\xEF\xBB\xBF"
                       "abc");
 
     // The swapped copy for big-endian data is the second allocation.
     platform::InjectFault(platform::FaultKind::Allocate, 2);
-    d = Detect(dir, "\xFE\xFF" + Utf16(u"abc", true));
+    d = Detect(dir, "\xFE\xFF" + Utf16(u"abc", true), {}, false);
     EXPECT_FALSE(d.ok);
     EXPECT_EQ(d.rest.size(), 8u);
 }
@@ -516,7 +539,7 @@ TEST(SearchLoadedFile, AKeptBufferHoldsOnlyTheFileNowSearched) {
     // One buffer from file to file: a shorter file after a longer one is searched without the
     // longer one's rest, a marked one from past its mark.
     LoadBuffer buffer;
-    const std::string longer(kLeastLoadBytes + 10, 'a');
+    const std::string longer(kLoadBytes, 'a');
     const struct {
         std::string content;
         uint32_t offset;
@@ -540,8 +563,8 @@ TEST(SearchLoadedFile, AKeptBufferHoldsOnlyTheFileNowSearched) {
         EXPECT_TRUE(e.Ran(SearchLoadedFile(loaded, f.offset, size - f.offset, e.context, e.file)));
         EXPECT_EQ(e.Output(), f.expected);
     }
-    // Grown once, to the largest file that is read whole.
-    EXPECT_EQ(buffer.Capacity, kMostLoadBytes / 2 + 2);
+    // Never grown: the room of a file read whole (larger ones are read through it in blocks).
+    EXPECT_EQ(buffer.Capacity, kLoadRoomUnits);
 }
 
 TEST(FinishLoading, AUtf8CheckAsTheBytesArriveGivesTheVerdictOfAWholeCheck) {
@@ -661,7 +684,8 @@ TEST(ReadWholeFile, InBlocksFindsWhatOneSearchOfTheWholeFinds) {
         return bytes;
     };
     auto run = [&](Form form, const std::u16string& regex, const std::string& content,
-                   uint64_t block, size_t heldLimit, bool filter, bool counters) {
+                   uint64_t block, size_t heldLimit, bool filter, bool counters,
+                   LoadBuffer* room = nullptr) {
         Engine e(regex, counters ? u"<$0>\\xM1" : u"<$0>");
         e.settings.NoDuplicates = filter;
         // The results of a file before.
@@ -673,9 +697,9 @@ TEST(ReadWholeFile, InBlocksFindsWhatOneSearchOfTheWholeFinds) {
         e.file.IsBigEndian = form == Utf16Be;
         e.file.CheckUtfOnFirstSearch = form != CodePage;
         e.result.PartsInFile = 0;
-        EXPECT_TRUE(e.Ran(detail::ReadWholeFileInBlocks(e.Input(content),
-                                                        static_cast<int64_t>(content.size()),
-                                                        e.context, e.file, block, heldLimit)));
+        EXPECT_TRUE(e.Ran(
+            detail::ReadWholeFileInBlocks(e.Input(content), static_cast<int64_t>(content.size()),
+                                          e.context, e.file, block, heldLimit, room)));
         EXPECT_TRUE(e.memory.closed);
         return ReaderResult{e.Output(),
                             e.result.MatchCount,
@@ -704,6 +728,19 @@ TEST(ReadWholeFile, InBlocksFindsWhatOneSearchOfTheWholeFinds) {
         for (const uint64_t block : {1, 2, 3, 5, 8, 64})
             EXPECT_EQ(run(form, regex, content, block, SIZE_MAX, filter, counters), whole)
                 << "blocks of " << block;
+        // Through a thread's room of stale bytes about the size of a block and the buffer's
+        // padding: just large enough or a unit short of it (memory of its own is then taken), and
+        // a carry longer than half a block moves out of the room.
+        for (const uint64_t block : {2, 8, 64}) {
+            for (const uint64_t spare : {0, 1}) {
+                const uint64_t units = (block + detail::kBufferAlignment + 2) / 2 + spare;
+                LoadBuffer room{detail::TryAllocate<char16_t>(units), units};
+                std::fill_n(room.Units.get(), units, u'\xFFFF');
+                EXPECT_EQ(run(form, regex, content, block, SIZE_MAX, filter, counters, &room),
+                          whole)
+                    << "blocks of " << block << " through a room of " << units << " units";
+            }
+        }
     }
     // No memory for a carry that grows: what was read is searched as the text's end, up to its
     // last whole character, and the file is marked as not read whole.
