@@ -330,7 +330,7 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
         const decltype(endWalk)& end;
         WalkFeed& feed;
         ~WalkEnd() {
-            feed.abandoned = true;
+            AbandonFeed(feed);
             end();
         }
     } walkEnd{endWalk, feed};
@@ -366,6 +366,7 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
     PluginExports plugin;
     const bool started = StartPlugin(config, pluginPath, plugin, error);
     const bool fed = walk.feed != nullptr && started && plugin.GleaneryPackFilesStreamW;
+    if (fed) PaceFeed(feed);
     if (!fed) {
         endWalk();
         if (walk.feed != nullptr) TakeFound(feed, walk.inputs);
@@ -429,7 +430,7 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
         fed ? plugin.GleaneryPackFilesStreamW(archiveText.data(), source.data(), &MoreNames, &runs)
             : plugin.PackFilesW(archiveText.data(), nullptr, source.data(), addList.data(), 0);
     if (fed) {
-        feed.abandoned = true;
+        AbandonFeed(feed);
         endWalk();
         if (runs.failed) {
             Complain("out of memory: not every file found was searched");
