@@ -20,6 +20,13 @@ avoids; Gleanery's time over the floor is what it spends beyond that. Every scen
 Gleanery and the limit on the interpreter (Gleanery --no-jit, the bare loop without --jit) for
 comparison. Results go to the terminal and to bench/results/results.md and
 bench/results/results.png.
+
+Every command is pinned to one processor (the first this process may use), except the rows that
+measure the wall time of a search on all processors (Gleanery and rg with their default threads
+in the tree scenarios): on a virtual machine the processors need not be equally fast (seen: one
+of two ran a plain loop 2.7 times slower than the other, its stolen time uncounted), and a
+command's CPU time would otherwise depend on where the scheduler happened to put it. --no-pin
+leaves every command unpinned.
 """
 
 import argparse
@@ -42,6 +49,15 @@ IDENT = r"ID\d{7}"
 # Options every Gleanery run shares: case-sensitive and ASCII \w, as the peers search by default.
 # Scenarios whose output is not one line per match.
 UNCOUNTED = ("lines", "replace", "no-duplicates", "tree", "real-tree")
+# The rows that search on every processor, for their wall time: never pinned.
+ALL_PROCESSORS = {("tree", "Gleanery"), ("tree", "rg"), ("real-tree", "Gleanery"), ("real-tree", "rg")}
+
+
+def pinning(no_pin):
+    """The processor commands are pinned to, or None."""
+    if no_pin or not hasattr(os, "sched_getaffinity"):
+        return None
+    return min(os.sched_getaffinity(0))
 
 GLEANERY_COMMON = ["--yes", "--quiet", "--case-sensitive", "--no-unicode-properties"]
 
@@ -57,6 +73,7 @@ def parse_args():
     p.add_argument("--only", nargs="*", help="scenario names to run")
     p.add_argument("--no-peers", action="store_true", help="Gleanery, the limit and the read floor only")
     p.add_argument("--clean", action="store_true", help="delete the corpora after the run")
+    p.add_argument("--no-pin", action="store_true", help="run no command pinned to one processor")
     return p.parse_args()
 
 
@@ -290,8 +307,10 @@ def shlex_quote(s):
     return shlex.quote(s)
 
 
-def run_once(argv, out_dir):
-    """Runs one command with its output to a file; returns (cpu, wall, peak MiB, user, output path).
+def run_once(argv, out_dir, processor=None):
+    """Runs one command with its output to a file, on `processor` alone when one is given (the
+    affinity is set in the child before the wrapper starts, so no program of its own is timed);
+    returns (cpu, wall, peak MiB, user, output path).
     CPU times come from the kernel's accounting of /usr/bin/time and the command it waits for
     (wait4), to the microsecond rather than /usr/bin/time's hundredths: a scenario of a few
     hundredths of a second would otherwise be measured in steps of a third of its time (the
@@ -301,8 +320,9 @@ def run_once(argv, out_dir):
     stdout_path = out_dir / "stdout.txt"
     start = time.perf_counter()
     with open(stdout_path, "wb") as stdout:
+        pin = None if processor is None else (lambda: os.sched_setaffinity(0, {processor}))
         proc = subprocess.Popen(["/usr/bin/time", "-f", "%M", "-o", str(stats)] + argv,
-                                stdout=stdout, stderr=subprocess.PIPE)
+                                stdout=stdout, stderr=subprocess.PIPE, preexec_fn=pin)
         # (Its standard error is small: read before the wait, it cannot fill the pipe and block.)
         err = proc.stderr.read()
         _, status, usage = os.wait4(proc.pid, 0)
@@ -333,6 +353,7 @@ def main():
     (work / "config").mkdir()
     (work / "out").mkdir()
     rows = []
+    pin = pinning(args.no_pin)
     try:
         for name, what, cmds in scenarios(tools, paths, work):
             if args.only and name not in args.only:
@@ -343,7 +364,8 @@ def main():
             limit_count = gleanery_count = None
             for round_ in range(args.repeat):
                 for label, argv in cmds:
-                    cpu, wall, peak, user, stdout_path = run_once(argv, work)
+                    pinned = None if (name, label) in ALL_PROCESSORS else pin
+                    cpu, wall, peak, user, stdout_path = run_once(argv, work, pinned)
                     samples[label].append((cpu, wall, peak, user))
                     result = work / "out" / "result.txt"
                     # The count check is against the limit's matches; the floor counts bytes.
@@ -402,6 +424,11 @@ def write_reports(rows, results, args):
                 peers.append(e[0])
     lines = ["# Gleanery benchmark", "",
              f"Medians of {args.repeat} runs; time is user + system CPU time of the whole command.",
+             "Every command runs on one processor but the tree scenarios' Gleanery and rg rows "
+             "with their default threads (whose wall time is measured on every processor): "
+             "processors of a virtual machine need not be equally fast."
+             if pinning(args.no_pin) is not None else
+             "No command was pinned to a processor (--no-pin).",
              "Overhead = Gleanery / limit (bare PCRE loop). A peer's ratio is peer / Gleanery "
              "(above 1: Gleanery is faster). Peak = maximum resident set size in MiB. The user-time "
              "overhead leaves out system time, which on a virtual machine varies with the page "
