@@ -20,6 +20,7 @@ bool Holds(unsigned char byte, unsigned char wanted, unsigned char fold) {
 #ifdef GLEANERY_PAIR_VECTOR
 
 #define GLEANERY_TARGET_AVX2 __attribute__((target("avx2")))
+#define GLEANERY_TARGET_AVX512 __attribute__((target("avx512f,avx512bw")))
 
 GLEANERY_TARGET_AVX2 inline __m256i Load(const unsigned char* p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
@@ -71,6 +72,43 @@ GLEANERY_TARGET_AVX2 size_t PairAvx2(const unsigned char* bytes, size_t from, si
     return i;
 }
 
+// Where the pair stands among the 64 positions from `at` on, as a mask: the second byte is compared
+// only where the first matched.
+GLEANERY_TARGET_AVX512 inline uint64_t PairHits512(const unsigned char* at, size_t gap,
+                                                   __m512i first, __m512i firstFold, __m512i second,
+                                                   __m512i secondFold) {
+    const __mmask64 firsts = _mm512_cmpeq_epi8_mask(
+        _mm512_or_si512(_mm512_loadu_si512(reinterpret_cast<const void*>(at)), firstFold), first);
+    return _mm512_mask_cmpeq_epi8_mask(
+        firsts,
+        _mm512_or_si512(_mm512_loadu_si512(reinterpret_cast<const void*>(at + gap)), secondFold),
+        second);
+}
+
+// PairAvx2 on vectors of 64 bytes: 128 positions a step, then 64.
+GLEANERY_TARGET_AVX512 size_t PairAvx512(const unsigned char* bytes, size_t from, size_t end,
+                                         const BytePair& pair) {
+    const __m512i first = _mm512_set1_epi8(static_cast<char>(pair.First));
+    const __m512i firstFold = _mm512_set1_epi8(static_cast<char>(pair.FirstFold));
+    const __m512i second = _mm512_set1_epi8(static_cast<char>(pair.Second));
+    const __m512i secondFold = _mm512_set1_epi8(static_cast<char>(pair.SecondFold));
+    const size_t gap = pair.Gap;
+    size_t i = from;
+    for (; i + 128 <= end; i += 128) {
+        const uint64_t low = PairHits512(bytes + i, gap, first, firstFold, second, secondFold);
+        const uint64_t high =
+            PairHits512(bytes + i + 64, gap, first, firstFold, second, secondFold);
+        if ((low | high) == 0) continue;
+        if (low != 0) return i + static_cast<size_t>(__builtin_ctzll(low));
+        return i + 64 + static_cast<size_t>(__builtin_ctzll(high));
+    }
+    for (; i + 64 <= end; i += 64) {
+        const uint64_t hits = PairHits512(bytes + i, gap, first, firstFold, second, secondFold);
+        if (hits != 0) return i + static_cast<size_t>(__builtin_ctzll(hits));
+    }
+    return i;
+}
+
 // 64 positions a step, forwards: the first that holds `a` or `b`, or where the whole steps ended.
 GLEANERY_TARGET_AVX2 size_t EitherAvx2(const unsigned char* bytes, size_t from, size_t end,
                                        unsigned char a, unsigned char b) {
@@ -114,7 +152,7 @@ GLEANERY_TARGET_AVX2 bool LastEitherAvx2(const unsigned char* bytes, size_t from
 
 bool HasAvx2() {
     // Asked once per process (see ChosenUtf8Scan for the threads).
-    static const bool has = detail::ChosenUtf8Scan() == detail::Utf8Scan::Avx2;
+    static const bool has = detail::ChosenUtf8Scan() >= detail::Utf8Scan::Avx2;
     return has;
 }
 
@@ -177,12 +215,30 @@ size_t LastEitherByte(const unsigned char* bytes, size_t from, size_t end, unsig
 }
 
 size_t NextBytePair(const unsigned char* bytes, size_t from, size_t end, const BytePair& pair) {
+    // Asked once per process (see ChosenUtf8Scan for the threads).
+    static const detail::Utf8Scan widest = detail::ChosenUtf8Scan();
+    return detail::NextBytePairOn(widest, bytes, from, end, pair);
+}
+
+namespace detail {
+
+size_t NextBytePairOn(Utf8Scan widest, const unsigned char* bytes, size_t from, size_t end,
+                      const BytePair& pair) {
 #ifdef GLEANERY_PAIR_VECTOR
     // The scalar scan finishes the positions after the whole steps outside the vector function
     // (see ValidAvx2 in utf8_validity.cpp for why); after a hit, it confirms it at once.
-    if (HasAvx2() && end - from >= 64) from = PairAvx2(bytes, from, end, pair);
+    if (end - from >= 64) {
+        if (widest >= Utf8Scan::Avx512)
+            from = PairAvx512(bytes, from, end, pair);
+        else if (widest >= Utf8Scan::Avx2)
+            from = PairAvx2(bytes, from, end, pair);
+    }
+#else
+    (void)widest;
 #endif
     return NextBytePairScalar(bytes, from, end, pair);
 }
+
+} // namespace detail
 
 } // namespace gleanery

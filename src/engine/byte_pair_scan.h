@@ -7,6 +7,8 @@
 
 #include <cstddef>
 
+#include "engine/utf8_validity.h"
+
 namespace gleanery {
 
 struct BytePair {
@@ -23,6 +25,11 @@ struct BytePair {
 // The first position p in [from, end) where bytes[p] and bytes[p + Gap] are the pair's, or `end`.
 // The bytes up to end - 1 + Gap must be readable.
 size_t NextBytePair(const unsigned char* bytes, size_t from, size_t end, const BytePair& pair);
+namespace detail {
+// NextBytePair on vectors no wider than `widest`'s, which the processor must offer.
+size_t NextBytePairOn(Utf8Scan widest, const unsigned char* bytes, size_t from, size_t end,
+                      const BytePair& pair);
+} // namespace detail
 
 // The first position p in [from, end) where bytes[p] is `a` or `b`, or `end`: a letter in either
 // case, or a line break of either kind.

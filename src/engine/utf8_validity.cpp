@@ -12,6 +12,7 @@
 // among it, keeps running on any x86 processor, and the choice between them is made at run time.
 #define GLEANERY_TARGET_SSSE3 __attribute__((target("ssse3")))
 #define GLEANERY_TARGET_AVX2 __attribute__((target("avx2")))
+#define GLEANERY_TARGET_AVX512 __attribute__((target("avx512f,avx512bw")))
 #endif
 
 namespace gleanery {
@@ -109,6 +110,13 @@ alignas(16) constexpr unsigned char kByCurrentHigh[16] = {
 // whose sequence goes on into the next block (F0 and above three bytes before the end, E0 and
 // above two bytes before, C0 and above in the last byte).
 alignas(32) constexpr unsigned char kLastCanEnd[32] = {
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xEF, 0xDF, 0xBF};
+
+// kLastCanEnd for blocks of 64 bytes.
+alignas(64) constexpr unsigned char kLastCanEnd64[64] = {
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
     0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
     0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xEF, 0xDF, 0xBF};
 
@@ -271,6 +279,74 @@ GLEANERY_TARGET_AVX2 size_t SoundBlocksAvx2(const unsigned char* bytes, size_t l
     return ScalarRestart(bytes, i);
 }
 
+// Avx2BlockFaults for 64 bytes.
+GLEANERY_TARGET_AVX512 inline __m512i
+Avx512BlockFaults(__m512i block, __m512i before1, __m512i before2, __m512i before3,
+                  __m512i byPreviousHigh, __m512i byPreviousLow, __m512i byCurrentHigh) {
+    const __m512i nibble = _mm512_set1_epi8(0x0F);
+    const __m512i pairFaults = _mm512_and_si512(
+        _mm512_and_si512(
+            _mm512_shuffle_epi8(byPreviousHigh,
+                                _mm512_and_si512(_mm512_srli_epi16(before1, 4), nibble)),
+            _mm512_shuffle_epi8(byPreviousLow, _mm512_and_si512(before1, nibble))),
+        _mm512_shuffle_epi8(byCurrentHigh, _mm512_and_si512(_mm512_srli_epi16(block, 4), nibble)));
+    const __m512i continuing =
+        _mm512_and_si512(_mm512_or_si512(_mm512_subs_epu8(before2, _mm512_set1_epi8(0x60)),
+                                         _mm512_subs_epu8(before3, _mm512_set1_epi8(0x70))),
+                         _mm512_set1_epi8(static_cast<char>(0x80)));
+    return _mm512_xor_si512(pairFaults, continuing);
+}
+
+// A table of 16 bytes in each of a vector's four lanes.
+GLEANERY_TARGET_AVX512 inline __m512i Avx512Table(const unsigned char* table) {
+    // (The masked forms: GCC 12 takes the others' undefined source for an uninitialised value.)
+    return _mm512_maskz_broadcast_i32x4(0xFFFF,
+                                        _mm_load_si128(reinterpret_cast<const __m128i*>(table)));
+}
+
+// SoundBlocksAvx2 with blocks of 64 bytes, four to a step of 256. Where the processor checks a
+// block of 64 about as fast as one of 32 (a full-width vector unit), the check of a block that
+// just arrived in the cache takes little more than a third of AVX2's time.
+GLEANERY_TARGET_AVX512 size_t SoundBlocksAvx512(const unsigned char* bytes, size_t length) {
+    const __m512i byPreviousHigh = Avx512Table(kByPreviousHigh);
+    const __m512i byPreviousLow = Avx512Table(kByPreviousLow);
+    const __m512i byCurrentHigh = Avx512Table(kByCurrentHigh);
+    const __m512i lastCanEnd = _mm512_load_si512(reinterpret_cast<const void*>(kLastCanEnd64));
+#define at(offset) _mm512_loadu_si512(reinterpret_cast<const void*>(bytes + (offset)))
+    // The first block has ASCII before it: each 16 bytes of it have the 16 before them (zeros
+    // before the first) shifted in.
+    const __m512i first = at(0);
+    const __m512i lanesBefore = _mm512_maskz_alignr_epi64(0xFF, first, _mm512_setzero_si512(), 6);
+    __m512i faults = Avx512BlockFaults(first, _mm512_alignr_epi8(first, lanesBefore, 15),
+                                       _mm512_alignr_epi8(first, lanesBefore, 14),
+                                       _mm512_alignr_epi8(first, lanesBefore, 13), byPreviousHigh,
+                                       byPreviousLow, byCurrentHigh);
+    __m512i unfinished = _mm512_subs_epu8(first, lastCanEnd);
+    size_t i = 64;
+    for (; i + 256 <= length; i += 256) {
+        const __m512i any = _mm512_or_si512(_mm512_or_si512(at(i), at(i + 64)),
+                                            _mm512_or_si512(at(i + 128), at(i + 192)));
+        if (_mm512_movepi8_mask(any) == 0) {
+            faults = _mm512_or_si512(faults, unfinished);
+            unfinished = _mm512_setzero_si512();
+            continue;
+        }
+#pragma GCC unroll 4
+        for (size_t k = i; k < i + 256; k += 64)
+            faults = _mm512_or_si512(faults, Avx512BlockFaults(at(k), at(k - 1), at(k - 2),
+                                                               at(k - 3), byPreviousHigh,
+                                                               byPreviousLow, byCurrentHigh));
+        unfinished = _mm512_subs_epu8(at(i + 192), lastCanEnd);
+    }
+    for (; i + 64 <= length; i += 64)
+        faults = _mm512_or_si512(faults,
+                                 Avx512BlockFaults(at(i), at(i - 1), at(i - 2), at(i - 3),
+                                                   byPreviousHigh, byPreviousLow, byCurrentHigh));
+#undef at
+    if (_mm512_test_epi64_mask(faults, faults) != 0) return kUnsound;
+    return ScalarRestart(bytes, i);
+}
+
 // 128 units a step; a step that holds a surrogate ends the run.
 GLEANERY_TARGET_AVX2 size_t SurrogateFreeAvx2(const char16_t* units, size_t count) {
     const __m256i mask = _mm256_set1_epi16(static_cast<short>(0xF800));
@@ -304,6 +380,12 @@ bool ValidAvx2(const unsigned char* bytes, size_t length) {
     return restart != kUnsound && ValidScalar(bytes + restart, length - restart);
 }
 
+bool ValidAvx512(const unsigned char* bytes, size_t length) {
+    if (length < 64) return ValidAvx2(bytes, length);
+    const size_t restart = SoundBlocksAvx512(bytes, length);
+    return restart != kUnsound && ValidScalar(bytes + restart, length - restart);
+}
+
 #endif // GLEANERY_UTF8_VECTOR
 
 struct Scan {
@@ -313,6 +395,7 @@ struct Scan {
 
 Scan ScanOf(detail::Utf8Scan scan) {
 #ifdef GLEANERY_UTF8_VECTOR
+    if (scan == detail::Utf8Scan::Avx512) return {AsciiPrefixAvx2, ValidAvx512};
     if (scan == detail::Utf8Scan::Avx2) return {AsciiPrefixAvx2, ValidAvx2};
     if (scan == detail::Utf8Scan::Ssse3) return {AsciiPrefixSsse3, ValidSsse3};
 #else
@@ -326,6 +409,8 @@ detail::Utf8Scan WidestScan() {
     // Needed only before constructors have run, harmless after; the result is the same in every
     // thread.
     __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"))
+        return detail::Utf8Scan::Avx512;
     if (__builtin_cpu_supports("avx2")) return detail::Utf8Scan::Avx2;
     if (__builtin_cpu_supports("ssse3")) return detail::Utf8Scan::Ssse3;
 #endif
@@ -347,7 +432,7 @@ size_t AsciiPrefixLength(const unsigned char* bytes, size_t length) {
 
 size_t SurrogateFreeSteps(const char16_t* units, size_t count) {
 #ifdef GLEANERY_UTF8_VECTOR
-    if (detail::ChosenUtf8Scan() == detail::Utf8Scan::Avx2) return SurrogateFreeAvx2(units, count);
+    if (detail::ChosenUtf8Scan() >= detail::Utf8Scan::Avx2) return SurrogateFreeAvx2(units, count);
 #else
     (void)units;
     (void)count;

@@ -1,8 +1,9 @@
 // ASCII runs and UTF-8 validity (and UTF-16's runs without surrogates). Encoding detection scans
 // the check buffer of every file and an unchecked search scans the whole text first, so on x86 both
-// run on vector instructions (16 bytes a step with SSSE3, 32 with AVX2), chosen once by what the
-// processor offers; elsewhere, and for the few bytes after the last whole step, a scalar scan skips
-// ASCII eight bytes at a time and decodes only where a byte of 0x80 or above stands.
+// run on vector instructions (16 bytes a step with SSSE3, 32 with AVX2, 64 for the validity with
+// AVX-512), chosen once by what the processor offers; elsewhere, and for the few bytes after the
+// last whole step, a scalar scan skips ASCII eight bytes at a time and decodes only where a byte of
+// 0x80 or above stands.
 #pragma once
 
 #include <cstddef>
@@ -24,7 +25,7 @@ bool IsValidUtf8(const unsigned char* bytes, size_t length);
 namespace detail {
 
 // The ways of scanning; every one gives the same answers, the choice is only about speed.
-enum class Utf8Scan { Scalar, Ssse3, Avx2 };
+enum class Utf8Scan { Scalar, Ssse3, Avx2, Avx512 };
 
 // Whether this build and this processor can run `scan` (Scalar always can).
 bool Utf8ScanAvailable(Utf8Scan scan);

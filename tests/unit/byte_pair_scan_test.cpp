@@ -46,6 +46,13 @@ TEST(BytePairScan, EveryScanAgreesWithALoopOverTheRange) {
                 if ((bytes[i] | 0x20) == 'a' && bytes[i + pair.Gap] == 'b') expected = i;
             EXPECT_EQ(NextBytePair(bytes, from, end, pair), expected)
                 << from << ".." << end << " gap " << pair.Gap;
+            // Each width of vectors the processor offers.
+            for (const auto scan :
+                 {detail::Utf8Scan::Scalar, detail::Utf8Scan::Avx2, detail::Utf8Scan::Avx512}) {
+                if (!detail::Utf8ScanAvailable(scan)) continue;
+                EXPECT_EQ(detail::NextBytePairOn(scan, bytes, from, end, pair), expected)
+                    << from << ".." << end << " gap " << pair.Gap << " scan " << int(scan);
+            }
         }
     }
 }
