@@ -59,6 +59,25 @@ for p in "${missing[@]}"; do
     fi
 done
 echo "Installing: ${missing[*]}"
-$sudo apt-get update -qq
-$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# A mirror in the middle of a sync serves index files of the wrong size for a while: the update is
+# tried again before the install goes ahead with what it has.
+for attempt in 1 2 3 4; do
+    $sudo apt-get update -qq && break
+    echo "install-deps: apt-get update failed (attempt $attempt of 4)" >&2
+    [ "$attempt" -lt 4 ] && sleep $((attempt * 15))
+done
+if ! $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"; then
+    # Without the mirror's i386 lists (or with lists that do not match the machine's own
+    # packages) the 32-bit Wine cannot be installed: everything else is, and the 32-bit Windows
+    # tests report themselves skipped.
+    native_only=()
+    for p in "${missing[@]}"; do [[ "$p" == *:i386 ]] || native_only+=("$p"); done
+    [ ${#native_only[@]} -lt ${#missing[@]} ] || exit 1
+    echo "************************************************************************" >&2
+    echo "install-deps: the i386 packages could not be installed; the 32-bit Windows" >&2
+    echo "tests will be SKIPPED until scripts/install-deps.sh windows installs them." >&2
+    echo "************************************************************************" >&2
+    [ ${#native_only[@]} -eq 0 ] ||
+        $sudo apt-get install -y -qq --no-install-recommends "${native_only[@]}"
+fi
 after_packages

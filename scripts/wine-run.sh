@@ -32,13 +32,23 @@ case "$machine" in
     8664) loader=$wine_dir/wine64 ;;
     014c)
         loader=$wine_dir/wine
+        if [ ! -e "$loader" ]; then
+            {
+                echo "************************************************************************"
+                echo "SKIPPED: $(basename "$program") is a 32-bit Windows program and the 32-bit"
+                echo "Wine is not installed ($loader is missing: package wine32:i386)."
+                echo "Run scripts/install-deps.sh windows (as root) to install it."
+                echo "************************************************************************"
+            } >&2
+            exit $skip_status
+        fi
         if ! "$loader" --version >/dev/null 2>&1; then
             why=$("$loader" --version 2>&1 | head -n1)
             {
                 echo "************************************************************************"
                 echo "SKIPPED: $(basename "$program") is a 32-bit Windows program and this machine"
                 echo "cannot run 32-bit x86 Linux programs, so Wine cannot load it"
-                echo "(${why:-$loader missing})."
+                echo "(${why:-no answer from $loader})."
                 echo "Run scripts/setup-qemu-i386.sh (as root) to run them through qemu-user."
                 echo "************************************************************************"
             } >&2
