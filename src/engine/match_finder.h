@@ -332,8 +332,7 @@ struct MatchFinder {
                 // The last line goes on in the text that follows, where the character may stand:
                 // it is searched like any piece's end, so that a match that needs the text beyond
                 // leaves its start open for the next piece.
-                size_t openLine = length;
-                while (openLine > from && !IsLineBreak(text[openLine - 1])) --openLine;
+                const size_t openLine = LineStart(from, length);
                 return openLine == length ? PCRE_ERROR_NOMATCH
                                           : FindInSlices(openLine, options, length);
             }
@@ -393,8 +392,7 @@ struct MatchFinder {
         if constexpr (!kWide) {
             if (utf8 && !wellFormed) {
                 // Up to the last line break before it: a piece may end inside a character.
-                size_t end = at;
-                while (end > from && !IsLineBreak(text[end - 1])) --end;
+                const size_t end = LineStart(from, at);
                 wellFormed =
                     IsValidUtf8(reinterpret_cast<const unsigned char*>(text + from), end - from);
             }
