@@ -671,29 +671,6 @@ TEST_F(Cli, ATreeSearchedWhileItIsWalkedGivesTheOrderOfOneThread) {
     }
 }
 
-TEST_F(Cli, AWalkFarAheadOfTheSearchWaitsForItAndEndsWithThePack) {
-    // More files than the walk keeps waiting for the search: every one is searched, in order;
-    // a pack that ends before it took them all (the existing output kept) still ends its walk.
-    const fs::path wide = root / "wide";
-    fs::create_directories(wide);
-    std::string expected;
-    for (int i = 0; i < 5000; ++i) {
-        char name[16];
-        std::snprintf(name, sizeof name, "f%04d", i);
-        WriteFile(wide / name, "foo" + std::to_string(i));
-        expected += (expected.empty() ? "" : "\r\n") + ("foo" + std::to_string(i));
-    }
-    for (const char* threads : {"1", "2"}) {
-        const HostRun run = Host(
-            std::string("pack --yes -j ") + threads + " -e 'foo\\d+' out.txt wide", "2>&1", root);
-        EXPECT_EQ(run.status, 0) << run.out;
-        EXPECT_EQ(ReadAll(root / "out.txt"), expected) << threads;
-    }
-    const HostRun kept = Host("pack -e 'foo\\d+' out.txt wide", "2>&1 </dev/null", root);
-    EXPECT_NE(kept.out.find("the existing file was kept"), std::string::npos) << kept.out;
-    EXPECT_EQ(ReadAll(root / "out.txt"), expected);
-}
-
 TEST_F(Cli, ResultsStreamAndAClosedPipeOrCtrlCEndsTheRun) {
     std::string text;
     for (int i = 0; i < 300000; ++i) text += "match\n";

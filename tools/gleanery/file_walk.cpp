@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <unordered_set>
 
 #if !defined(_WIN32)
@@ -38,20 +37,12 @@ bool Stopped(const Walker& w) {
     return Interrupted() || (w.walk.feed != nullptr && w.walk.feed->abandoned);
 }
 
-// The most inputs a paced feed keeps waiting (a search takes them by the thousand in a few
-// milliseconds; the walk finds them faster).
-constexpr size_t kMostWaiting = 4096;
-
-// Hands the inputs found so far to the feed, if there is one; waits while a paced feed holds its
-// most (looking at Ctrl-C now and then, which comes without a notice).
+// Hands the inputs found so far to the feed, if there is one.
 void Publish(Walk& walk) {
     if (walk.feed == nullptr || walk.inputs.empty()) return;
     WalkFeed& feed = *walk.feed;
     {
-        std::unique_lock lock(feed.lock);
-        while (feed.paced && feed.inputs.size() >= kMostWaiting && !feed.abandoned &&
-               !Interrupted())
-            feed.taken.wait_for(lock, std::chrono::milliseconds(50));
+        std::lock_guard guard(feed.lock);
         if (feed.inputs.empty())
             feed.inputs.swap(walk.inputs);
         else
@@ -258,32 +249,16 @@ void WalkDirectory(Walker& w, const Text& dir, const Text& shown) {
 } // namespace
 
 bool TakeFound(WalkFeed& feed, std::vector<Input>& into) {
-    {
-        std::unique_lock lock(feed.lock);
-        feed.found.wait(lock, [&] { return !feed.inputs.empty() || feed.done; });
-        if (feed.inputs.empty()) return false;
-        if (into.empty())
-            into.swap(feed.inputs);
-        else
-            into.insert(into.end(), std::make_move_iterator(feed.inputs.begin()),
-                        std::make_move_iterator(feed.inputs.end()));
-        feed.inputs.clear();
-    }
-    feed.taken.notify_one();
+    std::unique_lock lock(feed.lock);
+    feed.found.wait(lock, [&] { return !feed.inputs.empty() || feed.done; });
+    if (feed.inputs.empty()) return false;
+    if (into.empty())
+        into.swap(feed.inputs);
+    else
+        into.insert(into.end(), std::make_move_iterator(feed.inputs.begin()),
+                    std::make_move_iterator(feed.inputs.end()));
+    feed.inputs.clear();
     return true;
-}
-
-void PaceFeed(WalkFeed& feed) {
-    std::lock_guard guard(feed.lock);
-    feed.paced = true;
-}
-
-void AbandonFeed(WalkFeed& feed) {
-    {
-        std::lock_guard guard(feed.lock);
-        feed.abandoned = true;
-    }
-    feed.taken.notify_one();
 }
 
 void CollectInputs(const std::vector<std::string>& operands, bool follow, Walk& walk) {

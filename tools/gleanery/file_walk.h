@@ -26,22 +26,11 @@ struct Input {
 struct WalkFeed {
     std::mutex lock;
     std::condition_variable found;
-    std::condition_variable taken;
     std::vector<Input> inputs; // found and not yet taken
     bool done = false;         // the walk has ended
     // The taker wants no more (the pack ended early): the walk ends at its next look.
     std::atomic<bool> abandoned{false};
-    // Set once a taker takes the inputs as they come (see PaceFeed).
-    bool paced = false;
 };
-
-// From now on the walk keeps at most a few thousand inputs waiting, and waits for the taker
-// beyond: a walk far ahead of the search would hold every name of a large tree at once, in memory
-// taken anew for them (a page fault for every page) instead of memory the taken ones gave back.
-// Only for a taker that goes on taking until the walk ends or it abandons the feed.
-void PaceFeed(WalkFeed& feed);
-// The taker wants no more: a walk waiting for it ends.
-void AbandonFeed(WalkFeed& feed);
 
 struct Walk {
     // The inputs found; with a feed, only those not yet handed to it.

@@ -330,7 +330,7 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
         const decltype(endWalk)& end;
         WalkFeed& feed;
         ~WalkEnd() {
-            AbandonFeed(feed);
+            feed.abandoned = true;
             end();
         }
     } walkEnd{endWalk, feed};
@@ -366,7 +366,6 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
     PluginExports plugin;
     const bool started = StartPlugin(config, pluginPath, plugin, error);
     const bool fed = walk.feed != nullptr && started && plugin.GleaneryPackFilesStreamW;
-    if (fed) PaceFeed(feed);
     if (!fed) {
         endWalk();
         if (walk.feed != nullptr) TakeFound(feed, walk.inputs);
@@ -430,7 +429,7 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
         fed ? plugin.GleaneryPackFilesStreamW(archiveText.data(), source.data(), &MoreNames, &runs)
             : plugin.PackFilesW(archiveText.data(), nullptr, source.data(), addList.data(), 0);
     if (fed) {
-        AbandonFeed(feed);
+        feed.abandoned = true;
         endWalk();
         if (runs.failed) {
             Complain("out of memory: not every file found was searched");
