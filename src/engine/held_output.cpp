@@ -21,9 +21,9 @@ constexpr size_t kHeldReserveBytes = size_t{4} << 20;
 constexpr size_t kKeptRoomBytes = size_t{16} << 20;
 
 void ReturnRoom(HeldOutput& held) {
-    held.Bytes.clear();
-    if (held.Bytes.capacity() > kKeptRoomBytes) std::string().swap(held.Bytes);
-    if (held.Context != nullptr) held.Context->HeldRoom.swap(held.Bytes);
+    held.Bytes.Size = 0;
+    if (held.Bytes.Capacity > kKeptRoomBytes) held.Bytes = ByteRoom{};
+    if (held.Context != nullptr) std::swap(held.Context->HeldRoom, held.Bytes);
 }
 
 bool LetGo(HeldOutput& held) {
@@ -31,21 +31,17 @@ bool LetGo(HeldOutput& held) {
     const OutputSink& real = held.Real;
     if (!held.OutputStartedBefore && !real.Restart(real.Target)) return false;
     const bool written =
-        held.Bytes.empty() || real.Write(real.Target, held.Bytes.data(), held.Bytes.size());
+        held.Bytes.Size == 0 || real.Write(real.Target, held.Bytes.Data.get(), held.Bytes.Size);
     ReturnRoom(held);
     return written;
 }
 
 bool WriteHeld(void* target, const char* bytes, size_t count) {
     HeldOutput& held = *static_cast<HeldOutput*>(target);
-    if (!held.LetGo && count <= held.Limit - held.Bytes.size()) {
-        try {
-            held.Bytes.append(bytes, count);
-            return true;
-        } catch (const std::bad_alloc&) {
-            // Written out after all: results are not lost for want of memory to hold them.
-        }
-    }
+    // Where the room cannot grow, the output is written out after all: results are not lost for
+    // want of memory to hold them.
+    if (!held.LetGo && count <= held.Limit - held.Bytes.Size && Append(held.Bytes, bytes, count))
+        return true;
     if (!held.LetGo && !LetGo(held)) return false;
     return held.Real.Write(held.Real.Target, bytes, count);
 }
@@ -71,11 +67,8 @@ void HoldOutput(SearchContext& context, HeldOutput& held, size_t limit) {
     // Room for the output a large file usually has, taken at once: grown step by step, the room
     // would be copied at every step and take fresh pages twice over. (Only what is written takes
     // pages; a reservation the system cannot grant just leaves the growing to the appends.)
-    held.Bytes.swap(context.HeldRoom);
-    try {
-        held.Bytes.reserve(std::min(limit, kHeldReserveBytes));
-    } catch (const std::bad_alloc&) {
-    }
+    std::swap(held.Bytes, context.HeldRoom);
+    Reserve(held.Bytes, std::min(limit, kHeldReserveBytes));
     held.BufferBefore = result.OutputBuffer.size();
     held.BytesWrittenBefore = result.BytesWritten;
     held.MatchCountBefore = result.MatchCount;
@@ -105,10 +98,10 @@ bool DropHeld(HeldOutput& held) {
     result.SeenHashes.journal = nullptr;
     if (held.LetGo) return false;
     // The first bytes that left the buffer while the file was held were the ones it held before.
-    if (held.Bytes.empty())
+    if (held.Bytes.Size == 0)
         result.OutputBuffer.resize(held.BufferBefore);
     else
-        result.OutputBuffer.assign(held.Bytes, 0, held.BufferBefore);
+        result.OutputBuffer.assign(held.Bytes.Data.get(), held.BufferBefore);
     ReturnRoom(held);
     result.BytesWritten = held.BytesWrittenBefore;
     result.MatchCount = held.MatchCountBefore;

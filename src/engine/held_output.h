@@ -28,7 +28,7 @@ struct HeldOutput {
     SearchContext* Context = nullptr;
     bool Ended = false; // released or dropped
     OutputSink Real;    // where the output goes once it is let go
-    std::string Bytes;
+    ByteRoom Bytes;
     // The most bytes held. Beyond it (or when memory runs short) the output is let go at once
     // and can no longer be dropped: a bad block after that leaves the results before it.
     size_t Limit = 0;

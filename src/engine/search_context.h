@@ -10,6 +10,7 @@
 #include <string>
 
 #include "engine/compiled_expression.h"
+#include "engine/byte_room.h"
 #include "engine/search_state.h"
 #include "platform/files.h"
 #include "platform/system_facts.h"
@@ -71,7 +72,7 @@ struct SearchContext {
     std::atomic<uint64_t>* BytesDone = nullptr;
     // Room for the output a large file's search holds back (see HeldOutput), kept from file to
     // file: fresh memory costs a fault of every page it takes, each time it is taken.
-    std::string HeldRoom{};
+    ByteRoom HeldRoom{};
 
     // Asks the host whether to go on; a missing callback always goes on.
     bool KeepGoing(const std::u16string& fileName, int bytes) const {

@@ -1,5 +1,6 @@
 // Tests of encoding detection (over real files) and the three input readers (over input and
 // output in memory), with a real compiled expression and the match loop.
+#include "engine/byte_room.h"
 #include "engine/compiled_expression.h"
 #include "engine/detect_encoding.h"
 #include "engine/match_loop.h"
@@ -772,6 +773,27 @@ TEST(ReadWholeFile, InBlocksFindsWhatOneSearchOfTheWholeFinds) {
         EXPECT_EQ(e.Output().substr(0, 10), limit == SIZE_MAX ? "" : "<ab>\r\n<ab>");
         EXPECT_EQ(e.result.MatchCount == 0, limit == SIZE_MAX);
     }
+}
+
+// The room a large file's held output lives in keeps every byte through each growth, from a
+// small reservation past several huge pages, in pieces of odd sizes.
+TEST(ByteRoom, GrowsKeepingWhatItHolds) {
+    ByteRoom room;
+    ASSERT_TRUE(Reserve(room, 100));
+    std::string expected;
+    std::string piece;
+    for (uint32_t n = 0; expected.size() < (size_t{5} << 20); ++n) {
+        piece.assign(1 + n * 7919 % 40000, static_cast<char>('a' + n % 26));
+        ASSERT_TRUE(Append(room, piece.data(), piece.size()));
+        expected += piece;
+    }
+    ASSERT_EQ(room.Size, expected.size());
+    EXPECT_GE(room.Capacity, room.Size);
+    EXPECT_EQ(std::string_view(room.Data.get(), room.Size), expected);
+    // A smaller reservation keeps the room as it is.
+    const char* data = room.Data.get();
+    EXPECT_TRUE(Reserve(room, 10));
+    EXPECT_EQ(room.Data.get(), data);
 }
 
 TEST(ReadFileInParts, FindWhatASearchOfTheWholeTextFinds) {
