@@ -20,6 +20,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace gleanery::platform {
 
@@ -93,8 +94,12 @@ const CodePageName* FindName(uint32_t codePage) {
 struct SingleByteTable {
     std::array<char16_t, 256> toWide{};
     std::array<bool, 256> defined{};
+    // From UTF-16 units back to bytes, in blocks of 256 units: a code page's characters fall in a
+    // handful of blocks, and a table of all 65536 units would cost every run that converts
+    // anything 16 fresh pages. Byte 0 means none, except for U+0000.
     std::once_flag reverseOnce;
-    std::unique_ptr<uint8_t[]> fromWide; // 65536 entries; 0 = none except for U+0000
+    std::array<uint8_t, 256> blockOf{}; // index into blocks; block 0 is all none
+    std::vector<std::array<uint8_t, 256>> blocks;
 };
 
 struct Converter {
@@ -142,10 +147,17 @@ bool BuildSingleByteTable(const char* name, SingleByteTable& table) {
 }
 
 void BuildReverse(SingleByteTable& table) {
-    table.fromWide = std::make_unique<uint8_t[]>(65536);
+    table.blocks.assign(1, {});
     // From the top down so that the lowest byte wins when two bytes share a character.
     for (int byte = 255; byte > 0; --byte) {
-        if (table.defined[byte]) table.fromWide[table.toWide[byte]] = static_cast<uint8_t>(byte);
+        if (!table.defined[byte]) continue;
+        const char16_t unit = table.toWide[byte];
+        uint8_t& block = table.blockOf[unit >> 8];
+        if (block == 0) {
+            block = static_cast<uint8_t>(table.blocks.size());
+            table.blocks.emplace_back();
+        }
+        table.blocks[block][unit & 0xFF] = static_cast<uint8_t>(byte);
     }
 }
 
@@ -341,7 +353,8 @@ bool AppendWideAsCodePage(uint32_t codePage, std::u16string_view in, int8_t defa
 
     SingleByteTable& table = converter->table;
     std::call_once(table.reverseOnce, [&table] { BuildReverse(table); });
-    const uint8_t* map = table.fromWide.get();
+    const auto& blockOf = table.blockOf;
+    const auto& blocks = table.blocks;
     const size_t n = in.size();
     const size_t old = out.size();
     out.resize(old + n);
@@ -349,7 +362,7 @@ bool AppendWideAsCodePage(uint32_t codePage, std::u16string_view in, int8_t defa
     size_t written = 0;
     for (size_t i = 0; i < n; ++i) {
         const char16_t c = in[i];
-        const uint8_t byte = map[c];
+        const uint8_t byte = blocks[blockOf[c >> 8]][c & 0xFF];
         if (byte != 0 || c == 0) {
             dst[written++] = static_cast<char>(byte);
             continue;
