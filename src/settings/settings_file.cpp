@@ -110,7 +110,7 @@ bool LoadSettingsAndPresets(SettingsSession& session, bool* lastAvailable, TextB
 
     // First run: the sample becomes the user's own settings file. A failed copy only means the
     // sample is read again next time.
-    if (sampleInUse) ReplaceFileContent(settingsPath, data, session.Durable);
+    if (sampleInUse && session.Durable) ReplaceFileContent(settingsPath, data, true);
     return true;
 }
 

@@ -28,7 +28,8 @@ struct SettingsSession {
     // have been probed (empty), each code page the file names is probed on its own.
     const std::vector<uint32_t>& UsableCodePages;
     // Whether a saved file is on the disk before its save counts as done. A host's private copy
-    // of the settings for one run, which nothing reads after the run, need not wait for it.
+    // of the settings for one run, which nothing reads after the run, need not wait for it; nor
+    // does it keep the sample as its own file at a first load (its host saves it anyway).
     bool Durable = true;
 };
 

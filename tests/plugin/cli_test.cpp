@@ -39,10 +39,11 @@ class Cli : public ::testing::Test {
     // directory `dir` when given; `tail` places its standard output and error.
     HostRun Host(const std::string& args, const std::string& tail = "2>&1",
                  const fs::path& dir = {}) {
-        const std::string command = (dir.empty() ? "" : "cd \"" + dir.string() + "\" && ") +
-                                    "TMPDIR=\"" + tmp.string() + "\" \"" + GLEANERY_HOST_PATH +
-                                    "\" " + args + " --config \"" + config.string() +
-                                    "\" </dev/null " + tail;
+        const std::string where =
+            environment.empty() ? "TMPDIR=\"" + tmp.string() + "\"" : environment;
+        const std::string command = (dir.empty() ? "" : "cd \"" + dir.string() + "\" && ") + where +
+                                    " \"" + GLEANERY_HOST_PATH + "\" " + args + " --config \"" +
+                                    config.string() + "\" </dev/null " + tail;
         HostRun run;
         FILE* pipe = popen(command.c_str(), "r");
         if (!pipe) return run;
@@ -144,6 +145,8 @@ class Cli : public ::testing::Test {
     const fs::path& root = temp.path;
     fs::path config;
     fs::path tmp;
+    // Variables for the host in place of TMPDIR (Host).
+    std::string environment;
 };
 
 TEST_F(Cli, PackWithOptionsLeavesTheStoredSettingsAlone) {
@@ -160,6 +163,19 @@ TEST_F(Cli, PackWithOptionsLeavesTheStoredSettingsAlone) {
     EXPECT_EQ(ReadAll(root / "out.txt"), ">>>> \"" + a.string() +
                                              "\":\r\n>> Line 2:\r\n101\r\n>>>> \"" + b.string() +
                                              "\":\r\n>> Line 1:\r\n7\r\n8");
+    EXPECT_EQ(ReadAll(config / "Gleanery.ini"), stored);
+
+    // Where the user names no place for temporary files, the settings copy goes to the user's
+    // runtime directory, and nothing of it stays there.
+    const fs::path runtime = root / "runtime";
+    fs::create_directories(runtime);
+    environment = "env -u TMPDIR XDG_RUNTIME_DIR=\"" + runtime.string() + "\"";
+    const HostRun inMemory = Host("pack --yes --line-mode -e '\\d+' \"" + (root / "out").string() +
+                                  "\" \"" + b.string() + "\"");
+    environment.clear();
+    ASSERT_EQ(inMemory.status, 0) << inMemory.out;
+    EXPECT_EQ(ReadAll(root / "out.txt"), ">>>> \"" + b.string() + "\":\r\n>> Line 1:\r\n7\r\n8");
+    EXPECT_TRUE(fs::is_empty(runtime));
     EXPECT_EQ(ReadAll(config / "Gleanery.ini"), stored);
 
     // Without a terminal the overwrite question takes its default, No: the file stays, and the

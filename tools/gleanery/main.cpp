@@ -343,7 +343,9 @@ int RunPack(const CommandLine& line, const HostConfig& baseConfig, const fs::pat
     // Options of this run go into a private copy of the settings, so the stored ones stay.
     const bool overridden = line.preset || !line.edits.empty();
     fs::path scratch;
-    if ((toStdout || overridden) && !CreateScratch(scratch, error))
+    // A walk that feeds the pack leaves no streams to be copied into the directory.
+    const bool settingsOnly = !toStdout && walk.feed != nullptr;
+    if ((toStdout || overridden) && !CreateScratch(scratch, error, settingsOnly))
         return failAfterWalk(error, kOtherError);
     HostConfig config = baseConfig;
     if (overridden &&

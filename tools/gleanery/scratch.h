@@ -8,8 +8,10 @@
 
 namespace gleanery::cli {
 
-// Creates the directory, readable by this user only; one per process.
-bool CreateScratch(std::filesystem::path& dir, std::string& error);
+// Creates the directory, readable by this user only; one per process. `smallFilesOnly`: nothing
+// large will be put in it (no result on its way to standard output, no copies of streams), so it
+// may live in memory.
+bool CreateScratch(std::filesystem::path& dir, std::string& error, bool smallFilesOnly = false);
 // Removes the directory and its files, if there is one.
 void RemoveScratch();
 // The same from a signal handler: only async-signal-safe calls on POSIX.
