@@ -82,7 +82,9 @@ inline std::u16string OutputNameFor(const std::u16string& archivePath, int8_t ou
     return OutputNameFor(archivePath, outfileExtension, sourcePath, names);
 }
 
-// The granted read memory in MiB for a `Memory` setting and the available physical memory.
+// The granted read memory in MiB for a `Memory` setting and the available physical memory: never
+// below kLeastGrantMiB.
+inline constexpr uint32_t kLeastGrantMiB = 5;
 uint32_t GrantedReadMemory(int32_t memorySetting, uint64_t availablePhysical);
 
 } // namespace gleanery

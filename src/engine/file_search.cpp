@@ -101,8 +101,13 @@ void SearchOpened(SearchContext& context, platform::File& input, FileSearch& sea
         status = ReadWholeFile(FileSource(input), dataSize, context, file, search.Room);
         return;
     }
+    // No grant is below 5 MiB, so a smaller file is read alike whatever the system has free: it
+    // is asked only about larger ones (in line mode every file comes here, and the question costs
+    // an open and a read of the system's memory table).
     const uint32_t granted =
-        GrantedReadMemory(settings.Memory, platform::AvailablePhysicalMemory());
+        GrantedReadMemory(settings.Memory, dataSize < static_cast<int64_t>(kLeastGrantMiB) << 20
+                                               ? UINT64_MAX
+                                               : platform::AvailablePhysicalMemory());
     const bool fits = static_cast<int64_t>(granted) * 1048576 > dataSize;
     search.Declined = !fits && static_cast<int32_t>(granted) < settings.Memory;
     const bool whole = !settings.LineMode && fits && !settings.SearchAndReplace;
