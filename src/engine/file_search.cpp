@@ -20,11 +20,12 @@ SharedEncoding EncodingOf(const FileState& file) {
     return file.IsUtf8 ? SharedEncoding::Utf8 : SharedEncoding::CodePage;
 }
 
-// Whether a file of `size` bytes is searched whole, whatever its byte order mark: such a file is
-// read in one go at its open. Only these are, so that a file read in parts or lines takes no more
-// memory than its reader grants, and the walk's bound on read memory holds.
-bool SearchedWhole(const Settings& settings, int64_t size) {
-    return !settings.LineMode && size >= 0 && size <= kWholeFileLimit;
+// Whether a file of `size` bytes is read in one go at its open, whatever its byte order mark, to
+// be searched whole or line by line. Only these are, so that a file read in parts or lines takes
+// no more memory than its reader grants (the least grant is larger than they are), and the walk's
+// bound on read memory holds.
+bool LoadedAtOpen(int64_t size) {
+    return size >= 0 && size <= kWholeFileLimit;
 }
 
 } // namespace
@@ -53,16 +54,16 @@ bool OpenForSearch(const Settings& settings, const platform::File& output,
     const int64_t size = platform::SizeOf(input);
     uint32_t& bomLength = search.BomLength;
     LoadedFile& loaded = search.Loaded;
-    const bool whole = SearchedWhole(settings, size);
+    const bool small = LoadedAtOpen(size);
     // A larger file searched whole goes through the buffer a block at a time (should it prove
     // too large for the read memory, SearchOpened gives the buffer back before its parts).
-    const bool streamed = !whole && !settings.LineMode && !settings.SearchAndReplace && size > 0;
+    const bool streamed = !small && !settings.LineMode && !settings.SearchAndReplace && size > 0;
     search.Room = streamed && EnsureLoadRoom(buffer) ? &buffer : nullptr;
-    if (!whole && search.Room == nullptr) GiveBack(buffer);
-    // A file searched whole is read once: the encoding check looks at its first bytes before the
-    // rest is read, so that the rest of a UTF-8 file can be checked as it arrives.
+    if (!small && search.Room == nullptr) GiveBack(buffer);
+    // A small file is read once: the encoding check looks at its first bytes before the rest is
+    // read, so that the rest of a UTF-8 file can be checked as it arrives.
     const bool loading =
-        whole && StartLoading(input, size, EncodingCheckLength(size, settings), buffer, loaded);
+        small && StartLoading(input, size, EncodingCheckLength(size, settings), buffer, loaded);
     auto* const room = search.Room != nullptr
                            ? reinterpret_cast<unsigned char*>(search.Room->Units.get())
                            : nullptr;
@@ -94,7 +95,10 @@ void SearchOpened(SearchContext& context, platform::File& input, FileSearch& sea
     context.Result.PartsInFile = 0;
     SearchStatus& status = search.Status;
     if (search.Loaded.Buffer != nullptr) {
-        status = SearchLoadedFile(search.Loaded, search.BomLength, dataSize, context, file);
+        status = settings.LineMode
+                     ? SearchLoadedLines(search.Loaded, search.BomLength, dataSize, context, file,
+                                         GrantedReadMemory(settings.Memory, UINT64_MAX))
+                     : SearchLoadedFile(search.Loaded, search.BomLength, dataSize, context, file);
         return;
     }
     if (!settings.LineMode && dataSize <= kWholeFileLimit) {

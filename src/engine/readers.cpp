@@ -938,6 +938,41 @@ SearchStatus SearchLoadedFile(LoadedFile& loaded, uint32_t offset, int64_t dataS
     return sink.status;
 }
 
+namespace {
+
+// A loaded file's bytes as an input, read as the file would be read: what arrived, then the
+// failure that ended the loading, if one did.
+struct LoadedInput {
+    const char* bytes;
+    size_t size;
+    size_t at;
+    bool failsAtEnd;
+};
+
+bool ReadLoadedInput(void* target, void* buffer, size_t count, size_t& got) {
+    auto& in = *static_cast<LoadedInput*>(target);
+    got = std::min(count, in.size - in.at);
+    if (got != 0) std::memcpy(buffer, in.bytes + in.at, got);
+    in.at += got;
+    return got != 0 || count == 0 || !in.failsAtEnd;
+}
+
+void CloseLoadedInput(void*) {}
+
+} // namespace
+
+SearchStatus SearchLoadedLines(LoadedFile& loaded, uint32_t offset, int64_t dataSize,
+                               SearchContext& context, FileState& file, uint32_t memoryMiB) {
+    const size_t from = std::min<size_t>(offset, loaded.Arrived);
+    LoadedInput in{reinterpret_cast<const char*>(loaded.Buffer->Units.get()) + from,
+                   loaded.Arrived - from, 0, loaded.ReadFailed};
+    const SearchStatus status = detail::ReadLinesInBlocks(
+        InputSource{&in, &ReadLoadedInput, &CloseLoadedInput}, dataSize, context, file,
+        kLineBlockBytes, static_cast<uint64_t>(memoryMiB) << 20);
+    ReleaseLoaded(loaded);
+    return status;
+}
+
 SearchStatus ReadFileInParts(InputSource input, int64_t dataSize, SearchContext& context,
                              FileState& file, uint32_t memoryMiB) {
     return detail::ReadFileInPartsOfSize(input, dataSize, context, file,

@@ -105,6 +105,11 @@ void ReleaseLoaded(LoadedFile& loaded);
 // from byte `offset` (past a byte-order mark) on. Releases the file's hold on the buffer.
 SearchStatus SearchLoadedFile(LoadedFile& loaded, uint32_t offset, int64_t dataSize,
                               SearchContext& context, FileState& file);
+// ReadLines over a loaded file's `dataSize` bytes from byte `offset` on, as it reads the file (a
+// file in line mode that fits the buffer is loaded at its open like any other: read again, it
+// would cost a seek and a read more). Releases the file's hold on the buffer.
+SearchStatus SearchLoadedLines(LoadedFile& loaded, uint32_t offset, int64_t dataSize,
+                               SearchContext& context, FileState& file, uint32_t memoryMiB);
 
 // Files read whole from this size on are read and searched a block at a time (see
 // ReadWholeFileInBlocks): smaller ones are read in one go into the thread's kept buffer.

@@ -553,16 +553,34 @@ TEST(SearchLoadedFile, AKeptBufferHoldsOnlyTheFileNowSearched) {
         {"\xFF\xFE" + Utf16(u"wide", false), 2, true, "<wide>"},
     };
     for (const auto& f : files) {
-        Engine e(kWhole);
-        WriteAll(e.dir.Narrow("in.bin"), f.content);
-        platform::File input = platform::OpenForReading(e.dir.Wide("in.bin"));
-        const auto size = static_cast<int64_t>(f.content.size());
-        LoadedFile loaded;
-        ASSERT_TRUE(LoadWholeFile(input, size, buffer, loaded));
-        EXPECT_FALSE(input.IsOpen());
-        e.file.IsUtf16 = f.utf16;
-        EXPECT_TRUE(e.Ran(SearchLoadedFile(loaded, f.offset, size - f.offset, e.context, e.file)));
-        EXPECT_EQ(e.Output(), f.expected);
+        // Whole, and line by line (CR LF, a lone CR and the last line without an end added),
+        // where the lines are those ReadLines finds in the same bytes read from a file.
+        for (const bool lines : {false, true}) {
+            Engine e(kWhole);
+            std::string content = f.content;
+            if (lines) content += f.utf16 ? Utf16(u"\r\n2\r3", false) : "\r\n2\r3";
+            WriteAll(e.dir.Narrow("in.bin"), content);
+            platform::File input = platform::OpenForReading(e.dir.Wide("in.bin"));
+            const auto size = static_cast<int64_t>(content.size());
+            LoadedFile loaded;
+            ASSERT_TRUE(LoadWholeFile(input, size, buffer, loaded));
+            EXPECT_FALSE(input.IsOpen());
+            e.file.IsUtf16 = f.utf16;
+            if (!lines) {
+                EXPECT_TRUE(
+                    e.Ran(SearchLoadedFile(loaded, f.offset, size - f.offset, e.context, e.file)));
+                EXPECT_EQ(e.Output(), f.expected);
+                continue;
+            }
+            EXPECT_TRUE(
+                e.Ran(SearchLoadedLines(loaded, f.offset, size - f.offset, e.context, e.file, 5)));
+            Engine read(kWhole);
+            read.file.IsUtf16 = f.utf16;
+            EXPECT_TRUE(read.Ran(ReadLines(read.Input(content.substr(f.offset)), size - f.offset,
+                                           read.context, read.file, 5)));
+            EXPECT_EQ(e.Output(), read.Output());
+            EXPECT_EQ(e.result.PartsInFile, read.result.PartsInFile);
+        }
     }
     // Never grown: the room of a file read whole (larger ones are read through it in blocks).
     EXPECT_EQ(buffer.Capacity, kLoadRoomUnits);
