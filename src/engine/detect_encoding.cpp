@@ -272,8 +272,9 @@ bool DetectEncodingOf(const unsigned char* start, size_t arrived, int64_t size, 
 }
 
 bool DetectEncoding(int64_t size, uint32_t& bomLength, platform::File& input, FileState& file,
-                    const Settings& settings, unsigned char* room, size_t roomBytes) {
+                    const Settings& settings, unsigned char* room, size_t roomBytes, size_t* kept) {
     bomLength = 0;
+    if (kept != nullptr) *kept = 0;
     if (settings.BinaryMode) return true;
     detail::AlignedUnits<unsigned char> owned;
     unsigned char* buffer = nullptr;
@@ -292,6 +293,10 @@ bool DetectEncoding(int64_t size, uint32_t& bomLength, platform::File& input, Fi
         }
     }
     bool success = DetectEncodingOf(buffer, arrived, size, bomLength, file, settings);
+    if (success && kept != nullptr && buffer == room && arrived > bomLength) {
+        *kept = arrived;
+        return true;
+    }
     if (size >= 0 && !platform::Seek(input, bomLength)) success = false;
     return success;
 }

@@ -16,8 +16,11 @@ enum class Utf16Guess { Neither, LittleEndian, BigEndian };
 
 // Decides how the open `input` is searched; leaves its position at the first byte to search. The
 // check buffer is the `roomBytes` at `room` when they are enough, memory of its own otherwise.
+// With `kept`, check bytes read into the room stay there for the search: `*kept` says how many
+// of the file's first bytes the room holds (0: none), and the position is then behind them.
 bool DetectEncoding(int64_t size, uint32_t& bomLength, platform::File& input, FileState& file,
-                    const Settings& settings, unsigned char* room = nullptr, size_t roomBytes = 0);
+                    const Settings& settings, unsigned char* room = nullptr, size_t roomBytes = 0,
+                    size_t* kept = nullptr);
 // The same decision over bytes read already: `start` holds the first `arrived` bytes of a file of
 // `size` bytes. False when they are fewer than the check buffer's (a read that failed or came
 // short), or a byte-swapped copy could not be allocated.

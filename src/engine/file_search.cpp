@@ -1,6 +1,7 @@
 #include "engine/file_search.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "engine/detect_encoding.h"
 #include "engine/readers.h"
@@ -26,6 +27,42 @@ SharedEncoding EncodingOf(const FileState& file) {
 // bound on read memory holds.
 bool LoadedAtOpen(int64_t size) {
     return size >= 0 && size <= kWholeFileLimit;
+}
+
+// The input of a file whose first bytes the encoding check kept in the thread's room: those from
+// the data's start on, then the file from where the check left it. Only a stream reads into the
+// room, and its first read asks for a whole block, at least as much as was kept: it takes them
+// all before it writes anything there.
+struct KeptInput {
+    platform::File& file;
+    const void* room;
+    size_t at;  // the next kept byte (from the room's start)
+    size_t end; // past the last kept byte
+};
+
+bool ReadKept(void* target, void* buffer, size_t count, size_t& got) {
+    auto& in = *static_cast<KeptInput*>(target);
+    got = 0;
+    if (in.at < in.end) {
+        got = std::min(count, in.end - in.at);
+        const auto* from = static_cast<const unsigned char*>(in.room) + in.at;
+        if (from != buffer) std::memmove(buffer, from, got);
+        in.at += got;
+        if (got == count) return true;
+    }
+    size_t more = 0;
+    const bool read =
+        platform::Read(in.file, static_cast<unsigned char*>(buffer) + got, count - got, more);
+    got += more;
+    return read;
+}
+
+void CloseKept(void* target) {
+    platform::Close(static_cast<KeptInput*>(target)->file);
+}
+
+InputSource KeptSource(KeptInput& kept) {
+    return kept.at < kept.end ? InputSource{&kept, &ReadKept, &CloseKept} : FileSource(kept.file);
 }
 
 } // namespace
@@ -71,7 +108,8 @@ bool OpenForSearch(const Settings& settings, const platform::File& output,
         loading ? DetectEncodingOf(reinterpret_cast<const unsigned char*>(buffer.Units.get()),
                                    loaded.Arrived, size, bomLength, file, settings)
                 : DetectEncoding(size, bomLength, input, file, settings, room,
-                                 room != nullptr ? search.Room->Capacity * 2 : 0);
+                                 room != nullptr ? search.Room->Capacity * 2 : 0,
+                                 room != nullptr ? &search.Kept : nullptr);
     if (!detected) {
         platform::Close(input);
         ReleaseLoaded(loaded);
@@ -101,8 +139,11 @@ void SearchOpened(SearchContext& context, platform::File& input, FileSearch& sea
                      : SearchLoadedFile(search.Loaded, search.BomLength, dataSize, context, file);
         return;
     }
+    // The bytes the encoding check kept in the room come first, then the rest of the file.
+    KeptInput kept{input, search.Room != nullptr ? search.Room->Units.get() : nullptr,
+                   search.BomLength, search.Kept};
     if (!settings.LineMode && dataSize <= kWholeFileLimit) {
-        status = ReadWholeFile(FileSource(input), dataSize, context, file, search.Room);
+        status = ReadWholeFile(KeptSource(kept), dataSize, context, file, search.Room);
         return;
     }
     // No grant is below 5 MiB, so a smaller file is read alike whatever the system has free: it
@@ -116,6 +157,14 @@ void SearchOpened(SearchContext& context, platform::File& input, FileSearch& sea
     search.Declined = !fits && static_cast<int32_t>(granted) < settings.Memory;
     const bool whole = !settings.LineMode && fits && !settings.SearchAndReplace;
     if (!whole && search.Room != nullptr) {
+        // The parts are read from the start, into memory of their own.
+        if (search.Kept != 0 && !platform::Seek(input, search.BomLength)) {
+            platform::Close(input);
+            file.ReadIncomplete = true;
+            status = SearchStatus::GoOn;
+            return;
+        }
+        search.Kept = 0;
         GiveBack(*search.Room);
         search.Room = nullptr;
     }
@@ -124,7 +173,7 @@ void SearchOpened(SearchContext& context, platform::File& input, FileSearch& sea
     else if (!whole)
         status = ReadFileInParts(FileSource(input), dataSize, context, file, granted);
     else
-        status = ReadWholeFile(FileSource(input), dataSize, context, file, search.Room);
+        status = ReadWholeFile(KeptSource(kept), dataSize, context, file, search.Room);
 }
 
 int64_t ReadMemoryOf(const Settings& settings, int64_t dataSize) {

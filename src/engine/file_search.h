@@ -31,6 +31,9 @@ struct FileSearch {
     // The thread's load buffer, for a file searched whole that is too large to load: it is read
     // through it a block at a time.
     LoadBuffer* Room = nullptr;
+    // The file's first bytes the encoding check left in the room (its mark included), the input
+    // positioned behind them: the search takes them from there instead of reading them again.
+    size_t Kept = 0;
     FileState File;
 };
 

@@ -3,6 +3,7 @@
 #include "engine/byte_room.h"
 #include "engine/compiled_expression.h"
 #include "engine/detect_encoding.h"
+#include "engine/file_search.h"
 #include "engine/match_loop.h"
 #include "engine/readers.h"
 #include "engine/replacement_template.h"
@@ -584,6 +585,57 @@ TEST(SearchLoadedFile, AKeptBufferHoldsOnlyTheFileNowSearched) {
     }
     // Never grown: the room of a file read whole (larger ones are read through it in blocks).
     EXPECT_EQ(buffer.Capacity, kLoadRoomUnits);
+}
+
+TEST(OpenForSearch, ALargeFileTakesTheBytesItsEncodingCheckKeptAndReadsOnFromThere) {
+    // Files larger than the thread's room, searched a block at a time: the encoding check's bytes
+    // stay in the room for the first block. Each form with its mark, a bad byte after the check,
+    // and check buffers of a block and of half one: what is found is what a search of the data
+    // read from the start finds.
+    std::u16string text;
+    for (int i = 0; text.size() < 300000; ++i)
+        text += u"ERROR d\u00e9j\u00e0" + std::u16string(1, u'a' + i % 26) + u" and more\r\n";
+    std::string utf8 = platform::WideToUtf8(text);
+    std::string bad = utf8;
+    bad[bad.size() - 1000] = '\xC3';
+    std::string codePage;
+    platform::AppendWideAsCodePage(1252, text, -1, codePage);
+    const struct {
+        std::string content;
+        uint32_t mark;
+    } files[] = {{utf8, 0},
+                 {"\xEF\xBB\xBF" + utf8, 3},
+                 {"\xFF\xFE" + Utf16(text, false), 2},
+                 {"\xFE\xFF" + Utf16(text, true), 2},
+                 {codePage, 0},
+                 {bad, 0}};
+    LoadBuffer buffer;
+    for (const auto& f : files) {
+        for (const int32_t check : {262144, 131072}) {
+            // (The first character and the last word too: the data's ends.)
+            const std::u16string regex = u"\\A.|ERROR \\w+|\\w+\\s*\\z";
+            Engine e(regex);
+            e.settings.EncodingCheck = check;
+            WriteAll(e.dir.Narrow("in.bin"), f.content);
+            platform::File input, output;
+            FileSearch search;
+            ASSERT_TRUE(OpenForSearch(e.settings, output, e.dir.Wide("in.bin"),
+                                      e.dir.Wide("in.bin"), input, buffer, search));
+            ASSERT_GT(search.Kept, f.mark);
+            EXPECT_EQ(search.BomLength, f.mark);
+            const FileState opened = search.File;
+            SearchOpened(e.context, input, search);
+            Engine read(regex);
+            read.file = opened;
+            const auto data = static_cast<int64_t>(f.content.size() - f.mark);
+            EXPECT_TRUE(read.Ran(ReadWholeFile(read.Input(f.content.substr(f.mark)), data,
+                                               read.context, read.file)));
+            const std::string found = read.Output();
+            EXPECT_EQ(e.Output(), found) << "mark " << f.mark << ", check " << check;
+            EXPECT_EQ(search.File.BadEncoding, read.file.BadEncoding);
+            EXPECT_EQ(found.empty(), read.file.BadEncoding);
+        }
+    }
 }
 
 TEST(FinishLoading, AUtf8CheckAsTheBytesArriveGivesTheVerdictOfAWholeCheck) {
