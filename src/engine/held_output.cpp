@@ -101,7 +101,8 @@ bool DropHeld(HeldOutput& held) {
     if (held.Bytes.Size == 0)
         result.OutputBuffer.resize(held.BufferBefore);
     else
-        result.OutputBuffer.assign(held.Bytes.Data.get(), held.BufferBefore);
+        result.OutputBuffer.assign(held.Bytes.Data.get(),
+                                   std::min(held.Bytes.Size, held.BufferBefore));
     ReturnRoom(held);
     result.BytesWritten = held.BytesWrittenBefore;
     result.MatchCount = held.MatchCountBefore;
