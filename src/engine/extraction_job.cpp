@@ -93,13 +93,11 @@ void WalkAddList(ExtractionJob& job, JobOutcome& outcome, const std::u16string& 
 } // namespace
 
 uint32_t GrantedReadMemory(int32_t memorySetting, uint64_t availablePhysical) {
-    const uint32_t setting =
-        static_cast<uint32_t>(std::clamp(memorySetting, static_cast<int32_t>(kLeastGrantMiB), 500));
     const uint32_t system =
         availablePhysical < (uint64_t{kLeastGrantMiB} << 20)
             ? kLeastGrantMiB
-            : static_cast<uint32_t>(std::min<uint64_t>(availablePhysical >> 21, 500));
-    return std::min(setting, system);
+            : static_cast<uint32_t>(std::min<uint64_t>(availablePhysical >> 21, kMostGrantMiB));
+    return std::min(SettingGrantMiB(memorySetting), system);
 }
 
 std::u16string OutputNameFor(const std::u16string& archivePath, int8_t outfileExtension,

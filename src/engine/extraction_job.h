@@ -1,6 +1,7 @@
 // One pack operation: from the host's file list to the finished output file.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -82,9 +83,15 @@ inline std::u16string OutputNameFor(const std::u16string& archivePath, int8_t ou
     return OutputNameFor(archivePath, outfileExtension, sourcePath, names);
 }
 
-// The granted read memory in MiB for a `Memory` setting and the available physical memory: never
-// below kLeastGrantMiB.
+// The granted read memory in MiB for a `Memory` setting and the available physical memory: from
+// kLeastGrantMiB to kMostGrantMiB.
 inline constexpr uint32_t kLeastGrantMiB = 5;
+inline constexpr uint32_t kMostGrantMiB = 500;
+// The most a `Memory` setting grants, whatever the system has free.
+inline uint32_t SettingGrantMiB(int32_t memorySetting) {
+    return static_cast<uint32_t>(std::clamp(memorySetting, static_cast<int32_t>(kLeastGrantMiB),
+                                            static_cast<int32_t>(kMostGrantMiB)));
+}
 uint32_t GrantedReadMemory(int32_t memorySetting, uint64_t availablePhysical);
 
 } // namespace gleanery

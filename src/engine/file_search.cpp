@@ -135,7 +135,7 @@ void SearchOpened(SearchContext& context, platform::File& input, FileSearch& sea
     if (search.Loaded.Buffer != nullptr) {
         status = settings.LineMode
                      ? SearchLoadedLines(search.Loaded, search.BomLength, dataSize, context, file,
-                                         GrantedReadMemory(settings.Memory, UINT64_MAX))
+                                         SettingGrantMiB(settings.Memory))
                      : SearchLoadedFile(search.Loaded, search.BomLength, dataSize, context, file);
         return;
     }
@@ -150,9 +150,9 @@ void SearchOpened(SearchContext& context, platform::File& input, FileSearch& sea
     // is asked only about larger ones (in line mode every file comes here, and the question costs
     // an open and a read of the system's memory table).
     const uint32_t granted =
-        GrantedReadMemory(settings.Memory, dataSize < static_cast<int64_t>(kLeastGrantMiB) << 20
-                                               ? UINT64_MAX
-                                               : platform::AvailablePhysicalMemory());
+        dataSize < static_cast<int64_t>(kLeastGrantMiB) << 20
+            ? SettingGrantMiB(settings.Memory)
+            : GrantedReadMemory(settings.Memory, platform::AvailablePhysicalMemory());
     const bool fits = static_cast<int64_t>(granted) * 1048576 > dataSize;
     search.Declined = !fits && static_cast<int32_t>(granted) < settings.Memory;
     const bool whole = !settings.LineMode && fits && !settings.SearchAndReplace;
@@ -177,7 +177,7 @@ void SearchOpened(SearchContext& context, platform::File& input, FileSearch& sea
 }
 
 int64_t ReadMemoryOf(const Settings& settings, int64_t dataSize) {
-    const int64_t most = int64_t{std::clamp(settings.Memory, 5, 500)} << 20;
+    const int64_t most = int64_t{SettingGrantMiB(settings.Memory)} << 20;
     return std::clamp<int64_t>(dataSize, 0, most);
 }
 

@@ -722,7 +722,7 @@ bool WalkInParallel(ExtractionJob& job, JobOutcome& outcome, const std::u16strin
     walk.Workers = WorkerCount(job.JobSettings.Threads);
     walk.WindowFiles = std::max(walk.Workers * kFilesPerWorker, kLeastWindow);
     walk.Recorded = FiltersOrNumbers(job);
-    const int64_t granted = int64_t{std::clamp(job.JobSettings.Memory, 5, 500)} << 20;
+    const int64_t granted = int64_t{SettingGrantMiB(job.JobSettings.Memory)} << 20;
     walk.ShareBytes = std::max<int64_t>(granted / walk.Workers, int64_t{5} << 20);
     Crew crew(walk);
     if (crew.Threads.empty()) return false;
